@@ -1,0 +1,97 @@
+#include "app/cli/CommandLine.h"
+
+#include <cstring>
+#include <string_view>
+
+namespace varnel {
+
+namespace {
+
+std::string Upper(std::string_view v) {
+    std::string s(v);
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+
+}  // namespace
+
+const char* CommandLine::HelpText() {
+    return "Usage: varnel [MODE] [OPTIONS]\n"
+           "Monitor this machine's IPv4 TCP connections and cut them by rule.\n"
+           "\n"
+           "Modes (default: the window):\n"
+           "  --list               take one snapshot, print the session list (TAB-separated) and exit\n"
+           "  --check-rules [FILE] parse a rule file (default: the program's own) and print each rule\n"
+           "  --headless           monitor without a window; block-log lines go to standard output\n"
+           "  --help               show this text and exit\n"
+           "\n"
+           "Options:\n"
+           "  --no-resolve         show addresses instead of host names\n"
+           "  --autokill           with --headless: switch auto kill on whatever the settings say\n"
+           "  --lang EN|JP         language of the texts (default: from LC_ALL, LC_MESSAGES, LANG)\n"
+           "  --config-dir DIR     folder of the settings file, the rule file and the block log\n";
+}
+
+bool CommandLine::Parse(int argc, const char* const* argv, std::string& error) {
+    bool modeSet = false;
+    auto setMode = [&](Mode m, std::string_view flag) {
+        if (modeSet && mode != m) {
+            error = "only one of --list, --check-rules, --headless, --help may be given (got " + std::string(flag) + ")";
+            return false;
+        }
+        mode = m;
+        modeSet = true;
+        return true;
+    };
+    for (int i = 1; i < argc; ++i) {
+        std::string_view arg = argv[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= argc) {
+                error = std::string(arg) + " needs a value";
+                return false;
+            }
+            out = argv[++i];
+            return true;
+        };
+        if (arg == "--list") {
+            if (!setMode(Mode::kList, arg)) return false;
+        } else if (arg == "--headless") {
+            if (!setMode(Mode::kHeadless, arg)) return false;
+        } else if (arg == "--help" || arg == "-h") {
+            if (!setMode(Mode::kHelp, arg)) return false;
+        } else if (arg == "--check-rules") {
+            if (!setMode(Mode::kCheckRules, arg)) return false;
+            if (i + 1 < argc && std::strncmp(argv[i + 1], "--", 2) != 0) rulesFile = argv[++i];
+        } else if (arg == "--no-resolve") {
+            noResolve = true;
+        } else if (arg == "--autokill") {
+            autokill = true;
+        } else if (arg == "--lang") {
+            std::string v;
+            if (!value(v)) return false;
+            v = Upper(v);
+            if (v != "EN" && v != "JP") {
+                error = "--lang takes EN or JP, not " + v;
+                return false;
+            }
+            lang = v;
+        } else if (arg == "--config-dir") {
+            std::string v;
+            if (!value(v)) return false;
+            if (v.empty()) {
+                error = "--config-dir needs a folder";
+                return false;
+            }
+            configDir = v;
+        } else if (arg.size() > 2 && arg.substr(0, 2) == "--") {
+            error = "unknown option " + std::string(arg);
+            return false;
+        } else {
+            positional.emplace_back(arg);
+        }
+    }
+    return true;
+}
+
+}  // namespace varnel

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace varnel {
+
+// The program's command line. Parse never exits or prints; it fills the options or says what is
+// wrong in `error`.
+struct CommandLine {
+    enum class Mode { kWindow, kList, kCheckRules, kHeadless, kHelp };
+
+    Mode mode = Mode::kWindow;
+    bool noResolve = false;
+    bool autokill = false;
+    std::optional<std::string> lang;       // "EN" or "JP", upper case
+    std::optional<std::string> configDir;  // --config-dir
+    std::optional<std::string> rulesFile;  // --check-rules FILE
+    std::vector<std::string> positional;   // what is left (for the restart hand-over "/w PID")
+
+    // argv[0] is the program name. Returns false with `error` set on a bad command line.
+    bool Parse(int argc, const char* const* argv, std::string& error);
+
+    static const char* HelpText();
+};
+
+}  // namespace varnel
