@@ -1,0 +1,45 @@
+#include "session/DottedAddress.h"
+
+#include <cctype>
+#include <cstring>
+
+namespace varnel {
+
+namespace {
+
+// atoi without its undefined behaviour on overflow: the value saturates, which is out of the
+// octet range either way.
+long ReadInt(const char* p) {
+    while (std::isspace(static_cast<unsigned char>(*p))) ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-') negative = *p++ == '-';
+    long v = 0;
+    while (*p >= '0' && *p <= '9') {
+        if (v < 100000) v = v * 10 + (*p - '0');
+        ++p;
+    }
+    return negative ? -v : v;
+}
+
+}  // namespace
+
+uint32_t ParseDottedAddress(const char* text) {
+    uint8_t bytes[4] = {0, 0, 0, 0};
+    const char* p = text;
+    for (int i = 0; i < 4; ++i) {
+        long v = ReadInt(p);
+        if (v < 0 || v > 255) return 0;
+        bytes[i] = static_cast<uint8_t>(v);
+        const char* dot = std::strchr(p, '.');
+        if (dot == nullptr) {
+            if (i != 3) return 0xFFFFFFFFu;
+        } else {
+            p = dot + 1;
+        }
+    }
+    uint32_t packed;
+    std::memcpy(&packed, bytes, 4);
+    return packed;
+}
+
+}  // namespace varnel

@@ -1,0 +1,104 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "app/core/UiLanguage.h"
+#include "platform/Clock.h"
+#include "platform/ConnectionTable.h"
+#include "platform/ProcessList.h"
+#include "session/ConnectionSnapshot.h"
+#include "session/ProcessNameCache.h"
+#include "session/RowTexts.h"
+#include "session/SessionSorter.h"
+#include "session/SessionTable.h"
+
+namespace varnel {
+
+class SessionMonitor;
+
+// What runs in the middle of a tick, after the rows are rebuilt and before the counter: the
+// auto-kill pass. It reads the shown rows through the monitor.
+class TickHook {
+public:
+    virtual ~TickHook() = default;
+    virtual void AfterRefresh(SessionMonitor& monitor) = 0;
+};
+
+// The session monitor without its window: the session table, the 500 ms tick that polls, limits,
+// sorts and rebuilds the nine row texts, and the connection counter with its periodic reset.
+// A window shows `Row(0..listCount()-1)` after each Tick and shows `CounterText()`.
+//
+// Dependencies are borrowed and must outlive the monitor. Everything here runs on one thread
+// (the tick's). A steady tick allocates nothing.
+class SessionMonitor {
+public:
+    static constexpr int kTickMs = 500;
+    static constexpr uint32_t kTicksPerMinute = 120;
+
+    SessionMonitor(ConnectionTable& table, ProcessList& processes, Clock& clock, UiLanguage lang);
+
+    // nullptr turns host-name resolution off. The source must outlive its use.
+    void SetHostNameSource(HostNameSource* source) { snapshot_.SetHostNameSource(source); }
+    void SetTickHook(TickHook* hook) { hook_ = hook; }
+    // Minutes after which the maximum restarts (the ResetMaxConnections setting).
+    void SetResetMaxMinutes(uint32_t minutes) { resetMaxMinutes_ = minutes; }
+
+    // Start clears the previous poll and rebuilds the rows left from the last run; Stop keeps the
+    // rows (their ages no longer advance) and sets the counters to 0.
+    void Start();
+    void Stop();
+    bool running() const { return running_; }
+
+    // One tick: poll, limit to 599 rows, sort, rebuild the row texts, the hook, the counter.
+    void Tick();
+
+    // A header click: flip or move the order, sort the same records again, rebuild the rows.
+    void OnColumnClick(int column);
+    // Empties the list and resets the counters; the tables stay, so the next tick shows the same
+    // connections with their old first-seen times.
+    void RemoveAllItems();
+
+    int rowCount() const { return table_.rowCount; }
+    int listCount() const { return listCount_; }  // rows the list shows now
+    const SessionRow& Row(int i) const { return rows_[static_cast<size_t>(i)]; }
+    const SessionRecord& Record(int i) const { return *table_.displayOrder[static_cast<size_t>(i)]; }
+
+    uint32_t shownCount() const { return shownCount_; }
+    uint32_t maxCount() const { return maxCount_; }
+    // " Connections (Max) :   12 (  40)", by language.
+    std::string CounterText() const;
+    // True when the counter changed since the last call (the window repaints the label then).
+    bool TakeCounterChanged();
+
+    bool ProcessInfoAvailable() const { return snapshot_.ProcessInfoAvailable(); }
+    const UiLanguage& language() const { return lang_; }
+    const SessionSorter& sorter() const { return sorter_; }
+    Clock& clock() { return clock_; }
+    ProcessNameCache& processNames() { return processNames_; }
+    SessionTable& table() { return table_; }
+
+private:
+    void RefreshRows();
+    void UpdateCounter() { counterChanged_ = true; }
+
+    Clock& clock_;
+    UiLanguage lang_;
+    ProcessNameCache processNames_;
+    ConnectionSnapshot snapshot_;
+    SessionSorter sorter_;
+    SessionTable table_;
+    std::array<SessionRow, SessionTable::kSlots> rows_{};
+    int listCount_ = 0;
+    TickHook* hook_ = nullptr;
+
+    bool running_ = false;
+    uint32_t tickCount_ = 0;
+    uint32_t shownCount_ = 0;
+    uint32_t maxCount_ = 0;
+    uint32_t resetMaxMinutes_ = 1440;
+    bool counterChanged_ = true;
+};
+
+}  // namespace varnel

@@ -1,0 +1,72 @@
+#include "session/SessionSorter.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "session/Collation.h"
+
+namespace varnel {
+
+void SessionSorter::OnColumnClick(int column) {
+    if (column < 0 || column > 8) return;
+    if (column == sortColumn_) sortDescending_ = !sortDescending_;
+    sortColumn_ = column;
+}
+
+int SessionSorter::FormatColumnKey(const SessionRecord& r, int column, uint32_t now, char* out, int outSize) {
+    const unsigned elapsed = now - r.firstSeen;
+    switch (column) {
+        case 0:
+            return std::snprintf(out, outSize, "%-20s%05d%05d", r.localAddress, r.localPort, r.remotePort);
+        case 1:
+            return std::snprintf(out, outSize, "%-64s%05d%05d", r.localHost, r.localPort, r.remotePort);
+        case 2:
+            return std::snprintf(out, outSize, "%05d%-20s%05d", r.localPort, r.remoteAddress, r.remotePort);
+        case 3:
+            return std::snprintf(out, outSize, "%-20s%05d%05d", r.remoteAddress, r.remotePort, r.localPort);
+        case 4:
+            return std::snprintf(out, outSize, "%-64s%05d%05d", r.remoteHost, r.remotePort, r.localPort);
+        case 5:
+            return std::snprintf(out, outSize, "%05d%-64s%05d", r.remotePort, r.remoteHost, r.localPort);
+        case 6:
+            return std::snprintf(out, outSize, "%02d%010u%05d%-20s", r.state, elapsed, r.localPort, r.remoteAddress);
+        case 7:
+            return std::snprintf(out, outSize, "%010u%05d%-20s%05d", elapsed, r.localPort, r.remoteAddress,
+                                 r.remotePort);
+        case 8:
+            return std::snprintf(out, outSize, "%-64s%010u%05d%-20s%05d", r.processText, elapsed, r.localPort,
+                                 r.remoteAddress, r.remotePort);
+        default:
+            out[0] = '\0';
+            return 0;
+    }
+}
+
+void SessionSorter::SortSessions(SessionTable& table, uint32_t now) const {
+    const int n = std::clamp(table.rowCount, 0, SessionTable::kSlots);
+    for (int slot = 0; slot < n; ++slot) {
+        SessionRecord& r = table.current[slot];
+        char key[SessionRecord::kSortKeySize * 2];
+        int len = FormatColumnKey(r, sortColumn_, now, key, SessionRecord::kSortKeySize);
+        len = std::clamp(len, 0, kMaxKeyLength);
+        // Chain the previous key behind the new one; both cut to the key's room.
+        size_t old = std::strlen(r.sortKey);
+        size_t room = static_cast<size_t>(kMaxKeyLength - len);
+        std::memcpy(key + len, r.sortKey, std::min(old, room));
+        key[len + std::min(old, room)] = '\0';
+        std::memcpy(r.sortKey, key, std::strlen(key) + 1);
+        table.displayOrder[slot] = &r;
+    }
+    auto* begin = table.displayOrder.data();
+    if (sortDescending_)
+        std::sort(begin, begin + n, [](const SessionRecord* a, const SessionRecord* b) {
+            return CompareSortKeys(a->sortKey, b->sortKey) > 0;
+        });
+    else
+        std::sort(begin, begin + n, [](const SessionRecord* a, const SessionRecord* b) {
+            return CompareSortKeys(a->sortKey, b->sortKey) < 0;
+        });
+}
+
+}  // namespace varnel
