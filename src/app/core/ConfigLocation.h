@@ -1,0 +1,66 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace varnel {
+
+// Where the settings file, the rule file and the default block log live, and what they are called.
+//
+// The files are named after the executable's base name (its file name without the last extension:
+// "varnel" stays "varnel", "a.b.exe" gives "a.b"). The folder is, in order of precedence:
+//   1. the folder given with --config-dir;
+//   2. the executable's own folder, when it is writable;
+//   3. $XDG_CONFIG_HOME/varnel when XDG_CONFIG_HOME is an absolute path, else $HOME/.config/varnel
+//      (the home folder from the user database when HOME is unset or relative; the current folder
+//      when there is none at all).
+//
+// Resolution has no side effects; EnsureFolder creates the folder. Threads: a plain value.
+class ConfigLocation {
+public:
+    enum class Source { kCommandLine, kExecutableFolder, kUserConfig };
+
+    // What resolution looks at, injectable for tests. `getenv` and `isWritableDir` may be empty:
+    // then nothing is set and no folder is writable.
+    struct Environment {
+        std::string executablePath;                             // empty when unknown
+        std::function<const char*(const char*)> getenv;         // environment variables
+        std::function<bool(const std::string&)> isWritableDir;  // may the program create files there?
+        std::string userHome;  // home folder from the user database, for an unset HOME; may be empty
+    };
+
+    ConfigLocation(const Environment& env, const std::optional<std::string>& configDir);
+
+    // The real process: /proc/self/exe, the real environment and access(2). Creates the folder when
+    // it is missing (failure is silent: reads then give their defaults and writes fail).
+    static ConfigLocation ForThisProcess(const std::optional<std::string>& configDir);
+    static Environment ThisProcess();
+
+    // The running executable's path from /proc/self/exe, or empty.
+    static std::string ExecutablePath();
+    // File name of `executablePath` without its last extension; "varnel" when that is empty.
+    static std::string BaseNameOf(std::string_view executablePath);
+
+    // The folder, without a trailing '/' (except for "/" itself).
+    const std::string& folder() const { return folder_; }
+    const std::string& baseName() const { return baseName_; }
+    Source source() const { return source_; }
+
+    std::string SettingsPath() const { return PathOf(baseName_ + ".ini"); }
+    std::string RuleFilePath() const { return PathOf(baseName_ + "_autoblock.txt"); }
+    // `fileName` inside the folder.
+    std::string PathOf(std::string_view fileName) const;
+
+    // Creates the folder and any missing parents (new folders get mode 0700). True when it exists
+    // afterwards.
+    bool EnsureFolder() const;
+
+private:
+    std::string folder_;
+    std::string baseName_;
+    Source source_ = Source::kUserConfig;
+};
+
+}  // namespace varnel

@@ -1,0 +1,178 @@
+#include "app/core/SettingsFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/core/IniDocument.h"
+#include "session/FixedText.h"
+
+namespace varnel {
+
+namespace {
+
+enum class ReadResult { kOk, kMissing, kError };
+
+// Reads the whole regular file at `path`. Anything that is not a regular file (a folder, a pipe)
+// is an error, so it is neither parsed nor replaced.
+ReadResult ReadWholeFile(const std::string& path, std::string& out, struct stat& st) {
+    out.clear();
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return (errno == ENOENT || errno == ENOTDIR) ? ReadResult::kMissing : ReadResult::kError;
+    ReadResult result = ReadResult::kOk;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        result = ReadResult::kError;
+    } else {
+        out.reserve(static_cast<size_t>(st.st_size));
+        char buf[16384];
+        for (;;) {
+            ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n > 0) {
+                out.append(buf, static_cast<size_t>(n));
+            } else if (n == 0) {
+                break;
+            } else if (errno != EINTR) {
+                result = ReadResult::kError;
+                break;
+            }
+        }
+    }
+    ::close(fd);
+    return result;
+}
+
+bool WriteAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+// Where a write really goes: the target of a symbolic link, so the link itself survives.
+std::string ResolveTarget(const std::string& path) {
+    struct stat lst;
+    if (::lstat(path.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
+        if (char* real = ::realpath(path.c_str(), nullptr)) {
+            std::string target(real);
+            std::free(real);
+            return target;
+        }
+    }
+    return path;
+}
+
+// Replaces the file at `target` with `text` so that at every moment the path names either the
+// old or the new file, whole.
+bool ReplaceFile(const std::string& target, std::string_view text, const struct stat* old) {
+    static std::atomic<unsigned> counter{0};
+    size_t slash = target.rfind('/');
+    std::string dir = slash == std::string::npos ? std::string(".") : target.substr(0, slash + 1);
+    std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+    char suffix[64];
+    std::snprintf(suffix, sizeof suffix, ".tmp.%ld.%u", static_cast<long>(::getpid()), counter.fetch_add(1));
+    std::string temp = (slash == std::string::npos ? std::string() : dir) + "." + name + suffix;
+
+    mode_t mode = old != nullptr ? (old->st_mode & 07777) : 0666;
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0) return false;
+    bool ok = true;
+    if (old != nullptr) {
+        // The new file takes the old one's permissions and, where allowed, its owner.
+        // A refused chown (an ordinary user) leaves the file to the writer; chmod comes after it
+        // because chown may clear mode bits.
+        if (::fchown(fd, old->st_uid, old->st_gid) != 0) errno = 0;
+        ok = ::fchmod(fd, mode) == 0;
+    }
+    ok = ok && WriteAll(fd, text) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    // Make the rename itself durable. The new file is in place either way, so a folder that cannot
+    // be synced does not fail the write.
+    int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool SettingsFile::ParseLeadingInt(std::string_view text, int& out) {
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    if (i >= text.size() || text[i] < '0' || text[i] > '9') return false;
+    int64_t value = 0;
+    const int64_t limit = negative ? -static_cast<int64_t>(INT_MIN) : INT_MAX;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > limit) value = limit;  // saturate; further digits cannot bring it back
+    }
+    out = static_cast<int>(negative ? -value : value);
+    return true;
+}
+
+int SettingsFile::ReadInt(std::string_view section, std::string_view key, int defaultValue) const {
+    std::string text;
+    struct stat st;
+    if (ReadWholeFile(path_, text, st) != ReadResult::kOk) return defaultValue;
+    IniDocument doc = IniDocument::Parse(text);
+    std::optional<std::string_view> value = doc.Get(section, key);
+    int result = 0;
+    if (!value || !ParseLeadingInt(*value, result)) return defaultValue;
+    return result;
+}
+
+std::string SettingsFile::ReadString(std::string_view section, std::string_view key,
+                                     std::string_view defaultValue) const {
+    std::string text;
+    struct stat st;
+    std::optional<std::string_view> value;
+    IniDocument doc;
+    if (ReadWholeFile(path_, text, st) == ReadResult::kOk) {
+        doc = IniDocument::Parse(text);
+        value = doc.Get(section, key);
+    }
+    std::string_view chosen = value ? *value : defaultValue;
+    return std::string(chosen.substr(0, Utf8PrefixLength(chosen, kMaxStringBytes)));
+}
+
+bool SettingsFile::WriteInt(std::string_view section, std::string_view key, int value) const {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%d", value);
+    return WriteString(section, key, buf);
+}
+
+bool SettingsFile::WriteString(std::string_view section, std::string_view key, std::string_view text) const {
+    if (!IniDocument::IsValidSectionName(section) || !IniDocument::IsValidKeyName(key)) return false;
+    std::string target = ResolveTarget(path_);
+    std::string old;
+    struct stat st;
+    ReadResult read = ReadWholeFile(target, old, st);
+    if (read == ReadResult::kError) return false;
+    IniDocument doc = IniDocument::Parse(old);
+    if (!doc.Set(section, key, text)) return false;
+    std::string updated = doc.Serialize();
+    if (read == ReadResult::kOk && updated == old) return true;
+    return ReplaceFile(target, updated, read == ReadResult::kOk ? &st : nullptr);
+}
+
+}  // namespace varnel

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace varnel {
+
+// The settings file: an INI file read and written one key at a time (rules of IniDocument).
+//
+// Every call is synchronous and works on the file itself: a read opens and parses it, a write reads
+// it, changes one key and replaces the whole file. Nothing is cached, so several instances (and
+// several processes) see each other's writes at once.
+//
+// A write never leaves a damaged file behind, even if the process dies in the middle: the new text
+// goes to a temporary file in the same folder, is flushed to disk and then renamed over the old
+// file. A write that fails returns false and leaves the old file as it was; a file that exists but
+// cannot be read is never overwritten. When the path is a symbolic link, its target is replaced.
+// After a kill during a write a stale hidden temporary file (".<name>.tmp.*") may remain beside it.
+//
+// Threads: any; instances share no state. Two writes to one file at the same moment (threads or
+// processes) each leave a whole file, but one of the two changes may be lost.
+class SettingsFile {
+public:
+    // Longest text ReadString returns, in bytes; longer values are cut at the last whole UTF-8
+    // character that fits.
+    static constexpr size_t kMaxStringBytes = 4095;
+
+    explicit SettingsFile(std::string path) : path_(std::move(path)) {}
+
+    const std::string& path() const { return path_; }
+
+    // The value's leading decimal integer (blanks, optional sign, digits; "12abc" gives 12), clamped
+    // to the range of int. `defaultValue` when the file, the section or the key is missing or the
+    // value does not begin with an integer.
+    int ReadInt(std::string_view section, std::string_view key, int defaultValue) const;
+    // The value's text (trimmed, at most kMaxStringBytes), or `defaultValue` when the file, section
+    // or key is missing. A present key with an empty value gives the empty text.
+    std::string ReadString(std::string_view section, std::string_view key,
+                           std::string_view defaultValue = {}) const;
+
+    // Writes the decimal text of `value`.
+    bool WriteInt(std::string_view section, std::string_view key, int value) const;
+    // Writes `text` as it is, except that CR, LF and NUL become spaces (a value stays on its own
+    // line). Creates the file, section and key as needed; everything else in the file is kept.
+    // False when a name is not valid (IniDocument::IsValidSectionName / IsValidKeyName) or the file
+    // could not be read or replaced.
+    bool WriteString(std::string_view section, std::string_view key, std::string_view text) const;
+
+    // The leading decimal integer of `text` as ReadInt takes it; false when there is none.
+    static bool ParseLeadingInt(std::string_view text, int& out);
+
+private:
+    std::string path_;
+};
+
+}  // namespace varnel
