@@ -1,0 +1,43 @@
+#pragma once
+
+#include <ostream>
+
+#include "app/core/UiLanguage.h"
+#include "platform/Clock.h"
+#include "platform/ConnectionTable.h"
+#include "platform/ProcessList.h"
+#include "session/HostNameSource.h"
+
+namespace varnel {
+
+// `varnel --list`: one snapshot printed as the session list. The first line holds the nine column
+// titles of the language, then one line per shown row in display order (Status, descending), the
+// nine column texts separated by single TABs (the ninth empty when the table gives no owners).
+// A TAB or line break inside a text (a host name can hold anything) is printed as a space, so each
+// row stays one line of nine fields.
+//
+// With a host-name source, a first poll starts the lookups and the list is taken once they have
+// had up to `resolveWaitMs` to finish; names still unknown then show as "(address)".
+class ListCommand {
+public:
+    ListCommand(ConnectionTable& table, ProcessList& processes, Clock& clock, UiLanguage lang)
+        : table_(table), processes_(processes), clock_(clock), lang_(std::move(lang)) {}
+
+    void SetHostNameSource(HostNameSource* source, int resolveWaitMs) {
+        hostNames_ = source;
+        resolveWaitMs_ = resolveWaitMs;
+    }
+
+    // Returns the exit code (0).
+    int Run(std::ostream& out);
+
+private:
+    ConnectionTable& table_;
+    ProcessList& processes_;
+    Clock& clock_;
+    UiLanguage lang_;
+    HostNameSource* hostNames_ = nullptr;
+    int resolveWaitMs_ = 0;
+};
+
+}  // namespace varnel

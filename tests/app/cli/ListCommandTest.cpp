@@ -1,0 +1,90 @@
+#include "app/cli/ListCommand.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <sstream>
+
+#include "app/cli/CommandLine.h"
+#include "platform/fake/FakeClock.h"
+#include "platform/fake/FakeConnectionTable.h"
+#include "platform/fake/FakeProcessList.h"
+
+namespace varnel {
+namespace {
+
+TEST(ListCommandTest, PrintsTitlesAndRowsInDisplayOrder) {
+    FakeConnectionTable table;
+    FakeProcessList processes;
+    FakeClock clock;
+    processes.processes = {{42, "ssh"}};
+    table.Add(kTcpSynSent, "10.0.0.1", 50001, "10.0.0.7", 22, 42);
+    table.Add(kTcpListen, "0.0.0.0", 22, "0.0.0.0", 0, 1);
+    table.Add(kTcpEstablished, "10.0.0.1", 50000, "10.0.0.7", 22, 42);
+    std::ostringstream out;
+    EXPECT_EQ(ListCommand(table, processes, clock, UiLanguage::English()).Run(out), 0);
+    EXPECT_EQ(out.str(),
+              "IP Address1\tHostname1\tPort1\tIP Address2\tHostname2\tPort2\tStatus\tTime\tProcessName(PID)\n"
+              "10.0.0.1\t10.0.0.1\t50000\t10.0.0.7\t10.0.0.7\t22\tConnecting\t00s\tssh(42)\n"
+              "10.0.0.1\t10.0.0.1\t50001\t10.0.0.7\t10.0.0.7\t22\tWaiting\t00s\tssh(42)\n");
+
+    table.hasExtended = false;  // only the plain table: the ninth field is empty
+    std::ostringstream jp;
+    ListCommand(table, processes, clock, UiLanguage::Japanese()).Run(jp);
+    std::string text = jp.str();
+    EXPECT_EQ(text.substr(0, text.find('\n')),
+              "IPアドレス1\tホスト1\tポート1\tIPアドレス2\tホスト2\tポート2\t通信状態\t通信時間\tイメージ名(PID)");
+    EXPECT_NE(text.find("\t接続中\t00秒\t\n"), std::string::npos) << text;
+}
+
+class OddHostNames : public HostNameSource {
+public:
+    void LookupHostName(const char*, char* out, size_t n) override { std::snprintf(out, n, "evil\tname\r\nx"); }
+};
+
+TEST(ListCommandTest, ControlCharactersInNamesCannotBreakTheLayout) {
+    FakeConnectionTable table;
+    FakeProcessList processes;
+    FakeClock clock;
+    table.Add(kTcpEstablished, "10.0.0.1", 1, "10.0.0.2", 2, 0);
+    OddHostNames hosts;
+    ListCommand list(table, processes, clock, UiLanguage::English());
+    list.SetHostNameSource(&hosts, 0);
+    std::ostringstream out;
+    list.Run(out);
+    std::string text = out.str();
+    std::string row = text.substr(text.find('\n') + 1);
+    EXPECT_EQ(std::count(row.begin(), row.end(), '\n'), 1);
+    EXPECT_EQ(std::count(row.begin(), row.end(), '\t'), 8);
+    EXPECT_NE(row.find("evil name  x"), std::string::npos);
+}
+
+TEST(CommandLineTest, ParsesModesAndOptions) {
+    CommandLine cl;
+    std::string error;
+    const char* a[] = {"varnel", "--list", "--no-resolve", "--lang", "jp", "--config-dir", "/tmp/x"};
+    ASSERT_TRUE(cl.Parse(7, a, error)) << error;
+    EXPECT_EQ(cl.mode, CommandLine::Mode::kList);
+    EXPECT_TRUE(cl.noResolve);
+    EXPECT_EQ(cl.lang, "JP");
+    EXPECT_EQ(cl.configDir, "/tmp/x");
+
+    CommandLine rules;
+    const char* b[] = {"varnel", "--check-rules", "my rules.txt"};
+    ASSERT_TRUE(rules.Parse(3, b, error));
+    EXPECT_EQ(rules.rulesFile, "my rules.txt");
+
+    const char* bad[][3] = {{"varnel", "--lang", "fr"}, {"varnel", "--list", "--headless"}, {"varnel", "--frobnicate", ""}};
+    for (auto& args : bad) {
+        CommandLine c;
+        EXPECT_FALSE(c.Parse(args[2][0] ? 3 : 2, args, error)) << args[1];
+        EXPECT_FALSE(error.empty());
+    }
+    CommandLine missing;
+    const char* c[] = {"varnel", "--config-dir"};
+    EXPECT_FALSE(missing.Parse(2, c, error));
+}
+
+}  // namespace
+}  // namespace varnel
