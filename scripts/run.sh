@@ -1,0 +1,11 @@
+#!/bin/sh
+# Installs what is missing, builds and runs Varnel. Arguments go to the program.
+set -e
+cd "$(dirname "$0")/.."
+sh scripts/install-deps.sh
+sh scripts/build.sh
+if [ $# -eq 0 ]; then
+    # Without a display there is no window to show: print the session list instead.
+    if [ -z "$DISPLAY" ] && [ -z "$WAYLAND_DISPLAY" ]; then set -- --list; fi
+fi
+exec build/src/varnel "$@"
