@@ -1,0 +1,219 @@
+#include "app/core/SettingsFile.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <climits>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "app/core/IniDocument.h"
+
+namespace varnel {
+namespace {
+
+namespace fs = std::filesystem;
+
+class SettingsFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/varnel-settings-XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        path_ = dir_ + "/varnel.ini";
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    void Put(const std::string& text) {
+        std::ofstream(path_, std::ios::binary) << text;
+    }
+    std::string Get() const {
+        std::ifstream in(path_, std::ios::binary);
+        std::ostringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    size_t FilesInDir() const {
+        return static_cast<size_t>(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()));
+    }
+
+    std::string dir_;
+    std::string path_;
+};
+
+TEST_F(SettingsFileTest, MissingFileSectionOrKeyGivesTheDefault) {
+    SettingsFile f(path_);
+    EXPECT_EQ(f.ReadInt("Session", "AutoStart", 7), 7);
+    EXPECT_EQ(f.ReadString("Session", "Name", "dflt"), "dflt");
+    EXPECT_EQ(f.ReadString("Session", "Name"), "");
+    EXPECT_FALSE(fs::exists(path_));  // reads never create the file
+
+    Put("[Session]\nOther=1\n");
+    EXPECT_EQ(f.ReadInt("Session", "AutoStart", -3), -3);
+    EXPECT_EQ(f.ReadInt("Nope", "Other", 5), 5);
+    EXPECT_EQ(f.ReadString("Session", "Other", "d"), "1");
+}
+
+TEST_F(SettingsFileTest, ReadIntTakesTheLeadingDecimalInteger) {
+    Put("[S]\na=12abc\nb= -42 \nc=+8\nd=abc\ne=\nf=0x1F\ng=- 5\nh=99999999999\ni=-99999999999\n"
+        "j=-2147483648\nk=4294967295\nl=3.9\n");
+    SettingsFile f(path_);
+    EXPECT_EQ(f.ReadInt("S", "a", 0), 12);
+    EXPECT_EQ(f.ReadInt("S", "b", 0), -42);
+    EXPECT_EQ(f.ReadInt("S", "c", 0), 8);
+    EXPECT_EQ(f.ReadInt("S", "d", 77), 77);
+    EXPECT_EQ(f.ReadInt("S", "e", 77), 77);
+    EXPECT_EQ(f.ReadInt("S", "f", 77), 0);
+    EXPECT_EQ(f.ReadInt("S", "g", 77), 77);
+    EXPECT_EQ(f.ReadInt("S", "h", 0), INT_MAX);
+    EXPECT_EQ(f.ReadInt("S", "i", 0), INT_MIN);
+    EXPECT_EQ(f.ReadInt("S", "j", 0), INT_MIN);
+    EXPECT_EQ(f.ReadInt("S", "k", 0), INT_MAX);
+    EXPECT_EQ(f.ReadInt("S", "l", 0), 3);
+}
+
+TEST_F(SettingsFileTest, ReadStringCutsAt4095BytesOnACharacterBoundary) {
+    SettingsFile f(path_);
+    std::string exact(4095, 'x');
+    ASSERT_TRUE(f.WriteString("S", "exact", exact));
+    ASSERT_TRUE(f.WriteString("S", "long", std::string(5000, 'y')));
+    // 4094 ASCII bytes then a 3-byte character that would straddle the limit.
+    ASSERT_TRUE(f.WriteString("S", "utf8", std::string(4094, 'z') + "日本"));
+    EXPECT_EQ(f.ReadString("S", "exact"), exact);
+    EXPECT_EQ(f.ReadString("S", "long"), std::string(4095, 'y'));
+    EXPECT_EQ(f.ReadString("S", "utf8"), std::string(4094, 'z'));
+    // The whole value is stored; only the read is limited.
+    EXPECT_NE(Get().find(std::string(5000, 'y')), std::string::npos);
+}
+
+TEST_F(SettingsFileTest, WritesCreateFileSectionAndKeyAndKeepTheRest) {
+    SettingsFile f(path_);
+    ASSERT_TRUE(f.WriteInt("Settings", "Width", -640));
+    EXPECT_EQ(Get(), "[Settings]\nWidth=-640\n");
+
+    Put("; by hand\r\n[Settings]\r\nWidth=1\r\n; note\r\n\r\n[Surveil]\r\nColor_Text = 255\r\n");
+    ASSERT_TRUE(f.WriteInt("settings", "WIDTH", 800));
+    ASSERT_TRUE(f.WriteString("Settings", "Title", " spaced "));
+    ASSERT_TRUE(f.WriteString("Session", "AutoBlockLogFormat", "BLOCKED [$DATE$]\nX=1"));
+    EXPECT_EQ(Get(),
+              "; by hand\r\n[Settings]\r\nWidth=800\r\n; note\r\nTitle= spaced \r\n\r\n"
+              "[Surveil]\r\nColor_Text = 255\r\n\r\n[Session]\r\nAutoBlockLogFormat=BLOCKED [$DATE$] X=1\r\n");
+    EXPECT_EQ(f.ReadInt("Surveil", "Color_Text", 0), 255);
+    EXPECT_EQ(f.ReadString("SETTINGS", "title"), "spaced");
+    EXPECT_EQ(f.ReadInt("Session", "X", -1), -1);
+    EXPECT_FALSE(f.WriteString("Bad]Name", "K", "v"));
+    EXPECT_FALSE(f.WriteString("S", "K=", "v"));
+    EXPECT_EQ(FilesInDir(), 1u);  // no temporary file left behind
+}
+
+TEST_F(SettingsFileTest, UnreadableOrUnwritableTargetsKeepTheOldFile) {
+    SettingsFile f(path_);
+    ASSERT_TRUE(f.WriteString("S", "K", "old"));
+    const std::string before = Get();
+
+    // The file system refuses the new text part way (file size limit): the write fails, the old
+    // file stays whole and the temporary file is removed.
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit lim = {4096, 4096};
+        ::setrlimit(RLIMIT_FSIZE, &lim);
+        bool ok = f.WriteString("S", "K", std::string(100000, 'n'));
+        ::_exit(ok ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "write reported success";
+    EXPECT_EQ(Get(), before);
+    EXPECT_EQ(FilesInDir(), 1u);
+
+    // A folder where the file should be is neither read nor replaced.
+    SettingsFile dirAsFile(dir_);
+    EXPECT_EQ(dirAsFile.ReadInt("S", "K", 3), 3);
+    EXPECT_FALSE(dirAsFile.WriteString("S", "K", "v"));
+    EXPECT_TRUE(fs::is_directory(dir_));
+    // A missing folder: the write fails and creates nothing.
+    SettingsFile nowhere(dir_ + "/missing/varnel.ini");
+    EXPECT_FALSE(nowhere.WriteInt("S", "K", 1));
+    EXPECT_FALSE(fs::exists(dir_ + "/missing"));
+}
+
+TEST_F(SettingsFileTest, ReplacingKeepsModeAndSymbolicLinks) {
+    Put("[S]\nK=1\n");
+    ASSERT_EQ(::chmod(path_.c_str(), 0640), 0);
+    const std::string link = dir_ + "/link.ini";
+    ASSERT_EQ(::symlink(path_.c_str(), link.c_str()), 0);
+    SettingsFile viaLink(link);
+    ASSERT_TRUE(viaLink.WriteInt("S", "K", 2));
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(Get(), "[S]\nK=2\n");
+    struct stat st;
+    ASSERT_EQ(::stat(path_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+// A writer killed at any moment leaves the old or the new file, whole.
+TEST_F(SettingsFileTest, KilledWriterNeverLeavesAPartialFile) {
+    std::string base;
+    for (int s = 0; s < 20; ++s) {
+        base += "[Section" + std::to_string(s) + "]\n";
+        for (int k = 0; k < 20; ++k) base += "Key" + std::to_string(k) + "=" + std::string(40, 'a' + k) + "\n";
+    }
+    const std::string a(150000, 'A'), b(150000, 'B');
+    auto with = [&base](const std::string& blob) {
+        IniDocument d = IniDocument::Parse(base);
+        d.Set("Section7", "Blob", blob);
+        return d.Serialize();
+    };
+    const std::string initial = with("initial"), textA = with(a), textB = with(b);
+    Put(initial);
+
+    std::mt19937 rng(12345);
+    const auto start = std::chrono::steady_clock::now();
+    int iterations = 0, seenA = 0, seenB = 0;
+    while (iterations < 300 && std::chrono::steady_clock::now() - start < std::chrono::seconds(3)) {
+        ++iterations;
+        pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            SettingsFile f(path_);
+            for (unsigned i = 0;; ++i) f.WriteString("Section7", "Blob", i % 2 ? a : b);
+        }
+        ::usleep(std::uniform_int_distribution<unsigned>(0, 6000)(rng));
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        const std::string now = Get();
+        ASSERT_TRUE(now == initial || now == textA || now == textB)
+            << "iteration " << iterations << ": " << now.size() << " bytes";
+        seenA += now == textA;
+        seenB += now == textB;
+        EXPECT_EQ(SettingsFile(path_).ReadString("Section3", "Key2"), std::string(40, 'c'));
+    }
+    // The kills must have fallen among real writes for the test to mean anything.
+    EXPECT_GT(seenA, 0);
+    EXPECT_GT(seenB, 0);
+}
+
+TEST_F(SettingsFileTest, HundredReadsAreQuick) {
+    SettingsFile f(path_);
+    for (int i = 0; i < 40; ++i) ASSERT_TRUE(f.WriteInt("Surveil", "Color_" + std::to_string(i), i));
+    const auto start = std::chrono::steady_clock::now();
+    long sum = 0;
+    for (int i = 0; i < 100; ++i) sum += f.ReadInt("Surveil", "Color_" + std::to_string(i % 40), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+    EXPECT_EQ(sum, 1750);  // 2 * (0+..+39) + (0+..+19)
+}
+
+}  // namespace
+}  // namespace varnel
