@@ -1,0 +1,66 @@
+#pragma once
+
+#include <linux/inet_diag.h>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "platform/TcpRow.h"
+#include "platform/linux/SocketIdentity.h"
+
+namespace varnel {
+
+// The messages of the kernel's socket-diagnostics netlink protocol (NETLINK_SOCK_DIAG) that the
+// connection table and the connection reset exchange, built and read on plain byte buffers so
+// they can be checked without a socket. Stateless; any thread.
+//
+// Rows follow TcpRow: IPv4 addresses only. An IPv6 socket whose two addresses are both
+// IPv4-mapped (::ffff:a.b.c.d) carries an IPv4 connection and becomes a row with the IPv4
+// addresses; any other IPv6 socket is never a row.
+class InetDiagCodec {
+public:
+    static constexpr size_t kMaxRequestSize = 128;
+    using Request = std::array<uint8_t, kMaxRequestSize>;
+
+    // A dump request (SOCK_DIAG_BY_FAMILY with NLM_F_DUMP) for every TCP socket of `family`
+    // (AF_INET or AF_INET6) in the connection states. With `onlyV4Mapped` (AF_INET6 only) a filter
+    // is attached so that the kernel sends only the sockets whose two addresses are IPv4-mapped.
+    // Returns the number of bytes of `out` to send.
+    static size_t BuildDump(uint8_t family, bool onlyV4Mapped, uint32_t seq, Request& out);
+
+    // A request about the one socket named by `row`'s four-tuple: `type` SOCK_DIAG_BY_FAMILY
+    // (look it up) or SOCK_DESTROY (abort it; asks for an acknowledgement). For AF_INET6 the
+    // addresses are sent in IPv4-mapped form. `cookie` is INET_DIAG_NOCOOKIE twice, or the cookie
+    // of a looked-up socket so that only that very socket is acted on.
+    static size_t BuildExact(uint16_t type, uint8_t family, const TcpRow& row, const uint32_t cookie[2],
+                             uint32_t seq, Request& out);
+
+    enum class Chunk {
+        kMore,   // every message was read; the dump goes on in the next datagram
+        kDone,   // the dump's end was reached
+        kError,  // the kernel reported an error (in `error`, a positive errno) or a message was malformed (EBADMSG)
+    };
+
+    // Reads one received datagram of a dump answered to request `seq` and appends one row (and
+    // its identity) per socket that is an IPv4 connection. Messages of another sequence number are
+    // skipped. Never reads outside `data[0, len)`.
+    static Chunk ParseDump(const uint8_t* data, size_t len, uint32_t seq, std::vector<TcpRow>& rows,
+                           std::vector<SocketIdentity>& ids, int& error);
+
+    // The row and identity of one socket message; false when the socket is no IPv4 connection
+    // or its state has no table code.
+    static bool RowFromMessage(const inet_diag_msg& msg, TcpRow& row, SocketIdentity& id);
+
+    struct ExactReply {
+        bool present = false;  // a message answering `seq` was found
+        int error = 0;         // positive errno from the kernel; 0 with `hasSocket` or for a plain acknowledgement
+        bool hasSocket = false;
+        inet_diag_msg socket{};  // valid when hasSocket
+    };
+    // Reads the answer to an exact request `seq` from one received datagram.
+    static ExactReply ParseExact(const uint8_t* data, size_t len, uint32_t seq);
+};
+
+}  // namespace varnel
