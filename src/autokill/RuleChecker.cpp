@@ -1,0 +1,194 @@
+#include "autokill/RuleChecker.h"
+
+#include <fstream>
+
+namespace varnel {
+
+namespace {
+
+bool IsNegated(RuleKeyword k) { return static_cast<int>(k) >= static_cast<int>(RuleKeyword::kNotIp1); }
+
+RuleKeyword Plain(RuleKeyword k) {
+    if (!IsNegated(k)) return k;
+    return static_cast<RuleKeyword>(static_cast<int>(k) - static_cast<int>(RuleKeyword::kNotIp1) +
+                                    static_cast<int>(RuleKeyword::kIp1));
+}
+
+const RuleConditions& Side(const AutoKillRule& rule, RuleKeyword k) { return IsNegated(k) ? rule.mustNot : rule.must; }
+
+std::string Range(unsigned a, unsigned b) { return std::to_string(a) + "-" + std::to_string(b); }
+
+// A field away from its default, i.e. one that changes what the rule does.
+bool IsSet(const AutoKillRule& rule, RuleKeyword k) {
+    if (const RulePattern* p = rule.PatternFor(k)) return p->IsSet();
+    if (const PortRange* p = rule.PortsFor(k)) return p->IsSet();
+    if (const HourWindow* h = rule.HoursFor(k)) return h->IsSet();
+    switch (Plain(k)) {
+        case RuleKeyword::kAllow: return rule.allow != 0;
+        case RuleKeyword::kNoLog: return rule.noLog != 0;
+        case RuleKeyword::kStat: return Side(rule, k).stat != 0;
+        default: return Side(rule, k).time != 0;
+    }
+}
+
+// The pattern text with an '=' after the first byte of every occurrence of `key`, so that the
+// parser's removal of the key text leaves the pattern whole.
+std::string ProtectFromKeyRemoval(const std::string& pattern, std::string_view key) {
+    if (pattern.find(key) == std::string::npos) return pattern;
+    std::string out;
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        out += pattern[i];
+        if (std::string_view(pattern).substr(i).starts_with(key)) out += '=';
+    }
+    return out;
+}
+
+std::string ValueText(const AutoKillRule& rule, RuleKeyword k) {
+    if (const RulePattern* p = rule.PatternFor(k)) return ProtectFromKeyRemoval(p->text(), RuleKeywordText(k));
+    if (const PortRange* p = rule.PortsFor(k)) return Range(p->low, p->high);
+    if (const HourWindow* h = rule.HoursFor(k)) return Range(h->from, h->to);
+    switch (Plain(k)) {
+        case RuleKeyword::kAllow: return std::to_string(rule.allow);
+        case RuleKeyword::kNoLog: return std::to_string(rule.noLog);
+        case RuleKeyword::kStat: return std::to_string(Side(rule, k).stat);
+        default: return std::to_string(Side(rule, k).time);
+    }
+}
+
+std::string FieldText(const AutoKillRule& rule, RuleKeyword k) {
+    std::string field = std::string(RuleKeywordText(k)) + "=" + ValueText(rule, k);
+    if (field.find_first_of(",\" ") == std::string::npos) return field;
+    std::string quoted = "\"";
+    for (char c : field) {
+        quoted += c;
+        if (c == '"') quoted += '"';
+    }
+    return quoted + "\"";
+}
+
+bool IsDigits(std::string_view s) {
+    if (s.empty() || s.size() > 3) return false;
+    for (char c : s)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+// An address pattern of one to four octets without a trailing '.', whose last octet can be
+// followed by another digit in a real address: "192.168.1.1" also begins "192.168.1.10".
+void AddressWarning(std::string_view key, const RulePattern& p, std::vector<std::string>& out) {
+    if (!p.IsSet() || p.containment()) return;
+    std::string_view text = p.text();
+    int groups = 0;
+    std::string_view last;
+    for (size_t start = 0;;) {
+        size_t dot = text.find('.', start);
+        last = text.substr(start, dot == std::string_view::npos ? std::string_view::npos : dot - start);
+        if (!IsDigits(last)) return;
+        ++groups;
+        if (dot == std::string_view::npos) break;
+        start = dot + 1;
+    }
+    if (groups > 4 || last.front() == '0' || std::stoi(std::string(last)) > 25) return;
+    std::string example = std::string(text) + "0";
+    if (groups == 4) {
+        out.push_back(std::string(key) + " " + std::string(text) + " also matches " + example + "...");
+    } else {
+        out.push_back(std::string(key) + " " + std::string(text) + " also matches " + example + "...; write " +
+                      std::string(text) + ".");
+    }
+}
+
+void HostWarning(std::string_view key, const RulePattern& p, std::vector<std::string>& out) {
+    if (!p.IsSet() || p.containment() || p.unnamedHost() || p.text().front() == '.') return;
+    out.push_back(std::string(key) + " \"" + p.text() + "\" also matches bad" + p.text() + "; write ." + p.text());
+}
+
+}  // namespace
+
+std::string RuleChecker::CanonicalForm(const AutoKillRule& rule) {
+    std::string out;
+    auto add = [&](RuleKeyword k) {
+        if (!out.empty()) out += ',';
+        out += FieldText(rule, k);
+    };
+    for (int i = 0; i < kRuleKeywordCount; ++i) {
+        if (IsSet(rule, static_cast<RuleKeyword>(i))) add(static_cast<RuleKeyword>(i));
+    }
+    if (!out.empty()) return out;
+    for (int i = 0; i < kRuleKeywordCount; ++i) {
+        if (rule.Has(static_cast<RuleKeyword>(i))) add(static_cast<RuleKeyword>(i));
+    }
+    return out;
+}
+
+std::vector<std::string> RuleChecker::Warnings(const AutoKillRule& rule, const RuleNotes& notes) {
+    std::vector<std::string> out;
+    for (int i = 0; i < kRuleKeywordCount; ++i) {
+        const RuleKeyword k = static_cast<RuleKeyword>(i);
+        const std::string_view key = RuleKeywordText(k);
+        const RuleFieldNote& note = notes.field(k);
+        out.insert(out.end(), note.warnings.begin(), note.warnings.end());
+        const RulePattern* pattern = rule.PatternFor(k);
+        if (pattern == nullptr) continue;
+        if (note.given && !pattern->IsSet()) out.push_back(std::string(key) + " is empty: no condition");
+        switch (Plain(k)) {
+            case RuleKeyword::kHost1:
+            case RuleKeyword::kHost2: HostWarning(key, *pattern, out); break;
+            case RuleKeyword::kIp1:
+            case RuleKeyword::kIp2: AddressWarning(key, *pattern, out); break;
+            default: break;
+        }
+    }
+    if (rule.mustNot.stat != 0 && rule.mustNot.stat % 3 == 0) {
+        out.push_back("STAT! " + std::to_string(rule.mustNot.stat) +
+                      " names every state: the rule never matches");
+    }
+    out.insert(out.end(), notes.ignoredKeys.begin(), notes.ignoredKeys.end());
+    if (!rule.HasConditions()) {
+        out.push_back(rule.allow != 0 ? "no conditions: exempts every session from the rules after it"
+                                      : "no conditions: matches every session");
+    }
+    return out;
+}
+
+void RuleChecker::Report(RuleLineReader& reader, std::ostream& out) {
+    int rules = 0;
+    AutoKillRule rule;
+    RuleNotes notes;
+    RuleFileParser::ForEachCandidate(reader, [&](const RuleLinePiece& piece) {
+        std::vector<std::string> warnings;
+        out << piece.lineNumber << ": ";
+        if (RuleFileParser::ParseCandidate(piece.text, rule, &notes)) {
+            ++rules;
+            out << CanonicalForm(rule);
+            warnings = Warnings(rule, notes);
+        } else {
+            out << "ignored: no keyword";
+            warnings = notes.ignoredKeys;
+        }
+        for (size_t i = 0; i < warnings.size(); ++i) out << (i == 0 ? "  # " : "; ") << warnings[i];
+        out << '\n';
+    });
+    out << rules << " rules\n";
+}
+
+void RuleChecker::Check(std::string_view text, std::ostream& out) {
+    RuleLineReader reader(text);
+    Report(reader, out);
+}
+
+void RuleChecker::Check(std::istream& in, std::ostream& out) {
+    RuleLineReader reader(in);
+    Report(reader, out);
+}
+
+void RuleChecker::CheckFile(const std::string& path, std::ostream& out) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        out << "0 rules\n";
+        return;
+    }
+    Check(in, out);
+}
+
+}  // namespace varnel

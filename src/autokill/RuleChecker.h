@@ -1,0 +1,43 @@
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "autokill/AutoKillRule.h"
+#include "autokill/RuleFileParser.h"
+
+namespace varnel {
+
+// The report of `varnel --check-rules`: the rule file as the parser understands it.
+//
+// One output line per rule-candidate line (comments and blank lines print nothing, nor do
+// candidates past the 1,023 limit): "<physical line>: " then the rule in canonical form or
+// "ignored: no keyword", then "  # " and the warnings joined by "; " when there are any. The last
+// line is "<N> rules". The canonical form is itself rule text that parses back to the same rule.
+// All functions are stateless; any thread.
+class RuleChecker {
+public:
+    static void Check(std::string_view text, std::ostream& out);
+    static void Check(std::istream& in, std::ostream& out);
+    // A file that is missing or cannot be read reports "0 rules" (it means an empty rule set).
+    static void CheckFile(const std::string& path, std::ostream& out);
+
+    // The rule's set fields as KEY=VALUE joined by ",", in keyword order: flags as 1, ranges as
+    // low-high, numbers in decimal, patterns as stored. A field whose value holds a comma, a double
+    // quote or a space is wrapped whole in double quotes with its inner quotes doubled; a pattern
+    // holding its own keyword's text gets an '=' inside each occurrence (the parser drops '=' from
+    // values after removing the keyword text, so the pattern reads back unchanged). A rule with no
+    // field away from its default lists the keywords its line named, at their values.
+    static std::string CanonicalForm(const AutoKillRule& rule);
+
+    // Warnings for one parsed rule: value conversions that changed what was written, patterns that
+    // probably match more than meant, ignored keys, a rule without conditions.
+    static std::vector<std::string> Warnings(const AutoKillRule& rule, const RuleNotes& notes);
+
+private:
+    static void Report(RuleLineReader& reader, std::ostream& out);
+};
+
+}  // namespace varnel

@@ -1,0 +1,116 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/core/UiLanguage.h"
+#include "autokill/AutoKillRuleSet.h"
+
+namespace varnel {
+
+// The nine column texts of one session-list row, as shown. Rules are tested against these texts,
+// not against the connection itself. The views must stay valid for the call they are passed to.
+struct RowTexts {
+    std::string_view localAddress;   // "IP Address1", dotted decimal
+    std::string_view localHost;      // "Hostname1": name, the address itself, or "(address)" while pending
+    std::string_view localPort;      // "Port1", decimal
+    std::string_view remoteAddress;  // "IP Address2"
+    std::string_view remoteHost;     // "Hostname2"
+    std::string_view remotePort;     // "Port2"
+    std::string_view status;         // "Status": the state's display name
+    std::string_view time;           // "Time": the age as displayed
+    std::string_view process;        // "ProcessName(PID)"; empty when the table names no owner
+
+    // From the nine texts in column order; null pointers read as empty texts.
+    static RowTexts FromColumns(const char* const texts[9]);
+};
+
+// The outcome of testing one row.
+struct Verdict {
+    static constexpr int kLeave = 0;
+    static constexpr int kKillAndLog = 1;
+    static constexpr int kKillQuietly = 2;  // the matching rule says NOLOG
+
+    int verdict = kLeave;
+    // 1-based index of the rule that ended the search: the kill rule, or the ALLOW rule that
+    // exempted the row. 0 when no rule ended it.
+    int rule = 0;
+
+    bool operator==(const Verdict&) const = default;
+};
+
+// Tests rows against a rule set; first match wins, an ALLOW match ends the search without a kill,
+// and no row is killed while either of its host names is still being looked up ("(" in its host
+// text). STAT! and TIME! hold the negated meanings of STAT and TIME.
+//
+// The evaluator keeps its own compact copy of the rules (only the conditions that are set, in
+// test order, with the pattern texts ready to compare), so the rule set may change or go away
+// afterwards; call Rebuild after every rule load. Evaluate allocates nothing once a process text
+// of the row's length has been seen.
+// Threads: not thread-safe (Evaluate uses a scratch buffer); one evaluator per thread.
+class RuleEvaluator {
+public:
+    RuleEvaluator(const AutoKillRuleSet& rules, const UiLanguage& language);
+
+    void Rebuild(const AutoKillRuleSet& rules, const UiLanguage& language);
+
+    // `hour` is the local clock's hour, 0..23, read once by the caller for the whole pass.
+    Verdict Evaluate(const RowTexts& row, int hour);
+
+    int ruleCount() const { return static_cast<int>(rules_.size()); }
+
+private:
+    enum class Op : uint8_t { kPrefix, kContains, kSuffix, kSuffixOrUnnamed, kPortRange, kMinAge, kStatus, kHours };
+    // Which prepared text a test reads; the process text is t9 with its spaces removed.
+    enum Subject : uint8_t {
+        kLocalAddress,
+        kLocalHost,
+        kRemoteAddress,
+        kRemoteHost,
+        kProcess,
+        kLocalPort,
+        kRemotePort,
+        kSubjectCount
+    };
+    struct Test {
+        Op op;
+        Subject subject;
+        bool negate;   // the rule fails when the plain test passes
+        uint32_t a;    // needle offset in the arena, low port, minimum age, state index, first hour
+        uint32_t b;    // needle length, high port, last hour
+    };
+    struct CompiledRule {
+        uint32_t firstTest;
+        uint32_t testCount;
+        bool allow;
+        bool noLog;
+        bool never;  // a negated condition that every row satisfies (STAT!=3): the rule never matches
+    };
+    // The per-row facts the tests read, worked out once per row.
+    struct Row {
+        std::string_view text[kSubjectCount];
+        int64_t port[kSubjectCount];
+        bool unnamed[kSubjectCount];  // host text equals the address text of its side
+        int64_t age;
+        bool statusHas[3];
+        int hour;
+    };
+
+    void AddPattern(const RulePattern& pattern, Subject subject, bool host, bool negate);
+    void AddConditions(const RuleConditions& c, bool negate, CompiledRule& rule);
+    bool Passes(const Test& test, const Row& row) const;
+
+    std::vector<CompiledRule> rules_;
+    std::vector<Test> tests_;
+    std::string arena_;  // the needles of all pattern tests, back to back
+    std::string stateNames_[3];
+    bool needAge_ = false;
+    bool needProcess_ = false;
+    bool needStatus_ = false;
+    UiLanguage language_;
+    std::string processScratch_;
+};
+
+}  // namespace varnel

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <istream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "autokill/AutoKillRule.h"
+#include "autokill/AutoKillRuleSet.h"
+#include "autokill/RuleLineReader.h"
+
+namespace varnel {
+
+// What parsing one field of a keyword noticed, for the rule checker. Filled only on request.
+struct RuleFieldNote {
+    bool given = false;
+    std::string value;                  // the value text after cleaning and key removal
+    std::vector<std::string> warnings;  // conversions that probably do not do what the writer meant
+};
+
+// What parsing one rule-candidate line noticed. A keyword given twice keeps the later field's note,
+// as the rule keeps the later field's value.
+struct RuleNotes {
+    std::array<RuleFieldNote, kRuleKeywordCount> fields;
+    std::vector<std::string> ignoredKeys;  // "host2 ignored: keywords are upper case", ...
+
+    const RuleFieldNote& field(RuleKeyword k) const { return fields[static_cast<int>(k)]; }
+};
+
+// A number as the rule language reads it: optional sign, then decimal digits up to the first other
+// byte; 0 without digits. `value` is the number modulo 2^32, so a field keeps its low 16 or 32 bits.
+struct RuleNumber {
+    uint32_t value = 0;
+    bool hasDigits = false;
+    bool wholeText = false;  // the text was that number and nothing else
+    bool fits16 = false;     // the number as written lies in 0..65535
+    bool fits32 = false;     // the number as written lies in 0..4294967295
+};
+
+// The rule file parser. It never fails: what it does not understand it passes over (fields
+// without '=', keys that are no keyword, numbers that do not read, lines without a keyword).
+// All functions are stateless and may be called from any thread.
+class RuleFileParser {
+public:
+    // Rule-candidate lines read from one file; the rest of the file is ignored.
+    static constexpr int kMaxCandidates = AutoKillRuleSet::kMaxRules;
+
+    // Rebuild `out` from a rule-file text / stream / file. They return the number of rule-candidate
+    // lines read. A file that is missing or cannot be read gives an empty set and 0.
+    static int Parse(std::string_view text, AutoKillRuleSet& out);
+    static int Parse(std::istream& in, AutoKillRuleSet& out);
+    static int LoadFile(const std::string& path, AutoKillRuleSet& out);
+
+    // Calls visit(const RuleLinePiece&) for each rule candidate, in order, up to kMaxCandidates,
+    // and returns how many there were. Skipped pieces (comments, blank lines) are not visited.
+    template <typename Visit>
+    static int ForEachCandidate(RuleLineReader& reader, Visit&& visit) {
+        int candidates = 0;
+        RuleLinePiece piece;
+        while (candidates < kMaxCandidates && reader.Next(piece)) {
+            if (piece.skipped) continue;
+            ++candidates;
+            visit(static_cast<const RuleLinePiece&>(piece));
+        }
+        return candidates;
+    }
+
+    // Parses one rule-candidate piece into `rule` (reset to the defaults first). Returns true when
+    // at least one field named a keyword, i.e. when the candidate is a rule. `notes` may be null.
+    static bool ParseCandidate(std::string_view piece, AutoKillRule& rule, RuleNotes* notes = nullptr);
+
+    // Splits a piece into fields at commas and line feeds outside double quotes, then undoes the
+    // quoting of each field that holds a quote. `fields` is cleared first.
+    static void SplitFields(std::string_view piece, std::vector<std::string>& fields);
+
+    static RuleNumber ReadNumber(std::string_view text);
+
+    // The value conversions of the port and hour fields. `key` names the field in warnings, which
+    // are appended to `warnings` when it is not null.
+    static PortRange ReadPortRange(std::string_view value, std::string_view key,
+                                   std::vector<std::string>* warnings = nullptr);
+    static HourWindow ReadHourWindow(std::string_view value, std::string_view key,
+                                     std::vector<std::string>* warnings = nullptr);
+
+private:
+    static int Fill(RuleLineReader& reader, AutoKillRuleSet& out);
+};
+
+}  // namespace varnel
