@@ -27,7 +27,9 @@ void Check(bool ok, const char* what) {
     }
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
 
 std::string TrimCopy(std::string s) {
     while (!s.empty() && IsBlank(s.back())) s.pop_back();
@@ -36,7 +38,9 @@ std::string TrimCopy(std::string s) {
     return s.substr(b);
 }
 
-bool HasAny(const std::string& s, const std::string& chars) { return s.find_first_of(chars) != std::string::npos; }
+bool HasAny(const std::string& s, const std::string& chars) {
+    return s.find_first_of(chars) != std::string::npos;
+}
 
 // Names that can be written and read back, stated independently of the parser.
 bool ValidSection(const std::string& raw) {

@@ -78,7 +78,9 @@ ConfigLocation::ConfigLocation(const Environment& env, const std::optional<std::
     source_ = Source::kUserConfig;
 }
 
-std::string ConfigLocation::PathOf(std::string_view fileName) const { return Join(folder_, fileName); }
+std::string ConfigLocation::PathOf(std::string_view fileName) const {
+    return Join(folder_, fileName);
+}
 
 std::string ConfigLocation::ExecutablePath() {
     std::vector<char> buf(4096);
@@ -90,7 +92,8 @@ std::string ConfigLocation::ExecutablePath() {
             // An executable replaced on disk while it runs (a rebuild, an upgrade) reads back with this
             // mark; the files still belong beside the new one.
             constexpr std::string_view kDeleted = " (deleted)";
-            if (path.size() > kDeleted.size() && path.compare(path.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0)
+            if (path.size() > kDeleted.size() &&
+                path.compare(path.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0)
                 path.resize(path.size() - kDeleted.size());
             return path;
         }

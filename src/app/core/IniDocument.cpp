@@ -9,9 +9,13 @@ namespace {
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 constexpr std::string_view kBlanks = " \t\r\n\v\f";
 
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
+char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+}
 
-bool HasLineBreakOrNul(std::string_view s) { return s.find_first_of(std::string_view("\r\n\0", 3)) != s.npos; }
+bool HasLineBreakOrNul(std::string_view s) {
+    return s.find_first_of(std::string_view("\r\n\0", 3)) != s.npos;
+}
 
 }  // namespace
 
@@ -111,7 +115,8 @@ IniDocument IniDocument::Parse(std::string_view text) {
         }
         bool crlf = nl > pos && text[nl - 1] == '\r';
         size_t end = crlf ? nl - 1 : nl;
-        doc.lines_.push_back(MakeLine(std::string(text.substr(pos, end - pos)), crlf ? Eol::kCrLf : Eol::kLf));
+        doc.lines_.push_back(
+            MakeLine(std::string(text.substr(pos, end - pos)), crlf ? Eol::kCrLf : Eol::kLf));
         pos = nl + 1;
     }
     return doc;

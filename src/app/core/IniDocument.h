@@ -76,7 +76,9 @@ private:
         // kKey: the value, offsets into `text`.
         size_t valueBegin = 0, valueEnd = 0;
 
-        std::string_view Name() const { return std::string_view(text).substr(nameBegin, nameEnd - nameBegin); }
+        std::string_view Name() const {
+            return std::string_view(text).substr(nameBegin, nameEnd - nameBegin);
+        }
         std::string_view Value() const {
             return std::string_view(text).substr(valueBegin, valueEnd - valueBegin);
         }

@@ -80,12 +80,19 @@ bool ReplaceFile(const std::string& target, std::string_view text, const struct 
     size_t slash = target.rfind('/');
     std::string dir = slash == std::string::npos ? std::string(".") : target.substr(0, slash + 1);
     std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-    char suffix[64];
-    std::snprintf(suffix, sizeof suffix, ".tmp.%ld.%u", static_cast<long>(::getpid()), counter.fetch_add(1));
-    std::string temp = (slash == std::string::npos ? std::string() : dir) + "." + name + suffix;
-
     mode_t mode = old != nullptr ? (old->st_mode & 07777) : 0666;
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    std::string temp;
+    int fd = -1;
+    // A name can be taken by a temporary file that a killed process left behind with the same pid,
+    // so a taken name is skipped rather than failing the write.
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        char suffix[64];
+        std::snprintf(suffix, sizeof suffix, ".tmp.%ld.%u", static_cast<long>(::getpid()),
+                      counter.fetch_add(1));
+        temp = (slash == std::string::npos ? std::string() : dir) + "." + name + suffix;
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd < 0 && errno != EEXIST) return false;
+    }
     if (fd < 0) return false;
     bool ok = true;
     if (old != nullptr) {

@@ -1,13 +1,13 @@
-#include "app/core/ConfigLocation.h"
-
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <map>
 #include <string>
+
+#include "app/core/ConfigLocation.h"
 
 namespace varnel {
 namespace {

@@ -1,8 +1,8 @@
-#include "app/core/IniDocument.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include "app/core/IniDocument.h"
 
 namespace varnel {
 namespace {
@@ -47,10 +47,12 @@ TEST(IniDocumentTest, NamesCompareCaseInsensitivelyAndFirstOccurrenceWins) {
     EXPECT_EQ(Read(doc, "Session", "Late"), "4");
 
     ASSERT_TRUE(doc.Set("SESSION", "autoSTART", "9"));
-    EXPECT_EQ(doc.Serialize(), "[Session]\nAutoStart=9\nautostart=2\n[Other]\nX=o\n[SESSION]\nAutoStart=3\nLate=4\n");
+    EXPECT_EQ(doc.Serialize(),
+              "[Session]\nAutoStart=9\nautostart=2\n[Other]\nX=o\n[SESSION]\nAutoStart=3\nLate=4\n");
     ASSERT_TRUE(doc.Set("session", "late", "5"));
     EXPECT_EQ(Read(doc, "Session", "Late"), "5");
-    EXPECT_EQ(doc.Serialize(), "[Session]\nAutoStart=9\nautostart=2\n[Other]\nX=o\n[SESSION]\nAutoStart=3\nLate=5\n");
+    EXPECT_EQ(doc.Serialize(),
+              "[Session]\nAutoStart=9\nautostart=2\n[Other]\nX=o\n[SESSION]\nAutoStart=3\nLate=5\n");
 }
 
 TEST(IniDocumentTest, SetKeepsEverythingElseInPlace) {

@@ -1,5 +1,3 @@
-#include "app/core/SettingsFile.h"
-
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -16,6 +14,7 @@
 #include <string>
 
 #include "app/core/IniDocument.h"
+#include "app/core/SettingsFile.h"
 
 namespace varnel {
 namespace {
@@ -32,9 +31,7 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir_); }
 
-    void Put(const std::string& text) {
-        std::ofstream(path_, std::ios::binary) << text;
-    }
+    void Put(const std::string& text) { std::ofstream(path_, std::ios::binary) << text; }
     std::string Get() const {
         std::ifstream in(path_, std::ios::binary);
         std::ostringstream s;
@@ -103,9 +100,10 @@ TEST_F(SettingsFileTest, WritesCreateFileSectionAndKeyAndKeepTheRest) {
     ASSERT_TRUE(f.WriteInt("settings", "WIDTH", 800));
     ASSERT_TRUE(f.WriteString("Settings", "Title", " spaced "));
     ASSERT_TRUE(f.WriteString("Session", "AutoBlockLogFormat", "BLOCKED [$DATE$]\nX=1"));
-    EXPECT_EQ(Get(),
-              "; by hand\r\n[Settings]\r\nWidth=800\r\n; note\r\nTitle= spaced \r\n\r\n"
-              "[Surveil]\r\nColor_Text = 255\r\n\r\n[Session]\r\nAutoBlockLogFormat=BLOCKED [$DATE$] X=1\r\n");
+    EXPECT_EQ(
+        Get(),
+        "; by hand\r\n[Settings]\r\nWidth=800\r\n; note\r\nTitle= spaced \r\n\r\n"
+        "[Surveil]\r\nColor_Text = 255\r\n\r\n[Session]\r\nAutoBlockLogFormat=BLOCKED [$DATE$] X=1\r\n");
     EXPECT_EQ(f.ReadInt("Surveil", "Color_Text", 0), 255);
     EXPECT_EQ(f.ReadString("SETTINGS", "title"), "spaced");
     EXPECT_EQ(f.ReadInt("Session", "X", -1), -1);
@@ -167,7 +165,8 @@ TEST_F(SettingsFileTest, KilledWriterNeverLeavesAPartialFile) {
     std::string base;
     for (int s = 0; s < 20; ++s) {
         base += "[Section" + std::to_string(s) + "]\n";
-        for (int k = 0; k < 20; ++k) base += "Key" + std::to_string(k) + "=" + std::string(40, 'a' + k) + "\n";
+        for (int k = 0; k < 20; ++k)
+            base += "Key" + std::to_string(k) + "=" + std::string(40, 'a' + k) + "\n";
     }
     const std::string a(150000, 'A'), b(150000, 'B');
     auto with = [&base](const std::string& blob) {
