@@ -8,7 +8,7 @@
 
 #include "app/core/SettingsFile.h"
 #include "platform/Clock.h"
-#include "session/RowTexts.h"
+#include "session/SessionRow.h"
 
 namespace varnel {
 

@@ -10,7 +10,7 @@
 #include "platform/ProcessList.h"
 #include "session/ConnectionSnapshot.h"
 #include "session/ProcessNameCache.h"
-#include "session/RowTexts.h"
+#include "session/SessionRow.h"
 #include "session/SessionSorter.h"
 #include "session/SessionTable.h"
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <thread>
 
-#include "session/RowTexts.h"
+#include "session/SessionRow.h"
 #include "session/SessionMonitor.h"
 
 namespace varnel {

@@ -1,4 +1,4 @@
-#include "session/RowTexts.h"
+#include "session/SessionRow.h"
 
 #include <cstdio>
 
