@@ -106,6 +106,7 @@ std::string BlockLog::Write(const SessionRow& row, bool processInfoAvailable, in
     std::string line = FormatLine(row, processInfoAvailable, ruleNumber, now);
     if (enabled_) AppendToFile(line);
     AddPaneLine(line);
+    if (listener_) listener_(line);
     return line;
 }
 
@@ -127,7 +128,6 @@ void BlockLog::AppendToFile(const std::string& line) {
 void BlockLog::AddPaneLine(std::string_view line) {
     if (pane_.size() >= kPaneLines) pane_.clear();
     pane_.emplace_front(line);
-    if (listener_) listener_(pane_.front());
 }
 
 std::string BlockLog::PaneText() const {

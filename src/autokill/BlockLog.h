@@ -51,7 +51,8 @@ public:
     // Puts a line at the top of the pane (used for kills and for reports of failed resets).
     void AddPaneLine(std::string_view line);
 
-    // Called with every line the pane gets, as it gets it (headless mode prints them).
+    // Called with every block line as it is written, whether or not the file takes it (headless
+    // mode prints them).
     void SetLineListener(std::function<void(const std::string&)> listener) { listener_ = std::move(listener); }
 
     const std::string& path() const { return path_; }

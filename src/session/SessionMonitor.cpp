@@ -30,7 +30,7 @@ void SessionMonitor::Tick() {
     sorter_.SortSessions(table_, clock_.TickMs());
     RefreshRows();
 
-    if (hook_ != nullptr && table_.rowCount >= 1) hook_->AfterRefresh(*this);
+    if (hook_ != nullptr) hook_->AfterRefresh(*this);
 
     if (static_cast<uint32_t>(table_.rowCount) != shownCount_) {
         shownCount_ = static_cast<uint32_t>(table_.rowCount);

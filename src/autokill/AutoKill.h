@@ -1,0 +1,81 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <unordered_set>
+
+#include "app/core/SettingsFile.h"
+#include "app/core/UiLanguage.h"
+#include "autokill/AutoKillRuleSet.h"
+#include "autokill/BlockLog.h"
+#include "autokill/RuleEvaluator.h"
+#include "platform/Clock.h"
+#include "platform/ConnectionReset.h"
+#include "session/SessionMonitor.h"
+
+namespace varnel {
+
+// Auto kill as the monitor page holds it: the rule set, the block log, the BLOCKED counter and the
+// kill pass that runs in every tick while "Auto Kill Session" is on.
+//
+// The kill pass tests every row the list shows against the rules; a matching row's connection is
+// reset through ConnectionReset, built from the row's texts. Only a reset that worked is a block:
+// it raises BLOCKED and, unless the rule says NOLOG, writes a block-log line. A reset that failed
+// is retried at later ticks while a rule still matches, but reported (in the log pane and to the
+// failure listener) only once per connection, with the reason.
+//
+// Dependencies are borrowed and must outlive this object. Tick's thread only.
+class AutoKill : public TickHook {
+public:
+    AutoKill(const SettingsFile& settings, std::string ruleFilePath, std::string logFolder,
+             ConnectionReset& reset, Clock& clock, UiLanguage lang);
+
+    // Rebuilds the rule set from the rule file (missing file: no rules). Also sets BLOCKED to 0,
+    // refreshes the block-log settings and reads the block-log switch ("BlockedLog").
+    // Returns the number of rules.
+    int LoadRules();
+
+    // The "Auto Kill Session" switch. Toggling it sets BLOCKED to 0 and refreshes the log settings.
+    void SetEnabled(bool on);
+    bool enabled() const { return enabled_; }
+
+    // The kill pass (does nothing while switched off).
+    void AfterRefresh(SessionMonitor& monitor) override;
+
+    // Resets the connection a row shows ("Kill Session" on selected rows). Not a block: nothing
+    // is counted or logged; the caller reports a failure.
+    ResetResult KillRow(const SessionRow& row);
+    // The reset request for a row: its addresses and ports read from the texts.
+    static TcpRow ResetRequestFor(const SessionRow& row);
+
+    uint32_t blockedCount() const { return blockedCount_; }
+    std::string BlockedText() const;  // " BLOCKED : %5d"
+    const AutoKillRuleSet& rules() const { return rules_; }
+    BlockLog& blockLog() { return log_; }
+    const std::string& ruleFilePath() const { return ruleFilePath_; }
+
+    // Told of every failed reset the first time it fails for its connection.
+    void SetFailureListener(std::function<void(const std::string&)> listener) { onFailure_ = std::move(listener); }
+
+private:
+    void ReportFailure(const SessionRow& row, const ResetResult& result);
+
+    const SettingsFile& settings_;
+    std::string ruleFilePath_;
+    ConnectionReset& reset_;
+    Clock& clock_;
+    UiLanguage lang_;
+    AutoKillRuleSet rules_;
+    RuleEvaluator evaluator_;
+    BlockLog log_;
+    bool enabled_ = false;
+    uint32_t blockedCount_ = 0;
+    // Connections whose failed reset was reported, by four-tuple text; forgotten once the
+    // connection leaves the list, so a connection that comes back is reported again.
+    std::unordered_set<std::string> reported_;
+    std::unordered_set<std::string> stillFailing_;
+    std::function<void(const std::string&)> onFailure_;
+};
+
+}  // namespace varnel

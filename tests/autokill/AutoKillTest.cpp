@@ -1,0 +1,176 @@
+#include "autokill/AutoKill.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "platform/fake/FakeClock.h"
+#include "platform/fake/FakeConnectionReset.h"
+#include "platform/fake/FakeConnectionTable.h"
+#include "platform/fake/FakeProcessList.h"
+
+namespace varnel {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Names every 93.184.x.x address after its last octet; the rest are pending.
+class StubHosts : public HostNameSource {
+public:
+    void LookupHostName(const char* address, char* out, size_t n) override {
+        if (std::strncmp(address, "93.184.", 7) == 0)
+            std::snprintf(out, n, "%s", std::strcmp(address, "93.184.0.1") == 0 ? "shop.example.com" : "other.net");
+        else if (std::strcmp(address, "10.0.0.1") == 0)
+            std::snprintf(out, n, "10.0.0.1");
+        else
+            std::snprintf(out, n, "(%s)", address);
+    }
+};
+
+class AutoKillTest : public ::testing::Test {
+protected:
+    AutoKillTest() {
+        char tmpl[] = "/tmp/varnel-autokill-XXXXXX";
+        dir = mkdtemp(tmpl);
+        settings = std::make_unique<SettingsFile>(dir + "/varnel.ini");
+        processes.processes = {{77, "curl"}};
+        monitor = std::make_unique<SessionMonitor>(table, processes, clock, UiLanguage::English());
+        monitor->SetHostNameSource(&hosts);
+        autokill = std::make_unique<AutoKill>(*settings, dir + "/varnel_autoblock.txt", dir, reset, clock,
+                                              UiLanguage::English());
+        monitor->SetTickHook(autokill.get());
+        monitor->Start();
+    }
+    ~AutoKillTest() override { fs::remove_all(dir); }
+
+    void Rules(const std::string& text) {
+        std::ofstream(dir + "/varnel_autoblock.txt") << text;
+        autokill->LoadRules();
+        autokill->SetEnabled(true);
+    }
+    std::string LogFile() {
+        std::ifstream in(autokill->blockLog().path(), std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+    std::string dir;
+    std::unique_ptr<SettingsFile> settings;
+    FakeConnectionTable table;
+    FakeProcessList processes;
+    FakeClock clock;
+    FakeConnectionReset reset;
+    StubHosts hosts;
+    std::unique_ptr<SessionMonitor> monitor;
+    std::unique_ptr<AutoKill> autokill;
+};
+
+TEST_F(AutoKillTest, NoRulesOrSwitchedOffKillsNothing) {
+    table.Add(kTcpEstablished, "10.0.0.1", 50000, "93.184.0.1", 80, 77);
+    Rules("");
+    monitor->Tick();
+    autokill->SetEnabled(false);
+    Rules("NOLOG=1\n");
+    autokill->SetEnabled(false);
+    monitor->Tick();
+    EXPECT_TRUE(reset.calls.empty());
+}
+
+TEST_F(AutoKillTest, AMatchingRowIsResetLoggedAndCounted) {
+    table.Add(kTcpEstablished, "10.0.0.1", 50000, "93.184.0.1", 80, 77);
+    table.Add(kTcpEstablished, "10.0.0.1", 50001, "93.184.0.2", 443, 77);
+    Rules("# keep the shop\nALLOW=1,HOST2=.example.com\nPORT2=80\nPORT2=443,NOLOG=1\n");
+    monitor->Tick();
+    // Both rows match a kill rule: port 80 would be killed but the shop is allowed first.
+    ASSERT_EQ(reset.calls.size(), 1u);
+    const TcpRow& r = reset.calls[0];
+    EXPECT_EQ(r.state, uint32_t(kTcpDeleteTcb));
+    EXPECT_EQ(r.localAddr, FakeConnectionTable::PackAddress("10.0.0.1"));
+    EXPECT_EQ(r.remoteAddr, FakeConnectionTable::PackAddress("93.184.0.2"));
+    EXPECT_EQ(r.localPort, htons(50001));
+    EXPECT_EQ(r.remotePort, htons(443));
+    EXPECT_EQ(autokill->blockedCount(), 1u);
+    EXPECT_EQ(autokill->BlockedText(), " BLOCKED :     1");
+    EXPECT_TRUE(autokill->blockLog().paneLines().empty()) << "NOLOG writes no line";
+
+    Rules("PORT2=80-443\n");  // reloading sets BLOCKED back to 0
+    EXPECT_EQ(autokill->blockedCount(), 0u);
+    reset.calls.clear();
+    monitor->Tick();
+    EXPECT_EQ(reset.calls.size(), 2u);
+    EXPECT_EQ(autokill->blockedCount(), 2u);
+    std::string file = LogFile();
+    EXPECT_NE(file.find("BLOCKED [2014/12/31 23:59:58] 10.0.0.1:50000 shop.example.com:80 curl(77)\r\n"),
+              std::string::npos)
+        << file;
+    EXPECT_EQ(autokill->blockLog().paneLines().size(), 2u);
+}
+
+TEST_F(AutoKillTest, PendingLookupsAreNeverKilled) {
+    table.Add(kTcpEstablished, "10.0.0.1", 50000, "192.0.2.7", 80, 77);  // remote pending
+    Rules("PORT2=80\n");
+    monitor->Tick();
+    EXPECT_TRUE(reset.calls.empty());
+}
+
+TEST_F(AutoKillTest, AFailedResetIsNoBlockAndIsReportedOncePerConnection) {
+    table.Add(kTcpEstablished, "10.0.0.1", 50000, "93.184.0.2", 80, 77);
+    reset.answer = {ResetStatus::kPermissionDenied, EPERM};
+    std::vector<std::string> failures;
+    autokill->SetFailureListener([&](const std::string& line) { failures.push_back(line); });
+    Rules("PORT2=80\n");
+    for (int i = 0; i < 5; ++i) monitor->Tick();
+    EXPECT_EQ(reset.calls.size(), 5u) << "retried while the rule matches";
+    EXPECT_EQ(autokill->blockedCount(), 0u);
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_NE(failures[0].find("NOT BLOCKED 10.0.0.1:50000 93.184.0.2:80 curl(77): permission denied"),
+              std::string::npos)
+        << failures[0];
+    EXPECT_NE(failures[0].find("CAP_NET_ADMIN"), std::string::npos);
+    EXPECT_EQ(autokill->blockLog().paneLines().size(), 1u);
+    EXPECT_FALSE(fs::exists(autokill->blockLog().path())) << "a failure is no BLOCKED line";
+
+    // The connection goes away and comes back: reported again.
+    table.failing = true;
+    monitor->Tick();
+    table.failing = false;
+    monitor->Tick();
+    EXPECT_EQ(failures.size(), 2u);
+
+    // A connection that vanished before its reset is neither a block nor a failure.
+    reset.answer = {ResetStatus::kNoSuchConnection, ENOENT};
+    table.rows()[0].localPort = FakeConnectionTable::PackPort(50001);
+    monitor->Tick();
+    EXPECT_EQ(failures.size(), 2u);
+    EXPECT_EQ(autokill->blockedCount(), 0u);
+}
+
+TEST_F(AutoKillTest, TogglingTheSwitchResetsTheCounter) {
+    table.Add(kTcpEstablished, "10.0.0.1", 50000, "93.184.0.2", 80, 77);
+    Rules("NOLOG=1\n");
+    monitor->Tick();
+    EXPECT_EQ(autokill->blockedCount(), 1u);
+    autokill->SetEnabled(false);
+    EXPECT_EQ(autokill->blockedCount(), 0u);
+}
+
+TEST(AutoKillRequestTest, TextsThatAreNoAddressNameNoConnection) {
+    SessionRow row{};
+    const char* texts[kColumnCount] = {"10.0.0", "x", "99999", "300.1.1.1", "y", "abc", "", "", ""};
+    for (int c = 0; c < kColumnCount; ++c) std::snprintf(row.text[c], sizeof row.text[c], "%s", texts[c]);
+    TcpRow r = AutoKill::ResetRequestFor(row);
+    EXPECT_EQ(r.localAddr, 0xFFFFFFFFu);
+    EXPECT_EQ(r.remoteAddr, 0u);
+    EXPECT_EQ(r.remotePort, 0u);
+}
+
+}  // namespace
+}  // namespace varnel
