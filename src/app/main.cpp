@@ -1,15 +1,40 @@
+#include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <string>
 
+#include "app/cli/CheckRulesCommand.h"
 #include "app/cli/CommandLine.h"
+#include "app/cli/HeadlessCommand.h"
 #include "app/cli/ListCommand.h"
+#include "app/core/ConfigLocation.h"
 #include "app/core/UiLanguage.h"
 #include "platform/linux/LinuxConnectionTable.h"
+#include "platform/linux/NetlinkSocketDestroy.h"
 #include "platform/linux/ProcProcessList.h"
 #include "platform/linux/SystemClock.h"
+#include "platform/linux/SystemReverseLookup.h"
+#include "resolve/HostNameCache.h"
+#include "resolve/ResolverPool.h"
 
 using namespace varnel;
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler stores into it");
+
+void OnStopSignal(int) { g_stop.store(true); }
+
+// How long --list waits for host names before printing what it has.
+constexpr int kListResolveWaitMs = 2000;
+
+std::unique_ptr<ResolverPool> MakeResolver() {
+    return std::make_unique<ResolverPool>(std::make_shared<HostNameCache>(), std::make_shared<SystemReverseLookup>());
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     CommandLine cl;
@@ -24,18 +49,37 @@ int main(int argc, char** argv) {
         case CommandLine::Mode::kHelp:
             std::fputs(CommandLine::HelpText(), stdout);
             return 0;
-        case CommandLine::Mode::kList: {
+        case CommandLine::Mode::kCheckRules: {
+            std::string path = cl.rulesFile ? *cl.rulesFile : ConfigLocation::ForThisProcess(cl.configDir).RuleFilePath();
+            return RunCheckRules(path, std::cout);
+        }
+        case CommandLine::Mode::kHeadless: {
+            struct sigaction sa {};
+            sa.sa_handler = OnStopSignal;
+            sigemptyset(&sa.sa_mask);
+            sigaction(SIGINT, &sa, nullptr);
+            sigaction(SIGTERM, &sa, nullptr);
+            ConfigLocation location = ConfigLocation::ForThisProcess(cl.configDir);
             LinuxConnectionTable table;
             ProcProcessList processes;
+            NetlinkSocketDestroy reset;
             SystemClock clock;
-            return ListCommand(table, processes, clock, lang).Run(std::cout);
+            std::unique_ptr<ResolverPool> resolver = cl.noResolve ? nullptr : MakeResolver();
+            HeadlessCommand headless({table, processes, reset, clock}, location, lang);
+            headless.SetHostNameSource(resolver.get());
+            headless.SetForceAutoKill(cl.autokill);
+            return headless.Run(std::cout, std::cerr, g_stop);
         }
-        default:
+        case CommandLine::Mode::kList:
+        case CommandLine::Mode::kWindow:
             break;
     }
-    // The window and headless monitoring are not built yet: show the list instead.
+    // The list (also the default until the window is built).
     LinuxConnectionTable table;
     ProcProcessList processes;
     SystemClock clock;
-    return ListCommand(table, processes, clock, lang).Run(std::cout);
+    std::unique_ptr<ResolverPool> resolver = cl.noResolve ? nullptr : MakeResolver();
+    ListCommand list(table, processes, clock, lang);
+    list.SetHostNameSource(resolver.get(), kListResolveWaitMs);
+    return list.Run(std::cout);
 }

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <atomic>
+#include <ostream>
+
+#include "app/core/ConfigLocation.h"
+#include "app/core/SettingsFile.h"
+#include "app/core/UiLanguage.h"
+#include "platform/Clock.h"
+#include "platform/ConnectionReset.h"
+#include "platform/ConnectionTable.h"
+#include "platform/ProcessList.h"
+#include "session/HostNameSource.h"
+
+namespace varnel {
+
+// `varnel --headless`: the monitor without a window. The same tick, resolver, rules, kill pass and
+// block log as the window, every 500 ms until `stop` becomes true (checked at least every 50 ms,
+// so a signal ends it within one tick). Every block-log line is printed on `out` as it is written;
+// failed resets and the start-up summary go to `err`.
+//
+// Auto kill is on when the settings say AutoBlock=1 or `forceAutoKill` is set. Dependencies are
+// borrowed. Returns the exit status (0).
+class HeadlessCommand {
+public:
+    struct Platform {
+        ConnectionTable& table;
+        ProcessList& processes;
+        ConnectionReset& reset;
+        Clock& clock;
+    };
+
+    HeadlessCommand(Platform platform, const ConfigLocation& location, UiLanguage lang)
+        : platform_(platform), location_(location), lang_(std::move(lang)) {}
+
+    // nullptr: host-name resolution off (also when AskDNS=0 in the settings).
+    void SetHostNameSource(HostNameSource* source) { hostNames_ = source; }
+    void SetForceAutoKill(bool on) { forceAutoKill_ = on; }
+    // Milliseconds between ticks; tests shorten it.
+    void SetTickMs(int ms) { tickMs_ = ms; }
+
+    int Run(std::ostream& out, std::ostream& err, const std::atomic<bool>& stop);
+
+private:
+    Platform platform_;
+    const ConfigLocation& location_;
+    UiLanguage lang_;
+    HostNameSource* hostNames_ = nullptr;
+    bool forceAutoKill_ = false;
+    int tickMs_ = 500;
+};
+
+}  // namespace varnel

@@ -1,0 +1,203 @@
+// varnel --headless --autokill as a real process against real loopback connections, inside the
+// private network namespace the integration tests run in.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "integration/NetnsGuard.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Pair {
+    int server = -1, client = -1, accepted = -1;
+    int serverPort = 0, clientPort = 0;
+    ~Pair() {
+        for (int fd : {server, client, accepted})
+            if (fd >= 0) close(fd);
+    }
+};
+
+int PortOf(int fd) {
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    return ntohs(a.sin_port);
+}
+
+void Connect(Pair& p) {
+    p.server = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(p.server, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(p.server, 4), 0);
+    p.serverPort = PortOf(p.server);
+    a.sin_port = htons(static_cast<uint16_t>(p.serverPort));
+    p.client = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(connect(p.client, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    p.accepted = accept(p.server, nullptr, nullptr);
+    ASSERT_GE(p.accepted, 0);
+    p.clientPort = PortOf(p.client);
+}
+
+// True when the client end sees the connection aborted within `ms`.
+bool SeesAbort(int fd, int ms) {
+    pollfd pfd{fd, POLLIN, 0};
+    if (poll(&pfd, 1, ms) <= 0) return false;
+    char c;
+    ssize_t n = recv(fd, &c, 1, MSG_DONTWAIT);
+    return n < 0 ? errno == ECONNRESET || errno == ECONNABORTED : n == 0;
+}
+
+struct Child {
+    pid_t pid = -1;
+    int out = -1, err = -1;
+};
+
+// Starts varnel with its output on pipes. `dropNetAdmin`: without the right to reset connections.
+Child StartVarnel(const std::string& configDir, bool dropNetAdmin) {
+    int out[2], err[2];
+    if (pipe(out) != 0 || pipe(err) != 0) return {};
+    Child c;
+    c.pid = fork();
+    if (c.pid == 0) {
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        close(out[0]);
+        close(err[0]);
+        if (dropNetAdmin && prctl(PR_CAPBSET_DROP, 12 /* CAP_NET_ADMIN */, 0, 0, 0) != 0) _exit(90);
+        execl(VARNEL_BINARY, VARNEL_BINARY, "--headless", "--autokill", "--no-resolve", "--config-dir",
+              configDir.c_str(), static_cast<char*>(nullptr));
+        _exit(91);
+    }
+    close(out[1]);
+    close(err[1]);
+    c.out = out[0];
+    c.err = err[0];
+    return c;
+}
+
+std::string Drain(int fd) {
+    std::string s;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0) s.append(buf, static_cast<size_t>(n));
+    close(fd);
+    return s;
+}
+
+// Stops varnel with SIGTERM and returns its exit status (it must end within a tick or so).
+int Stop(Child& c, std::string& out, std::string& err) {
+    kill(c.pid, SIGTERM);
+    auto start = std::chrono::steady_clock::now();
+    int status = 0;
+    while (waitpid(c.pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() - start > std::chrono::seconds(5)) {
+            kill(c.pid, SIGKILL);
+            waitpid(c.pid, &status, 0);
+            ADD_FAILURE() << "varnel did not end after SIGTERM";
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, std::chrono::milliseconds(1000)) << "SIGTERM must end it within one tick";
+    out = Drain(c.out);
+    err = Drain(c.err);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+class HeadlessEndToEndTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        REQUIRE_PRIVATE_NETNS();
+        char tmpl[] = "/tmp/varnel-headless-XXXXXX";
+        dir = mkdtemp(tmpl);
+    }
+    void TearDown() override {
+        if (!dir.empty()) fs::remove_all(dir);
+    }
+    void WriteRules(const Pair& p) {
+        // Only the client end of this test's connection: its remote port is the server's.
+        std::ofstream(dir + "/varnel_autoblock.txt") << "# test rule\r\nIP2=127.0.0.1,PORT2=" << p.serverPort << "\r\n";
+    }
+    std::string dir;
+};
+
+TEST_F(HeadlessEndToEndTest, ResetsTheConnectionItsRuleNamesAndLogsItOnce) {
+    Pair p;
+    Connect(p);
+    Pair bystander;
+    Connect(bystander);
+    WriteRules(p);
+    Child c = StartVarnel(dir, false);
+    ASSERT_GT(c.pid, 0);
+    EXPECT_TRUE(SeesAbort(p.client, 5000)) << "the client end must see the reset";
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));  // two more ticks: nothing more to cut
+    std::string out, err;
+    EXPECT_EQ(Stop(c, out, err), 0) << err;
+
+    // The other connection lives on.
+    ASSERT_EQ(send(bystander.client, "x", 1, 0), 1);
+    char ch;
+    EXPECT_EQ(recv(bystander.accepted, &ch, 1, 0), 1);
+
+    std::regex line("BLOCKED \\[\\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}:\\d{2}\\] 127\\.0\\.0\\.1:" +
+                    std::to_string(p.clientPort) + " 127\\.0\\.0\\.1:" + std::to_string(p.serverPort) +
+                    " varnel_integrat[a-z_]*\\(" + std::to_string(getpid()) + "\\)");
+    std::istringstream lines(out);
+    std::string first, extra;
+    ASSERT_TRUE(std::getline(lines, first)) << "stdout: " << out << "\nstderr: " << err;
+    EXPECT_TRUE(std::regex_match(first, line)) << first;
+    EXPECT_FALSE(std::getline(lines, extra)) << "exactly one BLOCKED line, got also: " << extra;
+
+    std::time_t now = std::time(nullptr);
+    char name[64];
+    std::strftime(name, sizeof name, "dunmoth_autoblock%Y%m.log", std::localtime(&now));
+    std::ifstream log(dir + "/" + name, std::ios::binary);
+    ASSERT_TRUE(log.good()) << "no block log " << name;
+    std::stringstream text;
+    text << log.rdbuf();
+    EXPECT_EQ(text.str(), first + "\r\n");
+}
+
+TEST_F(HeadlessEndToEndTest, WithoutTheRightToResetTheFailureIsReportedOnce) {
+    Pair p;
+    Connect(p);
+    WriteRules(p);
+    Child c = StartVarnel(dir, true);
+    ASSERT_GT(c.pid, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2200));  // four ticks or more
+    std::string out, err;
+    EXPECT_EQ(Stop(c, out, err), 0);
+    EXPECT_EQ(out, "") << "a failed reset is no block";
+    size_t first = err.find("NOT BLOCKED 127.0.0.1:" + std::to_string(p.clientPort));
+    ASSERT_NE(first, std::string::npos) << err;
+    EXPECT_EQ(err.find("NOT BLOCKED", first + 1), std::string::npos) << "reported once, not every tick:\n" << err;
+    EXPECT_NE(err.find("CAP_NET_ADMIN"), std::string::npos) << err;
+    // And the connection survived.
+    ASSERT_EQ(send(p.client, "y", 1, 0), 1);
+    char ch;
+    EXPECT_EQ(recv(p.accepted, &ch, 1, 0), 1);
+}
+
+}  // namespace
