@@ -2,8 +2,9 @@
 
 namespace varnel {
 
+// Slots from count_ on are always at their defaults, so only the used ones need resetting.
 void AutoKillRuleSet::Clear() {
-    for (AutoKillRule& slot : slots_) slot = AutoKillRule();
+    for (int i = 0; i < count_; ++i) slots_[i] = AutoKillRule();
     count_ = 0;
 }
 

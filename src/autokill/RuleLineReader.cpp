@@ -7,9 +7,9 @@ namespace varnel {
 
 namespace {
 
-// Stream reads come in blocks this large, so that refilling (which moves what is left to the
-// front) happens once per several lines, not once per line.
-constexpr size_t kBlockBytes = 256 * 1024;
+// The stream buffer: room for what is left of one read plus a block as large again, so that
+// refilling (which moves what is left to the front) happens once per many lines, not per line.
+constexpr size_t kBufferBytes = 4 * RuleLineReader::kMaxReadBytes;
 
 bool IsSkipByte(unsigned char first) { return first == '!' || first == '#' || first == ';' || first <= 0x0F; }
 
@@ -17,22 +17,24 @@ bool IsSkipByte(unsigned char first) { return first == '!' || first == '#' || fi
 
 RuleLineReader::RuleLineReader(std::string_view text) : data_(text.data()), size_(text.size()) {}
 
-RuleLineReader::RuleLineReader(std::istream& in) : in_(&in), eof_(false) {}
+RuleLineReader::RuleLineReader(std::istream& in)
+    : in_(&in), buffer_(new char[kBufferBytes]), eof_(false) {
+    data_ = buffer_.get();
+}
 
 void RuleLineReader::Fill(size_t want) {
     if (eof_ || available() >= want) return;
-    buffer_.erase(0, pos_);
+    size_t left = available();
+    std::memmove(buffer_.get(), buffer_.get() + pos_, left);
     pos_ = 0;
-    while (!eof_ && buffer_.size() < want) {
-        size_t old = buffer_.size();
-        buffer_.resize(old + kBlockBytes);
-        in_->read(buffer_.data() + old, static_cast<std::streamsize>(kBlockBytes));
+    size_ = left;
+    // Fill the whole buffer: want is at most one read and a byte, well under its size.
+    while (!eof_ && size_ < kBufferBytes) {
+        in_->read(buffer_.get() + size_, static_cast<std::streamsize>(kBufferBytes - size_));
         size_t got = static_cast<size_t>(std::max<std::streamsize>(in_->gcount(), 0));
-        buffer_.resize(old + got);
-        if (got < kBlockBytes) eof_ = true;
+        size_ += got;
+        if (got == 0 || !*in_) eof_ = true;
     }
-    data_ = buffer_.data();
-    size_ = buffer_.size();
 }
 
 bool RuleLineReader::Next(RuleLinePiece& piece) {

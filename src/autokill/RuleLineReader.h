@@ -2,7 +2,7 @@
 
 #include <cstddef>
 #include <istream>
-#include <string>
+#include <memory>
 #include <string_view>
 
 namespace varnel {
@@ -40,7 +40,7 @@ private:
     size_t available() const { return size_ - pos_; }
 
     std::istream* in_ = nullptr;
-    std::string buffer_;  // stream mode only
+    std::unique_ptr<char[]> buffer_;  // stream mode only
     const char* data_ = nullptr;
     size_t size_ = 0;
     size_t pos_ = 0;
