@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -145,6 +146,18 @@ TEST(InetDiagCodecTest, EndErrorAndForeignSequence) {
     p = Parse(refused.bytes, 7);
     EXPECT_EQ(p.chunk, InetDiagCodec::Chunk::kError);
     EXPECT_EQ(p.error, EINVAL);
+
+    // Status values no kernel sends are protocol errors, never success and never negated blindly.
+    Datagram odd;
+    odd.AddDone(7, INT32_MIN);
+    p = Parse(odd.bytes, 7);
+    EXPECT_EQ(p.chunk, InetDiagCodec::Chunk::kError);
+    EXPECT_EQ(p.error, EPROTO);
+    Datagram positive;
+    positive.AddError(8, 5);
+    EXPECT_EQ(InetDiagCodec::ParseExact(positive.bytes.data(), positive.bytes.size(), 8).error, EPROTO);
+    p = Parse(positive.bytes, 8);
+    EXPECT_EQ(p.error, EPROTO);
 }
 
 TEST(InetDiagCodecTest, DamagedDatagramsAreErrorsNotReadsPastTheEnd) {

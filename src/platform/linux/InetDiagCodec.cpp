@@ -62,6 +62,13 @@ size_t PutHeaderAndRequest(uint16_t type, uint16_t flags, uint32_t seq, const in
     return total;
 }
 
+// The errno of a kernel status: negative errno values are errors, 0 is success. Anything else is
+// no status the kernel sends (EPROTO).
+int ErrnoOfStatus(int status) {
+    if (status == 0) return 0;
+    return status < 0 && status >= -4095 ? -status : EPROTO;
+}
+
 }  // namespace
 
 size_t InetDiagCodec::BuildDump(uint8_t family, bool onlyV4Mapped, uint32_t seq, Request& out) {
@@ -146,7 +153,7 @@ InetDiagCodec::Chunk InetDiagCodec::ParseDump(const uint8_t* data, size_t len, u
                 int status = 0;
                 if (payloadLen >= sizeof status) std::memcpy(&status, payload, sizeof status);
                 if (status < 0) {
-                    error = -status;
+                    error = ErrnoOfStatus(status);
                     return Chunk::kError;
                 }
                 return Chunk::kDone;
@@ -158,7 +165,7 @@ InetDiagCodec::Chunk InetDiagCodec::ParseDump(const uint8_t* data, size_t len, u
                     return Chunk::kError;
                 }
                 std::memcpy(&err.error, payload, sizeof err.error);
-                error = err.error < 0 ? -err.error : EPROTO;
+                error = err.error != 0 ? ErrnoOfStatus(err.error) : EPROTO;
                 return Chunk::kError;
             }
             if (nlh.nlmsg_type == SOCK_DIAG_BY_FAMILY) {
@@ -197,7 +204,7 @@ InetDiagCodec::ExactReply InetDiagCodec::ParseExact(const uint8_t* data, size_t 
                 int code = 0;
                 std::memcpy(&code, payload, sizeof code);
                 reply.present = true;
-                reply.error = code < 0 ? -code : 0;
+                reply.error = ErrnoOfStatus(code);
                 return reply;
             }
             if (nlh.nlmsg_type == SOCK_DIAG_BY_FAMILY && payloadLen >= sizeof(inet_diag_msg)) {

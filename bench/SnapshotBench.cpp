@@ -1,0 +1,308 @@
+// The cost of one poll of the connection table with many sockets, against the kernel's own dump
+// and against `ss -tanp`. Run through bench/run-snapshot-bench.sh: it needs a private network
+// namespace (it opens thousands of loopback connections) and a raised open-file limit.
+//
+// For each table size (about 10,000 and about 600 sockets, held by 20 child processes):
+//   BareDump       the netlink dump requests the reader sends, answered and received, nothing parsed
+//   ExtendedTable  LinuxConnectionTable::GetExtendedTcpTable in a steady table (rows with PIDs)
+//   FromStackTable the same from /proc/net/tcp(6)
+//   ColdOwners     the first read of a fresh table: every socket's owner searched in /proc
+//   SteadyTick     one SessionMonitor tick (snapshot with PIDs, sort, 599 row texts)
+//   ChurnTick      the same while one process opens 10 connections and closes 10 per tick
+//   ChurnSpread    the same with the churn moving to another process at every tick
+//   SsTanp         `ss -tanp` run on the same table, output to /dev/null
+// Allocations are counted by the replaced global operator new and reported per iteration.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <new>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/core/UiLanguage.h"
+#include "integration/NetnsGuard.h"
+#include "platform/linux/InetDiagCodec.h"
+#include "platform/linux/LinuxConnectionTable.h"
+#include "platform/linux/ProcProcessList.h"
+#include "platform/linux/SockDiagReader.h"
+#include "platform/linux/SystemClock.h"
+#include "session/SessionMonitor.h"
+#include "support/LoopbackFleet.h"
+
+namespace {
+std::atomic<uint64_t> gAllocations{0};
+}
+
+// GCC sees malloc behind the replaced operator new and free behind delete and takes them for a
+// mismatch; they are the pair.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void* operator new(size_t size) {
+    gAllocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size != 0 ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void* operator new[](size_t size) { return operator new(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+void operator delete[](void* p, size_t) noexcept { std::free(p); }
+
+namespace varnel {
+namespace {
+
+using testing::LoopbackFleet;
+
+constexpr int kChildren = 20;
+constexpr uint32_t kChurnPerTick = 10;
+
+uint64_t Allocations() { return gAllocations.load(std::memory_order_relaxed); }
+
+void BareDump(benchmark::State& state) {
+    const int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+    if (fd < 0) {
+        state.SkipWithError("netlink socket");
+        return;
+    }
+    std::vector<uint8_t> buffer(SockDiagReader::kReceiveBufferSize);
+    uint32_t seq = 0;
+    uint64_t bytes = 0;
+    for (auto _ : state) {
+        for (const uint8_t family : {uint8_t{AF_INET}, uint8_t{AF_INET6}}) {
+            InetDiagCodec::Request request;
+            const size_t length = InetDiagCodec::BuildDump(family, true, ++seq, request);
+            sockaddr_nl kernel{};
+            kernel.nl_family = AF_NETLINK;
+            sendto(fd, request.data(), length, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel);
+            for (bool done = false; !done;) {
+                const ssize_t got = recv(fd, buffer.data(), buffer.size(), 0);
+                if (got <= 0) {
+                    state.SkipWithError("recv");
+                    close(fd);
+                    return;
+                }
+                bytes += static_cast<uint64_t>(got);
+                // Only far enough to see the end.
+                for (size_t at = 0; at + NLMSG_HDRLEN <= static_cast<size_t>(got);) {
+                    const auto* h = reinterpret_cast<const nlmsghdr*>(buffer.data() + at);
+                    if (h->nlmsg_type == NLMSG_DONE || h->nlmsg_type == NLMSG_ERROR) done = true;
+                    if (h->nlmsg_len < NLMSG_HDRLEN) break;
+                    at += NLMSG_ALIGN(h->nlmsg_len);
+                }
+            }
+        }
+    }
+    close(fd);
+    state.counters["bytes"] = benchmark::Counter(static_cast<double>(bytes), benchmark::Counter::kAvgIterations);
+}
+
+void ReadTable(benchmark::State& state, bool extended) {
+    LinuxConnectionTable table;
+    std::vector<TcpRow> rows;
+    auto read = [&] { return extended ? table.GetExtendedTcpTable(rows) : table.GetTcpExTableFromStack(rows); };
+    if (!read() || !read()) {
+        state.SkipWithError("table read failed");
+        return;
+    }
+    const uint64_t searches = table.ownerStats().searches;
+    const uint64_t before = Allocations();
+    for (auto _ : state) benchmark::DoNotOptimize(read());
+    state.counters["rows"] = static_cast<double>(rows.size());
+    state.counters["allocs/iter"] =
+        static_cast<double>(Allocations() - before) / static_cast<double>(state.iterations());
+    state.counters["searches"] = static_cast<double>(table.ownerStats().searches - searches);
+}
+
+void ColdOwners(benchmark::State& state) {
+    uint64_t links = 0;
+    uint64_t processes = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto table = std::make_unique<LinuxConnectionTable>();
+        std::vector<TcpRow> rows;
+        rows.reserve(16384);
+        state.ResumeTiming();
+        table->GetExtendedTcpTable(rows);
+        state.PauseTiming();
+        links += table->ownerStats().linksRead;
+        processes += table->ownerStats().processesRead;
+        table.reset();
+        state.ResumeTiming();
+    }
+    state.counters["links"] = benchmark::Counter(static_cast<double>(links), benchmark::Counter::kAvgIterations);
+    state.counters["processes"] =
+        benchmark::Counter(static_cast<double>(processes), benchmark::Counter::kAvgIterations);
+}
+
+struct MonitorRig {
+    LinuxConnectionTable table;
+    ProcProcessList processes;
+    SystemClock clock;
+    SessionMonitor monitor{table, processes, clock, UiLanguage::English()};
+};
+
+// churn: 0 none, 1 one process, 2 moving from process to process.
+void Tick(benchmark::State& state, LoopbackFleet& fleet, int churn) {
+    auto rig = std::make_unique<MonitorRig>();
+    rig->monitor.Start();
+    rig->monitor.Tick();  // the first tick finds every owner and every process name
+    rig->monitor.Tick();
+    const uint64_t searches = rig->table.ownerStats().searches;
+    const uint64_t links = rig->table.ownerStats().linksRead;
+    uint64_t allocations = 0;
+    size_t next = 0;
+    for (auto _ : state) {
+        if (churn != 0) {
+            state.PauseTiming();
+            if (!fleet.Churn(churn == 1 ? 0 : next++ % fleet.children().size(), kChurnPerTick)) {
+                state.SkipWithError(fleet.error().c_str());
+                break;
+            }
+            state.ResumeTiming();
+        }
+        const uint64_t before = Allocations();
+        rig->monitor.Tick();
+        allocations += Allocations() - before;
+    }
+    const double iterations = static_cast<double>(state.iterations());
+    state.counters["rows"] = rig->monitor.rowCount();
+    state.counters["allocs/tick"] = static_cast<double>(allocations) / iterations;
+    state.counters["searches/tick"] = static_cast<double>(rig->table.ownerStats().searches - searches) / iterations;
+    state.counters["links/tick"] = static_cast<double>(rig->table.ownerStats().linksRead - links) / iterations;
+}
+
+void SsTanp(benchmark::State& state) {
+    for (auto _ : state) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int null = open("/dev/null", O_WRONLY);
+            dup2(null, 1);
+            dup2(null, 2);
+            execlp("ss", "ss", "-tanp", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            state.SkipWithError("ss -tanp failed");
+            break;
+        }
+    }
+}
+
+// Keeps every run's time (in microseconds) by name, for the ratios: the median when the runs are
+// repeated, else the mean of the one run.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    std::map<std::string, double> micros;
+    std::map<std::string, std::map<std::string, double>> counters;
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (run.error_occurred) continue;
+            const std::string& name = run.run_name.function_name;
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if (median || (run.run_type == Run::RT_Iteration && medians_.count(name) == 0)) {
+                micros[name] = run.GetAdjustedRealTime();
+                for (const auto& [key, counter] : run.counters) counters[name][key] = counter.value;
+                if (median) medians_.insert(name);
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+private:
+    std::set<std::string> medians_;
+};
+
+void PrintRatio(const RatioReporter& r, const std::string& label, const std::string& a, const std::string& b,
+                double target) {
+    const auto x = r.micros.find(a);
+    const auto y = r.micros.find(b);
+    if (x == r.micros.end() || y == r.micros.end() || y->second <= 0) return;
+    const double ratio = x->second / y->second;
+    std::printf("  %-32s %8.3f   (target <= %.3f: %s)\n", label.c_str(), ratio, target,
+                ratio <= target ? "met" : "MISSED");
+}
+
+benchmark::internal::Benchmark* Register(const std::string& name, std::function<void(benchmark::State&)> f) {
+    return benchmark::RegisterBenchmark(name.c_str(), [f](benchmark::State& s) { f(s); })
+        ->Unit(benchmark::kMicrosecond)
+        ->UseRealTime();
+}
+
+int RunSize(int sockets) {
+    const int pairsPerChild = sockets / 2 / kChildren;
+    LoopbackFleet fleet;
+    if (!fleet.Start(kChildren, pairsPerChild)) {
+        std::fprintf(stderr, "cannot start the fleet: %s\n", fleet.error().c_str());
+        return 1;
+    }
+    const std::string n = "/" + std::to_string(sockets);
+    std::printf("\n== %d sockets: %zu connections (both ends) + %d listeners in %d processes\n", sockets,
+                fleet.connectionCount(), kChildren, kChildren);
+    std::fflush(stdout);
+    Register("BareDump" + n, BareDump);
+    Register("ExtendedTable" + n, [](benchmark::State& s) { ReadTable(s, true); });
+    Register("FromStackTable" + n, [](benchmark::State& s) { ReadTable(s, false); });
+    Register("ColdOwners" + n, ColdOwners)->Iterations(5);
+    Register("SteadyTick" + n, [&fleet](benchmark::State& s) { Tick(s, fleet, 0); });
+    Register("ChurnTick" + n, [&fleet](benchmark::State& s) { Tick(s, fleet, 1); });
+    Register("ChurnSpread" + n, [&fleet](benchmark::State& s) { Tick(s, fleet, 2); });
+    Register("SsTanp" + n, SsTanp);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::ClearRegisteredBenchmarks();
+    std::printf("Ratios, %d sockets:\n", sockets);
+    PrintRatio(reporter, "(b) steady tick / (d) ss -tanp", "SteadyTick" + n, "SsTanp" + n, 1.0 / 8);
+    PrintRatio(reporter, "(b) steady tick / (a) bare dump", "SteadyTick" + n, "BareDump" + n, 1.5);
+    PrintRatio(reporter, "(c) churn tick / (d) ss -tanp", "ChurnTick" + n, "SsTanp" + n, 1.0 / 3);
+    PrintRatio(reporter, "    churn spread / (d) ss -tanp", "ChurnSpread" + n, "SsTanp" + n, 1.0 / 3);
+    PrintRatio(reporter, "    extended table / bare dump", "ExtendedTable" + n, "BareDump" + n, 1.5);
+    const auto cold = reporter.micros.find("ColdOwners" + n);
+    if (cold != reporter.micros.end()) {
+        const double links = reporter.counters["ColdOwners" + n]["links"];
+        std::printf("  first read (every owner searched): %.0f us, %.0f fd links, %.2f us per link\n", cold->second,
+                    links, links > 0 ? cold->second / links : 0.0);
+    }
+    for (const char* tick : {"SteadyTick", "ChurnTick", "ChurnSpread"}) {
+        auto& c = reporter.counters[tick + n];
+        std::printf("  %-12s allocations per tick %.2f, fd links read per tick %.0f, rows %.0f\n", tick,
+                    c["allocs/tick"], c["links/tick"], c["rows"]);
+    }
+    std::fflush(stdout);
+    return 0;
+}
+
+}  // namespace
+}  // namespace varnel
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (!InPrivateNetworkNamespace()) {
+        std::fprintf(stderr, "SnapshotBench opens thousands of connections: run it through "
+                             "bench/run-snapshot-bench.sh (a private network namespace)\n");
+        return 2;
+    }
+    rlimit files{};
+    getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+
+    std::vector<int> sizes = {10000, 600};
+    if (const char* only = std::getenv("SNAPSHOT_BENCH_SOCKETS")) sizes = {std::atoi(only)};
+    for (int sockets : sizes)
+        if (varnel::RunSize(sockets) != 0) return 1;
+    return 0;
+}
