@@ -10,7 +10,7 @@ namespace varnel {
 // declared GUARDED_BY it. Not recursive. Also BasicLockable (lock/unlock), so it works with
 // std::condition_variable_any.
 class CAPABILITY("mutex") Mutex {
-public:
+  public:
     Mutex() = default;
     Mutex(const Mutex&) = delete;
     Mutex& operator=(const Mutex&) = delete;
@@ -18,19 +18,19 @@ public:
     void lock() ACQUIRE() { m_.lock(); }
     void unlock() RELEASE() { m_.unlock(); }
 
-private:
+  private:
     std::mutex m_;
 };
 
 // Holds a Mutex for the lifetime of the scope.
 class SCOPED_CAPABILITY MutexLock {
-public:
+  public:
     explicit MutexLock(Mutex& m) ACQUIRE(m) : m_(m) { m_.lock(); }
     ~MutexLock() RELEASE() { m_.unlock(); }
     MutexLock(const MutexLock&) = delete;
     MutexLock& operator=(const MutexLock&) = delete;
 
-private:
+  private:
     Mutex& m_;
 };
 

@@ -17,7 +17,7 @@ namespace varnel {
 //
 // Threads: any; many threads may call one object at the same time.
 class ReverseLookup {
-public:
+  public:
     ReverseLookup() = default;
     ReverseLookup(const ReverseLookup&) = delete;
     ReverseLookup& operator=(const ReverseLookup&) = delete;

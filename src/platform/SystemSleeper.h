@@ -8,7 +8,7 @@ namespace varnel {
 
 // Sleeps for real. Threads: any.
 class SystemSleeper : public Sleeper {
-public:
+  public:
     void SleepFor(std::chrono::milliseconds duration) override { std::this_thread::sleep_for(duration); }
 };
 

@@ -20,7 +20,7 @@ namespace varnel {
 // Threads: any, concurrently. One internal mutex guards the map; every method holds it only for
 // the map operation and a copy of one name, never while waiting for anything else.
 class HostNameCache {
-public:
+  public:
     static constexpr size_t kMaxEntries = 2048;
 
     HostNameCache() = default;
@@ -42,7 +42,7 @@ public:
 
     size_t Size() const EXCLUDES(mutex_);
 
-private:
+  private:
     // Transparent hashing lets a string_view find a std::string key without building one.
     struct Hash {
         using is_transparent = void;

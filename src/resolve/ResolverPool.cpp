@@ -91,11 +91,17 @@ ResolverPool::ResolverPool(std::shared_ptr<HostNameCache> cache, std::shared_ptr
                                        sleeper ? std::move(sleeper) : std::make_shared<SystemSleeper>())),
       starter_(std::move(starter)) {}
 
-ResolverPool::~ResolverPool() { Shutdown(); }
+ResolverPool::~ResolverPool() {
+    Shutdown();
+}
 
-void ResolverPool::SetPrivateAddressFallback(bool on) { shared_->privateAddressFallback.store(on); }
+void ResolverPool::SetPrivateAddressFallback(bool on) {
+    shared_->privateAddressFallback.store(on);
+}
 
-bool ResolverPool::PrivateAddressFallback() const { return shared_->privateAddressFallback.load(); }
+bool ResolverPool::PrivateAddressFallback() const {
+    return shared_->privateAddressFallback.load();
+}
 
 void ResolverPool::Shutdown() {
     MutexLock lock(shared_->mutex);

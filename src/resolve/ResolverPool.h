@@ -51,7 +51,7 @@ namespace varnel {
 // no worker is started and no worker writes to the cache, so a flush made after Shutdown stays
 // empty. Workers still blocked in the system's resolver when the process exits are ended with it.
 class ResolverPool : public HostNameSource {
-public:
+  public:
     static constexpr int kSlotCount = 12;
     static constexpr std::chrono::milliseconds kSlotHoldTime{10};
 
@@ -90,7 +90,7 @@ public:
     int BusySlots() const;  // slots not Free
     const std::shared_ptr<HostNameCache>& cache() const { return cache_; }
 
-private:
+  private:
     struct Shared;
 
     static void ResolveSlot(Shared& shared, int index);

@@ -1,5 +1,3 @@
-#include "resolve/HostNameCache.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -7,10 +5,15 @@
 #include <thread>
 #include <vector>
 
+#include "resolve/HostNameCache.h"
+
 namespace varnel {
 namespace {
 
-std::string Key(size_t i) { return "10." + std::to_string(i / 65536) + "." + std::to_string(i / 256 % 256) + "." + std::to_string(i % 256); }
+std::string Key(size_t i) {
+    return "10." + std::to_string(i / 65536) + "." + std::to_string(i / 256 % 256) + "." +
+           std::to_string(i % 256);
+}
 
 TEST(HostNameCacheTest, InsertFindReplaceAndFlush) {
     HostNameCache cache;

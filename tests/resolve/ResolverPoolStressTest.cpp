@@ -52,7 +52,8 @@ TEST(ResolverPoolStressTest, ManyLookupsWithFlushesAndAShutdownInFlight) {
     size_t namedCount = 0;
     char buf[128];
     auto deadline = std::chrono::steady_clock::now() + 60s;
-    for (size_t first = 0; first < kAddresses && std::chrono::steady_clock::now() < deadline; first += kBlock) {
+    for (size_t first = 0; first < kAddresses && std::chrono::steady_clock::now() < deadline;
+         first += kBlock) {
         size_t end = std::min(first + kBlock, kAddresses);
         std::vector<bool> named(end - first, false);
         size_t left = end - first;

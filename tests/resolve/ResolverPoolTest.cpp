@@ -1,5 +1,3 @@
-#include "resolve/ResolverPool.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,6 +8,7 @@
 
 #include "platform/fake/FakeReverseLookup.h"
 #include "platform/fake/FakeSleeper.h"
+#include "resolve/ResolverPool.h"
 #include "resolve/ResolverTestSupport.h"
 
 namespace varnel {
@@ -20,10 +19,12 @@ using testing::QueuedStarter;
 using testing::WaitUntil;
 using State = ResolverPool::SlotState;
 
-uint32_t A(uint8_t a, uint8_t b, uint8_t c, uint8_t d) { return FakeReverseLookup::Addr(a, b, c, d); }
+uint32_t A(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
+    return FakeReverseLookup::Addr(a, b, c, d);
+}
 
 class ResolverPoolTest : public ::testing::Test {
-protected:
+  protected:
     std::shared_ptr<HostNameCache> cache = std::make_shared<HostNameCache>();
     std::shared_ptr<FakeReverseLookup> lookup = std::make_shared<FakeReverseLookup>();
     std::shared_ptr<FakeSleeper> sleeper = std::make_shared<FakeSleeper>();
@@ -91,17 +92,18 @@ TEST_F(ResolverPoolTest, TextThatIsNoDottedQuadIsNotLookedUp) {
 TEST_F(ResolverPoolTest, PrivateAddressesGetASecondTryWithHostByAddr) {
     ASSERT_TRUE(pool->PrivateAddressFallback());  // on by default on this platform
     const char* privates[] = {"10.0.0.1", "10.255.255.254", "192.168.0.1", "172.16.0.1", "172.31.255.254"};
-    const uint32_t privateAddrs[] = {A(10, 0, 0, 1), A(10, 255, 255, 254), A(192, 168, 0, 1), A(172, 16, 0, 1),
-                                     A(172, 31, 255, 254)};
+    const uint32_t privateAddrs[] = {A(10, 0, 0, 1), A(10, 255, 255, 254), A(192, 168, 0, 1),
+                                     A(172, 16, 0, 1), A(172, 31, 255, 254)};
     for (uint32_t a : privateAddrs) lookup->SetHostByAddr(a, FakeReverseLookup::GeneratedName(a));
     for (const char* text : privates) Ask(text);
     ASSERT_TRUE(WaitIdle());
-    for (size_t i = 0; i < 5; ++i) EXPECT_EQ(Ask(privates[i]), FakeReverseLookup::GeneratedName(privateAddrs[i]));
+    for (size_t i = 0; i < 5; ++i)
+        EXPECT_EQ(Ask(privates[i]), FakeReverseLookup::GeneratedName(privateAddrs[i]));
     EXPECT_EQ(lookup->hostByAddrCalls(), 5u);
 
     // Neighbours of the private ranges are public: no second try even with an entry waiting.
-    const char* publics[] = {"11.0.0.1", "9.255.255.255", "172.15.255.255", "172.32.0.1", "192.169.0.1",
-                             "192.167.255.255", "127.0.0.1"};
+    const char* publics[] = {"11.0.0.1",    "9.255.255.255",   "172.15.255.255", "172.32.0.1",
+                             "192.169.0.1", "192.167.255.255", "127.0.0.1"};
     lookup->SetHostByAddr(A(172, 32, 0, 1), "must-not-be-used.test");
     for (const char* text : publics) Ask(text);
     ASSERT_TRUE(WaitIdle());

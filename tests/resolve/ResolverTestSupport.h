@@ -22,7 +22,7 @@ inline bool WaitUntil(const std::function<bool()>& done,
 // A worker starter that does not start anything: it keeps each worker so the test decides when
 // (and on which thread) it runs. While kept, the worker's slot stays Assigned.
 class QueuedStarter {
-public:
+  public:
     bool Start(std::function<void()> work) {
         std::lock_guard lock(mutex_);
         queued_.push_back(std::move(work));
@@ -42,7 +42,7 @@ public:
         work();
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::vector<std::function<void()>> queued_;
 };

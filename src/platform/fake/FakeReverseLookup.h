@@ -20,7 +20,7 @@ namespace varnel {
 //
 // Threads: any, concurrently; the test may change answers while workers call.
 class FakeReverseLookup : public ReverseLookup {
-public:
+  public:
     static uint32_t Addr(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
         const uint8_t bytes[4] = {a, b, c, d};
         uint32_t v;
@@ -111,7 +111,7 @@ public:
         return Answer(hostByAddr_, addr, name);
     }
 
-private:
+  private:
     void WaitWhileBlocked(std::unique_lock<std::mutex>& lock) {
         if (!blocked_) return;
         ++waiting_;

@@ -13,7 +13,7 @@ namespace varnel {
 // sleepers wait until Release, so a test can keep a thread parked at its sleep.
 // Threads: any, concurrently.
 class FakeSleeper : public Sleeper {
-public:
+  public:
     void SleepFor(std::chrono::milliseconds duration) override {
         std::unique_lock lock(mutex_);
         durations_.push_back(duration);
@@ -44,7 +44,7 @@ public:
         return durations_;
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     bool blocked_ = false;

@@ -11,7 +11,7 @@ namespace varnel {
 //
 // Threads: any, concurrently. Holds no state.
 class SystemReverseLookup : public ReverseLookup {
-public:
+  public:
     bool NameInfo(uint32_t addrNetworkOrder, std::string& name) override;
     bool HostByAddr(uint32_t addrNetworkOrder, std::string& name) override;
 };
