@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string_view>
 
 #include "platform/ReverseLookup.h"
 #include "platform/Sleeper.h"
