@@ -10,6 +10,9 @@
 #include "app/cli/ListCommand.h"
 #include "app/core/ConfigLocation.h"
 #include "app/core/UiLanguage.h"
+#ifdef VARNEL_HAVE_GUI
+#include "app/gui/GuiMain.h"
+#endif
 #include "platform/linux/LinuxConnectionTable.h"
 #include "platform/linux/NetlinkSocketDestroy.h"
 #include "platform/linux/ProcProcessList.h"
@@ -70,11 +73,16 @@ int main(int argc, char** argv) {
             headless.SetForceAutoKill(cl.autokill);
             return headless.Run(std::cout, std::cerr, g_stop);
         }
-        case CommandLine::Mode::kList:
         case CommandLine::Mode::kWindow:
+#ifdef VARNEL_HAVE_GUI
+            return RunWindow(argc, argv, cl, lang);
+#else
+            break;
+#endif
+        case CommandLine::Mode::kList:
             break;
     }
-    // The list (also the default until the window is built).
+    // The list (also the window mode of a build without the window).
     LinuxConnectionTable table;
     ProcProcessList processes;
     SystemClock clock;

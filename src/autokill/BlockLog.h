@@ -50,6 +50,8 @@ public:
 
     // Puts a line at the top of the pane (used for kills and for reports of failed resets).
     void AddPaneLine(std::string_view line);
+    // Empties the pane (the "Auto Kill Session" switch changed).
+    void ClearPane() { pane_.clear(); }
 
     // Called with every block line as it is written, whether or not the file takes it (headless
     // mode prints them).

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QObject>
+#include <QPoint>
+#include <memory>
+
+class QAction;
+class QMenu;
+class QWidget;
+
+namespace varnel {
+
+class SessionMonitorPage;
+
+// The session list's pop-up menu and its three commands: "Remove all items", "Clipboard Copy"
+// (the selected rows' remote host names) and "Kill Session" (reset the selected connections now).
+// The English menu also carries the copy-column, packet-filter and network-tool entries, which do
+// nothing when chosen; the Japanese menu has only the three commands.
+//
+// Ctrl+C and Ctrl+Delete on the list run the copy and the kill.
+//
+// Borrows the page, which owns this object. GUI thread only.
+class SessionContextMenu : public QObject {
+    Q_OBJECT
+
+public:
+    // Command ids of the menu entries, kept as each action's data.
+    enum Command : int {
+        kRemoveAllItems = 32783,
+        kClipboardCopy = 32784,
+        kAddToPacketFilter = 32821,
+        kKillSession = 32833,
+        kNslookup = 32816,
+        kWhois = 32813,
+        kPing = 32826,
+        kTracert = 32827,
+        kFirstCopyItem = 32854,  // "Select Copy items", one per column up to 32862
+    };
+
+    explicit SessionContextMenu(SessionMonitorPage& page);
+    ~SessionContextMenu() override;
+
+    // The menu for the list's present state, with the enabling rules applied: an empty list
+    // greys all three commands; rows but no selection leaves only "Remove all items"; a selection
+    // enables all three. The caller owns the menu.
+    std::unique_ptr<QMenu> CreateMenu(QWidget* parent) const;
+    // Opens the menu at `globalPos` and runs the chosen command.
+    void OnContextMenu(const QPoint& globalPos);
+    // Runs the command of a chosen entry (entries without a handler do nothing).
+    void Run(int command);
+
+    // Empties the list, the host-name cache (under its lock) and the counters. The session table
+    // stays, so a running monitor shows the same connections again at the next tick.
+    void RemoveAllItems();
+    // The selected rows' "Hostname2" texts, top to bottom, each followed by CR LF; the text also goes
+    // to the clipboard.
+    QString CopySelectedHosts();
+    // Resets the selected rows' connections in list order. A refused reset is written to the pane
+    // and shown in one message box with the reason; a connection already gone is no failure.
+    // Returns the number of failures.
+    int KillSelectedSessions();
+
+    static QString ItemText(int command, bool japanese);
+
+private:
+    SessionMonitorPage& page_;
+    QAction* copyShortcut_ = nullptr;
+    QAction* killShortcut_ = nullptr;
+};
+
+}  // namespace varnel

@@ -1,0 +1,352 @@
+#include "monitor/SessionMonitorPage.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QStyle>
+#include <QTimer>
+#include <QToolBar>
+#include <algorithm>
+#include <cstdio>
+
+#include "app/core/ConfigLocation.h"
+#include "display/CColorEdit.h"
+#include "display/CListCtrlEx3.h"
+#include "display/CSortHeaderCtrl.h"
+#include "display/SessionListModel.h"
+#include "monitor/SessionContextMenu.h"
+
+namespace varnel {
+
+namespace {
+
+constexpr const char* kSection = "Session";
+
+// Placement inside the page: the controls' band at the top, then the list; with the pane on, the
+// pane takes the last splitSize pixels (less its gap) at the bottom.
+constexpr int kBandHeight = 29;
+constexpr int kSideMargin = 5;
+constexpr int kWidthAllowance = 9;   // list and pane are this much narrower than the page
+constexpr int kBottomAllowance = 34;  // band plus the bottom margin
+constexpr int kToolBarRight = 51;     // the toolbar starts this far left of the page's right edge
+constexpr int kToolBarTop = 4;
+
+QString Text(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+}  // namespace
+
+SessionMonitorPage::SessionMonitorPage(MonitorPlatform platform, const SettingsFile& settings, std::string ruleFilePath,
+                                       std::string logFolder, UiLanguage lang, QWidget* parent)
+    : QWidget(parent), platform_(std::move(platform)), settings_(settings), lang_(std::move(lang)) {
+    monitor_ = std::make_unique<SessionMonitor>(platform_.table, platform_.processes, platform_.clock, lang_);
+    autoKill_ = std::make_unique<AutoKill>(settings_, std::move(ruleFilePath), std::move(logFolder), platform_.reset,
+                                           platform_.clock, lang_);
+    monitor_->SetTickHook(autoKill_.get());
+
+    ReadSettings();
+    monitor_->SetResetMaxMinutes(resetMaxMinutes_);
+    monitor_->SetHostNameSource(askDns_ ? platform_.hostNames : nullptr);
+    autoKill_->LoadRules();
+    autoKill_->SetEnabled(settings_.ReadInt(kSection, "AutoBlock", 0) != 0);
+
+    warn_ = [](const QString& text) {
+        QMessageBox::warning(nullptr, Text(ConfigLocation::BaseNameOf(ConfigLocation::ExecutablePath())), text);
+    };
+    startProgram_ = [](const QString& program, const QStringList& arguments) {
+        return QProcess::startDetached(program, arguments);
+    };
+
+    model_ = new SessionListModel(*monitor_, lang_, this);
+    BuildControls();
+    menu_ = std::make_unique<SessionContextMenu>(*this);
+
+    timer_ = new QTimer(this);
+    timer_->setInterval(kTickMs);
+    timer_->setTimerType(Qt::CoarseTimer);
+    connect(timer_, &QTimer::timeout, this, &SessionMonitorPage::OnMonitorTick);
+
+    UpdateLabels();
+    if (autoStart_) StartStop();
+}
+
+SessionMonitorPage::~SessionMonitorPage() {
+    timer_->stop();
+    monitor_->SetTickHook(nullptr);
+}
+
+void SessionMonitorPage::ReadSettings() {
+    askDns_ = settings_.ReadInt(kSection, "AskDNS", 1) != 0;
+    autoStart_ = settings_.ReadInt(kSection, "AutoStart", 1) == 1;
+    logView_ = settings_.ReadInt(kSection, "AutoBlockLogView", 0) != 0;
+    splitSize_ = std::clamp(settings_.ReadInt(kSection, "SplitSize", 100), 12, 1200);
+    resetMaxMinutes_ = static_cast<uint32_t>(std::clamp(settings_.ReadInt(kSection, "ResetMaxConnections", 1440), 1, 65535));
+
+    std::copy(std::begin(kDefaultWidths), std::end(kDefaultWidths), widths_);
+    std::string text = settings_.ReadString(kSection, "ColnmWidth", "");
+    if (!text.empty()) {
+        // Numbers that are missing or unreadable keep their defaults.
+        int* w = widths_;
+        std::sscanf(text.c_str(), "%i:%i:%i:%i:%i:%i:%i:%i:%i", &w[0], &w[1], &w[2], &w[3], &w[4], &w[5], &w[6],
+                    &w[7], &w[8]);
+    }
+}
+
+void SessionMonitorPage::BuildControls() {
+    setAutoFillBackground(true);
+    setBackgroundRole(QPalette::Button);
+
+    bar_ = new QWidget(this);
+    auto* row = new QHBoxLayout(bar_);
+    row->setContentsMargins(kSideMargin, 2, 4, 2);
+    row->setSpacing(8);
+
+    startButton_ = new QPushButton(bar_);
+    startButton_->setText(lang_.Pick("開始", "START"));
+    startButton_->setDefault(true);
+    startButton_->setMinimumWidth(72);
+    askDnsBox_ = new QCheckBox(lang_.Pick("ホスト名を取得", "Hostname resolution"), bar_);
+    autoBlockBox_ = new QCheckBox(lang_.Pick("自動切断", "Auto Kill Session"), bar_);
+    blockedLabel_ = new QLabel(bar_);
+    logViewBox_ = new QCheckBox(lang_.Pick("切断ログ表示", "LOG View"), bar_);
+    logButton_ = new QPushButton("LOG", bar_);
+    logButton_->setMinimumWidth(44);
+    logButton_->setMaximumWidth(56);
+    counterLabel_ = new QLabel(bar_);
+    for (QWidget* w : {static_cast<QWidget*>(startButton_), static_cast<QWidget*>(askDnsBox_),
+                       static_cast<QWidget*>(autoBlockBox_), static_cast<QWidget*>(blockedLabel_),
+                       static_cast<QWidget*>(logViewBox_), static_cast<QWidget*>(logButton_),
+                       static_cast<QWidget*>(counterLabel_)})
+        row->addWidget(w);
+    row->addStretch(1);
+
+    askDnsBox_->setChecked(askDns_);
+    autoBlockBox_->setChecked(autoKill_->enabled());
+    logViewBox_->setChecked(logView_);
+    blockedLabel_->setEnabled(autoKill_->enabled());
+
+    connect(startButton_, &QPushButton::clicked, this, [this] { StartStop(); });
+    connect(askDnsBox_, &QCheckBox::toggled, this, &SessionMonitorPage::OnAskDns);
+    connect(autoBlockBox_, &QCheckBox::toggled, this, &SessionMonitorPage::OnAutoBlock);
+    connect(logViewBox_, &QCheckBox::toggled, this, &SessionMonitorPage::OnLogView);
+    connect(logButton_, &QPushButton::clicked, this, [this] { OpenBlockLog(); });
+
+    list_ = new CListCtrlEx3(this);
+    list_->setModel(model_);
+    list_->SetBkColor(0x000000);
+    list_->SetTextBkColor(0x000000);
+    list_->SetTextColor(0xFFFFFF);
+    list_->SetUp(settings_);
+    ApplyColumnWidths();
+    list_->sortHeader()->SetSortIndicator(monitor_->sorter().sortColumn(), monitor_->sorter().sortDescending());
+    connect(list_->sortHeader(), &QHeaderView::sectionClicked, this, &SessionMonitorPage::OnColumnClick);
+
+    pane_ = new CColorEdit(this);
+    pane_->setReadOnly(true);
+    pane_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    pane_->LoadColours(settings_);
+    pane_->setVisible(logView_);
+
+    toolBar_ = new QToolBar(this);
+    toolBar_->setIconSize(QSize(16, 15));
+    toolBar_->setMovable(false);
+    toolBar_->setFloatable(false);
+    optionsAction_ = toolBar_->addAction(style()->standardIcon(QStyle::SP_FileDialogDetailedView),
+                                         lang_.Pick("オプション設定", "Options"));
+    topMostAction_ = toolBar_->addAction(style()->standardIcon(QStyle::SP_TitleBarShadeButton), "Always topmost");
+    topMostAction_->setCheckable(true);
+    connect(optionsAction_, &QAction::triggered, this, &SessionMonitorPage::OnOptions);
+    connect(topMostAction_, &QAction::triggered, this, [this](bool on) { emit topMostToggled(on); });
+
+    for (QWidget* w : findChildren<QWidget*>()) WatchKeys(w);
+    WatchKeys(list_->viewport());
+    WatchKeys(pane_->viewport());
+    LayOutControls();
+}
+
+void SessionMonitorPage::ApplyColumnWidths() {
+    const int columns = model_->columnCount();
+    for (int c = 0; c < kColumnCount && c < columns; ++c) list_->setColumnWidth(c, widths_[c]);
+}
+
+void SessionMonitorPage::WatchKeys(QWidget* widget) { widget->installEventFilter(this); }
+
+bool SessionMonitorPage::IsEnter(const QEvent* event) {
+    if (event->type() != QEvent::KeyPress) return false;
+    const auto* key = static_cast<const QKeyEvent*>(event);
+    return key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+}
+
+bool SessionMonitorPage::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (IsEnter(event)) {
+            StartStop();
+            return true;
+        }
+        if (key == Qt::Key_Escape) return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void SessionMonitorPage::keyPressEvent(QKeyEvent* event) {
+    if (IsEnter(event)) {
+        StartStop();
+        return;
+    }
+    if (event->key() == Qt::Key_Escape) return;
+    QWidget::keyPressEvent(event);
+}
+
+void SessionMonitorPage::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    LayOutControls();
+}
+
+void SessionMonitorPage::LayOutControls() {
+    if (list_ == nullptr) return;
+    const int w = width();
+    const int h = height();
+    const int inner = std::max(0, w - kWidthAllowance);
+    bar_->setGeometry(0, 0, std::max(0, w - kToolBarRight), kBandHeight);
+    if (logView_) {
+        list_->setGeometry(kSideMargin, kBandHeight, inner, std::max(0, h - splitSize_ - kBottomAllowance));
+        pane_->setGeometry(kSideMargin, h - splitSize_ + 1, inner, splitSize_ - 5);
+        pane_->show();
+    } else {
+        list_->setGeometry(kSideMargin, kBandHeight, inner, std::max(0, h - kBottomAllowance));
+        pane_->hide();
+    }
+    toolBar_->setGeometry(w - kToolBarRight, kToolBarTop - 2, kToolBarRight, kBandHeight - 2);
+    toolBar_->raise();
+}
+
+void SessionMonitorPage::SetTopMostChecked(bool on) { topMostAction_->setChecked(on); }
+
+void SessionMonitorPage::StartStop() {
+    if (!monitor_->running()) {
+        startButton_->setText(lang_.Pick("停止", "STOP"));
+        monitor_->Start();
+        model_->Refresh();
+        timer_->start();
+    } else {
+        startButton_->setText(lang_.Pick("開始", "START"));
+        timer_->stop();
+        monitor_->Stop();
+    }
+    UpdateLabels();
+}
+
+void SessionMonitorPage::OnMonitorTick() {
+    monitor_->Tick();
+    model_->Refresh();
+    UpdateLabels();
+}
+
+void SessionMonitorPage::OnColumnClick(int column) {
+    if (column < 0 || column >= kColumnCount) return;
+    monitor_->OnColumnClick(column);
+    model_->Refresh();
+    list_->sortHeader()->SetSortIndicator(monitor_->sorter().sortColumn(), monitor_->sorter().sortDescending());
+}
+
+void SessionMonitorPage::UpdateLabels() {
+    if (monitor_->TakeCounterChanged()) counterLabel_->setText(Text(monitor_->CounterText()));
+    QString blocked = Text(autoKill_->BlockedText());
+    if (blockedLabel_->text() != blocked) blockedLabel_->setText(blocked);
+    std::string pane = autoKill_->blockLog().PaneText();
+    if (pane != paneText_) {
+        paneText_ = std::move(pane);
+        pane_->setPlainText(Text(paneText_));
+    }
+}
+
+void SessionMonitorPage::OnAskDns(bool on) {
+    askDns_ = on;
+    monitor_->SetHostNameSource(on ? platform_.hostNames : nullptr);
+}
+
+void SessionMonitorPage::OnAutoBlock(bool on) {
+    autoKill_->SetEnabled(on);
+    autoKill_->blockLog().ClearPane();
+    blockedLabel_->setEnabled(on);
+    UpdateLabels();
+}
+
+void SessionMonitorPage::OnLogView(bool on) {
+    logView_ = on;
+    LayOutControls();
+}
+
+void SessionMonitorPage::OnOptions() {
+    if (settings_.ReadInt("Settings", "ConfigSel", 0) != 3) {
+        settings_.WriteInt("Settings", "ConfigTab", 0);
+        settings_.WriteInt("Settings", "ConfigSel", 3);
+    }
+    emit optionsRequested();
+}
+
+void SessionMonitorPage::ReloadRules() {
+    autoKill_->LoadRules();
+    UpdateLabels();
+}
+
+void SessionMonitorPage::ReloadColours() {
+    list_->LoadColours(settings_);
+    pane_->LoadColours(settings_);
+    list_->viewport()->update();
+    pane_->viewport()->update();
+}
+
+void SessionMonitorPage::FlushHostNames() {
+    if (platform_.flushHostNames) platform_.flushHostNames();
+}
+
+void SessionMonitorPage::Warning(const QString& text) const {
+    if (warn_) warn_(text);
+}
+
+bool SessionMonitorPage::OpenBlockLog() {
+    const QString path = Text(autoKill_->blockLog().path());
+    const QString viewer = Text(settings_.ReadString(kSection, "LogViewer", ""));
+    if (!viewer.isEmpty()) {
+        if (startProgram_(viewer, {path})) return true;
+        Warning(QString("Could not open %1").arg(viewer));
+        return false;
+    }
+    // The desktop's handler reports nothing back, so a missing file is caught here.
+    if (!path.isEmpty() && QFileInfo(path).isFile() && startProgram_("xdg-open", {path})) return true;
+    Warning("Could not open the log file.");
+    return false;
+}
+
+void SessionMonitorPage::SaveSettings() {
+    timer_->stop();
+    if (monitor_->running()) monitor_->Stop();
+    startButton_->setText(lang_.Pick("開始", "START"));
+
+    settings_.WriteInt(kSection, "AskDNS", askDnsBox_->isChecked() ? 1 : 0);
+    settings_.WriteInt(kSection, "AutoBlock", autoBlockBox_->isChecked() ? 1 : 0);
+    settings_.WriteInt(kSection, "AutoBlockLogView", logViewBox_->isChecked() ? 1 : 0);
+
+    // Nine widths always; a list without the process column stores 100 for it.
+    int w[kColumnCount];
+    const int columns = model_->columnCount();
+    for (int c = 0; c < kColumnCount; ++c) w[c] = c < columns ? list_->columnWidth(c) : kDefaultWidths[c];
+    char text[160];
+    std::snprintf(text, sizeof text, "%i:%i:%i:%i:%i:%i:%i:%i:%i", w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7], w[8]);
+    settings_.WriteString(kSection, "ColnmWidth", text);
+
+    if (settings_.ReadString(kSection, "LogViewer", "").empty()) settings_.WriteString(kSection, "LogViewer", "");
+    settings_.WriteString(kSection, "AutoBlockLogFormat", autoKill_->blockLog().lineTemplate());
+    settings_.WriteInt(kSection, "ResetMaxConnections", static_cast<int>(resetMaxMinutes_));
+}
+
+}  // namespace varnel

@@ -1,0 +1,186 @@
+#pragma once
+
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/core/SettingsFile.h"
+#include "app/core/UiLanguage.h"
+#include "autokill/AutoKill.h"
+#include "platform/Clock.h"
+#include "platform/ConnectionReset.h"
+#include "platform/ConnectionTable.h"
+#include "platform/ProcessList.h"
+#include "session/HostNameSource.h"
+#include "session/SessionMonitor.h"
+
+class QAction;
+class QCheckBox;
+class QLabel;
+class QPushButton;
+class QTimer;
+class QToolBar;
+
+namespace varnel {
+
+class CColorEdit;
+class CListCtrlEx3;
+class SessionContextMenu;
+class SessionListModel;
+
+// Everything nondeterministic the page uses. All borrowed; they must outlive the page.
+struct MonitorPlatform {
+    ConnectionTable& table;
+    ProcessList& processes;
+    ConnectionReset& reset;
+    Clock& clock;
+    // The resolver; nullptr means no host-name resolution at all (the check box still works).
+    HostNameSource* hostNames = nullptr;
+    // Empties the host-name cache under the cache's own lock ("Remove all items"); may be empty.
+    std::function<void()> flushHostNames;
+};
+
+// The "Session Monitor" page: the START/STOP button, the three switches, the BLOCKED and
+// connection counters, the LOG button, the session list, the LOG View pane and a toolbar with
+// Options and Always topmost. It owns the session monitor, the auto-kill rules and the list model,
+// and keeps its settings in section "Session" of the settings file (read here, written by
+// SaveSettings).
+//
+// While running, a 500 ms timer ticks the monitor, then the list, the counter, the BLOCKED label
+// and the pane follow. Enter anywhere on the page toggles START/STOP; Escape does nothing.
+//
+// The settings file is borrowed and must outlive the page. GUI thread only.
+class SessionMonitorPage : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr int kTickMs = SessionMonitor::kTickMs;
+    static constexpr int kDefaultWidths[kColumnCount] = {90, 90, 60, 90, 220, 60, 80, 100, 100};
+
+    // How the page shows a failure (the LOG button's boxes, a refused Kill Session) and starts a
+    // program; replaceable so that tests see them without a modal box or a real process.
+    using Warn = std::function<void(const QString& text)>;
+    using StartProgram = std::function<bool(const QString& program, const QStringList& arguments)>;
+
+    SessionMonitorPage(MonitorPlatform platform, const SettingsFile& settings, std::string ruleFilePath,
+                       std::string logFolder, UiLanguage lang, QWidget* parent = nullptr);
+    ~SessionMonitorPage() override;
+
+    // START when stopped, STOP when running.
+    void StartStop();
+    bool running() const { return monitor_->running(); }
+    // One timer tick (public so tests and benches tick without waiting).
+    void OnMonitorTick();
+    // A header click: re-sort by `column` (same column flips the direction).
+    void OnColumnClick(int column);
+    // Stops monitoring and writes the page's keys; the window calls it when it closes. Repeating it
+    // writes the keys again.
+    void SaveSettings();
+    // Opens the block log with "LogViewer", or with the desktop's handler when that is empty.
+    // False (after the message box) when the program could not be started.
+    bool OpenBlockLog();
+    // Re-reads the rule file (and the block-log settings), after the Options dialog.
+    void ReloadRules();
+    // Re-reads the colours of the list and the pane.
+    void ReloadColours();
+
+    // Places the controls for the page's current size: the list and, while "LOG View" is on, the
+    // pane below it, `splitSize` pixels high with its gap.
+    void LayOutControls();
+    // Shows the Always topmost button pressed or released (the window owns the flag).
+    void SetTopMostChecked(bool on);
+
+    // Refreshes the counter, the BLOCKED label and the pane from the monitor and auto kill.
+    void UpdateLabels();
+
+    bool logView() const { return logView_; }
+    int splitSize() const { return splitSize_; }
+    uint32_t resetMaxMinutes() const { return resetMaxMinutes_; }
+    const UiLanguage& language() const { return lang_; }
+    const SettingsFile& settings() const { return settings_; }
+
+    SessionMonitor& monitor() { return *monitor_; }
+    AutoKill& autoKill() { return *autoKill_; }
+    SessionListModel& model() { return *model_; }
+    CListCtrlEx3* list() const { return list_; }
+    CColorEdit* logPane() const { return pane_; }
+    QPushButton* startStopButton() const { return startButton_; }
+    QCheckBox* askDnsBox() const { return askDnsBox_; }
+    QCheckBox* autoBlockBox() const { return autoBlockBox_; }
+    QCheckBox* logViewBox() const { return logViewBox_; }
+    QLabel* blockedLabel() const { return blockedLabel_; }
+    QLabel* counterLabel() const { return counterLabel_; }
+    QPushButton* logButton() const { return logButton_; }
+    QToolBar* toolBar() const { return toolBar_; }
+    QAction* optionsAction() const { return optionsAction_; }
+    QAction* topMostAction() const { return topMostAction_; }
+    SessionContextMenu& contextMenu() { return *menu_; }
+    QTimer* timer() const { return timer_; }
+
+    // Empties the host-name cache (through MonitorPlatform::flushHostNames).
+    void FlushHostNames();
+
+    void SetWarn(Warn warn) { warn_ = std::move(warn); }
+    void SetStartProgram(StartProgram start) { startProgram_ = std::move(start); }
+    void Warning(const QString& text) const;
+
+signals:
+    // The toolbar's Options button (after ConfigTab/ConfigSel are set for the dialog).
+    void optionsRequested();
+    // The toolbar's Always topmost button, with its new state.
+    void topMostToggled(bool on);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void ReadSettings();
+    void BuildControls();
+    void ApplyColumnWidths();
+    void OnAskDns(bool on);
+    void OnAutoBlock(bool on);
+    void OnLogView(bool on);
+    void OnOptions();
+    void WatchKeys(QWidget* widget);
+    // True for a key press that toggles START/STOP.
+    static bool IsEnter(const QEvent* event);
+
+    MonitorPlatform platform_;
+    const SettingsFile& settings_;
+    UiLanguage lang_;
+    std::unique_ptr<SessionMonitor> monitor_;
+    std::unique_ptr<AutoKill> autoKill_;
+
+    bool askDns_ = true;
+    bool autoStart_ = true;
+    bool logView_ = false;
+    int splitSize_ = 100;
+    uint32_t resetMaxMinutes_ = 1440;
+    int widths_[kColumnCount] = {};
+    std::string paneText_;  // what the pane shows, to rewrite it only when it changed
+
+    SessionListModel* model_ = nullptr;
+    CListCtrlEx3* list_ = nullptr;
+    CColorEdit* pane_ = nullptr;
+    QWidget* bar_ = nullptr;
+    QPushButton* startButton_ = nullptr;
+    QCheckBox* askDnsBox_ = nullptr;
+    QCheckBox* autoBlockBox_ = nullptr;
+    QCheckBox* logViewBox_ = nullptr;
+    QLabel* blockedLabel_ = nullptr;
+    QLabel* counterLabel_ = nullptr;
+    QPushButton* logButton_ = nullptr;
+    QToolBar* toolBar_ = nullptr;
+    QAction* optionsAction_ = nullptr;
+    QAction* topMostAction_ = nullptr;
+    QTimer* timer_ = nullptr;
+    std::unique_ptr<SessionContextMenu> menu_;
+
+    Warn warn_;
+    StartProgram startProgram_;
+};
+
+}  // namespace varnel
