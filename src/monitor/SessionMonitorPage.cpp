@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProcess>
@@ -104,21 +105,24 @@ void SessionMonitorPage::BuildControls() {
     setBackgroundRole(QPalette::Button);
 
     bar_ = new QWidget(this);
+    // The band holds seven controls in 770 pixels; a point less than the list keeps every text whole.
+    QFont small = bar_->font();
+    if (small.pointSizeF() > 8.5) small.setPointSizeF(small.pointSizeF() - 1);
+    bar_->setFont(small);
     auto* row = new QHBoxLayout(bar_);
-    row->setContentsMargins(kSideMargin, 2, 4, 2);
-    row->setSpacing(8);
+    row->setContentsMargins(kSideMargin, 2, 2, 2);
+    row->setSpacing(5);
 
     startButton_ = new QPushButton(bar_);
     startButton_->setText(lang_.Pick("開始", "START"));
     startButton_->setDefault(true);
-    startButton_->setMinimumWidth(72);
+    startButton_->setFixedWidth(64);
     askDnsBox_ = new QCheckBox(lang_.Pick("ホスト名を取得", "Hostname resolution"), bar_);
     autoBlockBox_ = new QCheckBox(lang_.Pick("自動切断", "Auto Kill Session"), bar_);
     blockedLabel_ = new QLabel(bar_);
     logViewBox_ = new QCheckBox(lang_.Pick("切断ログ表示", "LOG View"), bar_);
     logButton_ = new QPushButton("LOG", bar_);
-    logButton_->setMinimumWidth(44);
-    logButton_->setMaximumWidth(56);
+    logButton_->setFixedWidth(44);
     counterLabel_ = new QLabel(bar_);
     for (QWidget* w : {static_cast<QWidget*>(startButton_), static_cast<QWidget*>(askDnsBox_),
                        static_cast<QWidget*>(autoBlockBox_), static_cast<QWidget*>(blockedLabel_),
@@ -126,6 +130,10 @@ void SessionMonitorPage::BuildControls() {
                        static_cast<QWidget*>(counterLabel_)})
         row->addWidget(w);
     row->addStretch(1);
+    // The switches keep their whole texts; only the stretch at the end gives way.
+    for (QWidget* w : {static_cast<QWidget*>(askDnsBox_), static_cast<QWidget*>(autoBlockBox_),
+                       static_cast<QWidget*>(logViewBox_), static_cast<QWidget*>(counterLabel_)})
+        w->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 
     askDnsBox_->setChecked(askDns_);
     autoBlockBox_->setChecked(autoKill_->enabled());
@@ -158,6 +166,8 @@ void SessionMonitorPage::BuildControls() {
     toolBar_->setIconSize(QSize(16, 15));
     toolBar_->setMovable(false);
     toolBar_->setFloatable(false);
+    toolBar_->setContentsMargins(0, 0, 0, 0);
+    toolBar_->layout()->setSpacing(0);
     optionsAction_ = toolBar_->addAction(style()->standardIcon(QStyle::SP_FileDialogDetailedView),
                                          lang_.Pick("オプション設定", "Options"));
     topMostAction_ = toolBar_->addAction(style()->standardIcon(QStyle::SP_TitleBarShadeButton), "Always topmost");
@@ -215,7 +225,6 @@ void SessionMonitorPage::LayOutControls() {
     const int w = width();
     const int h = height();
     const int inner = std::max(0, w - kWidthAllowance);
-    bar_->setGeometry(0, 0, std::max(0, w - kToolBarRight), kBandHeight);
     if (logView_) {
         list_->setGeometry(kSideMargin, kBandHeight, inner, std::max(0, h - splitSize_ - kBottomAllowance));
         pane_->setGeometry(kSideMargin, h - splitSize_ + 1, inner, splitSize_ - 5);
@@ -224,7 +233,9 @@ void SessionMonitorPage::LayOutControls() {
         list_->setGeometry(kSideMargin, kBandHeight, inner, std::max(0, h - kBottomAllowance));
         pane_->hide();
     }
-    toolBar_->setGeometry(w - kToolBarRight, kToolBarTop - 2, kToolBarRight, kBandHeight - 2);
+    const int toolBarWidth = std::max(kToolBarRight, toolBar_->sizeHint().width());
+    toolBar_->setGeometry(w - toolBarWidth, kToolBarTop - 2, toolBarWidth, kBandHeight - 2);
+    bar_->setGeometry(0, 0, std::max(0, w - toolBarWidth), kBandHeight);
     toolBar_->raise();
 }
 
