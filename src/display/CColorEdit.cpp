@@ -1,0 +1,42 @@
+#include "display/CColorEdit.h"
+
+#include <QPalette>
+
+#include "app/core/SettingsFile.h"
+#include "display/ColourRef.h"
+#include "display/core/ColorScheme.h"
+
+namespace varnel {
+
+CColorEdit::CColorEdit(QWidget* parent) : QPlainTextEdit(parent) {
+    setReadOnly(true);
+    setLineWrapMode(QPlainTextEdit::NoWrap);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    ApplyColours();
+}
+
+void CColorEdit::LoadColours(const SettingsFile& settings) {
+    textColour_ = 0xFFFFFF;
+    backgroundColour_ = 0x000000;
+    const char* section = ColorScheme::kSection;
+    backgroundColour_ = static_cast<uint32_t>(settings.ReadInt(
+        section, ColorScheme::Item(ColorScheme::kTextBk).key, static_cast<int>(backgroundColour_)));
+    textColour_ = static_cast<uint32_t>(
+        settings.ReadInt(section, ColorScheme::Item(ColorScheme::kText).key, static_cast<int>(textColour_)));
+    ApplyColours();
+}
+
+void CColorEdit::ApplyColours() {
+    QPalette pal = palette();
+    const QColor bg = ToQColor(backgroundColour_), fg = ToQColor(textColour_);
+    // Every group: an inactive or disabled pane must not change colour.
+    for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        pal.setColor(g, QPalette::Base, bg);
+        pal.setColor(g, QPalette::Text, fg);
+    }
+    setPalette(pal);
+    viewport()->setAutoFillBackground(true);
+    viewport()->update();
+}
+
+}  // namespace varnel

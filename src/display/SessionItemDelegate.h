@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QColor>
+#include <QRect>
+#include <QStyledItemDelegate>
+
+namespace varnel {
+
+// Paints one cell of the session list from the model's roles; it decides no colour of its own except
+// for selected rows, which it draws in the two selection colours it is given (selected rows are
+// highlighted whether or not the list has the focus).
+//
+// Ordinary cell: the whole cell filled with the background, the text inset 4 px left and right and
+// 1 px top and bottom, one line, vertically centred, cut with "…" at the end, in the model's
+// alignment. Framed cell (kFramedRole): a 1 px frame in the text colour 1 px inside the cell, the
+// text a further 3 px in on each side and centred. No focus rectangle. UI thread only.
+class SessionItemDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+  public:
+    explicit SessionItemDelegate(QObject* parent = nullptr);
+
+    void SetSelectionColours(const QColor& selectedText, const QColor& selection);
+    QColor selectedTextColour() const { return selectedText_; }
+    QColor selectionColour() const { return selection_; }
+
+    // Where the text of a cell goes.
+    static QRect TextRect(const QRect& cell, bool framed);
+    // The frame of a framed cell (its outer pixels).
+    static QRect FrameRect(const QRect& cell) { return cell.adjusted(1, 1, -1, -1); }
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
+
+  private:
+    QColor selectedText_{Qt::white};
+    QColor selection_{Qt::darkBlue};
+};
+
+}  // namespace varnel
