@@ -12,13 +12,13 @@ using namespace guitest;
 class ColorEditTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        UseFixedLook();
         edit.resize(300, 120);
         edit.setPlainText("BLOCKED [MMMM]");
         edit.show();
     }
     QImage GrabArea() { return Grab(edit.viewport()); }
 
+    FixedLook look;  // first: outlives the widgets
     TempSettings settingsPath;
     CColorEdit edit;
 };

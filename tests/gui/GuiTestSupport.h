@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QPalette>
 #include <QRect>
+#include <QStyle>
 #include <QWidget>
 #include <filesystem>
 #include <string>
@@ -23,7 +24,32 @@ inline constexpr QRgb kDark = 0xFF808080;
 inline constexpr QRgb kHighlight = 0xFF3060C0;
 inline constexpr QRgb kHighlightedText = 0xFF00FFFF;
 
-inline void UseFixedLook() {
+// Sets the fixed look; the returned object puts the application's previous style, palette and font
+// back when it goes, so tests that run after in the same process see what they would have seen.
+class FixedLook {
+  public:
+    FixedLook()
+        : style_(QApplication::style()->name()),
+          palette_(QApplication::palette()),
+          font_(QApplication::font()) {
+        Apply();
+    }
+    ~FixedLook() {
+        QApplication::setStyle(style_);
+        QApplication::setPalette(palette_);
+        QApplication::setFont(font_);
+    }
+    FixedLook(const FixedLook&) = delete;
+    FixedLook& operator=(const FixedLook&) = delete;
+
+  private:
+    static void Apply();
+    QString style_;
+    QPalette palette_;
+    QFont font_;
+};
+
+inline void FixedLook::Apply() {
     QApplication::setStyle("Fusion");
     QPalette pal;
     pal.setColor(QPalette::Window, QColor(kButton));

@@ -56,7 +56,6 @@ class FixedNames : public HostNameSource {
 class SessionListPaintTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        UseFixedLook();
         names.names = {{"10.0.0.1", "www.example.co.jp"},
                        {"10.0.0.2", "mail.example.com"},
                        {"10.0.0.4", "plainhost"},
@@ -100,6 +99,7 @@ class SessionListPaintTest : public ::testing::Test {
     QRect Cell(int row, int column) const { return list->visualRect(model->index(row, column)); }
     QImage GrabRows() { return Grab(list->viewport()); }
 
+    FixedLook look;  // first: outlives the widgets
     FakeConnectionTable table;
     FakeProcessList processes;
     FakeClock clock;

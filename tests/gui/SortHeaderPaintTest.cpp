@@ -25,7 +25,6 @@ const QRgb kFrameDark = qRgb(0xE9 - 192, 0xE5 - 192, 0xDD - 192);  // base - 192
 class SortHeaderPaintTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        UseFixedLook();
         model = std::make_unique<QStandardItemModel>(1, 3);
         model->setHorizontalHeaderLabels({"One", "Two", "Three"});
         header = std::make_unique<CSortHeaderCtrl>();
@@ -47,6 +46,7 @@ class SortHeaderPaintTest : public ::testing::Test {
         return CountColour(img, box, kLight) + CountColour(img, box, kDark);
     }
 
+    FixedLook look;  // first: outlives the widgets
     std::unique_ptr<QStandardItemModel> model;
     std::unique_ptr<CSortHeaderCtrl> header;
 };
