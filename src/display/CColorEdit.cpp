@@ -10,7 +10,6 @@ namespace varnel {
 
 CColorEdit::CColorEdit(QWidget* parent) : QPlainTextEdit(parent) {
     setReadOnly(true);
-    setLineWrapMode(QPlainTextEdit::NoWrap);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     ApplyColours();
 }

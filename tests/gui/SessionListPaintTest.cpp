@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QMouseEvent>
 #include <QScrollBar>
 #include <cstring>
 #include <map>
@@ -128,6 +129,25 @@ TEST_F(SessionListPaintTest, SetUpGivesFixedRowsAndListBehaviour) {
     EXPECT_EQ(list->backgroundColour(), 0u);
     EXPECT_EQ(list->selectedTextColour(), 0xFFFF00u);  // #00FFFF as 0x00BBGGRR
     EXPECT_EQ(list->selectionColour(), 0xC06030u);
+}
+
+TEST_F(SessionListPaintTest, HeaderClickReportsTheColumnAndKeepsTheSelection) {
+    AddDefaultRows();
+    Make();
+    list->selectionModel()->select(model->index(1, 0),
+                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    int clicked = -1;
+    QObject::connect(list->sortHeader(), &QHeaderView::sectionClicked, [&](int s) { clicked = s; });
+    QWidget* headerArea = list->sortHeader()->viewport();
+    const QPoint at(list->sortHeader()->sectionViewportPosition(kColRemoteHost) + 30, 5);
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QMouseEvent e(type, QPointF(at), QPointF(headerArea->mapToGlobal(at)), Qt::LeftButton,
+                      type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(headerArea, &e);
+    }
+    EXPECT_EQ(clicked, kColRemoteHost);
+    EXPECT_EQ(list->SelectedRows(), (QList<int>{1}));
+    EXPECT_EQ(list->sortHeader()->sortColumn(), -1);  // the header does not sort by itself
 }
 
 TEST_F(SessionListPaintTest, HostCellsInTheirDomainColours) {
