@@ -41,6 +41,49 @@ void CheckConditions(const RuleConditions& c) {
     }
 }
 
+// The evaluation written plainly from the rule's fields, to hold the compiled evaluator against.
+bool Holds(const RuleConditions& c, const RowTexts& row, std::string_view process, int64_t age, int hour,
+           const UiLanguage& lang, bool negated) {
+    auto port = [](std::string_view t) { return static_cast<int64_t>(static_cast<int32_t>(RuleFileParser::ReadNumber(t).value)); };
+    const char* names[3] = {"", lang.Pick("接続中", "Connecting"), lang.Pick("接続待ち", "Waiting")};
+    // Each set condition: does the row satisfy it?
+    bool tests[10];
+    bool set[10] = {c.pid.IsSet(), c.host2.IsSet(), c.port2.IsSet(), c.ip2.IsSet(), c.host1.IsSet(),
+                    c.port1.IsSet(), c.ip1.IsSet(), c.time != 0, c.stat != 0, c.sysTime.IsSet()};
+    tests[0] = c.pid.MatchesPrefix(process);
+    tests[1] = c.host2.MatchesHost(row.remoteHost, row.remoteAddress);
+    tests[2] = c.port2.Contains(port(row.remotePort));
+    tests[3] = c.ip2.MatchesPrefix(row.remoteAddress);
+    tests[4] = c.host1.MatchesHost(row.localHost, row.localAddress);
+    tests[5] = c.port1.Contains(port(row.localPort));
+    tests[6] = c.ip1.MatchesPrefix(row.localAddress);
+    tests[7] = age >= static_cast<int64_t>(c.time);
+    tests[8] = row.status.find(names[c.stat % 3]) != std::string_view::npos;
+    tests[9] = c.sysTime.Contains(hour);
+    for (int i = 0; i < 10; ++i) {
+        if (set[i] && tests[i] == negated) return false;
+    }
+    return true;
+}
+
+Verdict Reference(const AutoKillRuleSet& rules, const RowTexts& row, int hour, const UiLanguage& lang) {
+    std::string process;
+    for (char ch : row.process)
+        if (ch != ' ') process += ch;
+    const int64_t age = ParseAgeText(row.time, lang);
+    const bool pending = row.localHost.find('(') != std::string_view::npos ||
+                         row.remoteHost.find('(') != std::string_view::npos;
+    for (int i = 0; i < rules.count(); ++i) {
+        const AutoKillRule& r = rules.rule(i);
+        if (!Holds(r.must, row, process, age, hour, lang, false) || !Holds(r.mustNot, row, process, age, hour, lang, true)) {
+            continue;
+        }
+        if (r.allow) return Verdict{Verdict::kLeave, i + 1};
+        if (!pending) return Verdict{r.noLog ? Verdict::kKillQuietly : Verdict::kKillAndLog, i + 1};
+    }
+    return Verdict{};
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -78,20 +121,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     RuleChecker::Check(text, report);
     Require(report.str().ends_with(std::to_string(set.count()) + " rules\n"), "report count");
 
-    RuleEvaluator evaluator(set, size % 2 == 0 ? UiLanguage::English() : UiLanguage::Japanese());
-    RowTexts row;
-    row.localAddress = "192.168.1.5";
-    row.localHost = text.substr(0, size / 3);
-    row.localPort = "50123";
-    row.remoteAddress = "93.184.216.34";
-    row.remoteHost = "93.184.216.34";
-    row.remotePort = text.substr(size / 3, 6);
-    row.status = "Connecting";
-    row.time = text.substr(size / 2);
-    row.process = text.substr(size / 4);
-    Verdict v = evaluator.Evaluate(row, static_cast<int>(size % 24));
-    Require(v.verdict >= 0 && v.verdict <= 2 && v.rule >= 0 && v.rule <= set.count(), "verdict");
-    Require(v.verdict == Verdict::kLeave || v.rule >= 1, "kill names its rule");
+    const UiLanguage lang = size % 2 == 0 ? UiLanguage::English() : UiLanguage::Japanese();
+    RuleEvaluator evaluator(set, lang);
+    RowTexts fixed;
+    fixed.localAddress = "192.168.1.5";
+    fixed.localHost = "desk.lan";
+    fixed.localPort = "50123";
+    fixed.remoteAddress = "93.184.216.34";
+    fixed.remoteHost = "93.184.216.34";
+    fixed.remotePort = "443";
+    fixed.status = lang.Pick("接続中", "Connecting");
+    fixed.time = lang.Pick("1時間 02分 03秒", "1h 02m 03s");
+    fixed.process = "fire fox(42)";
+    // Rows cut from the input, so that the rules' own texts can match them.
+    const size_t n = size / 9;
+    RowTexts cut;
+    std::string_view* columns[9] = {&cut.localAddress, &cut.localHost, &cut.localPort, &cut.remoteAddress,
+                                    &cut.remoteHost,  &cut.remotePort, &cut.status,    &cut.time, &cut.process};
+    for (size_t i = 0; i < 9; ++i) *columns[i] = text.substr(i * n, n);
+    for (const RowTexts& row : {fixed, cut, fixed}) {
+        for (int hour : {0, static_cast<int>(size % 24), 23}) {
+            const Verdict v = evaluator.Evaluate(row, hour);
+            Require(v.verdict >= 0 && v.verdict <= 2 && v.rule >= 0 && v.rule <= set.count(), "verdict");
+            Require(v.verdict == Verdict::kLeave || v.rule >= 1, "kill names its rule");
+            Require(v == Reference(set, row, hour, lang), "evaluator agrees with the plain evaluation");
+        }
+    }
     (void)ParseAgeText(text, UiLanguage::Japanese());
     return 0;
 }

@@ -1,5 +1,7 @@
 #include "autokill/RuleEvaluator.h"
 
+#include <algorithm>
+
 #include "autokill/AgeText.h"
 #include "autokill/RuleFileParser.h"
 
@@ -14,28 +16,47 @@ RuleEvaluator::RuleEvaluator(const AutoKillRuleSet& rules, const UiLanguage& lan
     Rebuild(rules, language);
 }
 
+void RuleEvaluator::AddStep(Op op, Subject subject, bool negate, std::string_view needle, uint32_t a, uint32_t b) {
+    std::string key;
+    key.reserve(10 + needle.size());
+    key += static_cast<char>(op);
+    key += static_cast<char>(subject);
+    key.append(reinterpret_cast<const char*>(&a), sizeof a);
+    key.append(reinterpret_cast<const char*>(&b), sizeof b);
+    key.append(needle);
+    auto [it, added] = checkIndex_.try_emplace(std::move(key), static_cast<uint32_t>(checks_.size()));
+    if (added) {
+        const bool textCheck = op == Op::kPrefix || op == Op::kContains || op == Op::kSuffix || op == Op::kSuffixOrUnnamed;
+        if (textCheck) {
+            a = static_cast<uint32_t>(arena_.size());
+            b = static_cast<uint32_t>(needle.size());
+            arena_.append(needle);
+        }
+        checks_.push_back(Check{op, subject, a, b});
+    }
+    steps_.push_back(it->second * 2 + (negate ? 1 : 0));
+}
+
 void RuleEvaluator::AddPattern(const RulePattern& pattern, Subject subject, bool host, bool negate) {
     if (!pattern.IsSet()) return;
-    Op op = pattern.containment()          ? Op::kContains
-            : !host                        ? Op::kPrefix
-            : pattern.unnamedHost()        ? Op::kSuffixOrUnnamed
-                                           : Op::kSuffix;
-    uint32_t offset = static_cast<uint32_t>(arena_.size());
-    arena_.append(pattern.needle());
-    tests_.push_back(Test{op, subject, negate, offset, static_cast<uint32_t>(pattern.needle().size())});
+    Op op = pattern.containment()   ? Op::kContains
+            : !host                 ? Op::kPrefix
+            : pattern.unnamedHost() ? Op::kSuffixOrUnnamed
+                                    : Op::kSuffix;
+    AddStep(op, subject, negate, pattern.needle(), 0, 0);
     if (subject == kProcess) needProcess_ = true;
 }
 
 void RuleEvaluator::AddConditions(const RuleConditions& c, bool negate, CompiledRule& rule) {
     AddPattern(c.pid, kProcess, false, negate);
     AddPattern(c.host2, kRemoteHost, true, negate);
-    if (c.port2.IsSet()) tests_.push_back(Test{Op::kPortRange, kRemotePort, negate, c.port2.low, c.port2.high});
+    if (c.port2.IsSet()) AddStep(Op::kPortRange, kRemotePort, negate, {}, c.port2.low, c.port2.high);
     AddPattern(c.ip2, kRemoteAddress, false, negate);
     AddPattern(c.host1, kLocalHost, true, negate);
-    if (c.port1.IsSet()) tests_.push_back(Test{Op::kPortRange, kLocalPort, negate, c.port1.low, c.port1.high});
+    if (c.port1.IsSet()) AddStep(Op::kPortRange, kLocalPort, negate, {}, c.port1.low, c.port1.high);
     AddPattern(c.ip1, kLocalAddress, false, negate);
     if (c.time != 0) {
-        tests_.push_back(Test{Op::kMinAge, kSubjectCount, negate, c.time, 0});
+        AddStep(Op::kMinAge, kSubjectCount, negate, {}, c.time, 0);
         needAge_ = true;
     }
     if (c.stat != 0) {
@@ -43,18 +64,20 @@ void RuleEvaluator::AddConditions(const RuleConditions& c, bool negate, Compiled
         // Index 0 is the empty state name, which every status text contains: the plain test always
         // passes (no test needed) and the negated one never does.
         if (index != 0) {
-            tests_.push_back(Test{Op::kStatus, kSubjectCount, negate, index, 0});
+            AddStep(Op::kStatus, kSubjectCount, negate, {}, index, 0);
             needStatus_ = true;
         } else if (negate) {
             rule.never = true;
         }
     }
-    if (c.sysTime.IsSet()) tests_.push_back(Test{Op::kHours, kSubjectCount, negate, c.sysTime.from, c.sysTime.to});
+    if (c.sysTime.IsSet()) AddStep(Op::kHours, kSubjectCount, negate, {}, c.sysTime.from, c.sysTime.to);
 }
 
 void RuleEvaluator::Rebuild(const AutoKillRuleSet& rules, const UiLanguage& language) {
     rules_.clear();
-    tests_.clear();
+    steps_.clear();
+    checks_.clear();
+    checkIndex_.clear();
     arena_.clear();
     needAge_ = needProcess_ = needStatus_ = false;
     language_ = language;
@@ -64,16 +87,18 @@ void RuleEvaluator::Rebuild(const AutoKillRuleSet& rules, const UiLanguage& lang
     rules_.reserve(static_cast<size_t>(rules.count()));
     for (int i = 0; i < rules.count(); ++i) {
         const AutoKillRule& r = rules.rule(i);
-        CompiledRule compiled{static_cast<uint32_t>(tests_.size()), 0, r.allow != 0, r.noLog != 0, false};
+        CompiledRule compiled{static_cast<uint32_t>(steps_.size()), 0, r.allow != 0, r.noLog != 0, false};
         AddConditions(r.must, false, compiled);
         AddConditions(r.mustNot, true, compiled);
-        compiled.testCount = static_cast<uint32_t>(tests_.size()) - compiled.firstTest;
+        compiled.stepCount = static_cast<uint32_t>(steps_.size()) - compiled.firstStep;
         rules_.push_back(compiled);
     }
+    checkIndex_.clear();
+    results_.assign(checks_.size(), 0);
     processScratch_.reserve(256);
 }
 
-bool RuleEvaluator::Passes(const Test& test, const Row& row) const {
+bool RuleEvaluator::Passes(const Check& test, const Row& row) const {
     switch (test.op) {
         case Op::kPrefix: return row.text[test.subject].starts_with(std::string_view(arena_.data() + test.a, test.b));
         case Op::kContains:
@@ -122,14 +147,23 @@ Verdict RuleEvaluator::Evaluate(const RowTexts& texts, int hour) {
         row.text[kProcess] = processScratch_;
     }
 
-    const Test* tests = tests_.data();
+    std::fill(results_.begin(), results_.end(), uint8_t{0});
+    uint8_t* results = results_.data();
+    const Check* checks = checks_.data();
+    const uint32_t* steps = steps_.data();
     for (size_t i = 0; i < rules_.size(); ++i) {
         const CompiledRule& rule = rules_[i];
         if (rule.never || (pending && !rule.allow)) continue;
-        const Test* test = tests + rule.firstTest;
-        const Test* end = test + rule.testCount;
-        while (test != end && Passes(*test, row) != test->negate) ++test;
-        if (test != end) continue;
+        const uint32_t* step = steps + rule.firstStep;
+        const uint32_t* end = step + rule.stepCount;
+        for (; step != end; ++step) {
+            const uint32_t check = *step >> 1;
+            uint8_t result = results[check];
+            if (result == 0) results[check] = result = Passes(checks[check], row) ? 2 : 1;
+            // A plain step fails when its check fails, a negated one when it passes.
+            if ((result == 2) == ((*step & 1) != 0)) break;
+        }
+        if (step != end) continue;
         const int index = static_cast<int>(i) + 1;
         if (rule.allow) return Verdict{Verdict::kLeave, index};
         return Verdict{rule.noLog ? Verdict::kKillQuietly : Verdict::kKillAndLog, index};

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "app/core/UiLanguage.h"
@@ -74,16 +75,17 @@ private:
         kRemotePort,
         kSubjectCount
     };
-    struct Test {
+    // One distinct test. Rules that test the same thing share it, so a pass over many similar
+    // rules works each test out once per row.
+    struct Check {
         Op op;
         Subject subject;
-        bool negate;   // the rule fails when the plain test passes
-        uint32_t a;    // needle offset in the arena, low port, minimum age, state index, first hour
-        uint32_t b;    // needle length, high port, last hour
+        uint32_t a;  // needle offset in the arena, low port, minimum age, state index, first hour
+        uint32_t b;  // needle length, high port, last hour
     };
     struct CompiledRule {
-        uint32_t firstTest;
-        uint32_t testCount;
+        uint32_t firstStep;  // the rule's steps in steps_: check index * 2, plus 1 when negated
+        uint32_t stepCount;
         bool allow;
         bool noLog;
         bool never;  // a negated condition that every row satisfies (STAT!=3): the rule never matches
@@ -98,13 +100,17 @@ private:
         int hour;
     };
 
+    void AddStep(Op op, Subject subject, bool negate, std::string_view needle, uint32_t a, uint32_t b);
     void AddPattern(const RulePattern& pattern, Subject subject, bool host, bool negate);
     void AddConditions(const RuleConditions& c, bool negate, CompiledRule& rule);
-    bool Passes(const Test& test, const Row& row) const;
+    bool Passes(const Check& check, const Row& row) const;
 
     std::vector<CompiledRule> rules_;
-    std::vector<Test> tests_;
-    std::string arena_;  // the needles of all pattern tests, back to back
+    std::vector<uint32_t> steps_;
+    std::vector<Check> checks_;
+    std::unordered_map<std::string, uint32_t> checkIndex_;  // used while building
+    std::vector<uint8_t> results_;  // per row: 0 not worked out yet, 1 fails, 2 passes
+    std::string arena_;  // the needles of all pattern checks, back to back
     std::string stateNames_[3];
     bool needAge_ = false;
     bool needProcess_ = false;

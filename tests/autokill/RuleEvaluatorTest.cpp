@@ -262,6 +262,22 @@ TEST(RuleEvaluatorTest, KeepsItsOwnCopyOfTheRules) {
     EXPECT_EQ(evaluator.Evaluate(Row(), 3), kLeave);
 }
 
+TEST(RuleEvaluatorTest, SharedTestsKeepTheirSenseAndDoNotCarryOverBetweenRows) {
+    // Both rules test the same host suffix, one negated; one evaluator sees rows one after another.
+    AutoKillRuleSet set;
+    RuleFileParser::Parse("HOST2!=.example.com,PORT2=80,NOLOG=1\nHOST2=.example.com,PORT2=80\n", set);
+    RuleEvaluator evaluator(set, UiLanguage::English());
+    RowTexts other = Row();
+    other.remoteHost = "tracker.net";
+    RowTexts otherPort = other;
+    otherPort.remotePort = "443";
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(evaluator.Evaluate(Row(), 12), (Verdict{Verdict::kKillAndLog, 2}));
+        EXPECT_EQ(evaluator.Evaluate(other, 12), (Verdict{Verdict::kKillQuietly, 1}));
+        EXPECT_EQ(evaluator.Evaluate(otherPort, 12), kLeave);
+    }
+}
+
 TEST(RuleEvaluatorTest, FromColumnsTakesColumnOrder) {
     const char* const columns[9] = {"1.1.1.1", "a.lan", "1000", "2.2.2.2", "b.net", "22",
                                     "Waiting", "05s", nullptr};
