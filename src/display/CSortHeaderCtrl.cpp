@@ -2,6 +2,7 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStyle>
 #include <algorithm>
 #include <cstdlib>
 
@@ -42,8 +43,6 @@ CSortHeaderCtrl::CSortHeaderCtrl(QWidget* parent) : QHeaderView(Qt::Horizontal, 
     setSectionsMovable(false);
     setSortIndicatorShown(false);
     setHighlightSections(false);
-    // Dragging a section edge is a resize, not a press of the section left of it.
-    connect(this, &QHeaderView::sectionResized, this, [this] { pressed_ = -1; });
 }
 
 void CSortHeaderCtrl::SetSortIndicator(int column, bool descending) {
@@ -115,9 +114,25 @@ void CSortHeaderCtrl::paintSection(QPainter* painter, const QRect& rect, int log
     painter->restore();
 }
 
+bool CSortHeaderCtrl::OnResizeHandle(int x) const {
+    // The same grip zones QHeaderView resizes from: a press there drags an edge, it presses nothing.
+    const int grip = style()->pixelMetric(QStyle::PM_HeaderGripMargin, nullptr, this);
+    const int section = logicalIndexAt(x);
+    if (section < 0) return false;
+    const int start = sectionViewportPosition(section);
+    if (x < start + grip) {
+        const int visual = visualIndex(section);
+        return visual > 0 && sectionResizeMode(logicalIndex(visual - 1)) == QHeaderView::Interactive;
+    }
+    if (x > start + sectionSize(section) - grip)
+        return sectionResizeMode(section) == QHeaderView::Interactive;
+    return false;
+}
+
 void CSortHeaderCtrl::mousePressEvent(QMouseEvent* event) {
-    pressed_ = sectionsClickable() && event->button() == Qt::LeftButton
-                   ? logicalIndexAt(event->position().toPoint())
+    const QPoint at = event->position().toPoint();
+    pressed_ = sectionsClickable() && event->button() == Qt::LeftButton && !OnResizeHandle(at.x())
+                   ? logicalIndexAt(at)
                    : -1;
     QHeaderView::mousePressEvent(event);
     viewport()->update();

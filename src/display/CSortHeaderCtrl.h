@@ -42,6 +42,8 @@ class CSortHeaderCtrl : public QHeaderView {
     void mouseReleaseEvent(QMouseEvent* event) override;
 
   private:
+    bool OnResizeHandle(int x) const;
+
     int sortColumn_ = -1;
     bool descending_ = false;
     int pressed_ = -1;

@@ -158,5 +158,18 @@ TEST_F(SortHeaderPaintTest, PressedSectionIsSunkenWithShiftedCaption) {
     EXPECT_EQ(Pixel(GrabHeader(), 150, 0), kFrameLight);
 }
 
+TEST_F(SortHeaderPaintTest, PressOnASectionEdgeResizesWithoutPressing) {
+    Mouse(QEvent::MouseButtonPress, {198, 8});
+    EXPECT_EQ(header->pressedSection(), -1);
+    EXPECT_EQ(Pixel(GrabHeader(), 150, 0), kFrameLight);
+    Mouse(QEvent::MouseButtonRelease, {198, 8});
+    Mouse(QEvent::MouseButtonPress, {101, 8});  // the left edge belongs to the previous section
+    EXPECT_EQ(header->pressedSection(), -1);
+    Mouse(QEvent::MouseButtonRelease, {101, 8});
+    Mouse(QEvent::MouseButtonPress, {1, 8});  // the first section has no edge on its left
+    EXPECT_EQ(header->pressedSection(), 0);
+    Mouse(QEvent::MouseButtonRelease, {1, 8});
+}
+
 }  // namespace
 }  // namespace varnel
