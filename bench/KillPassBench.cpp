@@ -36,7 +36,8 @@ Rows MakeRows() {
         t[7] = std::to_string(i % 60) + "m " + std::to_string(i % 60) + "s";
         t[8] = "app" + std::to_string(i % 40) + ".bin(" + std::to_string(1000 + i) + ")";
     }
-    for (const auto& t : r.texts) r.rows.push_back(RowTexts{t[0], t[1], t[2], t[3], t[4], t[5], t[6], t[7], t[8]});
+    for (const auto& t : r.texts)
+        r.rows.push_back(RowTexts{t[0], t[1], t[2], t[3], t[4], t[5], t[6], t[7], t[8]});
     return r;
 }
 
@@ -47,10 +48,18 @@ std::string NoMatchRules() {
     for (int i = 0; i < kRules; ++i) {
         std::string rule;
         switch (i % 4) {
-            case 0: rule = "HOST2=.tracker" + std::to_string(i) + ".com"; break;
-            case 1: rule = "IP2=203.0." + std::to_string(i % 256) + "."; break;
-            case 2: rule = "PORT2=" + std::to_string(1000 + i) + "-" + std::to_string(1010 + i); break;
-            default: rule = "PID=malware" + std::to_string(i); break;
+            case 0:
+                rule = "HOST2=.tracker" + std::to_string(i) + ".com";
+                break;
+            case 1:
+                rule = "IP2=203.0." + std::to_string(i % 256) + ".";
+                break;
+            case 2:
+                rule = "PORT2=" + std::to_string(1000 + i) + "-" + std::to_string(1010 + i);
+                break;
+            default:
+                rule = "PID=malware" + std::to_string(i);
+                break;
         }
         if (i % 3 >= 1) rule += ",IP1=10." + std::to_string(i % 256) + ".";
         if (i % 3 == 2) rule += ",PORT1=" + std::to_string(i + 1) + "-" + std::to_string(i + 2);
@@ -83,15 +92,19 @@ void RunPass(benchmark::State& state, const std::string& rules) {
     }
     if (killed != 0) state.SkipWithError("a rule matched");
     state.counters["rules"] = set.count();
-    state.counters["ns_per_row_rule"] = benchmark::Counter(
-        static_cast<double>(kRows) * set.count(), benchmark::Counter::kIsIterationInvariantRate |
-                                                     benchmark::Counter::kInvert);
+    state.counters["ns_per_row_rule"] =
+        benchmark::Counter(static_cast<double>(kRows) * set.count(),
+                           benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
-void BM_KillPassNoRuleMatches(benchmark::State& state) { RunPass(state, NoMatchRules()); }
+void BM_KillPassNoRuleMatches(benchmark::State& state) {
+    RunPass(state, NoMatchRules());
+}
 BENCHMARK(BM_KillPassNoRuleMatches)->Unit(benchmark::kMicrosecond);
 
-void BM_KillPassEveryRuleFailsAtItsLastTest(benchmark::State& state) { RunPass(state, LastTestFailsRules()); }
+void BM_KillPassEveryRuleFailsAtItsLastTest(benchmark::State& state) {
+    RunPass(state, LastTestFailsRules());
+}
 BENCHMARK(BM_KillPassEveryRuleFailsAtItsLastTest)->Unit(benchmark::kMicrosecond);
 
 void BM_ParseFullRuleFile(benchmark::State& state) {

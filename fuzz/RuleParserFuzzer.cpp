@@ -44,12 +44,14 @@ void CheckConditions(const RuleConditions& c) {
 // The evaluation written plainly from the rule's fields, to hold the compiled evaluator against.
 bool Holds(const RuleConditions& c, const RowTexts& row, std::string_view process, int64_t age, int hour,
            const UiLanguage& lang, bool negated) {
-    auto port = [](std::string_view t) { return static_cast<int64_t>(static_cast<int32_t>(RuleFileParser::ReadNumber(t).value)); };
+    auto port = [](std::string_view t) {
+        return static_cast<int64_t>(static_cast<int32_t>(RuleFileParser::ReadNumber(t).value));
+    };
     const char* names[3] = {"", lang.Pick("接続中", "Connecting"), lang.Pick("接続待ち", "Waiting")};
     // Each set condition: does the row satisfy it?
     bool tests[10];
-    bool set[10] = {c.pid.IsSet(), c.host2.IsSet(), c.port2.IsSet(), c.ip2.IsSet(), c.host1.IsSet(),
-                    c.port1.IsSet(), c.ip1.IsSet(), c.time != 0, c.stat != 0, c.sysTime.IsSet()};
+    bool set[10] = {c.pid.IsSet(),   c.host2.IsSet(), c.port2.IsSet(), c.ip2.IsSet(), c.host1.IsSet(),
+                    c.port1.IsSet(), c.ip1.IsSet(),   c.time != 0,     c.stat != 0,   c.sysTime.IsSet()};
     tests[0] = c.pid.MatchesPrefix(process);
     tests[1] = c.host2.MatchesHost(row.remoteHost, row.remoteAddress);
     tests[2] = c.port2.Contains(port(row.remotePort));
@@ -75,7 +77,8 @@ Verdict Reference(const AutoKillRuleSet& rules, const RowTexts& row, int hour, c
                          row.remoteHost.find('(') != std::string_view::npos;
     for (int i = 0; i < rules.count(); ++i) {
         const AutoKillRule& r = rules.rule(i);
-        if (!Holds(r.must, row, process, age, hour, lang, false) || !Holds(r.mustNot, row, process, age, hour, lang, true)) {
+        if (!Holds(r.must, row, process, age, hour, lang, false) ||
+            !Holds(r.mustNot, row, process, age, hour, lang, true)) {
             continue;
         }
         if (r.allow) return Verdict{Verdict::kLeave, i + 1};
@@ -97,7 +100,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Stream reading must see the same rules as memory reading.
     std::istringstream in{std::string(text)};
-    Require(RuleFileParser::Parse(in, fromStream) == candidates && fromStream.count() == set.count(), "stream count");
+    Require(RuleFileParser::Parse(in, fromStream) == candidates && fromStream.count() == set.count(),
+            "stream count");
 
     for (int i = 0; i < set.count(); ++i) {
         const AutoKillRule& rule = set.rule(i);
@@ -136,8 +140,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Rows cut from the input, so that the rules' own texts can match them.
     const size_t n = size / 9;
     RowTexts cut;
-    std::string_view* columns[9] = {&cut.localAddress, &cut.localHost, &cut.localPort, &cut.remoteAddress,
-                                    &cut.remoteHost,  &cut.remotePort, &cut.status,    &cut.time, &cut.process};
+    std::string_view* columns[9] = {&cut.localAddress,  &cut.localHost,  &cut.localPort,
+                                    &cut.remoteAddress, &cut.remoteHost, &cut.remotePort,
+                                    &cut.status,        &cut.time,       &cut.process};
     for (size_t i = 0; i < 9; ++i) *columns[i] = text.substr(i * n, n);
     for (const RowTexts& row : {fixed, cut, fixed}) {
         for (int hour : {0, static_cast<int>(size % 24), 23}) {

@@ -8,8 +8,12 @@ namespace {
 
 constexpr int64_t kMagnitudeCap = int64_t{1} << 40;
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 }  // namespace
 
@@ -31,7 +35,8 @@ int ScanDecimals(std::string_view text, std::string_view format, int64_t* values
         }
         ++f;
         size_t width = 0;
-        for (; f < format.size() && IsDigit(format[f]); ++f) width = width * 10 + static_cast<size_t>(format[f] - '0');
+        for (; f < format.size() && IsDigit(format[f]); ++f)
+            width = width * 10 + static_cast<size_t>(format[f] - '0');
         ++f;  // the 'd'
         while (t < text.size() && IsSpace(text[t])) ++t;
         size_t limit = width > 0 ? std::min(text.size(), t + width) : text.size();
@@ -39,7 +44,8 @@ int ScanDecimals(std::string_view text, std::string_view format, int64_t* values
         if (t < limit && (text[t] == '+' || text[t] == '-')) negative = text[t++] == '-';
         size_t digitsStart = t;
         int64_t value = 0;
-        for (; t < limit && IsDigit(text[t]); ++t) value = std::min(value * 10 + (text[t] - '0'), kMagnitudeCap);
+        for (; t < limit && IsDigit(text[t]); ++t)
+            value = std::min(value * 10 + (text[t] - '0'), kMagnitudeCap);
         if (t == digitsStart) return count;
         if (count < maxValues) values[count] = negative ? -value : value;
         ++count;

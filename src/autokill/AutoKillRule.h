@@ -42,7 +42,7 @@ bool FindRuleKeyword(std::string_view key, RuleKeyword& keyword);
 // A text pattern of an address, host or process condition, kept ready to compare: whether it asks
 // for containment (it holds '/') and the text to look for. Empty means "not set".
 class RulePattern {
-public:
+  public:
     RulePattern() = default;
     explicit RulePattern(std::string text);
 
@@ -63,7 +63,7 @@ public:
 
     bool operator==(const RulePattern& other) const { return text_ == other.text_; }
 
-private:
+  private:
     std::string text_;
     std::string needle_;
     bool containment_ = false;
@@ -123,7 +123,9 @@ struct AutoKillRule {
     bool Has(RuleKeyword k) const { return (keywords >> static_cast<int>(k)) & 1u; }
     // The field behind a keyword, or null when the keyword names a field of another kind.
     RulePattern* PatternFor(RuleKeyword k);
-    const RulePattern* PatternFor(RuleKeyword k) const { return const_cast<AutoKillRule*>(this)->PatternFor(k); }
+    const RulePattern* PatternFor(RuleKeyword k) const {
+        return const_cast<AutoKillRule*>(this)->PatternFor(k);
+    }
     PortRange* PortsFor(RuleKeyword k);
     const PortRange* PortsFor(RuleKeyword k) const { return const_cast<AutoKillRule*>(this)->PortsFor(k); }
     HourWindow* HoursFor(RuleKeyword k);

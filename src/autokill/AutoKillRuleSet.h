@@ -11,7 +11,7 @@ namespace varnel {
 // themselves (pattern texts are owned by the rules).
 // Threads: not thread-safe; the owner (the monitor page) loads and reads it on one thread.
 class AutoKillRuleSet {
-public:
+  public:
     static constexpr int kSlots = 1024;
     // At most this many rule-candidate lines are read from a file, so at most this many rules.
     static constexpr int kMaxRules = 1023;
@@ -28,7 +28,7 @@ public:
     // Fills the next slot. Returns false (and changes nothing) when kMaxRules rules are held.
     bool Add(const AutoKillRule& rule);
 
-private:
+  private:
     std::vector<AutoKillRule> slots_;
     int count_ = 0;
 };

@@ -6,7 +6,9 @@ namespace varnel {
 
 namespace {
 
-bool IsNegated(RuleKeyword k) { return static_cast<int>(k) >= static_cast<int>(RuleKeyword::kNotIp1); }
+bool IsNegated(RuleKeyword k) {
+    return static_cast<int>(k) >= static_cast<int>(RuleKeyword::kNotIp1);
+}
 
 RuleKeyword Plain(RuleKeyword k) {
     if (!IsNegated(k)) return k;
@@ -14,9 +16,13 @@ RuleKeyword Plain(RuleKeyword k) {
                                     static_cast<int>(RuleKeyword::kIp1));
 }
 
-const RuleConditions& Side(const AutoKillRule& rule, RuleKeyword k) { return IsNegated(k) ? rule.mustNot : rule.must; }
+const RuleConditions& Side(const AutoKillRule& rule, RuleKeyword k) {
+    return IsNegated(k) ? rule.mustNot : rule.must;
+}
 
-std::string Range(unsigned a, unsigned b) { return std::to_string(a) + "-" + std::to_string(b); }
+std::string Range(unsigned a, unsigned b) {
+    return std::to_string(a) + "-" + std::to_string(b);
+}
 
 // A field away from its default, i.e. one that changes what the rule does.
 bool IsSet(const AutoKillRule& rule, RuleKeyword k) {
@@ -24,10 +30,14 @@ bool IsSet(const AutoKillRule& rule, RuleKeyword k) {
     if (const PortRange* p = rule.PortsFor(k)) return p->IsSet();
     if (const HourWindow* h = rule.HoursFor(k)) return h->IsSet();
     switch (Plain(k)) {
-        case RuleKeyword::kAllow: return rule.allow != 0;
-        case RuleKeyword::kNoLog: return rule.noLog != 0;
-        case RuleKeyword::kStat: return Side(rule, k).stat != 0;
-        default: return Side(rule, k).time != 0;
+        case RuleKeyword::kAllow:
+            return rule.allow != 0;
+        case RuleKeyword::kNoLog:
+            return rule.noLog != 0;
+        case RuleKeyword::kStat:
+            return Side(rule, k).stat != 0;
+        default:
+            return Side(rule, k).time != 0;
     }
 }
 
@@ -44,14 +54,19 @@ std::string ProtectFromKeyRemoval(const std::string& pattern, std::string_view k
 }
 
 std::string ValueText(const AutoKillRule& rule, RuleKeyword k) {
-    if (const RulePattern* p = rule.PatternFor(k)) return ProtectFromKeyRemoval(p->text(), RuleKeywordText(k));
+    if (const RulePattern* p = rule.PatternFor(k))
+        return ProtectFromKeyRemoval(p->text(), RuleKeywordText(k));
     if (const PortRange* p = rule.PortsFor(k)) return Range(p->low, p->high);
     if (const HourWindow* h = rule.HoursFor(k)) return Range(h->from, h->to);
     switch (Plain(k)) {
-        case RuleKeyword::kAllow: return std::to_string(rule.allow);
-        case RuleKeyword::kNoLog: return std::to_string(rule.noLog);
-        case RuleKeyword::kStat: return std::to_string(Side(rule, k).stat);
-        default: return std::to_string(Side(rule, k).time);
+        case RuleKeyword::kAllow:
+            return std::to_string(rule.allow);
+        case RuleKeyword::kNoLog:
+            return std::to_string(rule.noLog);
+        case RuleKeyword::kStat:
+            return std::to_string(Side(rule, k).stat);
+        default:
+            return std::to_string(Side(rule, k).time);
     }
 }
 
@@ -93,14 +108,15 @@ void AddressWarning(std::string_view key, const RulePattern& p, std::vector<std:
     if (groups == 4) {
         out.push_back(std::string(key) + " " + std::string(text) + " also matches " + example + "...");
     } else {
-        out.push_back(std::string(key) + " " + std::string(text) + " also matches " + example + "...; write " +
-                      std::string(text) + ".");
+        out.push_back(std::string(key) + " " + std::string(text) + " also matches " + example +
+                      "...; write " + std::string(text) + ".");
     }
 }
 
 void HostWarning(std::string_view key, const RulePattern& p, std::vector<std::string>& out) {
     if (!p.IsSet() || p.containment() || p.unnamedHost() || p.text().front() == '.') return;
-    out.push_back(std::string(key) + " \"" + p.text() + "\" also matches bad" + p.text() + "; write ." + p.text());
+    out.push_back(std::string(key) + " \"" + p.text() + "\" also matches bad" + p.text() + "; write ." +
+                  p.text());
 }
 
 }  // namespace
@@ -133,10 +149,15 @@ std::vector<std::string> RuleChecker::Warnings(const AutoKillRule& rule, const R
         if (note.given && !pattern->IsSet()) out.push_back(std::string(key) + " is empty: no condition");
         switch (Plain(k)) {
             case RuleKeyword::kHost1:
-            case RuleKeyword::kHost2: HostWarning(key, *pattern, out); break;
+            case RuleKeyword::kHost2:
+                HostWarning(key, *pattern, out);
+                break;
             case RuleKeyword::kIp1:
-            case RuleKeyword::kIp2: AddressWarning(key, *pattern, out); break;
-            default: break;
+            case RuleKeyword::kIp2:
+                AddressWarning(key, *pattern, out);
+                break;
+            default:
+                break;
         }
     }
     if (rule.mustNot.stat != 0 && rule.mustNot.stat % 3 == 0) {

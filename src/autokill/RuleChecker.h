@@ -18,7 +18,7 @@ namespace varnel {
 // line is "<N> rules". The canonical form is itself rule text that parses back to the same rule.
 // All functions are stateless; any thread.
 class RuleChecker {
-public:
+  public:
     static void Check(std::string_view text, std::ostream& out);
     static void Check(std::istream& in, std::ostream& out);
     // A file that is missing or cannot be read reports "0 rules" (it means an empty rule set).
@@ -36,7 +36,7 @@ public:
     // probably match more than meant, ignored keys, a rule without conditions.
     static std::vector<std::string> Warnings(const AutoKillRule& rule, const RuleNotes& notes);
 
-private:
+  private:
     static void Report(RuleLineReader& reader, std::ostream& out);
 };
 

@@ -16,7 +16,8 @@ RuleEvaluator::RuleEvaluator(const AutoKillRuleSet& rules, const UiLanguage& lan
     Rebuild(rules, language);
 }
 
-void RuleEvaluator::AddStep(Op op, Subject subject, bool negate, std::string_view needle, uint32_t a, uint32_t b) {
+void RuleEvaluator::AddStep(Op op, Subject subject, bool negate, std::string_view needle, uint32_t a,
+                            uint32_t b) {
     std::string key;
     key.reserve(10 + needle.size());
     key += static_cast<char>(op);
@@ -26,7 +27,8 @@ void RuleEvaluator::AddStep(Op op, Subject subject, bool negate, std::string_vie
     key.append(needle);
     auto [it, added] = checkIndex_.try_emplace(std::move(key), static_cast<uint32_t>(checks_.size()));
     if (added) {
-        const bool textCheck = op == Op::kPrefix || op == Op::kContains || op == Op::kSuffix || op == Op::kSuffixOrUnnamed;
+        const bool textCheck =
+            op == Op::kPrefix || op == Op::kContains || op == Op::kSuffix || op == Op::kSuffixOrUnnamed;
         if (textCheck) {
             a = static_cast<uint32_t>(arena_.size());
             b = static_cast<uint32_t>(needle.size());
@@ -100,18 +102,24 @@ void RuleEvaluator::Rebuild(const AutoKillRuleSet& rules, const UiLanguage& lang
 
 bool RuleEvaluator::Passes(const Check& test, const Row& row) const {
     switch (test.op) {
-        case Op::kPrefix: return row.text[test.subject].starts_with(std::string_view(arena_.data() + test.a, test.b));
+        case Op::kPrefix:
+            return row.text[test.subject].starts_with(std::string_view(arena_.data() + test.a, test.b));
         case Op::kContains:
             return row.text[test.subject].find(std::string_view(arena_.data() + test.a, test.b)) !=
                    std::string_view::npos;
-        case Op::kSuffix: return row.text[test.subject].ends_with(std::string_view(arena_.data() + test.a, test.b));
+        case Op::kSuffix:
+            return row.text[test.subject].ends_with(std::string_view(arena_.data() + test.a, test.b));
         case Op::kSuffixOrUnnamed:
             return row.unnamed[test.subject] ||
                    row.text[test.subject].ends_with(std::string_view(arena_.data() + test.a, test.b));
-        case Op::kPortRange: return test.a <= row.port[test.subject] && row.port[test.subject] <= test.b;
-        case Op::kMinAge: return row.age >= static_cast<int64_t>(test.a);
-        case Op::kStatus: return row.statusHas[test.a];
-        case Op::kHours: return static_cast<int>(test.a) <= row.hour && row.hour <= static_cast<int>(test.b);
+        case Op::kPortRange:
+            return test.a <= row.port[test.subject] && row.port[test.subject] <= test.b;
+        case Op::kMinAge:
+            return row.age >= static_cast<int64_t>(test.a);
+        case Op::kStatus:
+            return row.statusHas[test.a];
+        case Op::kHours:
+            return static_cast<int>(test.a) <= row.hour && row.hour <= static_cast<int>(test.b);
     }
     return false;
 }
@@ -138,7 +146,8 @@ Verdict RuleEvaluator::Evaluate(const RowTexts& texts, int hour) {
     row.hour = hour;
     row.age = needAge_ ? ParseAgeText(texts.time, language_) : 0;
     if (needStatus_) {
-        for (int i = 0; i < 3; ++i) row.statusHas[i] = texts.status.find(stateNames_[i]) != std::string_view::npos;
+        for (int i = 0; i < 3; ++i)
+            row.statusHas[i] = texts.status.find(stateNames_[i]) != std::string_view::npos;
     }
     if (needProcess_) {
         processScratch_.clear();

@@ -52,7 +52,7 @@ struct Verdict {
 // of the row's length has been seen.
 // Threads: not thread-safe (Evaluate uses a scratch buffer); one evaluator per thread.
 class RuleEvaluator {
-public:
+  public:
     RuleEvaluator(const AutoKillRuleSet& rules, const UiLanguage& language);
 
     void Rebuild(const AutoKillRuleSet& rules, const UiLanguage& language);
@@ -62,8 +62,17 @@ public:
 
     int ruleCount() const { return static_cast<int>(rules_.size()); }
 
-private:
-    enum class Op : uint8_t { kPrefix, kContains, kSuffix, kSuffixOrUnnamed, kPortRange, kMinAge, kStatus, kHours };
+  private:
+    enum class Op : uint8_t {
+        kPrefix,
+        kContains,
+        kSuffix,
+        kSuffixOrUnnamed,
+        kPortRange,
+        kMinAge,
+        kStatus,
+        kHours
+    };
     // Which prepared text a test reads; the process text is t9 with its spaces removed.
     enum Subject : uint8_t {
         kLocalAddress,
@@ -110,7 +119,7 @@ private:
     std::vector<Check> checks_;
     std::unordered_map<std::string, uint32_t> checkIndex_;  // used while building
     std::vector<uint8_t> results_;  // per row: 0 not worked out yet, 1 fails, 2 passes
-    std::string arena_;  // the needles of all pattern checks, back to back
+    std::string arena_;             // the needles of all pattern checks, back to back
     std::string stateNames_[3];
     bool needAge_ = false;
     bool needProcess_ = false;

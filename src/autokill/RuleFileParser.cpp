@@ -10,7 +10,9 @@ namespace {
 constexpr uint64_t kMagnitudeCap = uint64_t{1} << 40;  // past every width we check against
 constexpr size_t kMaxKeyInWarning = 64;
 
-bool IsCleanedAway(char c) { return c == ' ' || c == '*' || c == ';' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsCleanedAway(char c) {
+    return c == ' ' || c == '*' || c == ';' || c == '\t' || c == '\r' || c == '\n';
+}
 
 void UndoQuoting(std::string& field) {
     if (field.find('"') == std::string::npos) return;
@@ -38,13 +40,17 @@ std::string ValueOf(std::string_view field, std::string_view key) {
     return out;
 }
 
-std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+std::string Quoted(std::string_view text) {
+    return "\"" + std::string(text) + "\"";
+}
 
-std::string RangeText(unsigned a, unsigned b) { return std::to_string(a) + "-" + std::to_string(b); }
+std::string RangeText(unsigned a, unsigned b) {
+    return std::to_string(a) + "-" + std::to_string(b);
+}
 
 // "KEY 70000 became 4464" for a number part written outside the field's width.
-void NoteWrap(std::vector<std::string>* warnings, std::string_view key, std::string_view part, const RuleNumber& n,
-              uint32_t stored, bool fits) {
+void NoteWrap(std::vector<std::string>* warnings, std::string_view key, std::string_view part,
+              const RuleNumber& n, uint32_t stored, bool fits) {
     if (warnings == nullptr || !n.hasDigits || fits) return;
     warnings->push_back(std::string(key) + " " + std::string(part) + " became " + std::to_string(stored));
 }
@@ -55,7 +61,8 @@ void Apply(AutoKillRule& rule, RuleKeyword k, const std::string& value, std::vec
         RuleNumber n = RuleFileParser::ReadNumber(value);
         field = static_cast<uint16_t>(n.value);
         if (warnings != nullptr && !n.wholeText) {
-            warnings->push_back(std::string(key) + " " + Quoted(value) + " reads as " + std::to_string(field));
+            warnings->push_back(std::string(key) + " " + Quoted(value) + " reads as " +
+                                std::to_string(field));
         }
         if (n.wholeText) NoteWrap(warnings, key, value, n, field, n.fits16);
     };
@@ -77,22 +84,32 @@ void Apply(AutoKillRule& rule, RuleKeyword k, const std::string& value, std::vec
         return;
     }
     switch (k) {
-        case RuleKeyword::kAllow: flag(rule.allow); break;
-        case RuleKeyword::kNoLog: flag(rule.noLog); break;
-        case RuleKeyword::kStat: number16(rule.must.stat); break;
-        case RuleKeyword::kNotStat: number16(rule.mustNot.stat); break;
+        case RuleKeyword::kAllow:
+            flag(rule.allow);
+            break;
+        case RuleKeyword::kNoLog:
+            flag(rule.noLog);
+            break;
+        case RuleKeyword::kStat:
+            number16(rule.must.stat);
+            break;
+        case RuleKeyword::kNotStat:
+            number16(rule.mustNot.stat);
+            break;
         case RuleKeyword::kTime:
         case RuleKeyword::kNotTime: {
             uint32_t& field = k == RuleKeyword::kTime ? rule.must.time : rule.mustNot.time;
             RuleNumber n = RuleFileParser::ReadNumber(value);
             field = n.value;
             if (warnings != nullptr && !n.wholeText) {
-                warnings->push_back(std::string(key) + " " + Quoted(value) + " reads as " + std::to_string(field));
+                warnings->push_back(std::string(key) + " " + Quoted(value) + " reads as " +
+                                    std::to_string(field));
             }
             if (n.wholeText) NoteWrap(warnings, key, value, n, field, n.fits32);
             break;
         }
-        default: break;
+        default:
+            break;
     }
 }
 
@@ -236,12 +253,15 @@ HourWindow RuleFileParser::ReadHourWindow(std::string_view value, std::string_vi
     if (from >= HourWindow::kUnset || to >= HourWindow::kUnset) window = HourWindow();
     if (warnings != nullptr) {
         if (!window.IsSet()) {
-            warnings->push_back(std::string(key) + " " + Quoted(value) + " is no hour window within 0-23: no condition");
+            warnings->push_back(std::string(key) + " " + Quoted(value) +
+                                " is no hour window within 0-23: no condition");
         } else if (!clean) {
             warnings->push_back(std::string(key) + " " + Quoted(value) + " reads as " + RangeText(from, to));
         } else {
             warnings->insert(warnings->end(), notes.begin(), notes.end());
-            if (reversed) warnings->push_back(std::string(key) + " " + std::string(value) + " became " + RangeText(from, to));
+            if (reversed)
+                warnings->push_back(std::string(key) + " " + std::string(value) + " became " +
+                                    RangeText(from, to));
         }
     }
     return window;

@@ -43,7 +43,7 @@ struct RuleNumber {
 // without '=', keys that are no keyword, numbers that do not read, lines without a keyword).
 // All functions are stateless and may be called from any thread.
 class RuleFileParser {
-public:
+  public:
     // Rule-candidate lines read from one file; the rest of the file is ignored.
     static constexpr int kMaxCandidates = AutoKillRuleSet::kMaxRules;
 
@@ -84,7 +84,7 @@ public:
     static HourWindow ReadHourWindow(std::string_view value, std::string_view key,
                                      std::vector<std::string>* warnings = nullptr);
 
-private:
+  private:
     static int Fill(RuleLineReader& reader, AutoKillRuleSet& out);
 };
 

@@ -11,14 +11,15 @@ namespace {
 // refilling (which moves what is left to the front) happens once per many lines, not per line.
 constexpr size_t kBufferBytes = 4 * RuleLineReader::kMaxReadBytes;
 
-bool IsSkipByte(unsigned char first) { return first == '!' || first == '#' || first == ';' || first <= 0x0F; }
+bool IsSkipByte(unsigned char first) {
+    return first == '!' || first == '#' || first == ';' || first <= 0x0F;
+}
 
 }  // namespace
 
 RuleLineReader::RuleLineReader(std::string_view text) : data_(text.data()), size_(text.size()) {}
 
-RuleLineReader::RuleLineReader(std::istream& in)
-    : in_(&in), buffer_(new char[kBufferBytes]), eof_(false) {
+RuleLineReader::RuleLineReader(std::istream& in) : in_(&in), buffer_(new char[kBufferBytes]), eof_(false) {
     data_ = buffer_.get();
 }
 

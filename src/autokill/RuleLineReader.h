@@ -25,7 +25,7 @@ struct RuleLinePiece {
 // that a huge file is never held whole.
 // Ownership: the text or stream must outlive the reader. Threads: one thread per reader.
 class RuleLineReader {
-public:
+  public:
     static constexpr size_t kMaxReadBytes = 65533;
 
     explicit RuleLineReader(std::string_view text);
@@ -34,7 +34,7 @@ public:
     // The next piece; false at the end of the text (or on a read error of the stream).
     bool Next(RuleLinePiece& piece);
 
-private:
+  private:
     // Makes at least `want` bytes from pos_ available, or all that is left.
     void Fill(size_t want);
     size_t available() const { return size_ - pos_; }

@@ -1,5 +1,3 @@
-#include "autokill/RuleChecker.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -9,6 +7,7 @@
 #include <string>
 
 #include "app/cli/CheckRulesCommand.h"
+#include "autokill/RuleChecker.h"
 
 namespace varnel {
 namespace {
@@ -77,7 +76,8 @@ TEST(RuleCheckerTest, ConversionWarnings) {
         {"TIME=-1", "1: TIME=4294967295  # TIME -1 became 4294967295\n"},
         {"TIME=60s", "1: TIME=60  # TIME \"60s\" reads as 60\n"},
         {"SYSTIME!=-5", "1: SYSTIME!=0-5  # SYSTIME! \"-5\" reads as 0-5\n"},
-        {"SYSTIME=22-6,HOST2=", "1: SYSTIME=22-22  # HOST2 is empty: no condition; SYSTIME 22-6 became 22-22\n"},
+        {"SYSTIME=22-6,HOST2=",
+         "1: SYSTIME=22-22  # HOST2 is empty: no condition; SYSTIME 22-6 became 22-22\n"},
         {"STAT!=3", "1: STAT!=3  # STAT! 3 names every state: the rule never matches\n"},
         {"ALLOW=1", "1: ALLOW=1  # no conditions: exempts every session from the rules after it\n"},
         {"IP2=10.", "1: IP2=10.\n"},
@@ -85,11 +85,13 @@ TEST(RuleCheckerTest, ConversionWarnings) {
         {"HOST2=????,HOST1=/lan", "1: HOST1=/lan,HOST2=????\n"},
     };
     for (const Case& c : cases) EXPECT_EQ(Report(c.line), std::string(c.expected) + "1 rules\n") << c.line;
-    EXPECT_EQ(Report("Host2=x,foo"), "1: ignored: no keyword  # Host2 ignored: keywords are upper case\n0 rules\n");
+    EXPECT_EQ(Report("Host2=x,foo"),
+              "1: ignored: no keyword  # Host2 ignored: keywords are upper case\n0 rules\n");
 }
 
 TEST(RuleCheckerTest, CanonicalFormReadsBackToTheSameRule) {
-    const char* patterns[] = {"a,b", "a\"b", "\"abc", "abc\"", "x,\"\",y", "xHOST1y", "HOST1HOST1", "é.日本", "????"};
+    const char* patterns[] = {"a,b",     "a\"b",       "\"abc",  "abc\"", "x,\"\",y",
+                              "xHOST1y", "HOST1HOST1", "é.日本", "????"};
     for (const char* text : patterns) {
         AutoKillRule rule;
         rule.must.host1 = RulePattern(text);

@@ -1,11 +1,10 @@
-#include "autokill/RuleEvaluator.h"
-
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 
 #include "autokill/AgeText.h"
+#include "autokill/RuleEvaluator.h"
 #include "autokill/RuleFileParser.h"
 
 namespace varnel {
@@ -39,7 +38,9 @@ bool Kills(std::string_view rules, const RowTexts& row, int hour = 12, const cha
 
 constexpr Verdict kLeave{Verdict::kLeave, 0};
 
-TEST(RuleEvaluatorTest, EmptyRuleSetKillsNothing) { EXPECT_EQ(Eval("# nothing\n", Row()), kLeave); }
+TEST(RuleEvaluatorTest, EmptyRuleSetKillsNothing) {
+    EXPECT_EQ(Eval("# nothing\n", Row()), kLeave);
+}
 
 TEST(RuleEvaluatorTest, RuleWithoutConditionsMatchesEveryRow) {
     EXPECT_EQ(Eval("NOLOG=1\n", Row()), (Verdict{Verdict::kKillQuietly, 1}));
@@ -131,7 +132,8 @@ TEST(RuleEvaluatorTest, PortRanges) {
         const char* port;
         bool inRange;
     };
-    for (Case c : {Case{"79", false}, Case{"80", true}, Case{"90", true}, Case{"91", false}, Case{"", false}}) {
+    for (Case c :
+         {Case{"79", false}, Case{"80", true}, Case{"90", true}, Case{"91", false}, Case{"", false}}) {
         RowTexts row = Row();
         row.remotePort = c.port;
         row.localPort = c.port;
@@ -192,9 +194,14 @@ TEST(RuleEvaluatorTest, AgeThresholdInBothLanguages) {
         bool old;
     };
     const Case cases[] = {
-        {"59s", "EN", false},       {"01m 00s", "EN", true},        {"1h 00m 00s", "EN", true},
-        {"00m 59s", "EN", false},   {"59秒", "JP", false},          {"01分 00秒", "JP", true},
-        {"2時間 00分 00秒", "JP", true}, {"", "EN", false},
+        {"59s", "EN", false},
+        {"01m 00s", "EN", true},
+        {"1h 00m 00s", "EN", true},
+        {"00m 59s", "EN", false},
+        {"59秒", "JP", false},
+        {"01分 00秒", "JP", true},
+        {"2時間 00分 00秒", "JP", true},
+        {"", "EN", false},
     };
     for (const Case& c : cases) {
         RowTexts row = Row();
@@ -229,7 +236,7 @@ TEST(RuleEvaluatorTest, HourWindowIncludesBothBounds) {
     }
     EXPECT_TRUE(Kills("SYSTIME=0\n", Row(), 0));
     EXPECT_FALSE(Kills("SYSTIME=0\n", Row(), 1));
-    EXPECT_TRUE(Kills("SYSTIME=24\n", Row(), 5));   // no window: not a condition
+    EXPECT_TRUE(Kills("SYSTIME=24\n", Row(), 5));  // no window: not a condition
     EXPECT_TRUE(Kills("SYSTIME!=24\n", Row(), 5));
     EXPECT_TRUE(Kills("SYSTIME=22-6\n", Row(), 22));  // became 22-22
     EXPECT_FALSE(Kills("SYSTIME=22-6\n", Row(), 3));
@@ -279,8 +286,8 @@ TEST(RuleEvaluatorTest, SharedTestsKeepTheirSenseAndDoNotCarryOverBetweenRows) {
 }
 
 TEST(RuleEvaluatorTest, FromColumnsTakesColumnOrder) {
-    const char* const columns[9] = {"1.1.1.1", "a.lan", "1000", "2.2.2.2", "b.net", "22",
-                                    "Waiting", "05s", nullptr};
+    const char* const columns[9] = {"1.1.1.1", "a.lan",   "1000", "2.2.2.2", "b.net",
+                                    "22",      "Waiting", "05s",  nullptr};
     RowTexts row = RowTexts::FromColumns(columns);
     EXPECT_EQ(row.remoteHost, "b.net");
     EXPECT_EQ(row.remotePort, "22");

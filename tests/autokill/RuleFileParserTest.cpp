@@ -1,10 +1,10 @@
-#include "autokill/RuleFileParser.h"
-
 #include <gtest/gtest.h>
 
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "autokill/RuleFileParser.h"
 
 namespace varnel {
 namespace {
@@ -33,9 +33,20 @@ TEST(RuleFileParserTest, FirstByteDecidesWhetherALineIsSkipped) {
         bool rule;
     };
     const Case cases[] = {
-        {"HOST2=x", true},       {" HOST2=x", true},       {"\tHOST2=x", false}, {"#HOST2=x", false},
-        {";HOST2=x", false},     {"!HOST2=x", false},      {"\rHOST2=x", false}, {std::string("\x0F" "HOST2=x"), false},
-        {std::string("\x10" ",HOST2=x"), true}, {"\xE3\x81\x82,HOST2=x", true},
+        {"HOST2=x", true},
+        {" HOST2=x", true},
+        {"\tHOST2=x", false},
+        {"#HOST2=x", false},
+        {";HOST2=x", false},
+        {"!HOST2=x", false},
+        {"\rHOST2=x", false},
+        {std::string("\x0F"
+                     "HOST2=x"),
+         false},
+        {std::string("\x10"
+                     ",HOST2=x"),
+         true},
+        {"\xE3\x81\x82,HOST2=x", true},
     };
     for (const Case& c : cases) {
         AutoKillRuleSet set = ParseText(c.line + "\n");
@@ -97,10 +108,10 @@ TEST(RuleFileParserTest, PortRanges) {
         uint16_t low, high;
     };
     const Case cases[] = {
-        {"80", 80, 80},     {"0", 1, 65535},       {"-80", 1, 65535},     {"0-80", 1, 65535}, {"80-", 80, 65535},
-        {"80-0", 80, 65535}, {"90-80", 90, 90},    {"80-90", 80, 90},     {"80--90", 80, 90}, {"70000", 4464, 4464},
-        {"65536", 1, 65535}, {"http", 1, 65535},   {"", 1, 65535},        {"+443", 443, 443}, {"1-2-3", 1, 23},
-        {"80x", 80, 80},
+        {"80", 80, 80},     {"0", 1, 65535},       {"-80", 1, 65535},   {"0-80", 1, 65535},
+        {"80-", 80, 65535}, {"80-0", 80, 65535},   {"90-80", 90, 90},   {"80-90", 80, 90},
+        {"80--90", 80, 90}, {"70000", 4464, 4464}, {"65536", 1, 65535}, {"http", 1, 65535},
+        {"", 1, 65535},     {"+443", 443, 443},    {"1-2-3", 1, 23},    {"80x", 80, 80},
     };
     for (const Case& c : cases) {
         PortRange r = RuleFileParser::ReadPortRange(c.value, "PORT2");
@@ -115,8 +126,8 @@ TEST(RuleFileParserTest, HourWindows) {
         uint16_t from, to;  // 24,24 = not set
     };
     const Case cases[] = {
-        {"9-17", 9, 17}, {"22-6", 22, 22}, {"0", 0, 0},    {"23", 23, 23}, {"24", 24, 24}, {"9-", 9, 9},
-        {"5-30", 24, 24}, {"30-5", 24, 24}, {"-5", 0, 5},  {"65545", 9, 9}, {"x", 0, 0},
+        {"9-17", 9, 17},  {"22-6", 22, 22}, {"0", 0, 0},  {"23", 23, 23},  {"24", 24, 24}, {"9-", 9, 9},
+        {"5-30", 24, 24}, {"30-5", 24, 24}, {"-5", 0, 5}, {"65545", 9, 9}, {"x", 0, 0},
     };
     for (const Case& c : cases) {
         HourWindow w = RuleFileParser::ReadHourWindow(c.value, "SYSTIME");
@@ -133,11 +144,11 @@ TEST(RuleFileParserTest, NumbersFlagsStateAndTime) {
         uint32_t time;
     };
     const Case cases[] = {
-        {"ALLOW=1", 1, 0, 0, 0},       {"ALLOW=yes", 0, 0, 0, 0},     {"ALLOW=2", 1, 0, 0, 0},
-        {"ALLOW=65536", 0, 0, 0, 0},   {"ALLOW=-1", 1, 0, 0, 0},      {"NOLOG=1", 0, 1, 0, 0},
-        {"STAT=4", 0, 0, 4, 0},        {"STAT=65537", 0, 0, 1, 0},    {"STAT=-1", 0, 0, 65535, 0},
-        {"TIME=60", 0, 0, 0, 60},      {"TIME=60s", 0, 0, 0, 60},     {"TIME=-1", 0, 0, 0, 4294967295u},
-        {"TIME=4294967296", 0, 0, 0, 0}, {"TIME=+7", 0, 0, 0, 7},     {"TIME=s60", 0, 0, 0, 0},
+        {"ALLOW=1", 1, 0, 0, 0},         {"ALLOW=yes", 0, 0, 0, 0},  {"ALLOW=2", 1, 0, 0, 0},
+        {"ALLOW=65536", 0, 0, 0, 0},     {"ALLOW=-1", 1, 0, 0, 0},   {"NOLOG=1", 0, 1, 0, 0},
+        {"STAT=4", 0, 0, 4, 0},          {"STAT=65537", 0, 0, 1, 0}, {"STAT=-1", 0, 0, 65535, 0},
+        {"TIME=60", 0, 0, 0, 60},        {"TIME=60s", 0, 0, 0, 60},  {"TIME=-1", 0, 0, 0, 4294967295u},
+        {"TIME=4294967296", 0, 0, 0, 0}, {"TIME=+7", 0, 0, 0, 7},    {"TIME=s60", 0, 0, 0, 0},
     };
     for (const Case& c : cases) {
         AutoKillRule r = OneRule(c.line);
@@ -251,7 +262,8 @@ TEST(RuleFileParserTest, StreamAndMemoryReadsAgreeAcrossBlockBoundaries) {
     std::string text;
     for (int i = 0; i < 300; ++i) {
         text += (i % 7 == 0 ? "# c\r\n" : "");
-        text += "HOST2=." + std::string(static_cast<size_t>((i * 7919) % 70000), 'x') + ",PORT2=" + std::to_string(i);
+        text += "HOST2=." + std::string(static_cast<size_t>((i * 7919) % 70000), 'x') +
+                ",PORT2=" + std::to_string(i);
         text += (i % 2 != 0 ? "\r\n" : "\n");
     }
     AutoKillRuleSet fromText;
