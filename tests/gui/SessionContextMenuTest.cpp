@@ -1,0 +1,184 @@
+#include "monitor/SessionContextMenu.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QTabWidget>
+#include <arpa/inet.h>
+
+#include "app/gui/MainWindow.h"
+#include "gui/PageTestSupport.h"
+
+namespace varnel {
+namespace {
+
+using test::PageHarness;
+
+// Enabled state of each command of a menu, looked up by its id.
+std::map<int, bool> Enabling(const QMenu& menu) {
+    std::map<int, bool> out;
+    for (QAction* a : menu.actions())
+        if (!a->isSeparator() && a->menu() == nullptr) out[a->data().toInt()] = a->isEnabled();
+    return out;
+}
+
+class SessionContextMenuTest : public ::testing::Test {
+protected:
+    SessionMonitorPage& MakeWithRows(int rows, UiLanguage lang = UiLanguage::English()) {
+        for (int i = 0; i < rows; ++i) h.table.Add(kTcpEstablished, "10.0.0.1", 45000 + i, "10.0.0.2", 80 + i, 77);
+        SessionMonitorPage& page = h.Make(lang);
+        page.StartStop();
+        page.OnMonitorTick();
+        emit page.list()->sortHeader()->sectionClicked(kColLocalPort);
+        emit page.list()->sortHeader()->sectionClicked(kColLocalPort);  // ascending by local port
+        return page;
+    }
+    PageHarness h;
+};
+
+TEST_F(SessionContextMenuTest, EnablingFollowsRowsAndSelection) {
+    SessionMonitorPage& page = h.Make();
+    using M = SessionContextMenu;
+    auto menu = page.contextMenu().CreateMenu(nullptr);
+    EXPECT_FALSE(Enabling(*menu)[M::kRemoveAllItems]);
+    EXPECT_FALSE(Enabling(*menu)[M::kClipboardCopy]);
+    EXPECT_FALSE(Enabling(*menu)[M::kKillSession]);
+
+    h.table.Add(kTcpEstablished, "10.0.0.1", 45000, "10.0.0.2", 80, 77);
+    page.StartStop();
+    page.OnMonitorTick();
+    menu = page.contextMenu().CreateMenu(nullptr);
+    EXPECT_TRUE(Enabling(*menu)[M::kRemoveAllItems]);
+    EXPECT_FALSE(Enabling(*menu)[M::kClipboardCopy]);
+    EXPECT_FALSE(Enabling(*menu)[M::kKillSession]);
+
+    h.Select({0});
+    menu = page.contextMenu().CreateMenu(nullptr);
+    EXPECT_TRUE(Enabling(*menu)[M::kRemoveAllItems]);
+    EXPECT_TRUE(Enabling(*menu)[M::kClipboardCopy]);
+    EXPECT_TRUE(Enabling(*menu)[M::kKillSession]);
+}
+
+TEST_F(SessionContextMenuTest, EnglishMenuCarriesTheInertItemsJapaneseOnlyTheThreeCommands) {
+    SessionMonitorPage& en = MakeWithRows(1);
+    auto menu = en.contextMenu().CreateMenu(nullptr);
+    QStringList texts;
+    for (QAction* a : menu->actions()) texts << (a->isSeparator() ? QString("-") : a->text());
+    EXPECT_EQ(texts, (QStringList{"Remove all items(&R)", "Clipboard Copy(&C)\tCtrl+C", "Select Copy items", "-",
+                                  "Add to Packet filter rules(&P)", "Kill Session(&K)\tCtrl+DEL", "-", "NSLOOKUP(&N)",
+                                  "WHOIS(&W)", "PING(&G)", "TRACERT(&T)"}));
+    QMenu* copyItems = menu->actions()[2]->menu();
+    ASSERT_NE(copyItems, nullptr);
+    ASSERT_EQ(copyItems->actions().size(), 9);
+    EXPECT_EQ(copyItems->actions()[0]->text(), "IP Address1\tCtrl+1");
+    EXPECT_EQ(copyItems->actions()[8]->text(), "ProcessName(PID)\tCtrl+9");
+    // An inert entry does nothing.
+    en.contextMenu().Run(SessionContextMenu::kWhois);
+    en.contextMenu().Run(SessionContextMenu::kFirstCopyItem);
+    EXPECT_EQ(en.model().rowCount(), 1);
+    EXPECT_TRUE(h.reset.calls.empty());
+
+    h.Make(UiLanguage::Japanese());
+    menu = h.page->contextMenu().CreateMenu(nullptr);
+    texts.clear();
+    for (QAction* a : menu->actions()) texts << (a->isSeparator() ? QString("-") : a->text());
+    EXPECT_EQ(texts, (QStringList{"すべての項目を削除(&R)", "クリップボードへコピー(&C)\tCtrl+C", "-",
+                                  "セッションの強制切断(&K)\tCtrl+DEL"}));
+}
+
+TEST_F(SessionContextMenuTest, CopyPutsTheSelectedRemoteHostsWithCrLf) {
+    SessionMonitorPage& page = MakeWithRows(4);
+    h.Select({2, 0, 3});
+    QString text = page.contextMenu().CopySelectedHosts();
+    EXPECT_EQ(text, "(10.0.0.2)\r\n(10.0.0.2)\r\n(10.0.0.2)\r\n");
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), text);
+
+    page.askDnsBox()->setChecked(false);
+    page.OnMonitorTick();
+    h.Select({1});
+    EXPECT_EQ(page.contextMenu().CopySelectedHosts(), "10.0.0.2\r\n");
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "10.0.0.2\r\n");
+}
+
+TEST_F(SessionContextMenuTest, KillResetsSelectedRowsInListOrderWithoutCounting) {
+    SessionMonitorPage& page = MakeWithRows(4);
+    h.Select({3, 1});
+    EXPECT_EQ(page.contextMenu().KillSelectedSessions(), 0);
+    ASSERT_EQ(h.reset.calls.size(), 2u);
+    EXPECT_EQ(ntohs(static_cast<uint16_t>(h.reset.calls[0].localPort)), 45001);
+    EXPECT_EQ(ntohs(static_cast<uint16_t>(h.reset.calls[1].localPort)), 45003);
+    EXPECT_EQ(h.reset.calls[0].state, static_cast<uint32_t>(kTcpDeleteTcb));
+    EXPECT_EQ(page.blockedLabel()->text().toStdString(), " BLOCKED :     0");
+    EXPECT_TRUE(page.logPane()->toPlainText().isEmpty());
+    EXPECT_TRUE(h.warnings.empty());
+}
+
+TEST_F(SessionContextMenuTest, RefusedKillIsReportedInThePaneAndABox) {
+    SessionMonitorPage& page = MakeWithRows(3);
+    h.reset.answer = {ResetStatus::kPermissionDenied, EPERM};
+    h.Select({0, 2});
+    EXPECT_EQ(page.contextMenu().KillSelectedSessions(), 2);
+    ASSERT_EQ(h.warnings.size(), 1u);  // one box for the whole selection
+    EXPECT_TRUE(h.warnings[0].contains("10.0.0.1:45000 10.0.0.2:80")) << h.warnings[0].toStdString();
+    EXPECT_TRUE(h.warnings[0].contains("10.0.0.1:45002 10.0.0.2:82"));
+    const std::string reason = ResetResult{ResetStatus::kPermissionDenied, EPERM}.Describe();
+    EXPECT_TRUE(h.warnings[0].contains(QString::fromStdString(reason)));
+    QString pane = page.logPane()->toPlainText();
+    EXPECT_TRUE(pane.startsWith("NOT KILLED 10.0.0.1:45002")) << pane.toStdString();  // newest first
+    EXPECT_EQ(pane.count("NOT KILLED"), 2);
+
+    // A connection that is already gone is what the user asked for: no report.
+    h.warnings.clear();
+    h.reset.answer = {ResetStatus::kNoSuchConnection, ENOENT};
+    EXPECT_EQ(page.contextMenu().KillSelectedSessions(), 0);
+    EXPECT_TRUE(h.warnings.empty());
+}
+
+TEST_F(SessionContextMenuTest, RemoveAllItemsEmptiesListCacheAndCounters) {
+    SessionMonitorPage& page = MakeWithRows(3);
+    page.StartStop();  // stopped: the list stays empty until monitoring starts again
+    page.StartStop();
+    page.OnMonitorTick();
+    EXPECT_EQ(page.counterLabel()->text().toStdString(), " Connections (Max) :    3 (   3)");
+    page.StartStop();
+    page.contextMenu().Run(SessionContextMenu::kRemoveAllItems);
+    EXPECT_EQ(page.model().rowCount(), 0);
+    EXPECT_EQ(h.flushes, 1);
+    EXPECT_EQ(page.counterLabel()->text().toStdString(), " Connections (Max) :    0 (   0)");
+    auto menu = page.contextMenu().CreateMenu(nullptr);
+    EXPECT_FALSE(Enabling(*menu)[SessionContextMenu::kRemoveAllItems]);
+
+    page.StartStop();
+    EXPECT_EQ(page.model().rowCount(), 3);  // the table was kept
+    page.OnMonitorTick();
+    EXPECT_EQ(page.counterLabel()->text().toStdString(), " Connections (Max) :    3 (   3)");
+}
+
+TEST(MainWindowTest, OneTabHoldingThePageAndClosingSavesItsSettings) {
+    PageHarness h;
+    MonitorPlatform platform{h.table, h.processes, h.reset, h.clock, nullptr, {}};
+    MainWindow en(platform, h.settings, h.RulePath(), h.dir.path().toStdString(), UiLanguage::English());
+    ASSERT_EQ(en.tabs()->count(), 1);
+    EXPECT_EQ(en.tabs()->tabText(0), "Session Monitor");
+    EXPECT_EQ(en.tabs()->widget(0), en.page());
+    EXPECT_EQ(en.size(), QSize(803, 440));
+    en.page()->list()->setColumnWidth(0, 123);
+    en.close();
+    EXPECT_EQ(h.settings.ReadString("Session", "ColnmWidth"), "123:90:60:90:220:60:80:100:100");
+
+    en.SetTopMost(true);
+    EXPECT_EQ(h.settings.ReadInt("Settings", "WindowTopMost", 0), 1);
+    EXPECT_TRUE(en.page()->topMostAction()->isChecked());
+
+    MainWindow jp(platform, h.settings, h.RulePath(), h.dir.path().toStdString(), UiLanguage::Japanese());
+    EXPECT_EQ(jp.tabs()->tabText(0), QString("セッションモニター"));
+    EXPECT_TRUE(jp.topMost());
+    EXPECT_TRUE(jp.page()->topMostAction()->isChecked());
+}
+
+}  // namespace
+}  // namespace varnel

@@ -1,0 +1,299 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <QToolBar>
+
+#include "display/CSortHeaderCtrl.h"
+#include "gui/PageTestSupport.h"
+
+namespace varnel {
+namespace {
+
+using test::PageHarness;
+
+void PressKey(QWidget* target, int key) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(target, &press);
+}
+
+class SessionMonitorPageTest : public ::testing::Test {
+protected:
+    PageHarness h;
+};
+
+TEST_F(SessionMonitorPageTest, TicksFillTheListAndHeaderClicksReorderIt) {
+    h.table.Add(kTcpEstablished, "10.0.0.1", 40002, "93.184.216.34", 443, 77);
+    h.table.Add(kTcpSynSent, "10.0.0.1", 40001, "93.184.216.35", 80, 88);
+    h.table.Add(kTcpEstablished, "10.0.0.1", 40003, "93.184.216.36", 22, 88);
+    SessionMonitorPage& page = h.Make();
+    EXPECT_EQ(page.model().rowCount(), 0);
+    page.StartStop();
+    page.OnMonitorTick();
+
+    ASSERT_EQ(page.model().rowCount(), 3);
+    EXPECT_EQ(page.model().columnCount(), 9);
+    // Default order: Status (by state code), descending.
+    EXPECT_EQ(h.Column(kColStatus), (std::vector<std::string>{"Connecting", "Connecting", "Waiting"}));
+    EXPECT_EQ(h.Column(kColRemoteHost)[2], "(93.184.216.35)");
+    EXPECT_EQ(h.Column(kColProcess)[2], "ssh(88)");
+    EXPECT_EQ(page.list()->sortHeader()->sortColumn(), kColStatus);
+    EXPECT_TRUE(page.list()->sortHeader()->descending());
+
+    // Another column keeps the direction; the same column again flips it.
+    emit page.list()->sortHeader()->sectionClicked(kColLocalPort);
+    EXPECT_EQ(h.Column(kColLocalPort), (std::vector<std::string>{"40003", "40002", "40001"}));
+    EXPECT_EQ(page.list()->sortHeader()->sortColumn(), kColLocalPort);
+    EXPECT_TRUE(page.list()->sortHeader()->descending());
+    emit page.list()->sortHeader()->sectionClicked(kColLocalPort);
+    EXPECT_EQ(h.Column(kColLocalPort), (std::vector<std::string>{"40001", "40002", "40003"}));
+    EXPECT_FALSE(page.list()->sortHeader()->descending());
+
+    // The order holds across ticks; a closed connection leaves, a new one sorts into place.
+    h.table.rows().erase(h.table.rows().begin());  // 40002
+    h.table.Add(kTcpEstablished, "10.0.0.1", 39999, "93.184.216.37", 443, 77);
+    h.clock.Advance(500);
+    page.OnMonitorTick();
+    EXPECT_EQ(h.Column(kColLocalPort), (std::vector<std::string>{"39999", "40001", "40003"}));
+    EXPECT_EQ(page.counterLabel()->text().toStdString(), " Connections (Max) :    3 (   3)");
+}
+
+TEST_F(SessionMonitorPageTest, StartStopByButtonAndByEnterAnywhere) {
+    SessionMonitorPage& page = h.Make();
+    EXPECT_FALSE(page.running());
+    EXPECT_EQ(page.startStopButton()->text(), "START");
+    EXPECT_FALSE(page.timer()->isActive());
+
+    page.startStopButton()->click();
+    EXPECT_TRUE(page.running());
+    EXPECT_EQ(page.startStopButton()->text(), "STOP");
+    EXPECT_TRUE(page.timer()->isActive());
+    EXPECT_EQ(page.timer()->interval(), 500);
+
+    // Enter on the list, on a check box, on the pane and on the page itself toggles; Escape never.
+    PressKey(page.list()->viewport(), Qt::Key_Return);
+    EXPECT_FALSE(page.running());
+    PressKey(page.askDnsBox(), Qt::Key_Enter);
+    EXPECT_TRUE(page.running());
+    PressKey(page.logPane(), Qt::Key_Return);
+    EXPECT_FALSE(page.running());
+    PressKey(&page, Qt::Key_Return);
+    EXPECT_TRUE(page.running());
+    PressKey(page.list(), Qt::Key_Escape);
+    PressKey(&page, Qt::Key_Escape);
+    EXPECT_TRUE(page.running());
+    EXPECT_TRUE(page.askDnsBox()->isChecked());  // Enter did not toggle the box it was sent to
+}
+
+TEST_F(SessionMonitorPageTest, StopZeroesTheCounterAndKeepsTheRows) {
+    for (int i = 0; i < 4; ++i) h.table.Add(kTcpEstablished, "10.0.0.1", 41000 + i, "10.0.0.2", 80, 77);
+    SessionMonitorPage& page = h.Make();
+    page.StartStop();
+    page.OnMonitorTick();
+    EXPECT_EQ(page.counterLabel()->text().toStdString(), " Connections (Max) :    4 (   4)");
+    page.StartStop();
+    EXPECT_EQ(page.counterLabel()->text().toStdString(), " Connections (Max) :    0 (   0)");
+    EXPECT_EQ(page.model().rowCount(), 4);
+}
+
+TEST_F(SessionMonitorPageTest, AutoStartAndJapaneseTexts) {
+    h.settings.WriteInt("Session", "AutoStart", 1);
+    SessionMonitorPage& page = h.Make(UiLanguage::Japanese());
+    EXPECT_TRUE(page.running());
+    EXPECT_EQ(page.startStopButton()->text(), QString("停止"));
+    EXPECT_EQ(page.askDnsBox()->text(), QString("ホスト名を取得"));
+    EXPECT_EQ(page.autoBlockBox()->text(), QString("自動切断"));
+    EXPECT_EQ(page.logViewBox()->text(), QString("切断ログ表示"));
+    EXPECT_EQ(page.counterLabel()->text(), QString(" 接続数 (Max) :    0 (   0)"));
+    EXPECT_EQ(page.blockedLabel()->text(), QString(" BLOCKED :     0"));
+    page.StartStop();
+    EXPECT_EQ(page.startStopButton()->text(), QString("開始"));
+}
+
+TEST_F(SessionMonitorPageTest, AutoKillCountsBlocksLogsThemAndClearsOnToggle) {
+    h.WriteRules("PORT2=80\n");
+    h.settings.WriteInt("Session", "AskDNS", 0);  // rows with pending names are left alone
+    h.table.Add(kTcpEstablished, "10.0.0.1", 42000, "10.0.0.2", 80, 77);
+    h.table.Add(kTcpEstablished, "10.0.0.1", 42001, "10.0.0.2", 443, 77);
+    SessionMonitorPage& page = h.Make();
+    EXPECT_FALSE(page.blockedLabel()->isEnabled());
+    page.autoBlockBox()->setChecked(true);
+    EXPECT_TRUE(page.blockedLabel()->isEnabled());
+    page.StartStop();
+    page.OnMonitorTick();
+
+    ASSERT_EQ(h.reset.calls.size(), 1u);
+    EXPECT_EQ(h.reset.calls[0].remotePort, FakeConnectionTable::PackPort(80));
+    EXPECT_EQ(page.blockedLabel()->text().toStdString(), " BLOCKED :     1");
+    QString pane = page.logPane()->toPlainText();
+    EXPECT_TRUE(pane.startsWith("BLOCKED [")) << pane.toStdString();
+    EXPECT_TRUE(pane.contains("10.0.0.2:80")) << pane.toStdString();
+
+    // The connection survived its reset: it is cut and counted again; the newest line comes first.
+    h.clock.Advance(500);
+    page.OnMonitorTick();
+    EXPECT_EQ(page.blockedLabel()->text().toStdString(), " BLOCKED :     2");
+    EXPECT_EQ(page.logPane()->toPlainText().count("BLOCKED ["), 2);
+
+    page.autoBlockBox()->setChecked(false);
+    EXPECT_FALSE(page.blockedLabel()->isEnabled());
+    page.autoBlockBox()->setChecked(true);
+    EXPECT_EQ(page.blockedLabel()->text().toStdString(), " BLOCKED :     0");
+    EXPECT_TRUE(page.logPane()->toPlainText().isEmpty());
+}
+
+TEST_F(SessionMonitorPageTest, SettingsAreLimitedAndColumnWidthsPartlyRead) {
+    h.settings.WriteInt("Session", "SplitSize", 5);
+    h.settings.WriteInt("Session", "ResetMaxConnections", 0);
+    h.settings.WriteString("Session", "ColnmWidth", "31:0x30:33");
+    SessionMonitorPage& page = h.Make();
+    EXPECT_EQ(page.splitSize(), 12);
+    EXPECT_EQ(page.resetMaxMinutes(), 1u);
+    EXPECT_EQ(page.list()->columnWidth(0), 31);
+    EXPECT_EQ(page.list()->columnWidth(1), 48);  // %i reads hexadecimal
+    EXPECT_EQ(page.list()->columnWidth(2), 33);
+    EXPECT_EQ(page.list()->columnWidth(3), 90);
+    EXPECT_EQ(page.list()->columnWidth(4), 220);
+    EXPECT_EQ(page.list()->columnWidth(8), 100);
+
+    h.settings.WriteInt("Session", "SplitSize", 1200);
+    h.settings.WriteInt("Session", "ResetMaxConnections", 65535);
+    h.Make();
+    EXPECT_EQ(h.page->splitSize(), 1200);
+    EXPECT_EQ(h.page->resetMaxMinutes(), 65535u);
+    h.settings.WriteInt("Session", "SplitSize", 99999);
+    h.settings.WriteInt("Session", "ResetMaxConnections", 70000);
+    h.Make();
+    EXPECT_EQ(h.page->splitSize(), 1200);
+    EXPECT_EQ(h.page->resetMaxMinutes(), 65535u);
+    h.page->SaveSettings();
+    EXPECT_EQ(h.settings.ReadInt("Session", "ResetMaxConnections", 0), 65535);
+}
+
+TEST_F(SessionMonitorPageTest, ResetMaxConnectionsOfOneRestartsTheMaximumEveryMinute) {
+    h.settings.WriteInt("Session", "ResetMaxConnections", 0);
+    for (int i = 0; i < 5; ++i) h.table.Add(kTcpEstablished, "10.0.0.1", 43000 + i, "10.0.0.2", 80, 77);
+    SessionMonitorPage& page = h.Make();
+    page.StartStop();
+    page.OnMonitorTick();
+    h.table.rows().resize(2);
+    for (int t = 1; t < 119; ++t) page.OnMonitorTick();
+    EXPECT_EQ(page.counterLabel()->text().toStdString(), " Connections (Max) :    2 (   5)");
+    page.OnMonitorTick();  // tick 120: the maximum restarts
+    EXPECT_EQ(page.counterLabel()->text().toStdString(), " Connections (Max) :    0 (   0)");
+    page.OnMonitorTick();
+    EXPECT_EQ(page.counterLabel()->text().toStdString(), " Connections (Max) :    2 (   2)");
+}
+
+TEST_F(SessionMonitorPageTest, CloseWritesThePageKeys) {
+    h.settings.WriteString("Session", "AutoBlockLogFormat", "KILL $HOST2$");
+    SessionMonitorPage& page = h.Make();
+    page.StartStop();
+    page.list()->setColumnWidth(4, 250);
+    page.list()->setColumnWidth(8, 140);
+    page.askDnsBox()->setChecked(false);
+    page.autoBlockBox()->setChecked(true);
+    page.logViewBox()->setChecked(true);
+    page.SaveSettings();
+
+    EXPECT_FALSE(page.running());
+    EXPECT_FALSE(page.timer()->isActive());
+    EXPECT_EQ(h.settings.ReadString("Session", "ColnmWidth"), "90:90:60:90:250:60:80:100:140");
+    EXPECT_EQ(h.settings.ReadInt("Session", "AskDNS", -1), 0);
+    EXPECT_EQ(h.settings.ReadInt("Session", "AutoBlock", -1), 1);
+    EXPECT_EQ(h.settings.ReadInt("Session", "AutoBlockLogView", -1), 1);
+    EXPECT_EQ(h.settings.ReadInt("Session", "ResetMaxConnections", -1), 1440);
+    EXPECT_EQ(h.settings.ReadString("Session", "LogViewer", "missing"), "");
+    EXPECT_EQ(h.settings.ReadString("Session", "AutoBlockLogFormat"), "KILL $HOST2$");
+
+    // The saved state comes back.
+    h.Make();
+    EXPECT_FALSE(h.page->askDnsBox()->isChecked());
+    EXPECT_TRUE(h.page->autoBlockBox()->isChecked());
+    EXPECT_TRUE(h.page->autoKill().enabled());
+    EXPECT_TRUE(h.page->logView());
+    EXPECT_EQ(h.page->list()->columnWidth(4), 250);
+}
+
+TEST_F(SessionMonitorPageTest, HostNameResolutionSwitch) {
+    h.table.Add(kTcpEstablished, "10.0.0.1", 44000, "10.0.0.2", 80, 77);
+    SessionMonitorPage& page = h.Make();
+    page.StartStop();
+    page.OnMonitorTick();
+    EXPECT_EQ(h.Column(kColRemoteHost)[0], "(10.0.0.2)");
+    page.askDnsBox()->setChecked(false);
+    page.OnMonitorTick();
+    EXPECT_EQ(h.Column(kColRemoteHost)[0], "10.0.0.2");
+}
+
+TEST_F(SessionMonitorPageTest, LogViewPlacesThePaneBelowTheList) {
+    h.settings.WriteInt("Session", "SplitSize", 100);
+    SessionMonitorPage& page = h.Make();
+    page.resize(790, 381);
+    page.LayOutControls();
+    EXPECT_FALSE(page.logPane()->isVisibleTo(&page));
+    EXPECT_EQ(page.list()->geometry(), QRect(5, 29, 781, 347));
+    page.logViewBox()->setChecked(true);
+    EXPECT_TRUE(page.logPane()->isVisibleTo(&page));
+    EXPECT_EQ(page.list()->geometry(), QRect(5, 29, 781, 247));
+    EXPECT_EQ(page.logPane()->geometry(), QRect(5, 282, 781, 95));
+    EXPECT_LE(page.list()->geometry().bottom(), page.logPane()->geometry().top());
+    // The toolbar sits at the right end of the band.
+    EXPECT_LE(page.toolBar()->geometry().right(), page.width());
+    EXPECT_GE(page.toolBar()->geometry().left(), page.width() - 80);
+}
+
+TEST_F(SessionMonitorPageTest, LogButtonOpensTheBlockLogWithTheViewerOrTheDesktop) {
+    SessionMonitorPage& page = h.Make();
+    const QString path = QString::fromStdString(page.autoKill().blockLog().path());
+    ASSERT_FALSE(path.isEmpty());
+
+    // No file yet and no viewer: nothing is started, the fixed text is shown.
+    EXPECT_FALSE(page.OpenBlockLog());
+    EXPECT_TRUE(h.started.empty());
+    ASSERT_EQ(h.warnings.size(), 1u);
+    EXPECT_EQ(h.warnings[0], "Could not open the log file.");
+
+    // The file exists: the desktop's handler gets the path as one argument, spaces and all.
+    std::ofstream(path.toStdString()) << "BLOCKED [x]\r\n";
+    EXPECT_TRUE(page.OpenBlockLog());
+    ASSERT_EQ(h.started.size(), 1u);
+    EXPECT_EQ(h.started[0], "xdg-open");
+    EXPECT_EQ(h.startedArguments[0], QStringList{path});
+
+    h.settings.WriteString("Session", "LogViewer", "my viewer; rm -rf x");
+    h.startSucceeds = false;
+    EXPECT_FALSE(page.OpenBlockLog());
+    EXPECT_EQ(h.started.back(), "my viewer; rm -rf x");
+    EXPECT_EQ(h.startedArguments.back(), QStringList{path});
+    EXPECT_EQ(h.warnings.back(), "Could not open my viewer; rm -rf x");
+}
+
+TEST_F(SessionMonitorPageTest, OptionsButtonSelectsTheAutoKillPageOnce) {
+    SessionMonitorPage& page = h.Make();
+    int requests = 0;
+    QObject::connect(&page, &SessionMonitorPage::optionsRequested, [&requests] { ++requests; });
+    h.settings.WriteInt("Settings", "ConfigTab", 2);
+    page.optionsAction()->trigger();
+    EXPECT_EQ(requests, 1);
+    EXPECT_EQ(h.settings.ReadInt("Settings", "ConfigSel", -1), 3);
+    EXPECT_EQ(h.settings.ReadInt("Settings", "ConfigTab", -1), 0);
+    // Already 3: the tab chosen since is left alone.
+    h.settings.WriteInt("Settings", "ConfigTab", 1);
+    page.optionsAction()->trigger();
+    EXPECT_EQ(requests, 2);
+    EXPECT_EQ(h.settings.ReadInt("Settings", "ConfigTab", -1), 1);
+
+    bool topMost = false;
+    QObject::connect(&page, &SessionMonitorPage::topMostToggled, [&topMost](bool on) { topMost = on; });
+    page.topMostAction()->trigger();
+    EXPECT_TRUE(topMost);
+    EXPECT_TRUE(page.topMostAction()->isChecked());
+}
+
+}  // namespace
+}  // namespace varnel
