@@ -15,7 +15,7 @@ size_t Utf8PrefixLength(std::string_view text, size_t maxBytes) {
 
 size_t CopyFixedText(char* dst, size_t dstSize, std::string_view text) {
     size_t n = Utf8PrefixLength(text, dstSize - 1);
-    std::memcpy(dst, text.data(), n);
+    if (n > 0) std::memcpy(dst, text.data(), n);  // an empty view may have no data at all
     dst[n] = '\0';
     return n;
 }
