@@ -5,7 +5,8 @@
 // each open until the fleet stops it. A child can be told to open new connections and close old
 // ones (with a reset, so no TIME_WAIT is left). Header-only so the benchmarks can use it too.
 //
-// Children die with the process that started them (PR_SET_PDEATHSIG). Not thread-safe.
+// Children die with the process that started them (PR_SET_PDEATHSIG); stopped in order, they
+// reset their connections first. Not thread-safe.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -77,11 +78,22 @@ public:
         return ReadReport(child) || Fail("churn report");
     }
 
+    // Each child resets its connections (so none is left in TIME_WAIT to burden the next table)
+    // and exits; a child that does not within five seconds is killed.
     void Stop() {
         for (Child& child : children_) {
             if (child.commandFd >= 0) close(child.commandFd);
+            child.commandFd = -1;
+        }
+        for (Child& child : children_) {
             if (child.reportFd >= 0) close(child.reportFd);
-            if (child.pid > 0) {
+            if (child.pid <= 0) continue;
+            bool exited = false;
+            for (int wait = 0; wait < 500 && !exited; ++wait) {
+                exited = waitpid(child.pid, nullptr, WNOHANG) == child.pid;
+                if (!exited) usleep(10 * 1000);
+            }
+            if (!exited) {
                 kill(child.pid, SIGKILL);
                 waitpid(child.pid, nullptr, 0);
             }
@@ -206,7 +218,10 @@ private:
         report();
         for (;;) {
             char command[5];
-            if (!ReadAll(commandFd, command, sizeof command)) _exit(0);
+            if (!ReadAll(commandFd, command, sizeof command)) {
+                for (const HeldPair& pair : held) ClosePair(pair);
+                _exit(0);
+            }
             uint32_t n = 0;
             std::memcpy(&n, command + 1, sizeof n);
             for (uint32_t i = 0; i < n && !held.empty(); ++i) {
