@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStyle>
+#include <QTextCursor>
 #include <QTimer>
 #include <QToolBar>
 #include <algorithm>
@@ -158,6 +159,7 @@ void SessionMonitorPage::BuildControls() {
 
     pane_ = new CColorEdit(this);
     pane_->setReadOnly(true);
+    pane_->setUndoRedoEnabled(false);
     pane_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     pane_->LoadColours(settings_);
     pane_->setVisible(logView_);
@@ -272,11 +274,33 @@ void SessionMonitorPage::UpdateLabels() {
     if (monitor_->TakeCounterChanged()) counterLabel_->setText(Text(monitor_->CounterText()));
     QString blocked = Text(autoKill_->BlockedText());
     if (blockedLabel_->text() != blocked) blockedLabel_->setText(blocked);
-    std::string pane = autoKill_->blockLog().PaneText();
-    if (pane != paneText_) {
-        paneText_ = std::move(pane);
-        pane_->setPlainText(Text(paneText_));
+    UpdatePane();
+}
+
+void SessionMonitorPage::UpdatePane() {
+    // New lines arrive at the top and the older ones keep their order until the log empties the
+    // pane, so most ticks only insert at the start. Rewriting the whole document every tick makes
+    // the text document's storage grow without bound.
+    const std::deque<std::string>& lines = autoKill_->blockLog().paneLines();
+    const size_t n = lines.size();
+    const bool kept = paneLineCount_ > 0 && n >= paneLineCount_ && lines[n - paneLineCount_] == paneFront_;
+    if (kept && n == paneLineCount_) return;
+    if (!kept && n == 0 && paneLineCount_ == 0) return;
+    const size_t fresh = kept ? n - paneLineCount_ : n;
+    QString text;
+    for (size_t i = 0; i < fresh; ++i) {
+        text += Text(lines[i]);
+        text += '\n';
     }
+    if (kept) {
+        QTextCursor cursor(pane_->document());
+        cursor.movePosition(QTextCursor::Start);
+        cursor.insertText(text);
+    } else {
+        pane_->setPlainText(text);
+    }
+    paneLineCount_ = n;
+    paneFront_ = n > 0 ? lines.front() : std::string();
 }
 
 void SessionMonitorPage::OnAskDns(bool on) {

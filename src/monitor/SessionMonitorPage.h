@@ -138,6 +138,7 @@ protected:
 
 private:
     void ReadSettings();
+    void UpdatePane();
     void BuildControls();
     void ApplyColumnWidths();
     void OnAskDns(bool on);
@@ -160,7 +161,9 @@ private:
     int splitSize_ = 100;
     uint32_t resetMaxMinutes_ = 1440;
     int widths_[kColumnCount] = {};
-    std::string paneText_;  // what the pane shows, to rewrite it only when it changed
+    // What the pane shows: how many of the log's pane lines, and the newest of them.
+    size_t paneLineCount_ = 0;
+    std::string paneFront_;
 
     SessionListModel* model_ = nullptr;
     CListCtrlEx3* list_ = nullptr;
