@@ -10,7 +10,9 @@
 //   SteadyTick     one SessionMonitor tick (snapshot with PIDs, sort, 599 row texts)
 //   ChurnTick      the same while one process opens 10 connections and closes 10 per tick
 //   ChurnSpread    the same with the churn moving to another process at every tick
-//   SsTanp         `ss -tanp` run on the same table, output to /dev/null
+//   SsTanp         `ss -tanp` run (spawned) on the same table, output to /dev/null
+//   PairedSteady   BareDump, SteadyTick and SsTanp taken in turns, for ratios drift cannot bend
+//   PairedChurn    the same with ChurnTick
 // Allocations are counted by the replaced global operator new and reported per iteration.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -19,10 +21,12 @@
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -70,6 +74,29 @@ constexpr uint32_t kChurnPerTick = 10;
 
 uint64_t Allocations() { return gAllocations.load(std::memory_order_relaxed); }
 
+// One pass of the reader's dump requests, reading only far enough to see each dump's end.
+bool DumpOnce(int fd, std::vector<uint8_t>& buffer, uint32_t& seq, uint64_t& bytes) {
+    for (const uint8_t family : {uint8_t{AF_INET}, uint8_t{AF_INET6}}) {
+        InetDiagCodec::Request request;
+        const size_t length = InetDiagCodec::BuildDump(family, true, ++seq, request);
+        sockaddr_nl kernel{};
+        kernel.nl_family = AF_NETLINK;
+        sendto(fd, request.data(), length, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel);
+        for (bool done = false; !done;) {
+            const ssize_t got = recv(fd, buffer.data(), buffer.size(), 0);
+            if (got <= 0) return false;
+            bytes += static_cast<uint64_t>(got);
+            for (size_t at = 0; at + NLMSG_HDRLEN <= static_cast<size_t>(got);) {
+                const auto* h = reinterpret_cast<const nlmsghdr*>(buffer.data() + at);
+                if (h->nlmsg_type == NLMSG_DONE || h->nlmsg_type == NLMSG_ERROR) done = true;
+                if (h->nlmsg_len < NLMSG_HDRLEN) break;
+                at += NLMSG_ALIGN(h->nlmsg_len);
+            }
+        }
+    }
+    return true;
+}
+
 void BareDump(benchmark::State& state) {
     const int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
     if (fd < 0) {
@@ -80,28 +107,9 @@ void BareDump(benchmark::State& state) {
     uint32_t seq = 0;
     uint64_t bytes = 0;
     for (auto _ : state) {
-        for (const uint8_t family : {uint8_t{AF_INET}, uint8_t{AF_INET6}}) {
-            InetDiagCodec::Request request;
-            const size_t length = InetDiagCodec::BuildDump(family, true, ++seq, request);
-            sockaddr_nl kernel{};
-            kernel.nl_family = AF_NETLINK;
-            sendto(fd, request.data(), length, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel);
-            for (bool done = false; !done;) {
-                const ssize_t got = recv(fd, buffer.data(), buffer.size(), 0);
-                if (got <= 0) {
-                    state.SkipWithError("recv");
-                    close(fd);
-                    return;
-                }
-                bytes += static_cast<uint64_t>(got);
-                // Only far enough to see the end.
-                for (size_t at = 0; at + NLMSG_HDRLEN <= static_cast<size_t>(got);) {
-                    const auto* h = reinterpret_cast<const nlmsghdr*>(buffer.data() + at);
-                    if (h->nlmsg_type == NLMSG_DONE || h->nlmsg_type == NLMSG_ERROR) done = true;
-                    if (h->nlmsg_len < NLMSG_HDRLEN) break;
-                    at += NLMSG_ALIGN(h->nlmsg_len);
-                }
-            }
+        if (!DumpOnce(fd, buffer, seq, bytes)) {
+            state.SkipWithError("recv");
+            break;
         }
     }
     close(fd);
@@ -192,23 +200,81 @@ void Tick(benchmark::State& state, LoopbackFleet& fleet, int churn) {
     state.counters["links/tick"] = static_cast<double>(rig->table.ownerStats().linksRead - links) / iterations;
 }
 
+// Runs `ss -tanp` once with its output thrown away; false when it fails. posix_spawn (a vfork and
+// exec) rather than fork: a fork would make every page of this process copy-on-write, and the
+// next tick would pay a page fault per page it writes, which is no cost of the tick.
+bool RunSs() {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    char ss[] = "ss";
+    char options[] = "-tanp";
+    char* argv[] = {ss, options, nullptr};
+    pid_t pid = -1;
+    const int error = posix_spawnp(&pid, "ss", &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0) return false;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 void SsTanp(benchmark::State& state) {
     for (auto _ : state) {
-        const pid_t pid = fork();
-        if (pid == 0) {
-            const int null = open("/dev/null", O_WRONLY);
-            dup2(null, 1);
-            dup2(null, 2);
-            execlp("ss", "ss", "-tanp", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        if (!RunSs()) {
             state.SkipWithError("ss -tanp failed");
             break;
         }
     }
+}
+
+// The bare dump, a tick and `ss -tanp` taken in turns and timed one by one, so that their ratios
+// are not bent by the machine getting faster or slower between separate benchmarks (other work
+// on a small shared machine moves single figures by a factor of two). With `churn`, one process
+// opens and closes kChurnPerTick connections before each tick.
+void Paired(benchmark::State& state, LoopbackFleet& fleet, bool churn) {
+    const int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+    std::vector<uint8_t> buffer(SockDiagReader::kReceiveBufferSize);
+    uint32_t seq = 0;
+    uint64_t bytes = 0;
+    auto rig = std::make_unique<MonitorRig>();
+    rig->monitor.Start();
+    rig->monitor.Tick();
+    if (churn && fleet.Churn(0, kChurnPerTick)) rig->monitor.Tick();  // the churner becomes a recent owner
+    rig->monitor.Tick();
+    double dump = 0, tick = 0, ss = 0;
+    using Clock = std::chrono::steady_clock;
+    auto seconds = [](Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); };
+    for (auto _ : state) {
+        if (churn && !fleet.Churn(0, kChurnPerTick)) {
+            state.SkipWithError(fleet.error().c_str());
+            break;
+        }
+        const auto t0 = Clock::now();
+        if (fd < 0 || !DumpOnce(fd, buffer, seq, bytes)) {
+            state.SkipWithError("netlink dump");
+            break;
+        }
+        const auto t1 = Clock::now();
+        rig->monitor.Tick();
+        const auto t2 = Clock::now();
+        if (!RunSs()) {
+            state.SkipWithError("ss -tanp failed");
+            break;
+        }
+        const auto t3 = Clock::now();
+        dump += seconds(t0, t1);
+        tick += seconds(t1, t2);
+        ss += seconds(t2, t3);
+    }
+    if (fd >= 0) close(fd);
+    const double n = static_cast<double>(state.iterations());
+    state.counters["dump_us"] = dump / n * 1e6;
+    state.counters["tick_us"] = tick / n * 1e6;
+    state.counters["ss_us"] = ss / n * 1e6;
+    state.counters["tick/dump"] = dump > 0 ? tick / dump : 0;
+    state.counters["tick/ss"] = ss > 0 ? tick / ss : 0;
 }
 
 // Keeps every run's time (in microseconds) by name, for the ratios: the median when the runs are
@@ -270,10 +336,21 @@ int RunSize(int sockets) {
     Register("ChurnTick" + n, [&fleet](benchmark::State& s) { Tick(s, fleet, 1); });
     Register("ChurnSpread" + n, [&fleet](benchmark::State& s) { Tick(s, fleet, 2); });
     Register("SsTanp" + n, SsTanp);
+    Register("PairedSteady" + n, [&fleet](benchmark::State& s) { Paired(s, fleet, false); })->Iterations(20);
+    Register("PairedChurn" + n, [&fleet](benchmark::State& s) { Paired(s, fleet, true); })->Iterations(20);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::ClearRegisteredBenchmarks();
-    std::printf("Ratios, %d sockets:\n", sockets);
+    std::printf("Ratios, %d sockets, taken in turns (PairedSteady, PairedChurn):\n", sockets);
+    auto paired = [&](const char* label, const std::string& name, const char* key, double target) {
+        if (reporter.counters.count(name) == 0) return;
+        const double ratio = reporter.counters[name][key];
+        std::printf("  %-32s %8.3f   (target <= %.3f: %s)\n", label, ratio, target, ratio <= target ? "met" : "MISSED");
+    };
+    paired("(b) steady tick / (d) ss -tanp", "PairedSteady" + n, "tick/ss", 1.0 / 8);
+    paired("(b) steady tick / (a) bare dump", "PairedSteady" + n, "tick/dump", 1.5);
+    paired("(c) churn tick / (d) ss -tanp", "PairedChurn" + n, "tick/ss", 1.0 / 3);
+    std::printf("Ratios, %d sockets, from the separate benchmarks:\n", sockets);
     PrintRatio(reporter, "(b) steady tick / (d) ss -tanp", "SteadyTick" + n, "SsTanp" + n, 1.0 / 8);
     PrintRatio(reporter, "(b) steady tick / (a) bare dump", "SteadyTick" + n, "BareDump" + n, 1.5);
     PrintRatio(reporter, "(c) churn tick / (d) ss -tanp", "ChurnTick" + n, "SsTanp" + n, 1.0 / 3);
