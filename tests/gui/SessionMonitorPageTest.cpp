@@ -138,6 +138,7 @@ TEST_F(SessionMonitorPageTest, AutoKillCountsBlocksLogsThemAndClearsOnToggle) {
     page.OnMonitorTick();
     EXPECT_EQ(page.blockedLabel()->text().toStdString(), " BLOCKED :     2");
     EXPECT_EQ(page.logPane()->toPlainText().count("BLOCKED ["), 2);
+    EXPECT_EQ(page.logPane()->toPlainText().toStdString(), page.autoKill().blockLog().PaneText());
 
     page.autoBlockBox()->setChecked(false);
     EXPECT_FALSE(page.blockedLabel()->isEnabled());
