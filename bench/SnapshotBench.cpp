@@ -125,11 +125,14 @@ void ReadTable(benchmark::State& state, bool extended) {
         return;
     }
     const uint64_t searches = table.ownerStats().searches;
-    const uint64_t before = Allocations();
-    for (auto _ : state) benchmark::DoNotOptimize(read());
+    uint64_t allocations = 0;
+    for (auto _ : state) {
+        const uint64_t before = Allocations();
+        benchmark::DoNotOptimize(read());
+        allocations += Allocations() - before;
+    }
     state.counters["rows"] = static_cast<double>(rows.size());
-    state.counters["allocs/iter"] =
-        static_cast<double>(Allocations() - before) / static_cast<double>(state.iterations());
+    state.counters["allocs/iter"] = static_cast<double>(allocations) / static_cast<double>(state.iterations());
     state.counters["searches"] = static_cast<double>(table.ownerStats().searches - searches);
 }
 
