@@ -19,9 +19,9 @@
 #include <linux/netlink.h>
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -58,11 +58,21 @@ void* operator new(size_t size) {
     if (void* p = std::malloc(size != 0 ? size : 1)) return p;
     throw std::bad_alloc();
 }
-void* operator new[](size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
-void operator delete[](void* p, size_t) noexcept { std::free(p); }
+void* operator new[](size_t size) {
+    return operator new(size);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, size_t) noexcept {
+    std::free(p);
+}
 
 namespace varnel {
 namespace {
@@ -72,7 +82,9 @@ using testing::LoopbackFleet;
 constexpr int kChildren = 20;
 constexpr uint32_t kChurnPerTick = 10;
 
-uint64_t Allocations() { return gAllocations.load(std::memory_order_relaxed); }
+uint64_t Allocations() {
+    return gAllocations.load(std::memory_order_relaxed);
+}
 
 // One pass of the reader's dump requests, reading only far enough to see each dump's end.
 bool DumpOnce(int fd, std::vector<uint8_t>& buffer, uint32_t& seq, uint64_t& bytes) {
@@ -113,13 +125,16 @@ void BareDump(benchmark::State& state) {
         }
     }
     close(fd);
-    state.counters["bytes"] = benchmark::Counter(static_cast<double>(bytes), benchmark::Counter::kAvgIterations);
+    state.counters["bytes"] =
+        benchmark::Counter(static_cast<double>(bytes), benchmark::Counter::kAvgIterations);
 }
 
 void ReadTable(benchmark::State& state, bool extended) {
     LinuxConnectionTable table;
     std::vector<TcpRow> rows;
-    auto read = [&] { return extended ? table.GetExtendedTcpTable(rows) : table.GetTcpExTableFromStack(rows); };
+    auto read = [&] {
+        return extended ? table.GetExtendedTcpTable(rows) : table.GetTcpExTableFromStack(rows);
+    };
     if (!read() || !read()) {
         state.SkipWithError("table read failed");
         return;
@@ -132,7 +147,8 @@ void ReadTable(benchmark::State& state, bool extended) {
         allocations += Allocations() - before;
     }
     state.counters["rows"] = static_cast<double>(rows.size());
-    state.counters["allocs/iter"] = static_cast<double>(allocations) / static_cast<double>(state.iterations());
+    state.counters["allocs/iter"] =
+        static_cast<double>(allocations) / static_cast<double>(state.iterations());
     state.counters["searches"] = static_cast<double>(table.ownerStats().searches - searches);
 }
 
@@ -152,7 +168,8 @@ void ColdOwners(benchmark::State& state) {
         table.reset();
         state.ResumeTiming();
     }
-    state.counters["links"] = benchmark::Counter(static_cast<double>(links), benchmark::Counter::kAvgIterations);
+    state.counters["links"] =
+        benchmark::Counter(static_cast<double>(links), benchmark::Counter::kAvgIterations);
     state.counters["processes"] =
         benchmark::Counter(static_cast<double>(processes), benchmark::Counter::kAvgIterations);
 }
@@ -199,8 +216,10 @@ void Tick(benchmark::State& state, LoopbackFleet& fleet, int churn) {
     const double iterations = static_cast<double>(state.iterations());
     state.counters["rows"] = rig->monitor.rowCount();
     state.counters["allocs/tick"] = static_cast<double>(allocations) / iterations;
-    state.counters["searches/tick"] = static_cast<double>(rig->table.ownerStats().searches - searches) / iterations;
-    state.counters["links/tick"] = static_cast<double>(rig->table.ownerStats().linksRead - links) / iterations;
+    state.counters["searches/tick"] =
+        static_cast<double>(rig->table.ownerStats().searches - searches) / iterations;
+    state.counters["links/tick"] =
+        static_cast<double>(rig->table.ownerStats().linksRead - links) / iterations;
 }
 
 // Runs `ss -tanp` once with its output thrown away; false when it fails. posix_spawn (a vfork and
@@ -248,7 +267,9 @@ void Paired(benchmark::State& state, LoopbackFleet& fleet, bool churn) {
     rig->monitor.Tick();
     double dump = 0, tick = 0, ss = 0;
     using Clock = std::chrono::steady_clock;
-    auto seconds = [](Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); };
+    auto seconds = [](Clock::time_point a, Clock::time_point b) {
+        return std::chrono::duration<double>(b - a).count();
+    };
     for (auto _ : state) {
         if (churn && !fleet.Churn(0, kChurnPerTick)) {
             state.SkipWithError(fleet.error().c_str());
@@ -283,7 +304,7 @@ void Paired(benchmark::State& state, LoopbackFleet& fleet, bool churn) {
 // Keeps every run's time (in microseconds) by name, for the ratios: the median when the runs are
 // repeated, else the mean of the one run.
 class RatioReporter : public benchmark::ConsoleReporter {
-public:
+  public:
     std::map<std::string, double> micros;
     std::map<std::string, std::map<std::string, double>> counters;
     void ReportRuns(const std::vector<Run>& runs) override {
@@ -300,7 +321,7 @@ public:
         ConsoleReporter::ReportRuns(runs);
     }
 
-private:
+  private:
     std::set<std::string> medians_;
 };
 
@@ -348,7 +369,8 @@ int RunSize(int sockets) {
     auto paired = [&](const char* label, const std::string& name, const char* key, double target) {
         if (reporter.counters.count(name) == 0) return;
         const double ratio = reporter.counters[name][key];
-        std::printf("  %-32s %8.3f   (target <= %.3f: %s)\n", label, ratio, target, ratio <= target ? "met" : "MISSED");
+        std::printf("  %-32s %8.3f   (target <= %.3f: %s)\n", label, ratio, target,
+                    ratio <= target ? "met" : "MISSED");
     };
     paired("(b) steady tick / (d) ss -tanp", "PairedSteady" + n, "tick/ss", 1.0 / 8);
     paired("(b) steady tick / (a) bare dump", "PairedSteady" + n, "tick/dump", 1.5);
@@ -362,8 +384,8 @@ int RunSize(int sockets) {
     const auto cold = reporter.micros.find("ColdOwners" + n);
     if (cold != reporter.micros.end()) {
         const double links = reporter.counters["ColdOwners" + n]["links"];
-        std::printf("  first read (every owner searched): %.0f us, %.0f fd links, %.2f us per link\n", cold->second,
-                    links, links > 0 ? cold->second / links : 0.0);
+        std::printf("  first read (every owner searched): %.0f us, %.0f fd links, %.2f us per link\n",
+                    cold->second, links, links > 0 ? cold->second / links : 0.0);
     }
     for (const char* tick : {"SteadyTick", "ChurnTick", "ChurnSpread"}) {
         auto& c = reporter.counters[tick + n];
@@ -380,8 +402,9 @@ int RunSize(int sockets) {
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (!InPrivateNetworkNamespace()) {
-        std::fprintf(stderr, "SnapshotBench opens thousands of connections: run it through "
-                             "bench/run-snapshot-bench.sh (a private network namespace)\n");
+        std::fprintf(stderr,
+                     "SnapshotBench opens thousands of connections: run it through "
+                     "bench/run-snapshot-bench.sh (a private network namespace)\n");
         return 2;
     }
     rlimit files{};

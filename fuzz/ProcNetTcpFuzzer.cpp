@@ -76,11 +76,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                           ntohs(static_cast<uint16_t>(r.remotePort)), KernelState(r.state), ids[i].uid, 0,
                           static_cast<unsigned long long>(ids[i].inode));
         else
-            std::snprintf(line, sizeof line,
-                          "%4zu: %08X:%04X %08X:%04X %02X 00000000:00000000 00:00000000 00000000 %5u %8d %llu 1", i,
-                          r.localAddr, ntohs(static_cast<uint16_t>(r.localPort)), r.remoteAddr,
-                          ntohs(static_cast<uint16_t>(r.remotePort)), KernelState(r.state), ids[i].uid, 0,
-                          static_cast<unsigned long long>(ids[i].inode));
+            std::snprintf(
+                line, sizeof line,
+                "%4zu: %08X:%04X %08X:%04X %02X 00000000:00000000 00:00000000 00000000 %5u %8d %llu 1", i,
+                r.localAddr, ntohs(static_cast<uint16_t>(r.localPort)), r.remoteAddr,
+                ntohs(static_cast<uint16_t>(r.remotePort)), KernelState(r.state), ids[i].uid, 0,
+                static_cast<unsigned long long>(ids[i].inode));
         TcpRow again;
         SocketIdentity againId;
         Check(ProcNetTcpParser::ParseLine(line, tcp6, again, againId), "written row parses");

@@ -23,10 +23,12 @@ using testing::LoopbackFleet;
 
 const uint32_t kLoopback = htonl(INADDR_LOOPBACK);
 
-uint32_t Port(uint16_t hostPort) { return htons(hostPort); }
+uint32_t Port(uint16_t hostPort) {
+    return htons(hostPort);
+}
 
-const TcpRow* FindRow(const std::vector<TcpRow>& rows, uint32_t localAddr, uint16_t localPort, uint32_t remoteAddr,
-                      uint16_t remotePort) {
+const TcpRow* FindRow(const std::vector<TcpRow>& rows, uint32_t localAddr, uint16_t localPort,
+                      uint32_t remoteAddr, uint16_t remotePort) {
     for (const TcpRow& r : rows)
         if (r.localAddr == localAddr && r.localPort == Port(localPort) && r.remoteAddr == remoteAddr &&
             r.remotePort == Port(remotePort))
@@ -75,7 +77,7 @@ int Connect4(uint16_t port) {
 }
 
 class LinuxTableIntegrationTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { REQUIRE_PRIVATE_NETNS(); }
 };
 
@@ -90,7 +92,8 @@ TEST_F(LinuxTableIntegrationTest, EveryReaderReportsTheFleetsConnectionsWithOwne
 
     std::map<int32_t, std::string> names;
     ProcProcessList processes;
-    ASSERT_TRUE(processes.Enumerate([&](int32_t pid, std::string_view name) { names[pid] = std::string(name); }));
+    ASSERT_TRUE(
+        processes.Enumerate([&](int32_t pid, std::string_view name) { names[pid] = std::string(name); }));
 
     std::vector<TcpRow> rows;
     for (int reader = 0; reader < 3; ++reader) {
@@ -103,7 +106,8 @@ TEST_F(LinuxTableIntegrationTest, EveryReaderReportsTheFleetsConnectionsWithOwne
         size_t fleetRows = 0;
         for (const auto& child : fleet.children())
             for (const TcpRow& r : rows)
-                if (r.localPort == Port(child.listenPort) || r.remotePort == Port(child.listenPort)) ++fleetRows;
+                if (r.localPort == Port(child.listenPort) || r.remotePort == Port(child.listenPort))
+                    ++fleetRows;
         EXPECT_EQ(fleetRows, 484u);
         for (const auto& child : fleet.children()) {
             const uint32_t pid = reader == 2 ? 0u : static_cast<uint32_t>(child.pid);
@@ -235,7 +239,8 @@ TEST_F(LinuxTableIntegrationTest, DualStackSocketsCarryingIpv4AppearAsIpv4PureIp
         EXPECT_FALSE(AnyRowWithPort(rows, v6Port));
         EXPECT_FALSE(AnyRowWithPort(rows, client6Port));
         size_t dualRows = 0;
-        for (const TcpRow& r : rows) dualRows += r.localPort == Port(dualPort) || r.remotePort == Port(dualPort);
+        for (const TcpRow& r : rows)
+            dualRows += r.localPort == Port(dualPort) || r.remotePort == Port(dualPort);
         EXPECT_EQ(dualRows, 2u);
     }
     for (int fd : {dual, client4, accepted4, v6, client6, accepted6}) close(fd);

@@ -17,7 +17,7 @@ inline bool InPrivateNetworkNamespace() {
     return onlyLoopback;
 }
 
-#define REQUIRE_PRIVATE_NETNS()                                                                 \
-    do {                                                                                        \
+#define REQUIRE_PRIVATE_NETNS()                                                                        \
+    do {                                                                                               \
         if (!InPrivateNetworkNamespace()) GTEST_SKIP() << "run through tests/integration/in-netns.sh"; \
     } while (0)

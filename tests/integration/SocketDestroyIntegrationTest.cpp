@@ -98,7 +98,7 @@ bool Flows(const Connection& c) {
 }
 
 class SocketDestroyIntegrationTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { REQUIRE_PRIVATE_NETNS(); }
     NetlinkSocketDestroy destroy;
 };

@@ -12,7 +12,7 @@
 // targets are texts such as "socket:[123]" (a symbolic link may name anything), <pid>/exe,
 // <pid>/comm and net/tcp(6). Removed with everything in it when the object goes.
 class FakeProcTree {
-public:
+  public:
     FakeProcTree() {
         std::string pattern = (std::filesystem::temp_directory_path() / "varnel-proc-XXXXXX").string();
         root_ = mkdtemp(pattern.data());
@@ -31,11 +31,16 @@ public:
         std::filesystem::create_directories(dir);
         std::filesystem::create_symlink(target, dir / std::to_string(fd));
     }
-    void AddSocket(int pid, int fd, uint64_t inode) { AddFd(pid, fd, "socket:[" + std::to_string(inode) + "]"); }
-    void RemoveFd(int pid, int fd) {
-        std::filesystem::remove(std::filesystem::path(root_) / std::to_string(pid) / "fd" / std::to_string(fd));
+    void AddSocket(int pid, int fd, uint64_t inode) {
+        AddFd(pid, fd, "socket:[" + std::to_string(inode) + "]");
     }
-    void RemoveProcess(int pid) { std::filesystem::remove_all(std::filesystem::path(root_) / std::to_string(pid)); }
+    void RemoveFd(int pid, int fd) {
+        std::filesystem::remove(std::filesystem::path(root_) / std::to_string(pid) / "fd" /
+                                std::to_string(fd));
+    }
+    void RemoveProcess(int pid) {
+        std::filesystem::remove_all(std::filesystem::path(root_) / std::to_string(pid));
+    }
 
     void SetExe(int pid, const std::string& target) {
         const auto dir = std::filesystem::path(root_) / std::to_string(pid);
@@ -52,6 +57,6 @@ public:
         std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
     }
 
-private:
+  private:
     std::string root_;
 };

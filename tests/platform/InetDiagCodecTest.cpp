@@ -1,5 +1,3 @@
-#include "platform/linux/InetDiagCodec.h"
-
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <linux/netlink.h>
@@ -11,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/linux/InetDiagCodec.h"
 #include "platform/linux/KernelTcp.h"
 
 namespace varnel {
@@ -24,7 +23,7 @@ uint32_t Addr(const char* dotted) {
 
 // A datagram as the kernel sends it: netlink messages, each padded to 4 bytes.
 class Datagram {
-public:
+  public:
     void Add(uint16_t type, uint32_t seq, const void* payload, size_t size) {
         nlmsghdr h{};
         h.nlmsg_len = static_cast<uint32_t>(NLMSG_LENGTH(size));
@@ -36,7 +35,9 @@ public:
         std::memcpy(bytes.data() + at, &h, sizeof h);
         if (size > 0) std::memcpy(bytes.data() + at + NLMSG_HDRLEN, payload, size);
     }
-    void AddSocket(uint32_t seq, const inet_diag_msg& msg) { Add(SOCK_DIAG_BY_FAMILY, seq, &msg, sizeof msg); }
+    void AddSocket(uint32_t seq, const inet_diag_msg& msg) {
+        Add(SOCK_DIAG_BY_FAMILY, seq, &msg, sizeof msg);
+    }
     void AddDone(uint32_t seq, int status = 0) { Add(NLMSG_DONE, seq, &status, sizeof status); }
     void AddError(uint32_t seq, int negativeErrno) {
         nlmsgerr e{};

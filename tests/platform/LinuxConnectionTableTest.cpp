@@ -1,11 +1,10 @@
-#include "platform/linux/LinuxConnectionTable.h"
-
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
 
 #include "FakeProcTree.h"
+#include "platform/linux/LinuxConnectionTable.h"
 #include "platform/linux/NetlinkSocketDestroy.h"
 
 namespace varnel {
@@ -13,17 +12,19 @@ namespace {
 
 // The from-stack and plain readers over a fake /proc: table text plus fd links.
 class LinuxConnectionTableTest : public ::testing::Test {
-protected:
+  protected:
     FakeProcTree proc;
     void SetUp() override {
         const std::string uid = std::to_string(geteuid());
-        proc.Write("net/tcp",
-                   "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout "
-                   "inode\n"
-                   "   0: 0100007F:BFF6 0100007F:1388 01 00000000:00000000 00:00000000 00000000 " +
-                       uid + " 0 31636 2\n"
-                             "   1: 0100007F:1389 0100007F:8096 06 00000000:00000000 03:00001770 00000000 0 0 0 "
-                             "3\n");
+        proc.Write(
+            "net/tcp",
+            "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout "
+            "inode\n"
+            "   0: 0100007F:BFF6 0100007F:1388 01 00000000:00000000 00:00000000 00000000 " +
+                uid +
+                " 0 31636 2\n"
+                "   1: 0100007F:1389 0100007F:8096 06 00000000:00000000 03:00001770 00000000 0 0 0 "
+                "3\n");
         proc.Write("net/tcp6",
                    "   0: 0000000000000000FFFF00000100007F:1388 0000000000000000FFFF00000100007F:BFF6 01 "
                    "00000000:00000000 00:00000000 00000000 " +
@@ -98,7 +99,8 @@ TEST(NetlinkSocketDestroyTest, ErrnoToResetStatus) {
 
 TEST(NetlinkSocketDestroyTest, OnlyADeleteRequestIsCarriedOut) {
     NetlinkSocketDestroy destroy;
-    const ResetResult r = destroy.SetTcpEntry(TcpRow{kTcpEstablished, 0x0100007F, htons(1), 0x0100007F, htons(2), 0});
+    const ResetResult r =
+        destroy.SetTcpEntry(TcpRow{kTcpEstablished, 0x0100007F, htons(1), 0x0100007F, htons(2), 0});
     EXPECT_EQ(r.status, ResetStatus::kFailed);
     EXPECT_EQ(r.error, EINVAL);
 }

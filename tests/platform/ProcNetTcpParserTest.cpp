@@ -1,11 +1,10 @@
-#include "platform/linux/ProcNetTcpParser.h"
-
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "platform/linux/KernelTcp.h"
+#include "platform/linux/ProcNetTcpParser.h"
 
 namespace varnel {
 namespace {
@@ -16,7 +15,9 @@ uint32_t Addr(const char* dotted) {
     return a.s_addr;
 }
 
-uint32_t Port(int port) { return htons(static_cast<uint16_t>(port)); }
+uint32_t Port(int port) {
+    return htons(static_cast<uint16_t>(port));
+}
 
 // Lines as a 6.x kernel writes them, in a namespace holding a dual-stack listener on port 5000
 // with one IPv4 client and one ::1 client, a listener on 127.0.0.1:5001 and one TIME_WAIT socket.
@@ -30,7 +31,8 @@ const char* const kTcp =
     "0000000002f9e589\n";
 
 const char* const kTcp6 =
-    "  sl  local_address                         remote_address                        st tx_queue rx_queue tr "
+    "  sl  local_address                         remote_address                        st tx_queue rx_queue "
+    "tr "
     "tm->when retrnsmt   uid  timeout inode\n"
     "   0: 00000000000000000000000000000000:1388 00000000000000000000000000000000:0000 0A 00000000:00000000 "
     "00:00000000 00000000     0        0 31635 1 0000000071b1a0a7 100 0 0 10 0\n"
@@ -91,38 +93,50 @@ TEST(ProcNetTcpParserTest, AppendsToWhatIsThere) {
 TEST(ProcNetTcpParserTest, MappedOnOneSideOnlyIsNoIpv4Connection) {
     TcpRow row;
     SocketIdentity id;
-    EXPECT_FALSE(ProcNetTcpParser::ParseLine(
-        "   0: 0000000000000000FFFF00000100007F:1388 00000000000000000000000001000000:BFF6 01 00000000:00000000 "
-        "00:00000000 00000000     0        0 7 1",
-        true, row, id));
+    EXPECT_FALSE(
+        ProcNetTcpParser::ParseLine("   0: 0000000000000000FFFF00000100007F:1388 "
+                                    "00000000000000000000000001000000:BFF6 01 00000000:00000000 "
+                                    "00:00000000 00000000     0        0 7 1",
+                                    true, row, id));
     // An IPv4 line given as tcp6 text does not have the tcp6 address width.
     EXPECT_FALSE(ProcNetTcpParser::ParseLine(
-        "   1: 0100007F:BFF6 0100007F:1388 01 00000000:00000000 00:00000000 00000000     0        0 31636", true,
-        row, id));
+        "   1: 0100007F:BFF6 0100007F:1388 01 00000000:00000000 00:00000000 00000000     0        0 31636",
+        true, row, id));
 }
 
 TEST(ProcNetTcpParserTest, SkipsMalformedLinesAndKeepsTheGoodOnes) {
     const std::string good =
         "   7: 0100007F:BFF6 0100007F:1388 01 00000000:00000000 00:00000000 00000000     0        0 99 2\n";
-    const char* const bad[] = {
-        "",
-        "garbage",
-        "   7:",
-        "   7: 0100007F:BFF6",                                                        // cut after local
-        "   7: 0100007F:BFF6 0100007F:1388 01 00000000:00000000 00:00000000 00000000     0",  // no inode
-        "   7: 0100007G:BFF6 0100007F:1388 01 00000000:00000000 00:00000000 00000000     0        0 99",
-        "   7: 100007F:BFF6 0100007F:1388 01 00000000:00000000 00:00000000 00000000     0        0 99",
-        "   7: 0100007F-BFF6 0100007F:1388 01 00000000:00000000 00:00000000 00000000     0        0 99",
-        "   7: 0100007F:BFF6 0100007F:1388 1 00000000:00000000 00:00000000 00000000     0        0 99",
-        "   7: 0100007F:BFF6 0100007F:1388 0D 00000000:00000000 00:00000000 00000000     0        0 99",  // state 13
-        "   7: 0100007F:BFF6 0100007F:1388 00 00000000:00000000 00:00000000 00000000     0        0 99",  // state 0
-        "   7: 0100007F:BFF6 0100007F:1388 01 0000000000000000 00:00000000 00000000     0        0 99",
-        "   7: 0100007F:BFF6 0100007F:1388 01 00000000:00000000 00:00000000 00000000     x        0 99",
-        "   7: 0100007F:BFF6 0100007F:1388 01 00000000:00000000 00:00000000 00000000     0        0 "
-        "99999999999999999999999",                                                    // inode overflows
-        "   7: 0100007F:BFF6 0100007F:1388 01 00000000:00000000 00:00000000 00000000 4294967296 0 99",
-        "x7: 0100007F:BFF6 0100007F:1388 01 00000000:00000000 00:00000000 00000000     0        0 99",
-    };
+    const char* const
+        bad[] =
+            {
+                "",
+                "garbage",
+                "   7:",
+                "   7: 0100007F:BFF6",  // cut after local
+                "   7: 0100007F:BFF6 0100007F:1388 01 00000000:00000000 00:00000000 00000000     0",  // no
+                                                                                                      // inode
+                "   7: 0100007G:BFF6 0100007F:1388 01 00000000:00000000 00:00000000 00000000     0        0 "
+                "99",
+                "   7: 100007F:BFF6 0100007F:1388 01 00000000:00000000 00:00000000 00000000     0        0 "
+                "99",
+                "   7: 0100007F-BFF6 0100007F:1388 01 00000000:00000000 00:00000000 00000000     0        0 "
+                "99",
+                "   7: 0100007F:BFF6 0100007F:1388 1 00000000:00000000 00:00000000 00000000     0        0 "
+                "99",
+                "   7: 0100007F:BFF6 0100007F:1388 0D 00000000:00000000 00:00000000 00000000     0        0 "
+                "99",  // state 13
+                "   7: 0100007F:BFF6 0100007F:1388 00 00000000:00000000 00:00000000 00000000     0        0 "
+                "99",  // state 0
+                "   7: 0100007F:BFF6 0100007F:1388 01 0000000000000000 00:00000000 00000000     0        0 "
+                "99",
+                "   7: 0100007F:BFF6 0100007F:1388 01 00000000:00000000 00:00000000 00000000     x        0 "
+                "99",
+                "   7: 0100007F:BFF6 0100007F:1388 01 00000000:00000000 00:00000000 00000000     0        0 "
+                "99999999999999999999999",  // inode overflows
+                "   7: 0100007F:BFF6 0100007F:1388 01 00000000:00000000 00:00000000 00000000 4294967296 0 99",
+                "x7: 0100007F:BFF6 0100007F:1388 01 00000000:00000000 00:00000000 00000000     0        0 99",
+            };
     std::string text;
     for (const char* line : bad) text += std::string(line) + "\n" + good;
     text += "   7: 0100007F:BFF6";  // a last line without its end
@@ -141,10 +155,11 @@ TEST(ProcNetTcpParserTest, SkipsMalformedLinesAndKeepsTheGoodOnes) {
 TEST(ProcNetTcpParserTest, LastLineWithoutNewlineAndNegativeTimeoutAreRead) {
     std::vector<TcpRow> rows;
     std::vector<SocketIdentity> ids;
-    EXPECT_EQ(ProcNetTcpParser::Parse("   0: 0100007F:BFF6 0100007F:1388 04 00000000:00000000 01:FFFFFFFFFFFFFFF0 "
-                                      "00000003 0 -1 5",
-                                      false, rows, ids),
-              1u);
+    EXPECT_EQ(
+        ProcNetTcpParser::Parse("   0: 0100007F:BFF6 0100007F:1388 04 00000000:00000000 01:FFFFFFFFFFFFFFF0 "
+                                "00000003 0 -1 5",
+                                false, rows, ids),
+        1u);
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].state, kTcpFinWait1);
     EXPECT_EQ(ids[0].inode, 5u);
@@ -156,8 +171,8 @@ TEST(KernelTcpTest, EveryKernelStateHasItsTableCode) {
         unsigned kernel;
         uint32_t code;
     } cases[] = {
-        {1, kTcpEstablished}, {2, kTcpSynSent}, {3, kTcpSynRcvd},  {4, kTcpFinWait1},
-        {5, kTcpFinWait2},    {6, kTcpTimeWait}, {7, kTcpClosed},  {8, kTcpCloseWait},
+        {1, kTcpEstablished}, {2, kTcpSynSent},  {3, kTcpSynRcvd},  {4, kTcpFinWait1},
+        {5, kTcpFinWait2},    {6, kTcpTimeWait}, {7, kTcpClosed},   {8, kTcpCloseWait},
         {9, kTcpLastAck},     {10, kTcpListen},  {11, kTcpClosing}, {12, kTcpSynRcvd},
     };
     for (const auto& c : cases) EXPECT_EQ(KernelTcp::TableState(c.kernel), c.code) << c.kernel;

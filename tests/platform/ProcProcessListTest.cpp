@@ -1,5 +1,3 @@
-#include "platform/linux/ProcProcessList.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -7,13 +5,15 @@
 #include <string>
 
 #include "FakeProcTree.h"
+#include "platform/linux/ProcProcessList.h"
 
 namespace varnel {
 namespace {
 
 std::map<int32_t, std::string> Collect(ProcessList& list, bool* ok = nullptr) {
     std::map<int32_t, std::string> seen;
-    const bool result = list.Enumerate([&](int32_t pid, std::string_view name) { seen[pid] = std::string(name); });
+    const bool result =
+        list.Enumerate([&](int32_t pid, std::string_view name) { seen[pid] = std::string(name); });
     if (ok != nullptr) *ok = result;
     return seen;
 }
@@ -25,7 +25,7 @@ TEST(ProcProcessListTest, NamesComeFromTheExeLinkElseFromComm) {
     proc.SetExe(11, "/opt/tool/old binary (deleted)");
     proc.SetComm(12, "kworker/0:1\n");  // no exe link: a kernel thread
     proc.SetExe(13, "plain");
-    proc.AddDirectory("14");             // gone between listing and reading
+    proc.AddDirectory("14");  // gone between listing and reading
     proc.AddDirectory("self");
     proc.AddDirectory("net");
     proc.AddDirectory("1x");

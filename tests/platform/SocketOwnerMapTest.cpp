@@ -1,5 +1,3 @@
-#include "platform/linux/SocketOwnerMap.h"
-
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -9,12 +7,13 @@
 
 #include "FakeProcTree.h"
 #include "platform/linux/InodePidTable.h"
+#include "platform/linux/SocketOwnerMap.h"
 
 namespace varnel {
 namespace {
 
 class SocketOwnerMapTest : public ::testing::Test {
-protected:
+  protected:
     // The fake tree's directories belong to the user running the test.
     const uint32_t uid = static_cast<uint32_t>(geteuid());
     FakeProcTree proc;
@@ -181,7 +180,8 @@ TEST_F(SocketOwnerMapTest, FindsThisProcessAsOwnerOfItsSocketInTheRealProc) {
 
 TEST(InodePidTableTest, GrowsKeepsAndPrunes) {
     InodePidTable table;
-    for (uint64_t inode = 1; inode <= 5000; ++inode) table.Insert(inode).pid = static_cast<uint32_t>(inode * 2);
+    for (uint64_t inode = 1; inode <= 5000; ++inode)
+        table.Insert(inode).pid = static_cast<uint32_t>(inode * 2);
     EXPECT_EQ(table.size(), 5000u);
     for (uint64_t inode = 1; inode <= 5000; ++inode) {
         const InodePidTable::Entry* e = table.Find(inode);

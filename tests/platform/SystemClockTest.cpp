@@ -1,7 +1,7 @@
-#include "platform/linux/SystemClock.h"
-
 #include <gtest/gtest.h>
 #include <time.h>
+
+#include "platform/linux/SystemClock.h"
 
 namespace varnel {
 namespace {

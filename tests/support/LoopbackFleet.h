@@ -27,7 +27,7 @@
 namespace varnel::testing {
 
 class LoopbackFleet {
-public:
+  public:
     struct Pair {
         uint16_t clientPort;  // host order; the server end is the child's listening port
     };
@@ -109,7 +109,7 @@ public:
     }
     const std::string& error() const { return error_; }
 
-private:
+  private:
     bool Fail(const char* what) {
         error_ = std::string(what) + ": " + std::strerror(errno);
         return false;

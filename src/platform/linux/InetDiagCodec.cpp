@@ -80,8 +80,8 @@ size_t InetDiagCodec::BuildDump(uint8_t family, bool onlyV4Mapped, uint32_t seq,
     req.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
     const bool filter = onlyV4Mapped && family == AF_INET6;
     const size_t filterBytes = filter ? NLA_ALIGN(NLA_HDRLEN + kFilterSize) : 0;
-    const size_t total = PutHeaderAndRequest(SOCK_DIAG_BY_FAMILY, NLM_F_REQUEST | NLM_F_DUMP, seq, req,
-                                             filterBytes, out);
+    const size_t total =
+        PutHeaderAndRequest(SOCK_DIAG_BY_FAMILY, NLM_F_REQUEST | NLM_F_DUMP, seq, req, filterBytes, out);
     if (filter) PutFilter(out.data() + NLMSG_LENGTH(sizeof req));
     return total;
 }

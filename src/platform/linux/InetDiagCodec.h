@@ -20,7 +20,7 @@ namespace varnel {
 // IPv4-mapped (::ffff:a.b.c.d) carries an IPv4 connection and becomes a row with the IPv4
 // addresses; any other IPv6 socket is never a row.
 class InetDiagCodec {
-public:
+  public:
     static constexpr size_t kMaxRequestSize = 128;
     using Request = std::array<uint8_t, kMaxRequestSize>;
 
@@ -40,7 +40,8 @@ public:
     enum class Chunk {
         kMore,   // every message was read; the dump goes on in the next datagram
         kDone,   // the dump's end was reached
-        kError,  // the kernel reported an error (in `error`, a positive errno) or a message was malformed (EBADMSG)
+        kError,  // the kernel reported an error (in `error`, a positive errno) or a message was malformed
+                 // (EBADMSG)
     };
 
     // Reads one received datagram of a dump answered to request `seq` and appends one row (and
@@ -55,7 +56,7 @@ public:
 
     struct ExactReply {
         bool present = false;  // a message answering `seq` was found
-        int error = 0;         // positive errno from the kernel; 0 with `hasSocket` or for a plain acknowledgement
+        int error = 0;  // positive errno from the kernel; 0 with `hasSocket` or for a plain acknowledgement
         bool hasSocket = false;
         inet_diag_msg socket{};  // valid when hasSocket
     };

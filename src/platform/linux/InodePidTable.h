@@ -10,7 +10,7 @@ namespace varnel {
 // with linear probing in one array, so lookups touch one cache line and nothing is allocated
 // except when the table grows past half full. Plain data; one thread.
 class InodePidTable {
-public:
+  public:
     struct Entry {
         uint64_t inode;  // 0 marks a free slot
         uint32_t pid;    // 0: no owner was found
@@ -37,7 +37,7 @@ public:
 
     size_t size() const { return size_; }
 
-private:
+  private:
     size_t SlotOf(uint64_t inode) const;
     void Grow();
     // Puts `e` into a free slot without growing: only for rebuilding into a table of at least the old size.

@@ -7,7 +7,7 @@ namespace varnel {
 // What the Linux socket tables have in common, whichever way they are read (netlink or
 // /proc/net/tcp): the kernel's own TCP state numbers and the IPv4-mapped IPv6 form.
 class KernelTcp {
-public:
+  public:
     // The table's state code (1..12, TcpState) for a kernel TCP state number, or 0 for a number
     // the table has no code for (the caller drops such a row).
     static uint32_t TableState(unsigned kernelState);

@@ -23,10 +23,10 @@ namespace varnel {
 // off, to run as a system that lacks them. A reader that is not available returns false with
 // `rows` empty. Threads: one caller at a time.
 class LinuxConnectionTable : public ConnectionTable {
-public:
+  public:
     struct Options {
-        bool netlink = true;           // false: HasExtendedTcpTable is false
-        bool procFromStack = true;     // false: HasTcpExTableFromStack is false
+        bool netlink = true;        // false: HasExtendedTcpTable is false
+        bool procFromStack = true;  // false: HasTcpExTableFromStack is false
         std::string procRoot = "/proc";
     };
 
@@ -43,7 +43,7 @@ public:
     // The owner lookup's counters, for measurement.
     const SocketOwnerMap::Stats& ownerStats() const { return owners_.stats(); }
 
-private:
+  private:
     SockDiagReader netlink_;
     ProcNetTcpReader proc_;
     SocketOwnerMap owners_;

@@ -32,7 +32,9 @@ bool SameConnection(const inet_diag_msg& socket, const TcpRow& row) {
 
 NetlinkSocketDestroy::NetlinkSocketDestroy() : buffer_(kBufferSize) {}
 
-NetlinkSocketDestroy::~NetlinkSocketDestroy() { Close(); }
+NetlinkSocketDestroy::~NetlinkSocketDestroy() {
+    Close();
+}
 
 ResetResult NetlinkSocketDestroy::FromErrno(int error) {
     switch (error) {

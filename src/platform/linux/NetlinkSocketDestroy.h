@@ -24,7 +24,7 @@ namespace varnel {
 // kTcpDeleteTcb). Nothing is retried or hidden.
 // Threads: one call at a time per object. The netlink socket is opened on first use and kept.
 class NetlinkSocketDestroy : public ConnectionReset {
-public:
+  public:
     NetlinkSocketDestroy();
     ~NetlinkSocketDestroy() override;
 
@@ -32,7 +32,7 @@ public:
 
     static ResetResult FromErrno(int error);
 
-private:
+  private:
     // Looks the socket up in `family` and destroys it; kNoSuchConnection if it is not there.
     ResetResult Attempt(uint8_t family, const TcpRow& row);
     // Sends `request` and reads the answer to `seq`; false with `error` set when that fails.

@@ -19,7 +19,7 @@ namespace varnel {
 // Lines that do not have this form (the heading, truncated or damaged lines) are skipped.
 // Stateless; any thread.
 class ProcNetTcpParser {
-public:
+  public:
     // Appends a row and its identity per socket line of `text`; returns how many were appended.
     static size_t Parse(std::string_view text, bool tcp6, std::vector<TcpRow>& rows,
                         std::vector<SocketIdentity>& ids);

@@ -45,7 +45,8 @@ bool ProcNetTcpReader::Read(std::vector<TcpRow>& rows, std::vector<SocketIdentit
     size_t size = 0;
     if (!Slurp(tcpPath_, size)) return false;
     ProcNetTcpParser::Parse(std::string_view(text_.data(), size), false, rows, ids);
-    if (Slurp(tcp6Path_, size)) ProcNetTcpParser::Parse(std::string_view(text_.data(), size), true, rows, ids);
+    if (Slurp(tcp6Path_, size))
+        ProcNetTcpParser::Parse(std::string_view(text_.data(), size), true, rows, ids);
     return true;
 }
 

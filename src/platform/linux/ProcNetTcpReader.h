@@ -16,14 +16,14 @@ namespace varnel {
 // Threads: one caller at a time. Failure: Read returns false, with both vectors empty, when
 // net/tcp cannot be read; a missing net/tcp6 (a kernel without IPv6) is no failure.
 class ProcNetTcpReader {
-public:
+  public:
     explicit ProcNetTcpReader(std::string procRoot = "/proc");
 
     bool Read(std::vector<TcpRow>& rows, std::vector<SocketIdentity>& ids);
     // True when net/tcp can be opened for reading.
     bool Readable() const;
 
-private:
+  private:
     // Reads the whole file into text_[0, size); false when it cannot be opened or read.
     bool Slurp(const std::string& path, size_t& size);
 

@@ -13,12 +13,12 @@ namespace varnel {
 // while the list is read are left out.
 // Threads: one caller at a time. Failure: Enumerate returns false when <procRoot> cannot be read.
 class ProcProcessList : public ProcessList {
-public:
+  public:
     explicit ProcProcessList(std::string procRoot = "/proc");
 
     bool Enumerate(const std::function<void(int32_t pid, std::string_view exeName)>& visit) override;
 
-private:
+  private:
     std::string procRoot_;
 };
 

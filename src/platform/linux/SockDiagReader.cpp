@@ -15,7 +15,9 @@ namespace varnel {
 
 SockDiagReader::SockDiagReader() : buffer_(kReceiveBufferSize) {}
 
-SockDiagReader::~SockDiagReader() { Close(); }
+SockDiagReader::~SockDiagReader() {
+    Close();
+}
 
 bool SockDiagReader::Open() {
     if (fd_ >= 0) return true;
@@ -60,7 +62,8 @@ bool SockDiagReader::DumpFamily(uint8_t family, std::vector<TcpRow>& rows, std::
         kernel.nl_family = AF_NETLINK;
         ssize_t sent;
         do {
-            sent = sendto(fd_, request.data(), length, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel);
+            sent =
+                sendto(fd_, request.data(), length, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel);
         } while (sent < 0 && errno == EINTR);
         if (sent != static_cast<ssize_t>(length)) {
             lastError_ = sent < 0 ? errno : EIO;
@@ -82,8 +85,8 @@ bool SockDiagReader::DumpFamily(uint8_t family, std::vector<TcpRow>& rows, std::
                 return false;
             }
             int error = 0;
-            const auto chunk = InetDiagCodec::ParseDump(buffer_.data(), static_cast<size_t>(got), seq, rows,
-                                                        ids, error);
+            const auto chunk =
+                InetDiagCodec::ParseDump(buffer_.data(), static_cast<size_t>(got), seq, rows, ids, error);
             if (chunk == InetDiagCodec::Chunk::kDone) return true;
             if (chunk == InetDiagCodec::Chunk::kError) {
                 if (filter && error == EINVAL && attempt == 0) {

@@ -18,7 +18,7 @@ namespace varnel {
 // Threads: one caller at a time. Failure: Dump returns false and leaves both vectors empty; a
 // socket that failed part way is closed and opened again by the next dump.
 class SockDiagReader {
-public:
+  public:
     SockDiagReader();
     ~SockDiagReader();
     SockDiagReader(const SockDiagReader&) = delete;
@@ -31,7 +31,7 @@ public:
 
     static constexpr size_t kReceiveBufferSize = 64 * 1024;
 
-private:
+  private:
     bool Open();
     void Close();
     bool DumpFamily(uint8_t family, std::vector<TcpRow>& rows, std::vector<SocketIdentity>& ids);

@@ -30,7 +30,8 @@ int32_t PidFromName(const char* name) {
 uint64_t SocketInode(const char* link, size_t length) {
     static constexpr char kPrefix[] = "socket:[";
     constexpr size_t kPrefixLength = sizeof kPrefix - 1;
-    if (length < kPrefixLength + 2 || std::memcmp(link, kPrefix, kPrefixLength) != 0 || link[length - 1] != ']')
+    if (length < kPrefixLength + 2 || std::memcmp(link, kPrefix, kPrefixLength) != 0 ||
+        link[length - 1] != ']')
         return 0;
     uint64_t inode = 0;
     for (size_t i = kPrefixLength; i + 1 < length; ++i) {
@@ -99,7 +100,8 @@ void SocketOwnerMap::Resolve(std::vector<TcpRow>& rows, const std::vector<Socket
         }
     }
     for (size_t i = n; i < rows.size(); ++i) rows[i].owningPid = 0;
-    if (live_ < cache_.size()) cache_.RetainIf([this](const InodePidTable::Entry& e) { return e.seen == poll_; });
+    if (live_ < cache_.size())
+        cache_.RetainIf([this](const InodePidTable::Entry& e) { return e.seen == poll_; });
 }
 
 bool SocketOwnerMap::UidSought(uint32_t uid) const {

@@ -28,7 +28,7 @@ namespace varnel {
 // another process keeps the first owner's PID while it lives.
 // Threads: one caller at a time. Failure: an unreadable /proc leaves owningPid 0.
 class SocketOwnerMap {
-public:
+  public:
     static constexpr uint32_t kRetryPolls = 20;
     static constexpr size_t kRecentOwners = 64;
 
@@ -41,16 +41,16 @@ public:
     void Resolve(std::vector<TcpRow>& rows, const std::vector<SocketIdentity>& ids);
 
     struct Stats {
-        uint64_t polls = 0;              // Resolve calls
-        uint64_t searches = 0;           // Resolve calls that read /proc
-        uint64_t processesChecked = 0;   // /proc/<pid> owners looked at
-        uint64_t processesRead = 0;      // fd directories read
-        uint64_t linksRead = 0;          // fd links read
+        uint64_t polls = 0;             // Resolve calls
+        uint64_t searches = 0;          // Resolve calls that read /proc
+        uint64_t processesChecked = 0;  // /proc/<pid> owners looked at
+        uint64_t processesRead = 0;     // fd directories read
+        uint64_t linksRead = 0;         // fd links read
     };
     const Stats& stats() const { return stats_; }
     size_t cachedInodes() const { return cache_.size(); }
 
-private:
+  private:
     void Search();
     bool OpenProc();
     // Reads the fd links of `pid` if its uid is sought; true when nothing is left to seek.

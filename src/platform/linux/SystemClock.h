@@ -8,7 +8,7 @@ namespace varnel {
 // after about 49.7 days, and may be 0 at a wrap); LocalTime is the wall-clock time in the local
 // time zone. Threads: any.
 class SystemClock : public Clock {
-public:
+  public:
     uint32_t TickMs() override;
     std::tm LocalTime() override;
 };
