@@ -81,6 +81,12 @@ SessionMonitorPage::SessionMonitorPage(MonitorPlatform platform, const SettingsF
 
 SessionMonitorPage::~SessionMonitorPage() {
     timer_->stop();
+    // The list and its model read the monitor: they go before the members they borrow.
+    menu_.reset();
+    delete list_;
+    list_ = nullptr;
+    delete model_;
+    model_ = nullptr;
     monitor_->SetTickHook(nullptr);
 }
 
