@@ -138,6 +138,27 @@ TEST_F(SessionContextMenuTest, RefusedKillIsReportedInThePaneAndABox) {
     EXPECT_TRUE(h.warnings.empty());
 }
 
+TEST_F(SessionContextMenuTest, CtrlCAndCtrlDeleteOnTheListCopyAndKill) {
+    SessionMonitorPage& page = MakeWithRows(3);
+    auto actionFor = [&page](QKeySequence keys) -> QAction* {
+        for (QAction* a : page.list()->actions())
+            if (a->shortcut() == keys) return a;
+        return nullptr;
+    };
+    QAction* copy = actionFor(QKeySequence(Qt::CTRL | Qt::Key_C));
+    QAction* kill = actionFor(QKeySequence(Qt::CTRL | Qt::Key_Delete));
+    ASSERT_NE(copy, nullptr);
+    ASSERT_NE(kill, nullptr);
+    EXPECT_EQ(copy->shortcutContext(), Qt::WidgetWithChildrenShortcut);
+    h.Select({1});
+    QGuiApplication::clipboard()->clear();
+    copy->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "(10.0.0.2)\r\n");
+    kill->trigger();
+    ASSERT_EQ(h.reset.calls.size(), 1u);
+    EXPECT_EQ(ntohs(static_cast<uint16_t>(h.reset.calls[0].localPort)), 45001);
+}
+
 TEST_F(SessionContextMenuTest, RemoveAllItemsEmptiesListCacheAndCounters) {
     SessionMonitorPage& page = MakeWithRows(3);
     page.StartStop();  // stopped: the list stays empty until monitoring starts again
