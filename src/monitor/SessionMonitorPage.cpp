@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QContextMenuEvent>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -203,6 +204,13 @@ bool SessionMonitorPage::IsEnter(const QEvent* event) {
 }
 
 bool SessionMonitorPage::eventFilter(QObject* watched, QEvent* event) {
+    // The menu key opens the list's menu near the page's top left corner, not at the mouse.
+    if (event->type() == QEvent::ContextMenu && menu_ != nullptr &&
+        (watched == list_ || watched == list_->viewport()) &&
+        static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard) {
+        menu_->OnContextMenu(mapToGlobal(QPoint(5, 5)));
+        return true;
+    }
     if (event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (IsEnter(event)) {
