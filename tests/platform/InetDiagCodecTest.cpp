@@ -217,6 +217,86 @@ TEST(InetDiagCodecTest, DumpRequestAsksForEveryConnectionStateOfTheFamily) {
     EXPECT_EQ(InetDiagCodec::BuildDump(AF_INET6, false, 44, out), NLMSG_LENGTH(sizeof req));
 }
 
+TEST(InetDiagCodecTest, SingleWalkRequestAsksForBothFamiliesWithTheSameFilter) {
+    InetDiagCodec::Request v6;
+    const size_t n6 = InetDiagCodec::BuildDump(AF_INET6, true, 1, v6);
+    InetDiagCodec::Request out;
+    const size_t n = InetDiagCodec::BuildSingleWalkDump(true, KernelTcp::kAllConnectionStates, 77, out);
+    nlmsghdr h;
+    std::memcpy(&h, out.data(), sizeof h);
+    EXPECT_EQ(h.nlmsg_len, n);
+    EXPECT_EQ(h.nlmsg_type, TCPDIAG_GETSOCK);
+    EXPECT_EQ(h.nlmsg_flags, NLM_F_REQUEST | NLM_F_DUMP);
+    EXPECT_EQ(h.nlmsg_seq, 77u);
+    inet_diag_req req;
+    std::memcpy(&req, out.data() + NLMSG_HDRLEN, sizeof req);
+    EXPECT_EQ(req.idiag_family, AF_UNSPEC);
+    EXPECT_EQ(req.idiag_states, KernelTcp::kAllConnectionStates);
+    EXPECT_EQ(req.id.idiag_sport, 0);  // a port would leave the listeners out
+    EXPECT_EQ(req.id.idiag_dport, 0);
+    EXPECT_EQ(req.idiag_ext, 0);
+
+    // The filter follows the older, longer request; its bytes are those of the AF_INET6 dump.
+    const size_t v6Filter = n6 - NLMSG_LENGTH(sizeof(inet_diag_req_v2));
+    ASSERT_EQ(n, NLMSG_LENGTH(sizeof req) + v6Filter);
+    ASSERT_LE(n, out.size());
+    EXPECT_EQ(std::memcmp(out.data() + NLMSG_LENGTH(sizeof req),
+                          v6.data() + NLMSG_LENGTH(sizeof(inet_diag_req_v2)), v6Filter),
+              0);
+    nlattr attr;
+    std::memcpy(&attr, out.data() + NLMSG_LENGTH(sizeof req), sizeof attr);
+    EXPECT_EQ(attr.nla_type, INET_DIAG_REQ_BYTECODE);
+
+    // Without the filter, and the state-less form that only asks whether the request is taken.
+    const size_t bare = InetDiagCodec::BuildSingleWalkDump(false, 0, 78, out);
+    EXPECT_EQ(bare, NLMSG_LENGTH(sizeof req));
+    std::memcpy(&req, out.data() + NLMSG_HDRLEN, sizeof req);
+    EXPECT_EQ(req.idiag_states, 0u);
+}
+
+TEST(InetDiagCodecTest, SingleWalkAnswerMixesFamiliesAndKeepsOnlyIpv4Connections) {
+    // The older request is answered with messages of its own type, the two families interleaved
+    // in hash order.
+    const uint32_t mapped[4] = {0, 0, htonl(0xFFFF), Addr("127.0.0.1")};
+    const uint32_t mappedPeer[4] = {0, 0, htonl(0xFFFF), Addr("127.0.0.2")};
+    const uint32_t loopback6[4] = {0, 0, 0, htonl(1)};
+    const inet_diag_msg a = V4Socket(1, "127.0.0.1", 40000, "127.0.0.1", 5000, 10, 1000);
+    const inet_diag_msg b = V6Socket(1, loopback6, loopback6, 11);
+    const inet_diag_msg c = V6Socket(8, mapped, mappedPeer, 12);
+    const inet_diag_msg d = V4Socket(10, "0.0.0.0", 5000, "0.0.0.0", 0, 13, 0);
+    Datagram first;
+    first.Add(TCPDIAG_GETSOCK, 9, &a, sizeof a);
+    first.Add(TCPDIAG_GETSOCK, 9, &b, sizeof b);
+    Datagram second;
+    second.Add(TCPDIAG_GETSOCK, 9, &c, sizeof c);
+    second.Add(TCPDIAG_GETSOCK, 9, &d, sizeof d);
+    second.AddDone(9);
+
+    Parsed p;
+    p.chunk = InetDiagCodec::ParseDump(first.bytes.data(), first.bytes.size(), 9, p.rows, p.ids, p.error);
+    EXPECT_EQ(p.chunk, InetDiagCodec::Chunk::kMore);
+    p.chunk = InetDiagCodec::ParseDump(second.bytes.data(), second.bytes.size(), 9, p.rows, p.ids, p.error);
+    EXPECT_EQ(p.chunk, InetDiagCodec::Chunk::kDone);
+    ASSERT_EQ(p.rows.size(), 3u);
+    ASSERT_EQ(p.ids.size(), 3u);
+    EXPECT_EQ(p.rows[0].state, kTcpEstablished);
+    EXPECT_EQ(p.ids[0].inode, 10u);
+    EXPECT_EQ(p.ids[0].uid, 1000u);
+    EXPECT_EQ(p.rows[1].state, kTcpCloseWait);
+    EXPECT_EQ(p.rows[1].localAddr, Addr("127.0.0.1"));
+    EXPECT_EQ(p.rows[1].remoteAddr, Addr("127.0.0.2"));
+    EXPECT_EQ(p.ids[1].inode, 12u);
+    EXPECT_EQ(p.rows[2].state, kTcpListen);
+    EXPECT_EQ(p.ids[2].inode, 13u);
+
+    // The single walk's refusal by a kernel without it arrives as an error of the request.
+    Datagram refused;
+    refused.AddError(10, -EOPNOTSUPP);
+    p = Parse(refused.bytes, 10);
+    EXPECT_EQ(p.chunk, InetDiagCodec::Chunk::kError);
+    EXPECT_EQ(p.error, EOPNOTSUPP);
+}
+
 TEST(InetDiagCodecTest, ExactRequestNamesTheFourTupleAndCookie) {
     TcpRow row{kTcpDeleteTcb, Addr("127.0.0.1"), htons(40000), Addr("127.0.0.2"), htons(5000), 0};
     const uint32_t cookie[2] = {0x11223344, 0x55667788};

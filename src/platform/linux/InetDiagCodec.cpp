@@ -16,8 +16,9 @@ namespace varnel {
 namespace {
 
 // The v4-mapped filter: "source is any IPv4(-mapped) address" and "destination is any
-// IPv4(-mapped) address". A host condition of family AF_INET with a prefix of 0 bits matches an
-// IPv6 socket only when its address is IPv4-mapped. A failing test jumps 4 bytes past the end,
+// IPv4(-mapped) address". A host condition of family AF_INET with a prefix of 0 bits matches every
+// IPv4 socket, and an IPv6 socket only when its address is IPv4-mapped, so the same filter serves
+// the AF_INET6 dump and the dump of both families. A failing test jumps 4 bytes past the end,
 // which rejects the socket.
 constexpr size_t kHostCondOpSize = sizeof(inet_diag_bc_op) + sizeof(inet_diag_hostcond) + 4;
 static_assert(kHostCondOpSize == 16);
@@ -45,11 +46,11 @@ size_t PutFilter(uint8_t* at) {
     return NLA_ALIGN(attr.nla_len);
 }
 
-size_t PutHeaderAndRequest(uint16_t type, uint16_t flags, uint32_t seq, const inet_diag_req_v2& req,
+// Writes the netlink header and the request body `req` of `reqSize` bytes; `extra` bytes (the
+// filter) follow, zeroed, for the caller to fill.
+size_t PutHeaderAndRequest(uint16_t type, uint16_t flags, uint32_t seq, const void* req, size_t reqSize,
                            size_t extra, InetDiagCodec::Request& out) {
-    const size_t total = NLMSG_LENGTH(sizeof req) + extra;
-    static_assert(NLMSG_LENGTH(sizeof(inet_diag_req_v2)) + NLA_HDRLEN + kFilterSize <=
-                  InetDiagCodec::kMaxRequestSize);
+    const size_t total = NLMSG_LENGTH(reqSize) + extra;
     nlmsghdr nlh{};
     nlh.nlmsg_len = static_cast<uint32_t>(total);
     nlh.nlmsg_type = type;
@@ -58,9 +59,13 @@ size_t PutHeaderAndRequest(uint16_t type, uint16_t flags, uint32_t seq, const in
     nlh.nlmsg_pid = 0;
     out.fill(0);
     std::memcpy(out.data(), &nlh, sizeof nlh);
-    std::memcpy(out.data() + NLMSG_HDRLEN, &req, sizeof req);
+    std::memcpy(out.data() + NLMSG_HDRLEN, req, reqSize);
     return total;
 }
+
+constexpr size_t kFilterAttrSize = NLA_ALIGN(NLA_HDRLEN + kFilterSize);
+static_assert(NLMSG_LENGTH(sizeof(inet_diag_req_v2)) + kFilterAttrSize <= InetDiagCodec::kMaxRequestSize);
+static_assert(NLMSG_LENGTH(sizeof(inet_diag_req)) + kFilterAttrSize <= InetDiagCodec::kMaxRequestSize);
 
 // The errno of a kernel status: negative errno values are errors, 0 is success. Anything else is
 // no status the kernel sends (EPROTO).
@@ -79,10 +84,21 @@ size_t InetDiagCodec::BuildDump(uint8_t family, bool onlyV4Mapped, uint32_t seq,
     req.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
     req.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
     const bool filter = onlyV4Mapped && family == AF_INET6;
-    const size_t filterBytes = filter ? NLA_ALIGN(NLA_HDRLEN + kFilterSize) : 0;
-    const size_t total =
-        PutHeaderAndRequest(SOCK_DIAG_BY_FAMILY, NLM_F_REQUEST | NLM_F_DUMP, seq, req, filterBytes, out);
+    const size_t total = PutHeaderAndRequest(SOCK_DIAG_BY_FAMILY, NLM_F_REQUEST | NLM_F_DUMP, seq, &req,
+                                             sizeof req, filter ? kFilterAttrSize : 0, out);
     if (filter) PutFilter(out.data() + NLMSG_LENGTH(sizeof req));
+    return total;
+}
+
+size_t InetDiagCodec::BuildSingleWalkDump(bool onlyV4Mapped, uint32_t states, uint32_t seq, Request& out) {
+    inet_diag_req req{};
+    req.idiag_family = AF_UNSPEC;
+    req.idiag_states = states;
+    req.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
+    req.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+    const size_t total = PutHeaderAndRequest(TCPDIAG_GETSOCK, NLM_F_REQUEST | NLM_F_DUMP, seq, &req,
+                                             sizeof req, onlyV4Mapped ? kFilterAttrSize : 0, out);
+    if (onlyV4Mapped) PutFilter(out.data() + NLMSG_LENGTH(sizeof req));
     return total;
 }
 
@@ -106,7 +122,7 @@ size_t InetDiagCodec::BuildExact(uint16_t type, uint8_t family, const TcpRow& ro
     req.id.idiag_cookie[0] = cookie[0];
     req.id.idiag_cookie[1] = cookie[1];
     const uint16_t flags = type == SOCK_DESTROY ? NLM_F_REQUEST | NLM_F_ACK : NLM_F_REQUEST;
-    return PutHeaderAndRequest(type, flags, seq, req, 0, out);
+    return PutHeaderAndRequest(type, flags, seq, &req, sizeof req, 0, out);
 }
 
 bool InetDiagCodec::RowFromMessage(const inet_diag_msg& msg, TcpRow& row, SocketIdentity& id) {
@@ -168,7 +184,7 @@ InetDiagCodec::Chunk InetDiagCodec::ParseDump(const uint8_t* data, size_t len, u
                 error = err.error != 0 ? ErrnoOfStatus(err.error) : EPROTO;
                 return Chunk::kError;
             }
-            if (nlh.nlmsg_type == SOCK_DIAG_BY_FAMILY) {
+            if (nlh.nlmsg_type == SOCK_DIAG_BY_FAMILY || nlh.nlmsg_type == TCPDIAG_GETSOCK) {
                 if (payloadLen < sizeof(inet_diag_msg)) {
                     error = EBADMSG;
                     return Chunk::kError;

@@ -30,6 +30,14 @@ class InetDiagCodec {
     // Returns the number of bytes of `out` to send.
     static size_t BuildDump(uint8_t family, bool onlyV4Mapped, uint32_t seq, Request& out);
 
+    // A dump request of the older form (TCPDIAG_GETSOCK, struct inet_diag_req) for the TCP sockets
+    // of both families in the kernel states of the bit mask `states`: the kernel walks its socket
+    // hash once for both, where BuildDump needs one walk per family. With `onlyV4Mapped` the filter
+    // keeps the AF_INET sockets and the IPv4-mapped AF_INET6 ones. The answer's socket messages
+    // carry type TCPDIAG_GETSOCK; ParseDump reads them like those of BuildDump. A `states` of 0
+    // makes a dump that walks nothing, which tells whether the kernel takes the request.
+    static size_t BuildSingleWalkDump(bool onlyV4Mapped, uint32_t states, uint32_t seq, Request& out);
+
     // A request about the one socket named by `row`'s four-tuple: `type` SOCK_DIAG_BY_FAMILY
     // (look it up) or SOCK_DESTROY (abort it; asks for an acknowledgement). For AF_INET6 the
     // addresses are sent in IPv4-mapped form. `cookie` is INET_DIAG_NOCOOKIE twice, or the cookie
@@ -44,9 +52,9 @@ class InetDiagCodec {
                  // (EBADMSG)
     };
 
-    // Reads one received datagram of a dump answered to request `seq` and appends one row (and
-    // its identity) per socket that is an IPv4 connection. Messages of another sequence number are
-    // skipped. Never reads outside `data[0, len)`.
+    // Reads one received datagram of a dump answered to request `seq` (either form) and appends
+    // one row (and its identity) per socket that is an IPv4 connection. Messages of another
+    // sequence number are skipped. Never reads outside `data[0, len)`.
     static Chunk ParseDump(const uint8_t* data, size_t len, uint32_t seq, std::vector<TcpRow>& rows,
                            std::vector<SocketIdentity>& ids, int& error);
 

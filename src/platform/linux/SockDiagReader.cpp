@@ -9,11 +9,26 @@
 
 #include <cerrno>
 
-#include "platform/linux/InetDiagCodec.h"
+#include "platform/linux/KernelTcp.h"
 
 namespace varnel {
 
-SockDiagReader::SockDiagReader() : buffer_(kReceiveBufferSize) {}
+namespace {
+
+// How a kernel without the older request (or without its handler) refuses it.
+bool Refused(int error) {
+    return error == EINVAL || error == ENOENT || error == EOPNOTSUPP;
+}
+
+}  // namespace
+
+SockDiagReader::SockDiagReader(Walk preferred) : buffer_(kReceiveBufferSize) {
+    if (preferred == Walk::kPerFamily) {
+        walk_ = Walk::kPerFamily;
+        return;
+    }
+    if (!Open() || !Decide()) Close();
+}
 
 SockDiagReader::~SockDiagReader() {
     Close();
@@ -37,10 +52,46 @@ void SockDiagReader::Close() {
     fd_ = -1;
 }
 
+bool SockDiagReader::Decide() {
+    // A single-walk dump of no state: the kernel takes or refuses the request and its filter as
+    // it would a real one, and answers at once with an empty dump.
+    std::vector<TcpRow> noRows;
+    std::vector<SocketIdentity> noIds;
+    for (;;) {
+        InetDiagCodec::Request request;
+        const uint32_t seq = ++seq_;
+        const size_t length = InetDiagCodec::BuildSingleWalkDump(kernelFilter_, 0, seq, request);
+        const int error = Exchange(request, length, seq, noRows, noIds);
+        if (error == 0) {
+            walk_ = Walk::kSingle;
+            return true;
+        }
+        if (error == EINVAL && kernelFilter_) {
+            // The filter or the request: ask again without the filter to tell which.
+            kernelFilter_ = false;
+            continue;
+        }
+        if (Refused(error)) {
+            // The per-family dumps find out about the filter for themselves.
+            walk_ = Walk::kPerFamily;
+            kernelFilter_ = true;
+            return true;
+        }
+        lastError_ = error;
+        return false;
+    }
+}
+
 bool SockDiagReader::Dump(std::vector<TcpRow>& rows, std::vector<SocketIdentity>& ids) {
     rows.clear();
     ids.clear();
-    if (!Open() || !DumpFamily(AF_INET, rows, ids) || !DumpFamily(AF_INET6, rows, ids)) {
+    bool ok = Open() && (walk_ != Walk::kUndecided || Decide());
+    if (ok) {
+        ok = walk_ == Walk::kSingle
+                 ? DumpWith(Request::kBothFamilies, rows, ids)
+                 : DumpWith(Request::kInet, rows, ids) && DumpWith(Request::kInet6, rows, ids);
+    }
+    if (!ok) {
         // An unfinished dump would leave its remainder queued on the socket; start afresh.
         Close();
         rows.clear();
@@ -51,58 +102,57 @@ bool SockDiagReader::Dump(std::vector<TcpRow>& rows, std::vector<SocketIdentity>
     return true;
 }
 
-bool SockDiagReader::DumpFamily(uint8_t family, std::vector<TcpRow>& rows, std::vector<SocketIdentity>& ids) {
+bool SockDiagReader::DumpWith(Request kind, std::vector<TcpRow>& rows, std::vector<SocketIdentity>& ids) {
     const size_t rowsBefore = rows.size();
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        const bool filter = family == AF_INET6 && kernelFilter_;
+    for (;;) {
+        const bool filter = kind != Request::kInet && kernelFilter_;
         InetDiagCodec::Request request;
         const uint32_t seq = ++seq_;
-        const size_t length = InetDiagCodec::BuildDump(family, filter, seq, request);
-        sockaddr_nl kernel{};
-        kernel.nl_family = AF_NETLINK;
-        ssize_t sent;
-        do {
-            sent =
-                sendto(fd_, request.data(), length, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel);
-        } while (sent < 0 && errno == EINTR);
-        if (sent != static_cast<ssize_t>(length)) {
-            lastError_ = sent < 0 ? errno : EIO;
-            return false;
+        const size_t length =
+            kind == Request::kBothFamilies
+                ? InetDiagCodec::BuildSingleWalkDump(filter, KernelTcp::kAllConnectionStates, seq, request)
+                : InetDiagCodec::BuildDump(kind == Request::kInet ? AF_INET : AF_INET6, filter, seq, request);
+        const int error = Exchange(request, length, seq, rows, ids);
+        if (error == 0) return true;
+        if (filter && error == EINVAL) {
+            // This kernel does not take the filter: read every IPv6 socket and let the codec drop
+            // the ones that are not IPv4-mapped.
+            kernelFilter_ = false;
+            rows.resize(rowsBefore);
+            ids.resize(rowsBefore);
+            continue;
         }
-        for (;;) {
-            iovec iov{buffer_.data(), buffer_.size()};
-            msghdr msg{};
-            msg.msg_iov = &iov;
-            msg.msg_iovlen = 1;
-            const ssize_t got = recvmsg(fd_, &msg, 0);
-            if (got < 0) {
-                if (errno == EINTR) continue;
-                lastError_ = errno;
-                return false;
-            }
-            if (msg.msg_flags & MSG_TRUNC) {
-                lastError_ = EMSGSIZE;
-                return false;
-            }
-            int error = 0;
-            const auto chunk =
-                InetDiagCodec::ParseDump(buffer_.data(), static_cast<size_t>(got), seq, rows, ids, error);
-            if (chunk == InetDiagCodec::Chunk::kDone) return true;
-            if (chunk == InetDiagCodec::Chunk::kError) {
-                if (filter && error == EINVAL && attempt == 0) {
-                    // This kernel does not take the filter: read every IPv6 socket and let the
-                    // codec drop the ones that are not IPv4-mapped.
-                    kernelFilter_ = false;
-                    rows.resize(rowsBefore);
-                    ids.resize(rowsBefore);
-                    break;
-                }
-                lastError_ = error;
-                return false;
-            }
-        }
+        lastError_ = error;
+        return false;
     }
-    return false;
+}
+
+int SockDiagReader::Exchange(const InetDiagCodec::Request& request, size_t length, uint32_t seq,
+                             std::vector<TcpRow>& rows, std::vector<SocketIdentity>& ids) {
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    ssize_t sent;
+    do {
+        sent = sendto(fd_, request.data(), length, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel);
+    } while (sent < 0 && errno == EINTR);
+    if (sent != static_cast<ssize_t>(length)) return sent < 0 ? errno : EIO;
+    for (;;) {
+        iovec iov{buffer_.data(), buffer_.size()};
+        msghdr msg{};
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        const ssize_t got = recvmsg(fd_, &msg, 0);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        if (msg.msg_flags & MSG_TRUNC) return EMSGSIZE;
+        int error = 0;
+        const auto chunk =
+            InetDiagCodec::ParseDump(buffer_.data(), static_cast<size_t>(got), seq, rows, ids, error);
+        if (chunk == InetDiagCodec::Chunk::kDone) return 0;
+        if (chunk == InetDiagCodec::Chunk::kError) return error;
+    }
 }
 
 }  // namespace varnel

@@ -5,13 +5,21 @@
 #include <vector>
 
 #include "platform/TcpRow.h"
+#include "platform/linux/InetDiagCodec.h"
 #include "platform/linux/SocketIdentity.h"
 
 namespace varnel {
 
-// Reads the kernel's TCP socket table through NETLINK_SOCK_DIAG: a dump of the AF_INET sockets
-// followed by one of the AF_INET6 sockets that carry IPv4 connections (IPv4-mapped on both
-// sides). Rows come in the kernel's order, with owningPid 0; `ids` gets each row's inode and uid.
+// Reads the kernel's TCP socket table through NETLINK_SOCK_DIAG, keeping the AF_INET sockets and
+// the AF_INET6 sockets that carry IPv4 connections (IPv4-mapped on both sides). Rows come in the
+// kernel's order, with owningPid 0; `ids` gets each row's inode and uid.
+//
+// Each dump request makes the kernel walk its whole socket hash, however few sockets there are.
+// The reader therefore asks with one request of the older form for both families (one walk), and
+// only where the kernel refuses that request (EINVAL, ENOENT or EOPNOTSUPP) with one request per
+// family (AF_INET, then AF_INET6: two walks). Which one is decided once, by the constructor,
+// with a request that walks nothing; if that exchange fails for another reason (no netlink
+// socket, no answer), the first dump decides instead.
 //
 // The netlink socket and the receive buffer are kept between dumps and the output vectors are
 // reused, so a dump allocates nothing once the vectors have reached the table's size.
@@ -19,12 +27,25 @@ namespace varnel {
 // socket that failed part way is closed and opened again by the next dump.
 class SockDiagReader {
   public:
-    SockDiagReader();
+    enum class Walk {
+        kUndecided,  // not yet known (only until a dump)
+        kSingle,     // one request for both families
+        kPerFamily,  // one request per family
+    };
+
+    // `preferred` kSingle: use the single walk where the kernel takes it. kPerFamily: never try
+    // it (to compare the two, or to run as an older kernel would).
+    explicit SockDiagReader(Walk preferred = Walk::kSingle);
     ~SockDiagReader();
     SockDiagReader(const SockDiagReader&) = delete;
     SockDiagReader& operator=(const SockDiagReader&) = delete;
 
     bool Dump(std::vector<TcpRow>& rows, std::vector<SocketIdentity>& ids);
+
+    Walk walk() const { return walk_; }
+    // False when the kernel refused the IPv4-mapped filter and the codec drops the other IPv6
+    // sockets instead.
+    bool kernelFilter() const { return kernelFilter_; }
 
     // The last failure's errno (0 after a successful dump).
     int lastError() const { return lastError_; }
@@ -32,12 +53,18 @@ class SockDiagReader {
     static constexpr size_t kReceiveBufferSize = 64 * 1024;
 
   private:
+    enum class Request { kBothFamilies, kInet, kInet6 };
+
     bool Open();
     void Close();
-    bool DumpFamily(uint8_t family, std::vector<TcpRow>& rows, std::vector<SocketIdentity>& ids);
+    bool Decide();
+    bool DumpWith(Request kind, std::vector<TcpRow>& rows, std::vector<SocketIdentity>& ids);
+    int Exchange(const InetDiagCodec::Request& request, size_t length, uint32_t seq,
+                 std::vector<TcpRow>& rows, std::vector<SocketIdentity>& ids);
 
     int fd_ = -1;
     uint32_t seq_ = 0;
+    Walk walk_ = Walk::kUndecided;
     bool kernelFilter_ = true;  // cleared if the kernel refuses the IPv4-mapped filter
     int lastError_ = 0;
     std::vector<uint8_t> buffer_;
