@@ -2,83 +2,21 @@
 // (up to 1,023), and of loading a full rule file.
 #include <benchmark/benchmark.h>
 
-#include <array>
 #include <string>
-#include <vector>
 
+#include "KillPassWorkload.h"
 #include "autokill/RuleEvaluator.h"
 #include "autokill/RuleFileParser.h"
 
 namespace varnel {
 namespace {
 
-constexpr int kRows = 599;
-constexpr int kRules = 1023;
-
-// Texts of a busy machine's session list; the views in `rows` point into `texts`.
-struct Rows {
-    std::vector<std::array<std::string, 9>> texts;
-    std::vector<RowTexts> rows;
-};
-
-Rows MakeRows() {
-    Rows r;
-    r.texts.resize(kRows);
-    for (int i = 0; i < kRows; ++i) {
-        auto& t = r.texts[i];
-        t[0] = "192.168.1." + std::to_string(2 + i % 200);
-        t[1] = "desk" + std::to_string(i % 7) + ".lan";
-        t[2] = std::to_string(40000 + i);
-        t[3] = "93.184." + std::to_string(i % 250) + "." + std::to_string((i * 37) % 250);
-        t[4] = "node" + std::to_string(i) + ".cdn.example.net";
-        t[5] = i % 3 == 0 ? "80" : "443";
-        t[6] = i % 5 == 0 ? "Waiting" : "Connecting";
-        t[7] = std::to_string(i % 60) + "m " + std::to_string(i % 60) + "s";
-        t[8] = "app" + std::to_string(i % 40) + ".bin(" + std::to_string(1000 + i) + ")";
-    }
-    for (const auto& t : r.texts)
-        r.rows.push_back(RowTexts{t[0], t[1], t[2], t[3], t[4], t[5], t[6], t[7], t[8]});
-    return r;
-}
-
-// 1,023 rules of one to three conditions (host suffixes, address prefixes, port ranges, process
-// prefixes), none of which any row satisfies.
-std::string NoMatchRules() {
-    std::string text = "# generated\r\n";
-    for (int i = 0; i < kRules; ++i) {
-        std::string rule;
-        switch (i % 4) {
-            case 0:
-                rule = "HOST2=.tracker" + std::to_string(i) + ".com";
-                break;
-            case 1:
-                rule = "IP2=203.0." + std::to_string(i % 256) + ".";
-                break;
-            case 2:
-                rule = "PORT2=" + std::to_string(1000 + i) + "-" + std::to_string(1010 + i);
-                break;
-            default:
-                rule = "PID=malware" + std::to_string(i);
-                break;
-        }
-        if (i % 3 >= 1) rule += ",IP1=10." + std::to_string(i % 256) + ".";
-        if (i % 3 == 2) rule += ",PORT1=" + std::to_string(i + 1) + "-" + std::to_string(i + 2);
-        text += rule + "\r\n";
-    }
-    return text;
-}
-
-// 1,023 rules whose every condition but the last (in test order) holds for every row.
-std::string LastTestFailsRules() {
-    std::string text;
-    for (int i = 0; i < kRules; ++i) {
-        std::string suffix = std::string(".cdn.example.net").substr(static_cast<size_t>(i % 10));
-        // The pass runs at hour 12; the hour window (tested last) never holds.
-        text += "PID=app,HOST2=" + suffix + ",PORT2=1-" + std::to_string(1000 + i) +
-                ",IP2=/93.184./,HOST1=.lan,IP1=192.168.1.,SYSTIME=" + std::to_string(i % 12) + "\r\n";
-    }
-    return text;
-}
+using killpass::kRows;
+using killpass::kRules;
+using killpass::LastTestFailsRules;
+using killpass::MakeRows;
+using killpass::NoMatchRules;
+using killpass::Rows;
 
 void RunPass(benchmark::State& state, const std::string& rules) {
     Rows rows = MakeRows();

@@ -4,6 +4,7 @@
 //
 // For each table size (about 10,000 and about 600 sockets, held by 20 child processes):
 //   BareDump       the netlink dump requests the reader sends, answered and received, nothing parsed
+//   BareDumpPerFamily the same with one request per family (the reader's fallback: two walks)
 //   ExtendedTable  LinuxConnectionTable::GetExtendedTcpTable in a steady table (rows with PIDs)
 //   FromStackTable the same from /proc/net/tcp(6)
 //   ColdOwners     the first read of a fresh table: every socket's owner searched in /proc
@@ -13,6 +14,8 @@
 //   SsTanp         `ss -tanp` run (spawned) on the same table, output to /dev/null
 //   PairedSteady   BareDump, SteadyTick and SsTanp taken in turns, for ratios drift cannot bend
 //   PairedChurn    the same with ChurnTick
+//   PairedKillPass BareDump and the auto-kill pass (599 rows, 1,023 rules, none matching) in
+//                  turns: the first pass of a freshly loaded rule set, then a second pass
 // Allocations are counted by the replaced global operator new and reported per iteration.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -36,9 +39,13 @@
 #include <string>
 #include <vector>
 
+#include "KillPassWorkload.h"
 #include "app/core/UiLanguage.h"
+#include "autokill/RuleEvaluator.h"
+#include "autokill/RuleFileParser.h"
 #include "integration/NetnsGuard.h"
 #include "platform/linux/InetDiagCodec.h"
+#include "platform/linux/KernelTcp.h"
 #include "platform/linux/LinuxConnectionTable.h"
 #include "platform/linux/ProcProcessList.h"
 #include "platform/linux/SockDiagReader.h"
@@ -86,11 +93,24 @@ uint64_t Allocations() {
     return gAllocations.load(std::memory_order_relaxed);
 }
 
-// One pass of the reader's dump requests, reading only far enough to see each dump's end.
-bool DumpOnce(int fd, std::vector<uint8_t>& buffer, uint32_t& seq, uint64_t& bytes) {
-    for (const uint8_t family : {uint8_t{AF_INET}, uint8_t{AF_INET6}}) {
+// The requests the reader sends on this kernel, as its constructor decided them.
+struct DumpPlan {
+    SockDiagReader::Walk walk = SockDiagReader::Walk::kUndecided;
+    bool filter = true;
+};
+DumpPlan gPlan;
+
+// One pass of the dump requests of `walk`, reading only far enough to see each dump's end.
+bool DumpOnce(int fd, std::vector<uint8_t>& buffer, uint32_t& seq, uint64_t& bytes,
+              SockDiagReader::Walk walk = gPlan.walk) {
+    const int requests = walk == SockDiagReader::Walk::kSingle ? 1 : 2;
+    for (int i = 0; i < requests; ++i) {
         InetDiagCodec::Request request;
-        const size_t length = InetDiagCodec::BuildDump(family, true, ++seq, request);
+        const size_t length =
+            requests == 1
+                ? InetDiagCodec::BuildSingleWalkDump(gPlan.filter, KernelTcp::kAllConnectionStates, ++seq,
+                                                     request)
+                : InetDiagCodec::BuildDump(i == 0 ? AF_INET : AF_INET6, gPlan.filter, ++seq, request);
         sockaddr_nl kernel{};
         kernel.nl_family = AF_NETLINK;
         sendto(fd, request.data(), length, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel);
@@ -109,7 +129,7 @@ bool DumpOnce(int fd, std::vector<uint8_t>& buffer, uint32_t& seq, uint64_t& byt
     return true;
 }
 
-void BareDump(benchmark::State& state) {
+void BareDump(benchmark::State& state, SockDiagReader::Walk walk) {
     const int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
     if (fd < 0) {
         state.SkipWithError("netlink socket");
@@ -119,7 +139,7 @@ void BareDump(benchmark::State& state) {
     uint32_t seq = 0;
     uint64_t bytes = 0;
     for (auto _ : state) {
-        if (!DumpOnce(fd, buffer, seq, bytes)) {
+        if (!DumpOnce(fd, buffer, seq, bytes, walk)) {
             state.SkipWithError("recv");
             break;
         }
@@ -301,6 +321,51 @@ void Paired(benchmark::State& state, LoopbackFleet& fleet, bool churn) {
     state.counters["tick/ss"] = ss > 0 ? tick / ss : 0;
 }
 
+// The bare dump and the auto-kill pass taken in turns and timed one by one: each iteration loads
+// the rule set afresh (not timed, as a rule load is no part of a tick), then times the first pass
+// over the rows, which sees every process text for the first time, and a second pass.
+void PairedKillPass(benchmark::State& state) {
+    const int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+    std::vector<uint8_t> buffer(SockDiagReader::kReceiveBufferSize);
+    uint32_t seq = 0;
+    uint64_t bytes = 0;
+    const killpass::Rows rows = killpass::MakeRows();
+    AutoKillRuleSet rules;
+    RuleFileParser::Parse(killpass::NoMatchRules(), rules);
+    double dump = 0, first = 0, again = 0;
+    int killed = 0;
+    using Clock = std::chrono::steady_clock;
+    auto seconds = [](Clock::time_point a, Clock::time_point b) {
+        return std::chrono::duration<double>(b - a).count();
+    };
+    for (auto _ : state) {
+        auto evaluator = std::make_unique<RuleEvaluator>(rules, UiLanguage::English());
+        const auto t0 = Clock::now();
+        if (fd < 0 || !DumpOnce(fd, buffer, seq, bytes)) {
+            state.SkipWithError("netlink dump");
+            break;
+        }
+        const auto t1 = Clock::now();
+        for (const RowTexts& row : rows.rows) killed += evaluator->Evaluate(row, 12).verdict;
+        const auto t2 = Clock::now();
+        for (const RowTexts& row : rows.rows) killed += evaluator->Evaluate(row, 12).verdict;
+        const auto t3 = Clock::now();
+        benchmark::DoNotOptimize(killed);
+        dump += seconds(t0, t1);
+        first += seconds(t1, t2);
+        again += seconds(t2, t3);
+    }
+    if (fd >= 0) close(fd);
+    if (killed != 0) state.SkipWithError("a rule matched");
+    const double n = static_cast<double>(state.iterations());
+    state.counters["rules"] = rules.count();
+    state.counters["dump_us"] = dump / n * 1e6;
+    state.counters["first_us"] = first / n * 1e6;
+    state.counters["again_us"] = again / n * 1e6;
+    state.counters["first/dump"] = dump > 0 ? first / dump : 0;
+    state.counters["again/dump"] = dump > 0 ? again / dump : 0;
+}
+
 // Keeps every run's time (in microseconds) by name, for the ratios: the median when the runs are
 // repeated, else the mean of the one run.
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -352,7 +417,10 @@ int RunSize(int sockets) {
     std::printf("\n== %d sockets: %zu connections (both ends) + %d listeners in %d processes\n", sockets,
                 fleet.connectionCount(), kChildren, kChildren);
     std::fflush(stdout);
-    Register("BareDump" + n, BareDump);
+    Register("BareDump" + n, [](benchmark::State& s) { BareDump(s, gPlan.walk); });
+    if (gPlan.walk == SockDiagReader::Walk::kSingle)
+        Register("BareDumpPerFamily" + n,
+                 [](benchmark::State& s) { BareDump(s, SockDiagReader::Walk::kPerFamily); });
     Register("ExtendedTable" + n, [](benchmark::State& s) { ReadTable(s, true); });
     Register("FromStackTable" + n, [](benchmark::State& s) { ReadTable(s, false); });
     Register("ColdOwners" + n, ColdOwners)->Iterations(5);
@@ -362,6 +430,7 @@ int RunSize(int sockets) {
     Register("SsTanp" + n, SsTanp);
     Register("PairedSteady" + n, [&fleet](benchmark::State& s) { Paired(s, fleet, false); })->Iterations(20);
     Register("PairedChurn" + n, [&fleet](benchmark::State& s) { Paired(s, fleet, true); })->Iterations(20);
+    Register("PairedKillPass" + n, PairedKillPass)->Iterations(50);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::ClearRegisteredBenchmarks();
@@ -375,12 +444,30 @@ int RunSize(int sockets) {
     paired("(b) steady tick / (d) ss -tanp", "PairedSteady" + n, "tick/ss", 1.0 / 8);
     paired("(b) steady tick / (a) bare dump", "PairedSteady" + n, "tick/dump", 1.5);
     paired("(c) churn tick / (d) ss -tanp", "PairedChurn" + n, "tick/ss", 1.0 / 3);
+    std::printf("Kill pass, %d sockets, taken in turns with the bare dump (PairedKillPass):\n", sockets);
+    if (sockets >= 10000) {
+        paired("first kill pass / (a) bare dump", "PairedKillPass" + n, "first/dump", 1.0);
+    } else if (reporter.counters.count("PairedKillPass" + n) != 0) {
+        std::printf("  %-32s %8.3f   (the target is for 10,000 sockets)\n", "first kill pass / (a) bare dump",
+                    reporter.counters["PairedKillPass" + n]["first/dump"]);
+    }
+    if (reporter.counters.count("PairedKillPass" + n) != 0) {
+        auto& k = reporter.counters["PairedKillPass" + n];
+        std::printf("  %-32s %8.3f   (dump %.0f us, first pass %.0f us, second pass %.0f us)\n",
+                    "second kill pass / (a) bare dump", k["again/dump"], k["dump_us"], k["first_us"],
+                    k["again_us"]);
+    }
     std::printf("Ratios, %d sockets, from the separate benchmarks:\n", sockets);
     PrintRatio(reporter, "(b) steady tick / (d) ss -tanp", "SteadyTick" + n, "SsTanp" + n, 1.0 / 8);
     PrintRatio(reporter, "(b) steady tick / (a) bare dump", "SteadyTick" + n, "BareDump" + n, 1.5);
     PrintRatio(reporter, "(c) churn tick / (d) ss -tanp", "ChurnTick" + n, "SsTanp" + n, 1.0 / 3);
     PrintRatio(reporter, "    churn spread / (d) ss -tanp", "ChurnSpread" + n, "SsTanp" + n, 1.0 / 3);
     PrintRatio(reporter, "    extended table / bare dump", "ExtendedTable" + n, "BareDump" + n, 1.5);
+    const auto one = reporter.micros.find("BareDump" + n);
+    const auto two = reporter.micros.find("BareDumpPerFamily" + n);
+    if (one != reporter.micros.end() && two != reporter.micros.end() && two->second > 0)
+        std::printf("  bare dump: single walk %.0f us, per family (two walks) %.0f us, %.2f of it\n",
+                    one->second, two->second, one->second / two->second);
     const auto cold = reporter.micros.find("ColdOwners" + n);
     if (cold != reporter.micros.end()) {
         const double links = reporter.counters["ColdOwners" + n]["links"];
@@ -412,6 +499,19 @@ int main(int argc, char** argv) {
     files.rlim_cur = files.rlim_max;
     setrlimit(RLIMIT_NOFILE, &files);
 
+    {
+        const varnel::SockDiagReader reader;
+        varnel::gPlan.walk = reader.walk();
+        varnel::gPlan.filter = reader.kernelFilter();
+        if (reader.walk() == varnel::SockDiagReader::Walk::kUndecided) {
+            std::fprintf(stderr, "no netlink dump: errno %d\n", reader.lastError());
+            return 1;
+        }
+        std::printf("Dump requests: %s, IPv4-mapped filter %s\n",
+                    reader.walk() == varnel::SockDiagReader::Walk::kSingle ? "one walk for both families"
+                                                                           : "one per family",
+                    reader.kernelFilter() ? "in the kernel" : "in the reader");
+    }
     std::vector<int> sizes = {10000, 600};
     if (const char* only = std::getenv("SNAPSHOT_BENCH_SOCKETS")) sizes = {std::atoi(only)};
     for (int sockets : sizes)
