@@ -18,7 +18,9 @@
 #include <QTimer>
 #include <QToolBar>
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/core/ConfigLocation.h"
 #include "display/CColorEdit.h"
@@ -100,12 +102,29 @@ void SessionMonitorPage::ReadSettings() {
 
     std::copy(std::begin(kDefaultWidths), std::end(kDefaultWidths), widths_);
     std::string text = settings_.ReadString(kSection, "ColnmWidth", "");
-    if (!text.empty()) {
-        // Numbers that are missing or unreadable keep their defaults.
-        int* w = widths_;
-        std::sscanf(text.c_str(), "%i:%i:%i:%i:%i:%i:%i:%i:%i", &w[0], &w[1], &w[2], &w[3], &w[4], &w[5], &w[6],
-                    &w[7], &w[8]);
+    ParseColumnWidths(text, widths_);
+}
+
+int SessionMonitorPage::ParseColumnWidths(const std::string& text, int widths[kColumnCount]) {
+    // "%i:%i:...": each number decimal, 0x-hexadecimal or 0-octal; reading stops at the first one
+    // that is missing or unreadable, and the rest keep what they had. Out-of-range numbers are
+    // limited to 0..65535: a negative width or one that
+    // overflows int is no width.
+    const char* p = text.c_str();
+    int read = 0;
+    while (read < kColumnCount) {
+        if (read > 0) {
+            if (*p != ':') break;
+            ++p;
+        }
+        char* end = nullptr;
+        errno = 0;
+        const long long value = std::strtoll(p, &end, 0);
+        if (end == p) break;
+        widths[read++] = errno == ERANGE ? (value < 0 ? 0 : 65535) : static_cast<int>(std::clamp(value, 0LL, 65535LL));
+        p = end;
     }
+    return read;
 }
 
 void SessionMonitorPage::BuildControls() {

@@ -91,6 +91,9 @@ public:
     // Shows the Always topmost button pressed or released (the window owns the flag).
     void SetTopMostChecked(bool on);
 
+    // Reads up to nine "ColnmWidth" numbers into `widths`; returns how many were read.
+    static int ParseColumnWidths(const std::string& text, int widths[kColumnCount]);
+
     // Refreshes the counter, the BLOCKED label and the pane from the monitor and auto kill.
     void UpdateLabels();
 

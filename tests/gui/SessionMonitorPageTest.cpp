@@ -175,6 +175,18 @@ TEST_F(SessionMonitorPageTest, SettingsAreLimitedAndColumnWidthsPartlyRead) {
     EXPECT_EQ(h.settings.ReadInt("Session", "ResetMaxConnections", 0), 65535);
 }
 
+TEST(ColumnWidthTextTest, ReadsLikePercentIAndStopsAtTheFirstBadNumber) {
+    int w[kColumnCount] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+    EXPECT_EQ(SessionMonitorPage::ParseColumnWidths("31:0x30:033:junk:99", w), 3);
+    EXPECT_EQ(std::vector<int>(w, w + kColumnCount), (std::vector<int>{31, 48, 27, 4, 5, 6, 7, 8, 9}));
+    // Out of range: limited, never overflowing.
+    EXPECT_EQ(SessionMonitorPage::ParseColumnWidths("99999999999999999999999:-4:70000", w), 3);
+    EXPECT_EQ(std::vector<int>(w, w + 3), (std::vector<int>{65535, 0, 65535}));
+    EXPECT_EQ(SessionMonitorPage::ParseColumnWidths("10:20:30:40:50:60:70:80:90:100", w), 9);
+    EXPECT_EQ(w[8], 90);
+    EXPECT_EQ(SessionMonitorPage::ParseColumnWidths("", w), 0);
+}
+
 TEST_F(SessionMonitorPageTest, ResetMaxConnectionsOfOneRestartsTheMaximumEveryMinute) {
     h.settings.WriteInt("Session", "ResetMaxConnections", 0);
     for (int i = 0; i < 5; ++i) h.table.Add(kTcpEstablished, "10.0.0.1", 43000 + i, "10.0.0.2", 80, 77);
