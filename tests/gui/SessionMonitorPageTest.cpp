@@ -232,6 +232,18 @@ TEST_F(SessionMonitorPageTest, CloseWritesThePageKeys) {
     EXPECT_EQ(h.page->list()->columnWidth(4), 250);
 }
 
+TEST_F(SessionMonitorPageTest, WithoutOwnersTheListHasEightColumnsAndNineWidthsAreSaved) {
+    h.table.hasExtended = false;
+    h.table.Add(kTcpEstablished, "10.0.0.1", 44000, "10.0.0.2", 80, 77);
+    SessionMonitorPage& page = h.Make();
+    page.StartStop();
+    page.OnMonitorTick();
+    EXPECT_EQ(page.model().columnCount(), 8);
+    page.list()->setColumnWidth(7, 111);
+    page.SaveSettings();
+    EXPECT_EQ(h.settings.ReadString("Session", "ColnmWidth"), "90:90:60:90:220:60:80:111:100");
+}
+
 TEST_F(SessionMonitorPageTest, HostNameResolutionSwitch) {
     h.table.Add(kTcpEstablished, "10.0.0.1", 44000, "10.0.0.2", 80, 77);
     SessionMonitorPage& page = h.Make();

@@ -1,6 +1,8 @@
 #include "app/gui/MainWindow.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QSessionManager>
 #include <QTabWidget>
 
 namespace varnel {
@@ -19,6 +21,9 @@ MainWindow::MainWindow(MonitorPlatform platform, const SettingsFile& settings, s
 
     connect(page_, &SessionMonitorPage::topMostToggled, this, &MainWindow::SetTopMost);
     connect(page_, &SessionMonitorPage::optionsRequested, this, &MainWindow::optionsRequested);
+    // The end of the desktop session or a quit without a close event saves as closing does.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { SaveOnce(); });
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { SaveOnce(); });
 
     topMost_ = settings_.ReadInt("Settings", "WindowTopMost", 0) != 0;
     if (topMost_) setWindowFlag(Qt::WindowStaysOnTopHint, true);
@@ -42,11 +47,14 @@ void MainWindow::SetTopMost(bool on) {
     MainWindowLayout();
 }
 
+void MainWindow::SaveOnce() {
+    if (saved_) return;
+    page_->SaveSettings();
+    saved_ = true;
+}
+
 void MainWindow::closeEvent(QCloseEvent* event) {
-    if (!saved_) {
-        page_->SaveSettings();
-        saved_ = true;
-    }
+    SaveOnce();
     event->accept();
 }
 

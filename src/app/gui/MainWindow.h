@@ -45,6 +45,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void SaveOnce();
+
     const SettingsFile& settings_;
     QTabWidget* tabs_ = nullptr;
     SessionMonitorPage* page_ = nullptr;
