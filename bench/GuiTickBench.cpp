@@ -40,10 +40,10 @@ namespace {
 
 // Names every address at once, in a mix of domain classes, so host cells take their colours.
 class NamedHosts : public HostNameSource {
-public:
+  public:
     void LookupHostName(const char* address, char* out, size_t outSize) override {
-        static const char* const kSuffixes[] = {".example.com", ".example.co.jp", ".example.net", ".example.org",
-                                                ".example.jp", ".example.de"};
+        static const char* const kSuffixes[] = {".example.com", ".example.co.jp", ".example.net",
+                                                ".example.org", ".example.jp",    ".example.de"};
         const size_t n = std::strlen(address);
         const unsigned last = n > 0 ? static_cast<unsigned char>(address[n - 1]) : 0;
         std::snprintf(out, outSize, "host-%s%s", address, kSuffixes[last % 6]);
@@ -76,10 +76,11 @@ struct PageRig {
 
     PageRig() {
         settings.WriteInt("Session", "AutoStart", 0);
-        MonitorPlatform platform{connections.table, connections.processes, connections.reset, clock,
-                                 &connections.names, {}};
-        page = std::make_unique<SessionMonitorPage>(platform, settings, dir.filePath("rules.txt").toStdString(),
-                                                    dir.path().toStdString(), UiLanguage::English());
+        MonitorPlatform platform{
+            connections.table, connections.processes, connections.reset, clock, &connections.names, {}};
+        page =
+            std::make_unique<SessionMonitorPage>(platform, settings, dir.filePath("rules.txt").toStdString(),
+                                                 dir.path().toStdString(), UiLanguage::English());
         page->resize(1920, 1080);
         page->show();
         page->StartStop();
@@ -177,10 +178,11 @@ void PrintRatio() {
     const double modelUs = MedianMicros([&] { window.TickWithoutPaint(); }, 300);
     const double windowUs = MedianMicros([&] { window.Tick(); }, 300);
     const double fullUs = MedianMicros([&] { window.TickFullRepaint(); }, 300);
-    std::printf("tick of 599 rows, median CPU time: core %.0f us; page without paint %.0f us (ratio %.2f); "
-                "page + list repaint at 1920x1080 %.0f us (ratio %.2f, target <= 3); "
-                "page + whole-page repaint %.0f us (ratio %.2f)\n",
-                coreUs, modelUs, modelUs / coreUs, windowUs, windowUs / coreUs, fullUs, fullUs / coreUs);
+    std::printf(
+        "tick of 599 rows, median CPU time: core %.0f us; page without paint %.0f us (ratio %.2f); "
+        "page + list repaint at 1920x1080 %.0f us (ratio %.2f, target <= 3); "
+        "page + whole-page repaint %.0f us (ratio %.2f)\n",
+        coreUs, modelUs, modelUs / coreUs, windowUs, windowUs / coreUs, fullUs, fullUs / coreUs);
 }
 
 int RunIdleCpu(int seconds) {
@@ -189,8 +191,8 @@ int RunIdleCpu(int seconds) {
     settings.WriteInt("Session", "AutoStart", 1);
     Connections connections(600);
     SystemClock clock;
-    MonitorPlatform platform{connections.table, connections.processes, connections.reset, clock, &connections.names,
-                             {}};
+    MonitorPlatform platform{
+        connections.table, connections.processes, connections.reset, clock, &connections.names, {}};
     MainWindow window(platform, settings, dir.filePath("rules.txt").toStdString(), dir.path().toStdString(),
                       UiLanguage::English());
     window.show();
@@ -202,8 +204,9 @@ int RunIdleCpu(int seconds) {
     QApplication::exec();
     const double cpu = CpuSeconds() - cpu0;
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
-    std::printf("idle window, %d rows shown, 803x440, %.1f s: CPU %.3f s = %.2f%% of one core (target <= 2%%)\n",
-                window.page()->monitor().listCount(), wall, cpu, 100.0 * cpu / wall);
+    std::printf(
+        "idle window, %d rows shown, 803x440, %.1f s: CPU %.3f s = %.2f%% of one core (target <= 2%%)\n",
+        window.page()->monitor().listCount(), wall, cpu, 100.0 * cpu / wall);
     return 0;
 }
 

@@ -15,8 +15,9 @@ namespace varnel {
 
 namespace {
 
-const char* const kCopyItems[kColumnCount] = {"IP Address1", "Hostname1",   "Port1", "IP Address2",     "Hostname2",
-                                              "Port2",       "Status", "Time",  "ProcessName(PID)"};
+const char* const kCopyItems[kColumnCount] = {"IP Address1", "Hostname1", "Port1",
+                                              "IP Address2", "Hostname2", "Port2",
+                                              "Status",      "Time",      "ProcessName(PID)"};
 
 // The list's selected rows that still show a row, top to bottom.
 std::vector<int> SelectedRowsInOrder(SessionMonitorPage& page) {
@@ -25,7 +26,8 @@ std::vector<int> SelectedRowsInOrder(SessionMonitorPage& page) {
     std::sort(rows.begin(), rows.end());
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     const int count = page.monitor().listCount();
-    rows.erase(std::remove_if(rows.begin(), rows.end(), [count](int r) { return r < 0 || r >= count; }), rows.end());
+    rows.erase(std::remove_if(rows.begin(), rows.end(), [count](int r) { return r < 0 || r >= count; }),
+               rows.end());
     return rows;
 }
 
@@ -57,9 +59,11 @@ QString SessionContextMenu::ItemText(int command, bool japanese) {
         case kRemoveAllItems:
             return japanese ? QString("すべての項目を削除(&R)") : QString("Remove all items(&R)");
         case kClipboardCopy:
-            return japanese ? QString("クリップボードへコピー(&C)\tCtrl+C") : QString("Clipboard Copy(&C)\tCtrl+C");
+            return japanese ? QString("クリップボードへコピー(&C)\tCtrl+C")
+                            : QString("Clipboard Copy(&C)\tCtrl+C");
         case kKillSession:
-            return japanese ? QString("セッションの強制切断(&K)\tCtrl+DEL") : QString("Kill Session(&K)\tCtrl+DEL");
+            return japanese ? QString("セッションの強制切断(&K)\tCtrl+DEL")
+                            : QString("Kill Session(&K)\tCtrl+DEL");
         case kAddToPacketFilter:
             return "Add to Packet filter rules(&P)";
         case kNslookup:
@@ -74,7 +78,8 @@ QString SessionContextMenu::ItemText(int command, bool japanese) {
             break;
     }
     const int column = command - kFirstCopyItem;
-    if (column >= 0 && column < kColumnCount) return QString("%1\tCtrl+%2").arg(kCopyItems[column]).arg(column + 1);
+    if (column >= 0 && column < kColumnCount)
+        return QString("%1\tCtrl+%2").arg(kCopyItems[column]).arg(column + 1);
     return {};
 }
 
@@ -156,8 +161,9 @@ int SessionContextMenu::KillSelectedSessions() {
         ResetResult result = page_.autoKill().KillRow(texts);
         if (result.ok() || result.status == ResetStatus::kNoSuchConnection) continue;
         std::string line = std::string(page_.language().Pick("切断できません ", "NOT KILLED ")) +
-                           texts[kColLocalAddress] + ":" + texts[kColLocalPort] + " " + texts[kColRemoteAddress] +
-                           ":" + texts[kColRemotePort] + " " + texts[kColProcess] + ": " + result.Describe();
+                           texts[kColLocalAddress] + ":" + texts[kColLocalPort] + " " +
+                           texts[kColRemoteAddress] + ":" + texts[kColRemotePort] + " " + texts[kColProcess] +
+                           ": " + result.Describe();
         page_.autoKill().blockLog().AddPaneLine(line);
         failures << QString::fromStdString(line);
     }

@@ -23,7 +23,7 @@ class SessionMonitorPage;
 class SessionContextMenu : public QObject {
     Q_OBJECT
 
-public:
+  public:
     // Command ids of the menu entries, kept as each action's data.
     enum Command : int {
         kRemoveAllItems = 32783,
@@ -62,7 +62,7 @@ public:
 
     static QString ItemText(int command, bool japanese);
 
-private:
+  private:
     SessionMonitorPage& page_;
     QAction* copyShortcut_ = nullptr;
     QAction* killShortcut_ = nullptr;

@@ -7,8 +7,8 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
-#include <QLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
@@ -39,21 +39,24 @@ constexpr const char* kSection = "Session";
 // pane takes the last splitSize pixels (less its gap) at the bottom.
 constexpr int kBandHeight = 29;
 constexpr int kSideMargin = 5;
-constexpr int kWidthAllowance = 9;   // list and pane are this much narrower than the page
+constexpr int kWidthAllowance = 9;    // list and pane are this much narrower than the page
 constexpr int kBottomAllowance = 34;  // band plus the bottom margin
 constexpr int kToolBarRight = 51;     // the toolbar starts this far left of the page's right edge
 constexpr int kToolBarTop = 4;
 
-QString Text(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+QString Text(const std::string& s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
 
 }  // namespace
 
-SessionMonitorPage::SessionMonitorPage(MonitorPlatform platform, const SettingsFile& settings, std::string ruleFilePath,
-                                       std::string logFolder, UiLanguage lang, QWidget* parent)
+SessionMonitorPage::SessionMonitorPage(MonitorPlatform platform, const SettingsFile& settings,
+                                       std::string ruleFilePath, std::string logFolder, UiLanguage lang,
+                                       QWidget* parent)
     : QWidget(parent), platform_(std::move(platform)), settings_(settings), lang_(std::move(lang)) {
     monitor_ = std::make_unique<SessionMonitor>(platform_.table, platform_.processes, platform_.clock, lang_);
-    autoKill_ = std::make_unique<AutoKill>(settings_, std::move(ruleFilePath), std::move(logFolder), platform_.reset,
-                                           platform_.clock, lang_);
+    autoKill_ = std::make_unique<AutoKill>(settings_, std::move(ruleFilePath), std::move(logFolder),
+                                           platform_.reset, platform_.clock, lang_);
     monitor_->SetTickHook(autoKill_.get());
 
     ReadSettings();
@@ -63,7 +66,8 @@ SessionMonitorPage::SessionMonitorPage(MonitorPlatform platform, const SettingsF
     autoKill_->SetEnabled(settings_.ReadInt(kSection, "AutoBlock", 0) != 0);
 
     warn_ = [](const QString& text) {
-        QMessageBox::warning(nullptr, Text(ConfigLocation::BaseNameOf(ConfigLocation::ExecutablePath())), text);
+        QMessageBox::warning(nullptr, Text(ConfigLocation::BaseNameOf(ConfigLocation::ExecutablePath())),
+                             text);
     };
     startProgram_ = [](const QString& program, const QStringList& arguments) {
         return QProcess::startDetached(program, arguments);
@@ -98,7 +102,8 @@ void SessionMonitorPage::ReadSettings() {
     autoStart_ = settings_.ReadInt(kSection, "AutoStart", 1) == 1;
     logView_ = settings_.ReadInt(kSection, "AutoBlockLogView", 0) != 0;
     splitSize_ = std::clamp(settings_.ReadInt(kSection, "SplitSize", 100), 12, 1200);
-    resetMaxMinutes_ = static_cast<uint32_t>(std::clamp(settings_.ReadInt(kSection, "ResetMaxConnections", 1440), 1, 65535));
+    resetMaxMinutes_ =
+        static_cast<uint32_t>(std::clamp(settings_.ReadInt(kSection, "ResetMaxConnections", 1440), 1, 65535));
 
     std::copy(std::begin(kDefaultWidths), std::end(kDefaultWidths), widths_);
     std::string text = settings_.ReadString(kSection, "ColnmWidth", "");
@@ -121,7 +126,8 @@ int SessionMonitorPage::ParseColumnWidths(const std::string& text, int widths[kC
         errno = 0;
         const long long value = std::strtoll(p, &end, 0);
         if (end == p) break;
-        widths[read++] = errno == ERANGE ? (value < 0 ? 0 : 65535) : static_cast<int>(std::clamp(value, 0LL, 65535LL));
+        widths[read++] =
+            errno == ERANGE ? (value < 0 ? 0 : 65535) : static_cast<int>(std::clamp(value, 0LL, 65535LL));
         p = end;
     }
     return read;
@@ -180,7 +186,8 @@ void SessionMonitorPage::BuildControls() {
     list_->SetTextColor(0xFFFFFF);
     list_->SetUp(settings_);
     ApplyColumnWidths();
-    list_->sortHeader()->SetSortIndicator(monitor_->sorter().sortColumn(), monitor_->sorter().sortDescending());
+    list_->sortHeader()->SetSortIndicator(monitor_->sorter().sortColumn(),
+                                          monitor_->sorter().sortDescending());
     connect(list_->sortHeader(), &QHeaderView::sectionClicked, this, &SessionMonitorPage::OnColumnClick);
 
     pane_ = new CColorEdit(this);
@@ -198,7 +205,8 @@ void SessionMonitorPage::BuildControls() {
     toolBar_->layout()->setSpacing(0);
     optionsAction_ = toolBar_->addAction(style()->standardIcon(QStyle::SP_FileDialogDetailedView),
                                          lang_.Pick("オプション設定", "Options"));
-    topMostAction_ = toolBar_->addAction(style()->standardIcon(QStyle::SP_TitleBarShadeButton), "Always topmost");
+    topMostAction_ =
+        toolBar_->addAction(style()->standardIcon(QStyle::SP_TitleBarShadeButton), "Always topmost");
     topMostAction_->setCheckable(true);
     connect(optionsAction_, &QAction::triggered, this, &SessionMonitorPage::OnOptions);
     connect(topMostAction_, &QAction::triggered, this, [this](bool on) { emit topMostToggled(on); });
@@ -214,7 +222,9 @@ void SessionMonitorPage::ApplyColumnWidths() {
     for (int c = 0; c < kColumnCount && c < columns; ++c) list_->setColumnWidth(c, widths_[c]);
 }
 
-void SessionMonitorPage::WatchKeys(QWidget* widget) { widget->installEventFilter(this); }
+void SessionMonitorPage::WatchKeys(QWidget* widget) {
+    widget->installEventFilter(this);
+}
 
 bool SessionMonitorPage::IsEnter(const QEvent* event) {
     if (event->type() != QEvent::KeyPress) return false;
@@ -274,7 +284,9 @@ void SessionMonitorPage::LayOutControls() {
     toolBar_->raise();
 }
 
-void SessionMonitorPage::SetTopMostChecked(bool on) { topMostAction_->setChecked(on); }
+void SessionMonitorPage::SetTopMostChecked(bool on) {
+    topMostAction_->setChecked(on);
+}
 
 void SessionMonitorPage::StartStop() {
     if (!monitor_->running()) {
@@ -300,7 +312,8 @@ void SessionMonitorPage::OnColumnClick(int column) {
     if (column < 0 || column >= kColumnCount) return;
     monitor_->OnColumnClick(column);
     model_->Refresh();
-    list_->sortHeader()->SetSortIndicator(monitor_->sorter().sortColumn(), monitor_->sorter().sortDescending());
+    list_->sortHeader()->SetSortIndicator(monitor_->sorter().sortColumn(),
+                                          monitor_->sorter().sortDescending());
 }
 
 void SessionMonitorPage::UpdateLabels() {
@@ -409,10 +422,12 @@ void SessionMonitorPage::SaveSettings() {
     const int columns = model_->columnCount();
     for (int c = 0; c < kColumnCount; ++c) w[c] = c < columns ? list_->columnWidth(c) : kDefaultWidths[c];
     char text[160];
-    std::snprintf(text, sizeof text, "%i:%i:%i:%i:%i:%i:%i:%i:%i", w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7], w[8]);
+    std::snprintf(text, sizeof text, "%i:%i:%i:%i:%i:%i:%i:%i:%i", w[0], w[1], w[2], w[3], w[4], w[5], w[6],
+                  w[7], w[8]);
     settings_.WriteString(kSection, "ColnmWidth", text);
 
-    if (settings_.ReadString(kSection, "LogViewer", "").empty()) settings_.WriteString(kSection, "LogViewer", "");
+    if (settings_.ReadString(kSection, "LogViewer", "").empty())
+        settings_.WriteString(kSection, "LogViewer", "");
     settings_.WriteString(kSection, "AutoBlockLogFormat", autoKill_->blockLog().lineTemplate());
     settings_.WriteInt(kSection, "ResetMaxConnections", static_cast<int>(resetMaxMinutes_));
 }

@@ -54,7 +54,7 @@ struct MonitorPlatform {
 class SessionMonitorPage : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     static constexpr int kTickMs = SessionMonitor::kTickMs;
     static constexpr int kDefaultWidths[kColumnCount] = {90, 90, 60, 90, 220, 60, 80, 100, 100};
 
@@ -128,18 +128,18 @@ public:
     void SetStartProgram(StartProgram start) { startProgram_ = std::move(start); }
     void Warning(const QString& text) const;
 
-signals:
+  signals:
     // The toolbar's Options button (after ConfigTab/ConfigSel are set for the dialog).
     void optionsRequested();
     // The toolbar's Always topmost button, with its new state.
     void topMostToggled(bool on);
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
-private:
+  private:
     void ReadSettings();
     void UpdatePane();
     void BuildControls();

@@ -19,7 +19,7 @@ using test::PageHarness;
 
 // Names some addresses and leaves the rest pending, as a resolver part-way through would.
 class SomeHostNames : public HostNameSource {
-public:
+  public:
     void LookupHostName(const char* address, char* out, size_t outSize) override {
         unsigned a = 0, b = 0, c = 0, d = 0;
         std::sscanf(address, "%u.%u.%u.%u", &a, &b, &c, &d);
@@ -30,7 +30,9 @@ public:
     }
 };
 
-size_t HeapInUse() { return mallinfo2().uordblks; }
+size_t HeapInUse() {
+    return mallinfo2().uordblks;
+}
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool kOwnAllocator = true;  // the sanitizer's heap is invisible to mallinfo2
@@ -53,7 +55,8 @@ TEST(LongRunMemoryTest, AnHourOfTicksWithChurnDoesNotGrowTheHeap) {
     h.settings.WriteInt("Session", "ResetMaxConnections", 10);
     SomeHostNames names;
     MonitorPlatform platform{h.table, h.processes, h.reset, h.clock, &names, [] {}};
-    SessionMonitorPage page(platform, h.settings, h.RulePath(), h.dir.path().toStdString(), UiLanguage::English());
+    SessionMonitorPage page(platform, h.settings, h.RulePath(), h.dir.path().toStdString(),
+                            UiLanguage::English());
     page.SetWarn([](const QString&) {});
     page.resize(1024, 700);
     page.show();
@@ -83,7 +86,7 @@ TEST(LongRunMemoryTest, AnHourOfTicksWithChurnDoesNotGrowTheHeap) {
             open();
         }
         h.reset.answer = tick % 4 == 0 ? ResetResult{ResetStatus::kPermissionDenied, EPERM}
-                                      : ResetResult{ResetStatus::kOk, 0};
+                                       : ResetResult{ResetStatus::kOk, 0};
         h.reset.calls.clear();
         h.clock.Advance(500);
         page.OnMonitorTick();
@@ -107,8 +110,8 @@ TEST(LongRunMemoryTest, AnHourOfTicksWithChurnDoesNotGrowTheHeap) {
     const long long growth = static_cast<long long>(afterHour) - static_cast<long long>(afterFirstMinute);
     RecordProperty("heap_after_minute", std::to_string(afterFirstMinute));
     RecordProperty("heap_after_hour", std::to_string(afterHour));
-    std::printf("heap in use: after 1 min %zu bytes, after 60 min %zu bytes (%+lld)\n", afterFirstMinute, afterHour,
-                growth);
+    std::printf("heap in use: after 1 min %zu bytes, after 60 min %zu bytes (%+lld)\n", afterFirstMinute,
+                afterHour, growth);
     EXPECT_LE(growth, 1 << 20) << "the heap grew by " << growth << " bytes over the hour";
 }
 

@@ -25,7 +25,7 @@ namespace varnel::test {
 
 // Names nobody yet: every address answers "(address)", as while its lookup is pending.
 class PendingHostNames : public HostNameSource {
-public:
+  public:
     void LookupHostName(const char* address, char* out, size_t outSize) override {
         std::snprintf(out, outSize, "(%s)", address);
     }
@@ -34,7 +34,7 @@ public:
 // The real page on the fakes, with a settings file, a rule file and a log folder in a temporary
 // folder. Message boxes and started programs are recorded instead of shown or run.
 class PageHarness {
-public:
+  public:
     PageHarness() : settings(dir.filePath("varnel.ini").toStdString()) {
         settings.WriteInt("Session", "AutoStart", 0);
         processes.processes = {{77, "curl"}, {88, "ssh"}};
@@ -43,7 +43,8 @@ public:
     SessionMonitorPage& Make(UiLanguage lang = UiLanguage::English()) {
         page.reset();
         MonitorPlatform platform{table, processes, reset, clock, &names, [this] { ++flushes; }};
-        page = std::make_unique<SessionMonitorPage>(platform, settings, RulePath(), dir.path().toStdString(), lang);
+        page = std::make_unique<SessionMonitorPage>(platform, settings, RulePath(), dir.path().toStdString(),
+                                                    lang);
         page->SetWarn([this](const QString& text) { warnings.push_back(text); });
         page->SetStartProgram([this](const QString& program, const QStringList& arguments) {
             started.push_back(program);
@@ -61,7 +62,8 @@ public:
     std::vector<std::string> Column(int column) const {
         std::vector<std::string> out;
         SessionListModel& m = page->model();
-        for (int r = 0; r < m.rowCount(); ++r) out.push_back(m.data(m.index(r, column)).toString().toStdString());
+        for (int r = 0; r < m.rowCount(); ++r)
+            out.push_back(m.data(m.index(r, column)).toString().toStdString());
         return out;
     }
 
@@ -69,7 +71,8 @@ public:
         auto* selection = page->list()->selectionModel();
         selection->clearSelection();
         for (int r : rows)
-            selection->select(page->model().index(r, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+            selection->select(page->model().index(r, 0),
+                              QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
 
     QTemporaryDir dir;

@@ -1,5 +1,4 @@
-#include "monitor/SessionContextMenu.h"
-
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -8,10 +7,10 @@
 #include <QLabel>
 #include <QMenu>
 #include <QTabWidget>
-#include <arpa/inet.h>
 
 #include "app/gui/MainWindow.h"
 #include "gui/PageTestSupport.h"
+#include "monitor/SessionContextMenu.h"
 
 namespace varnel {
 namespace {
@@ -27,9 +26,10 @@ std::map<int, bool> Enabling(const QMenu& menu) {
 }
 
 class SessionContextMenuTest : public ::testing::Test {
-protected:
+  protected:
     SessionMonitorPage& MakeWithRows(int rows, UiLanguage lang = UiLanguage::English()) {
-        for (int i = 0; i < rows; ++i) h.table.Add(kTcpEstablished, "10.0.0.1", 45000 + i, "10.0.0.2", 80 + i, 77);
+        for (int i = 0; i < rows; ++i)
+            h.table.Add(kTcpEstablished, "10.0.0.1", 45000 + i, "10.0.0.2", 80 + i, 77);
         SessionMonitorPage& page = h.Make(lang);
         page.StartStop();
         page.OnMonitorTick();
@@ -68,9 +68,9 @@ TEST_F(SessionContextMenuTest, EnglishMenuCarriesTheInertItemsJapaneseOnlyTheThr
     auto menu = en.contextMenu().CreateMenu(nullptr);
     QStringList texts;
     for (QAction* a : menu->actions()) texts << (a->isSeparator() ? QString("-") : a->text());
-    EXPECT_EQ(texts, (QStringList{"Remove all items(&R)", "Clipboard Copy(&C)\tCtrl+C", "Select Copy items", "-",
-                                  "Add to Packet filter rules(&P)", "Kill Session(&K)\tCtrl+DEL", "-", "NSLOOKUP(&N)",
-                                  "WHOIS(&W)", "PING(&G)", "TRACERT(&T)"}));
+    EXPECT_EQ(texts, (QStringList{"Remove all items(&R)", "Clipboard Copy(&C)\tCtrl+C", "Select Copy items",
+                                  "-", "Add to Packet filter rules(&P)", "Kill Session(&K)\tCtrl+DEL", "-",
+                                  "NSLOOKUP(&N)", "WHOIS(&W)", "PING(&G)", "TRACERT(&T)"}));
     QMenu* copyItems = menu->actions()[2]->menu();
     ASSERT_NE(copyItems, nullptr);
     ASSERT_EQ(copyItems->actions().size(), 9);

@@ -22,7 +22,7 @@ void PressKey(QWidget* target, int key) {
 }
 
 class SessionMonitorPageTest : public ::testing::Test {
-protected:
+  protected:
     PageHarness h;
 };
 

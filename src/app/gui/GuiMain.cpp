@@ -19,7 +19,8 @@ namespace varnel {
 
 int RunWindow(int argc, char** argv, const CommandLine& cl, const UiLanguage& lang) {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QString::fromStdString(ConfigLocation::BaseNameOf(ConfigLocation::ExecutablePath())));
+    QApplication::setApplicationName(
+        QString::fromStdString(ConfigLocation::BaseNameOf(ConfigLocation::ExecutablePath())));
     if (lang.IsJapanese()) {
         // Japanese texts need a font that has the glyphs; fontconfig falls back to it for the rest.
         QFont font = QApplication::font();
@@ -36,7 +37,8 @@ int RunWindow(int argc, char** argv, const CommandLine& cl, const UiLanguage& la
     SystemClock clock;
     auto cache = std::make_shared<HostNameCache>();
     std::unique_ptr<ResolverPool> resolver =
-        cl.noResolve ? nullptr : std::make_unique<ResolverPool>(cache, std::make_shared<SystemReverseLookup>());
+        cl.noResolve ? nullptr
+                     : std::make_unique<ResolverPool>(cache, std::make_shared<SystemReverseLookup>());
 
     int status = 0;
     {

@@ -14,7 +14,8 @@ MainWindow::MainWindow(MonitorPlatform platform, const SettingsFile& settings, s
     tabs_ = new QTabWidget(this);
     tabs_->setFocusPolicy(Qt::NoFocus);
     tabs_->setDocumentMode(false);
-    page_ = new SessionMonitorPage(std::move(platform), settings, std::move(ruleFilePath), std::move(logFolder), lang);
+    page_ = new SessionMonitorPage(std::move(platform), settings, std::move(ruleFilePath),
+                                   std::move(logFolder), lang);
     tabs_->addTab(page_, lang.Pick("セッションモニター", "Session Monitor"));
     setCentralWidget(tabs_);
     tabs_->setMinimumSize(kMinClientWidth, kMinClientHeight);

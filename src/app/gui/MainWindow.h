@@ -20,7 +20,7 @@ namespace varnel {
 class MainWindow : public QMainWindow {
     Q_OBJECT
 
-public:
+  public:
     static constexpr int kInitialWidth = 803;
     static constexpr int kInitialHeight = 440;
     static constexpr int kMinClientWidth = 770;
@@ -37,14 +37,14 @@ public:
     void MainWindowLayout();
     void SetTopMost(bool on);
 
-signals:
+  signals:
     // The page's Options button; the Options dialog is opened by whoever listens.
     void optionsRequested();
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     void SaveOnce();
 
     const SettingsFile& settings_;
