@@ -13,14 +13,15 @@
 
 namespace varnel {
 
-namespace {
-
-// How a kernel without the older request (or without its handler) refuses it.
-bool Refused(int error) {
-    return error == EINVAL || error == ENOENT || error == EOPNOTSUPP;
+SockDiagReader::Probe SockDiagReader::AfterProbe(int error, bool withFilter) {
+    if (error == 0) return Probe::kSingleWalk;
+    // A kernel refuses an unknown request type with EINVAL, so EINVAL with the filter may be the
+    // filter's refusal instead: only the same request without it tells.
+    if (error == EINVAL && withFilter) return Probe::kAgainWithoutFilter;
+    // No older request (EINVAL), or no handler for it (ENOENT, EOPNOTSUPP).
+    if (error == EINVAL || error == ENOENT || error == EOPNOTSUPP) return Probe::kPerFamily;
+    return Probe::kFailed;
 }
-
-}  // namespace
 
 SockDiagReader::SockDiagReader(Walk preferred) : buffer_(kReceiveBufferSize) {
     if (preferred == Walk::kPerFamily) {
@@ -62,20 +63,21 @@ bool SockDiagReader::Decide() {
         const uint32_t seq = ++seq_;
         const size_t length = InetDiagCodec::BuildSingleWalkDump(kernelFilter_, 0, seq, request);
         const int error = Exchange(request, length, seq, noRows, noIds);
-        if (error == 0) {
-            walk_ = Walk::kSingle;
-            return true;
-        }
-        if (error == EINVAL && kernelFilter_) {
-            // The filter or the request: ask again without the filter to tell which.
-            kernelFilter_ = false;
-            continue;
-        }
-        if (Refused(error)) {
-            // The per-family dumps find out about the filter for themselves.
-            walk_ = Walk::kPerFamily;
-            kernelFilter_ = true;
-            return true;
+        switch (AfterProbe(error, kernelFilter_)) {
+            case Probe::kSingleWalk:
+                walk_ = Walk::kSingle;
+                return true;
+            case Probe::kAgainWithoutFilter:
+                kernelFilter_ = false;
+                continue;
+            case Probe::kPerFamily:
+                // The per-family dumps find out about the filter for themselves.
+                walk_ = Walk::kPerFamily;
+                kernelFilter_ = true;
+                return true;
+            case Probe::kFailed:
+                kernelFilter_ = true;  // the next decision starts over
+                break;
         }
         lastError_ = error;
         return false;

@@ -52,6 +52,16 @@ class SockDiagReader {
 
     static constexpr size_t kReceiveBufferSize = 64 * 1024;
 
+    // What the answer to the constructor's single-walk request (`error` 0, or the positive errno
+    // of its failure) decides, the request having carried the filter or not.
+    enum class Probe {
+        kSingleWalk,          // taken: use the single walk
+        kAgainWithoutFilter,  // ask again without the filter to tell which of the two was refused
+        kPerFamily,           // the single walk is refused: use the per-family requests
+        kFailed,              // no answer either way (the socket failed): decide at the next dump
+    };
+    static Probe AfterProbe(int error, bool withFilter);
+
   private:
     enum class Request { kBothFamilies, kInet, kInet6 };
 
