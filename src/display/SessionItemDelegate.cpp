@@ -1,5 +1,6 @@
 #include "display/SessionItemDelegate.h"
 
+#include <QAbstractItemView>
 #include <QPainter>
 
 #include "display/SessionListModel.h"
@@ -11,6 +12,22 @@ SessionItemDelegate::SessionItemDelegate(QObject* parent) : QStyledItemDelegate(
 void SessionItemDelegate::SetSelectionColours(const QColor& selectedText, const QColor& selection) {
     selectedText_ = selectedText;
     selection_ = selection;
+}
+
+bool SessionItemDelegate::ViewportFilledWith(const QPainter* painter, const QStyleOptionViewItem& option,
+                                             const QColor& background) {
+    // A view painting its own viewport has filled the whole update region with the viewport's
+    // background before the cells; filling a cell again with the same solid colour changes no pixel.
+    // Alternate rows and selected rows may have been painted over by the style, and a cell painted
+    // anywhere else (a drag image) starts from nothing: those are filled.
+    if (option.state & QStyle::State_Selected) return false;
+    if (option.features & QStyleOptionViewItem::Alternate) return false;
+    const auto* view = qobject_cast<const QAbstractItemView*>(option.widget);
+    if (!view) return false;
+    const QWidget* viewport = view->viewport();
+    if (painter->device() != viewport || !viewport->autoFillBackground()) return false;
+    const QBrush& brush = viewport->palette().brush(viewport->backgroundRole());
+    return brush.style() == Qt::SolidPattern && brush.color() == background && background.alpha() == 255;
 }
 
 QRect SessionItemDelegate::TextRect(const QRect& cell, bool framed) {
@@ -33,8 +50,8 @@ void SessionItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
 
     const QRect cell = option.rect;
     painter->save();
-    painter->setClipRect(cell);
-    painter->fillRect(cell, background);
+    // Everything up to the text stays inside the cell, so the cell needs no clip of its own.
+    if (!ViewportFilledWith(painter, option, background)) painter->fillRect(cell, background);
 
     Qt::Alignment alignment = Qt::AlignLeft;
     const QVariant alignValue = index.data(Qt::TextAlignmentRole);
@@ -52,13 +69,10 @@ void SessionItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
 
     const QRect textRect = TextRect(cell, framed);
     if (textRect.width() > 0 && textRect.height() > 0) {
-        const QString full = index.data(Qt::DisplayRole).toString();
-        const QString shown = option.fontMetrics.elidedText(full, Qt::ElideRight, textRect.width());
-        painter->setFont(option.font);
         painter->setPen(text);
         painter->setClipRect(textRect);
-        painter->drawText(textRect, static_cast<int>(alignment | Qt::AlignVCenter) | Qt::TextSingleLine,
-                          shown);
+        texts_.Draw(painter, textRect, alignment, option.font, option.fontMetrics,
+                    index.data(Qt::DisplayRole).toString());
     }
     painter->restore();
 }

@@ -4,6 +4,8 @@
 #include <QRect>
 #include <QStyledItemDelegate>
 
+#include "display/CellTextCache.h"
+
 namespace varnel {
 
 // Paints one cell of the session list from the model's roles; it decides no colour of its own except
@@ -13,7 +15,8 @@ namespace varnel {
 // Ordinary cell: the whole cell filled with the background, the text inset 4 px left and right and
 // 1 px top and bottom, one line, vertically centred, cut with "…" at the end, in the model's
 // alignment. Framed cell (kFramedRole): a 1 px frame in the text colour 1 px inside the cell, the
-// text a further 3 px in on each side and centred. No focus rectangle. UI thread only.
+// text a further 3 px in on each side and centred. No focus rectangle. Texts are drawn through a
+// CellTextCache, so a repaint of unchanged cells does not elide and shape their texts again. UI thread only.
 class SessionItemDelegate : public QStyledItemDelegate {
     Q_OBJECT
   public:
@@ -32,8 +35,14 @@ class SessionItemDelegate : public QStyledItemDelegate {
                const QModelIndex& index) const override;
 
   private:
+    // Whether the cell already shows `background` because the view filled its viewport with it.
+    static bool ViewportFilledWith(const QPainter* painter, const QStyleOptionViewItem& option,
+                                   const QColor& background);
+
     QColor selectedText_{Qt::white};
     QColor selection_{Qt::darkBlue};
+    // The cells' texts as last elided and shaped; painting is const to the view, not to the cache.
+    mutable CellTextCache texts_;
 };
 
 }  // namespace varnel
