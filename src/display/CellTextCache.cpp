@@ -41,11 +41,12 @@ bool CellTextCache::NeedsDrawText(const QString& text) {
 
 namespace {
 
-// One line laid out as drawText lays out a single-line text: left to right, no wrapping width.
-std::unique_ptr<QTextLayout> Shape(const QString& text, const QFont& font) {
+// One line laid out as drawText lays out a single-line text: in the painter's direction, aligned left
+// (drawText places the line itself), no wrapping width.
+std::unique_ptr<QTextLayout> Shape(const QString& text, const QFont& font, Qt::LayoutDirection direction) {
     auto layout = std::make_unique<QTextLayout>(text, font);
     QTextOption option;
-    option.setTextDirection(Qt::LeftToRight);
+    option.setTextDirection(direction);
     option.setAlignment(Qt::AlignLeft);
     layout->setTextOption(option);
     layout->setCacheEnabled(true);  // keeps the glyphs after endLayout
@@ -65,8 +66,11 @@ const CellTextCache::Entry* CellTextCache::Find(QPainter* painter, const QFont& 
                                                 const QFontMetrics& metrics, const QString& text, int width) {
     const QPaintDevice* device = painter->device();
     const int dpiX = device ? device->logicalDpiX() : 0, dpiY = device ? device->logicalDpiY() : 0;
-    if (dpiX != dpiX_ || dpiY != dpiY_ || !(font == font_) || font.resolveMask() != font_.resolveMask()) {
+    const Qt::LayoutDirection direction = painter->layoutDirection();
+    if (dpiX != dpiX_ || dpiY != dpiY_ || direction != direction_ || !(font == font_) ||
+        font.resolveMask() != font_.resolveMask()) {
         Clear();
+        direction_ = direction;
         font_ = font;
         dpiX_ = dpiX;
         dpiY_ = dpiY;
@@ -83,7 +87,7 @@ const CellTextCache::Entry* CellTextCache::Find(QPainter* painter, const QFont& 
     // The painter's font is the one drawText shapes with (resolved for the device).
     const QFont shapeFont = painter->font();
     Entry entry;
-    entry.layout = Shape(text, shapeFont);
+    entry.layout = Shape(text, shapeFont, direction);
     QTextLine line = entry.layout->lineAt(0);
     // A text that plainly fits is not elided; measuring it again would shape it a second time. Near
     // the edge (or with trailing spaces, which the line's width leaves out) the elision decides.
@@ -92,7 +96,7 @@ const CellTextCache::Entry* CellTextCache::Find(QPainter* painter, const QFont& 
     if (!fits) {
         const QString shown = metrics.elidedText(text, Qt::ElideRight, width);
         if (shown != text) {
-            entry.layout = Shape(shown, shapeFont);
+            entry.layout = Shape(shown, shapeFont, direction);
             line = entry.layout->lineAt(0);
         }
     }
@@ -109,7 +113,12 @@ void CellTextCache::Draw(QPainter* painter, const QRect& rect, Qt::Alignment ali
                          const QFontMetrics& metrics, const QString& text) {
     if (rect.isEmpty()) return;
     painter->setFont(font);
-    if (painter->layoutDirection() != Qt::LeftToRight || NeedsDrawText(text)) {
+    // Left to right, drawText's offsets below hold; a right-to-left line would be placed by its
+    // leading spaces too.
+    const Qt::LayoutDirection direction = painter->layoutDirection();
+    const bool leftToRight =
+        direction == Qt::LeftToRight || (direction == Qt::LayoutDirectionAuto && !text.isRightToLeft());
+    if (!leftToRight || NeedsDrawText(text)) {
         painter->drawText(rect, static_cast<int>(alignment | Qt::AlignVCenter) | Qt::TextSingleLine,
                           metrics.elidedText(text, Qt::ElideRight, rect.width()));
         return;

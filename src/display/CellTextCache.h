@@ -23,9 +23,10 @@ namespace varnel {
 // and the older is dropped (the newer becoming the older) when the draws since the last turn exceed
 // eight times the newer's size and kMinWindow, or when the newer holds half of `capacity`. A text
 // thus survives while it is drawn now and then, and memory follows what the view shows rather than
-// how long it has run. Everything is dropped when the font or the device's resolution differ from
-// those the texts were shaped with. Texts holding control characters or length variants, and
-// painters not laying out left to right, go through drawText uncached. Not copyable; UI thread only.
+// how long it has run. Everything is dropped when the font, the painter's layout direction or the device's
+// resolution differ from those the texts were shaped with. Texts holding control characters or length
+// variants, and texts the painter lays out right to left, go through drawText uncached. Not copyable; UI
+// thread only.
 class CellTextCache {
   public:
     static constexpr std::size_t kDefaultCapacity = 4096;
@@ -78,6 +79,7 @@ class CellTextCache {
     QFont font_;
     int dpiX_ = 0;
     int dpiY_ = 0;
+    Qt::LayoutDirection direction_ = Qt::LeftToRight;
 };
 
 }  // namespace varnel
