@@ -10,6 +10,7 @@
 #include <cerrno>
 
 #include "platform/linux/KernelTcp.h"
+#include "platform/linux/SockDiagSocket.h"
 
 namespace varnel {
 
@@ -54,14 +55,8 @@ ResetResult NetlinkSocketDestroy::FromErrno(int error) {
 
 bool NetlinkSocketDestroy::Open(int& error) {
     if (fd_ >= 0) return true;
-    fd_ = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
-    if (fd_ < 0) {
-        error = errno;
-        return false;
-    }
-    timeval timeout{1, 0};
-    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    return true;
+    fd_ = OpenSockDiagSocket(error);
+    return fd_ >= 0;
 }
 
 void NetlinkSocketDestroy::Close() {

@@ -7,19 +7,11 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "platform/linux/ProcNames.h"
+
 namespace varnel {
 
 namespace {
-
-int32_t PidFromName(const char* name) {
-    int32_t pid = 0;
-    int digits = 0;
-    for (const char* c = name; *c; ++c, ++digits) {
-        if (*c < '0' || *c > '9' || digits >= 9) return -1;
-        pid = pid * 10 + (*c - '0');
-    }
-    return digits > 0 && pid > 0 ? pid : -1;
-}
 
 // The executable's file name from the exe link; empty when the link cannot be read.
 std::string_view ExeName(int procFd, int32_t pid, char* buffer, size_t size) {
@@ -67,7 +59,7 @@ bool ProcProcessList::Enumerate(const std::function<void(int32_t pid, std::strin
     }
     char buffer[4096];
     while (const dirent* entry = readdir(dir)) {
-        const int32_t pid = PidFromName(entry->d_name);
+        const int32_t pid = PidFromProcName(entry->d_name);
         if (pid < 0) continue;
         std::string_view name = ExeName(procFd, pid, buffer, sizeof buffer);
         if (name.empty() && !CommName(procFd, pid, buffer, sizeof buffer, name)) continue;

@@ -10,6 +10,7 @@
 #include <cerrno>
 
 #include "platform/linux/KernelTcp.h"
+#include "platform/linux/SockDiagSocket.h"
 
 namespace varnel {
 
@@ -37,15 +38,8 @@ SockDiagReader::~SockDiagReader() {
 
 bool SockDiagReader::Open() {
     if (fd_ >= 0) return true;
-    fd_ = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
-    if (fd_ < 0) {
-        lastError_ = errno;
-        return false;
-    }
-    // A dump always ends, but a tick must never hang on the kernel: give up after a second.
-    timeval timeout{1, 0};
-    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    return true;
+    fd_ = OpenSockDiagSocket(lastError_);
+    return fd_ >= 0;
 }
 
 void SockDiagReader::Close() {

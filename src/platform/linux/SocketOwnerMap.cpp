@@ -9,22 +9,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/linux/ProcNames.h"
+
 namespace varnel {
 
 namespace {
 
 constexpr size_t kDentsBufferSize = 32 * 1024;
-
-// A /proc entry name that is a process id; -1 otherwise.
-int32_t PidFromName(const char* name) {
-    int32_t pid = 0;
-    int digits = 0;
-    for (const char* c = name; *c; ++c, ++digits) {
-        if (*c < '0' || *c > '9' || digits >= 9) return -1;
-        pid = pid * 10 + (*c - '0');
-    }
-    return digits > 0 && pid > 0 ? pid : -1;
-}
 
 // The inode of a link text "socket:[<inode>]"; 0 for any other text.
 uint64_t SocketInode(const char* link, size_t length) {
@@ -137,7 +128,7 @@ void SocketOwnerMap::Search() {
         for (ssize_t at = 0; at < got;) {
             const auto* d = reinterpret_cast<const dirent64*>(procDents_.data() + at);
             at += d->d_reclen;
-            const int32_t pid = PidFromName(d->d_name);
+            const int32_t pid = PidFromProcName(d->d_name);
             if (pid < 0 || std::find(visited_.begin(), visited_.end(), pid) != visited_.end()) continue;
             if (SearchProcess(pid)) return;
         }
