@@ -162,8 +162,11 @@ TEST_F(SessionListPaintTest, HostCellsInTheirDomainColours) {
                             Expect{"10.0.0.4", kWhite}}) {
         const QRect cell = Cell(RowOfRemoteAddress(e.address), kColRemoteHost);
         EXPECT_GT(CountColour(img, cell, e.colour), 10) << e.address;
-        for (QRgb other : {kPink, kRed, kYellow, kWhite})
-            if (other != e.colour) EXPECT_EQ(CountColour(img, cell, other), 0) << e.address;
+        for (QRgb other : {kPink, kRed, kYellow, kWhite}) {
+            if (other != e.colour) {
+                EXPECT_EQ(CountColour(img, cell, other), 0) << e.address;
+            }
+        }
         // The background fills the cell.
         EXPECT_EQ(Pixel(img, cell.left(), cell.top()), kBlack);
     }
