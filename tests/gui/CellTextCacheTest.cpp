@@ -99,7 +99,9 @@ TEST(CellTextCacheTest, DrawsWhatDrawTextDrawsShapedOrCached) {
             }
             // Each (text, width) once, control-character texts and empty widths not at all.
             EXPECT_LE(cache.size(), texts.size() * rects.size());
-            if (direction != Qt::RightToLeft) EXPECT_GT(cache.size(), 0u);
+            if (direction != Qt::RightToLeft) {
+                EXPECT_GT(cache.size(), 0u);
+            }
         }
     }
 }
