@@ -8,6 +8,19 @@
 
 namespace varnel {
 
+namespace {
+
+// Equal keys are ordered by the connection's four-tuple, which no two rows share, so rows that tie
+// on the sort column keep their places from tick to tick instead of trading them.
+int CompareTuples(const SessionRecord& a, const SessionRecord& b) {
+    if (a.localPort != b.localPort) return a.localPort < b.localPort ? -1 : 1;
+    if (a.remotePort != b.remotePort) return a.remotePort < b.remotePort ? -1 : 1;
+    if (int c = std::strcmp(a.localAddress, b.localAddress)) return c;
+    return std::strcmp(a.remoteAddress, b.remoteAddress);
+}
+
+}  // namespace
+
 void SessionSorter::OnColumnClick(int column) {
     if (column < 0 || column > 8) return;
     if (column == sortColumn_) sortDescending_ = !sortDescending_;
@@ -59,14 +72,13 @@ void SessionSorter::SortSessions(SessionTable& table, uint32_t now) const {
         table.displayOrder[slot] = &r;
     }
     auto* begin = table.displayOrder.data();
-    if (sortDescending_)
-        std::sort(begin, begin + n, [](const SessionRecord* a, const SessionRecord* b) {
-            return CompareSortKeys(a->sortKey, b->sortKey) > 0;
-        });
-    else
-        std::sort(begin, begin + n, [](const SessionRecord* a, const SessionRecord* b) {
-            return CompareSortKeys(a->sortKey, b->sortKey) < 0;
-        });
+    const int sign = sortDescending_ ? -1 : 1;
+    std::sort(begin, begin + n, [sign](const SessionRecord* a, const SessionRecord* b) {
+        int c = CompareSortKeys(a->sortKey, b->sortKey);
+        if (c == 0) c = CompareTuples(*a, *b);
+        c = (c > 0) - (c < 0);
+        return sign * c < 0;
+    });
 }
 
 }  // namespace varnel

@@ -11,7 +11,8 @@ namespace varnel {
 //
 // Each record's new key is its column key followed by its previous key (cut at 254 characters), so
 // sorting the same records again lets the previous order decide between rows equal in the new
-// column; a poll leaves every key empty, so a tick's sort uses the column key alone. Ages are
+// column; a poll leaves every key empty, so a tick's sort uses the column key alone. Rows whose keys
+// are equal are ordered by their four-tuple, so they do not trade places from tick to tick. Ages are
 // zero-padded to ten digits, which holds any 32-bit millisecond age in numeric order.
 //
 // Tick's thread only.

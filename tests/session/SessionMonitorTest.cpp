@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -153,6 +154,19 @@ TEST_F(SessionMonitorTest, ChainedKeysBreakTiesByThePreviousOrder) {
     EXPECT_STREQ(monitor->Row(0)[kColRemotePort], "81") << "the previous order decides the tie";
     monitor->OnColumnClick(6);  // ascending: reversed
     EXPECT_STREQ(monitor->Row(0)[kColRemotePort], "80");
+}
+
+TEST_F(SessionMonitorTest, RowsThatTieKeepTheirPlacesWhateverTheTableOrder) {
+    // One server port, one client address, first seen in the same tick: the Status key ties.
+    for (int port = 40000; port < 40040; ++port) table.Add(kTcpEstablished, "10.0.0.1", 443, "10.0.0.9", port);
+    Make();
+    monitor->Tick();
+    std::vector<std::string> first;
+    for (int i = 0; i < monitor->listCount(); ++i) first.push_back(monitor->Row(i)[kColRemotePort]);
+    std::reverse(table.rows().begin(), table.rows().end());
+    monitor->Tick();
+    for (int i = 0; i < monitor->listCount(); ++i) EXPECT_EQ(first[static_cast<size_t>(i)], monitor->Row(i)[kColRemotePort]);
+    EXPECT_EQ(first.front(), "40039") << "descending: the tie-break follows the direction";
 }
 
 TEST_F(SessionMonitorTest, AgesOfMoreThanElevenDaysSortNumerically) {
