@@ -1,6 +1,8 @@
 #include "display/SessionListModel.h"
 
 #include <QColor>
+#include <algorithm>
+#include <cstring>
 
 #include "display/ColourRef.h"
 #include "session/SessionRow.h"
@@ -11,6 +13,12 @@ SessionListModel::SessionListModel(SessionMonitor& monitor, const UiLanguage& la
     : QAbstractTableModel(parent), monitor_(monitor), lang_(lang) {
     rows_ = monitor_.listCount();
     columns_ = MonitorColumns();
+    RememberRows(rows_);
+}
+
+void SessionListModel::RememberRows(int rows) {
+    if (shown_.size() < static_cast<size_t>(rows)) shown_.resize(static_cast<size_t>(rows));
+    for (int r = 0; r < rows; ++r) shown_[static_cast<size_t>(r)] = monitor_.Row(r);
 }
 
 int SessionListModel::MonitorColumns() const {
@@ -26,6 +34,7 @@ void SessionListModel::Refresh() {
     // Only the ends change shape, so every surviving row keeps its position and with it the
     // selection and scroll state of the views; a reset would drop both and flicker.
     const int columns = MonitorColumns();
+    const bool columnsChanged = columns != columns_;
     if (columns > columns_) {
         beginInsertColumns(QModelIndex(), columns_, columns - 1);
         columns_ = columns;
@@ -36,6 +45,7 @@ void SessionListModel::Refresh() {
         endRemoveColumns();
     }
 
+    const int oldRows = rows_;
     const int rows = monitor_.listCount();
     if (rows > rows_) {
         beginInsertRows(QModelIndex(), rows_, rows - 1);
@@ -46,7 +56,30 @@ void SessionListModel::Refresh() {
         rows_ = rows;
         endRemoveRows();
     }
-    if (rows_ > 0 && columns_ > 0) emit dataChanged(index(0, 0), index(rows_ - 1, columns_ - 1));
+
+    if (shown_.size() < static_cast<size_t>(rows_)) shown_.resize(static_cast<size_t>(rows_));
+    if (columnsChanged) {
+        RememberRows(rows_);
+        if (rows_ > 0 && columns_ > 0) emit dataChanged(index(0, 0), index(rows_ - 1, columns_ - 1));
+        return;
+    }
+    // Inserted rows are painted by their insertion; only the surviving positions are compared.
+    const int kept = std::min(oldRows, rows_);
+    int first[kColumnCount], last[kColumnCount];
+    for (int c = 0; c < columns_; ++c) first[c] = last[c] = -1;
+    for (int r = 0; r < rows_; ++r) {
+        const SessionRow& now = monitor_.Row(r);
+        SessionRow& seen = shown_[static_cast<size_t>(r)];
+        for (int c = 0; c < columns_; ++c) {
+            if (std::strcmp(now.text[c], seen.text[c]) == 0) continue;
+            std::memcpy(seen.text[c], now.text[c], std::strlen(now.text[c]) + 1);
+            if (r >= kept) continue;
+            if (first[c] < 0) first[c] = r;
+            last[c] = r;
+        }
+    }
+    for (int c = 0; c < columns_; ++c)
+        if (first[c] >= 0) emit dataChanged(index(first[c], c), index(last[c], c));
 }
 
 void SessionListModel::SetColorScheme(const ColorScheme& scheme) {

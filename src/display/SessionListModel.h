@@ -1,10 +1,12 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <vector>
 
 #include "app/core/UiLanguage.h"
 #include "display/core/ColorScheme.h"
 #include "session/SessionMonitor.h"
+#include "session/SessionRow.h"
 
 namespace varnel {
 
@@ -28,9 +30,13 @@ class SessionListModel : public QAbstractTableModel {
     SessionListModel(SessionMonitor& monitor, const UiLanguage& lang, QObject* parent = nullptr);
 
     // Brings the views up to the monitor's rows without a reset: rows added or removed at the end,
-    // then one dataChanged over every cell. Selections, the current index and scroll positions stay
-    // on their row positions.
+    // then, for each column whose texts changed at surviving positions, one dataChanged from the
+    // first to the last changed row of that column (all roles: a cell's colours follow its text).
+    // Unchanged cells are not signalled, so a view repaints only what a tick changed. A change of
+    // the column count signals every cell. Selections, the current index and scroll positions stay
+    // on their row positions. Allocates only while the list grows past its largest size so far.
     void Refresh();
+    // Takes the scheme and signals every cell's colours at once.
     void SetColorScheme(const ColorScheme& scheme);
     const ColorScheme& colorScheme() const { return scheme_; }
 
@@ -43,12 +49,16 @@ class SessionListModel : public QAbstractTableModel {
 
   private:
     int MonitorColumns() const;
+    // Copies the monitor's first `rows` rows' texts into shown_.
+    void RememberRows(int rows);
 
     SessionMonitor& monitor_;
     UiLanguage lang_;
     ColorScheme scheme_;
     int rows_ = 0;  // what the views were last told
     int columns_ = 0;
+    // The texts the views were last told about, row by row; its size only grows.
+    std::vector<SessionRow> shown_;
 };
 
 }  // namespace varnel
