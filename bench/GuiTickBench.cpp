@@ -1,8 +1,13 @@
 // The window's share of a tick: one tick of 599 rows through the page (monitor, list model and the
-// repaint of a visible 1920 x 1080 page) against the monitor's tick alone. After the benchmarks the
-// program prints the ratio of the two (target: at most 3).
+// painting of a visible 1920 x 1080 page) against the monitor's tick alone. After the benchmarks the
+// program prints the ratios (target for the realistic tick: at most 3).
 //
-//   GuiTickBench [benchmark options]      the two benchmarks and the ratio
+// The connections appear one per tick over five minutes, so their ages differ and each row's Time
+// text changes once a second, on every other tick; nothing else changes in the steady state. The
+// realistic tick lets Qt paint what the tick invalidated; the worst case repaints every visible cell
+// as if every text had changed.
+//
+//   GuiTickBench [benchmark options]      the benchmarks and the ratios
 //   GuiTickBench --idle-cpu[=SECONDS]     the window with 600 connections ticking every 500 ms for
 //                                         SECONDS (default 60); prints the process's CPU time as a
 //                                         share of one core (target: at most 2%)
@@ -64,7 +69,22 @@ struct Connections {
             table.Add(i % 7 == 0 ? kTcpSynSent : kTcpEstablished, "192.168.1.5", 30000 + i, remote,
                       i % 3 == 0 ? 80 : 443, 77 + 11 * (i % 3));
         }
+        all = table.rows();
     }
+
+    // Empties the table and brings the connections back one per 500 ms tick, so the first one is
+    // five minutes old when the last appears.
+    template <typename Tick>
+    void ArriveOneByOne(FakeClock& clock, Tick&& tick) {
+        table.rows().clear();
+        for (const TcpRow& row : all) {
+            table.rows().push_back(row);
+            clock.Advance(500);
+            tick();
+        }
+    }
+
+    std::vector<TcpRow> all;
 };
 
 struct PageRig {
@@ -85,20 +105,28 @@ struct PageRig {
         page->show();
         page->StartStop();
         page->timer()->stop();  // ticked by hand
-        page->OnMonitorTick();
+        connections.ArriveOneByOne(clock, [this] { page->OnMonitorTick(); });
         QCoreApplication::processEvents();
     }
-    // What a tick repaints: the list's rows (every visible cell changed). The rest of the page only
-    // repaints when a label changes.
+    // What a tick costs in the window: the tick, then Qt paints what it invalidated (the cells whose
+    // texts changed, the labels that changed).
     void Tick() {
+        clock.Advance(500);
+        page->OnMonitorTick();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+    }
+    // The worst case: every visible cell changed, so the whole list is repainted.
+    void TickListRepaint() {
         clock.Advance(500);
         page->OnMonitorTick();
         page->list()->viewport()->repaint();
     }
-    // The whole page, controls and header included.
+    // The whole page, controls and header included. The page's repaint alone would leave the list's
+    // viewport to what the tick invalidated, so the viewport is marked whole first.
     void TickFullRepaint() {
         clock.Advance(500);
         page->OnMonitorTick();
+        page->list()->viewport()->update();
         page->repaint();
     }
     void TickWithoutPaint() {
@@ -115,7 +143,7 @@ struct CoreRig {
     CoreRig() {
         monitor.SetHostNameSource(&connections.names);
         monitor.Start();
-        monitor.Tick();
+        connections.ArriveOneByOne(clock, [this] { monitor.Tick(); });
     }
     void Tick() {
         clock.Advance(500);
@@ -136,6 +164,12 @@ void BM_WindowTick599Rows1080p(benchmark::State& state) {
     state.counters["rows"] = rig.page->monitor().listCount();
 }
 BENCHMARK(BM_WindowTick599Rows1080p)->Unit(benchmark::kMicrosecond);
+
+void BM_WindowTickWorstCaseListRepaint1080p(benchmark::State& state) {
+    PageRig rig;
+    for (auto _ : state) rig.TickListRepaint();
+}
+BENCHMARK(BM_WindowTickWorstCaseListRepaint1080p)->Unit(benchmark::kMicrosecond);
 
 void BM_WindowTickFullPageRepaint1080p(benchmark::State& state) {
     PageRig rig;
@@ -176,13 +210,22 @@ void PrintRatio() {
     PageRig window;
     const double coreUs = MedianMicros([&] { core.Tick(); }, 300);
     const double modelUs = MedianMicros([&] { window.TickWithoutPaint(); }, 300);
-    const double windowUs = MedianMicros([&] { window.Tick(); }, 300);
+    // Ticks alternate between Time texts changing on half the rows and on the other half, so the
+    // median is taken over pairs of ticks and halved.
+    const auto twoTicks = [&] {
+        window.Tick();
+        window.Tick();
+    };
+    const double windowUs = MedianMicros(twoTicks, 300) / 2;
+    const double worstUs = MedianMicros([&] { window.TickListRepaint(); }, 300);
     const double fullUs = MedianMicros([&] { window.TickFullRepaint(); }, 300);
     std::printf(
         "tick of 599 rows, median CPU time: core %.0f us; page without paint %.0f us (ratio %.2f); "
-        "page + list repaint at 1920x1080 %.0f us (ratio %.2f, target <= 3); "
+        "page + painting what the tick invalidated at 1920x1080 %.0f us (ratio %.2f, target <= 3); "
+        "worst case, page + whole-list repaint %.0f us (ratio %.2f); "
         "page + whole-page repaint %.0f us (ratio %.2f)\n",
-        coreUs, modelUs, modelUs / coreUs, windowUs, windowUs / coreUs, fullUs, fullUs / coreUs);
+        coreUs, modelUs, modelUs / coreUs, windowUs, windowUs / coreUs, worstUs, worstUs / coreUs, fullUs,
+        fullUs / coreUs);
 }
 
 int RunIdleCpu(int seconds) {
