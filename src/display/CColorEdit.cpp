@@ -25,17 +25,6 @@ void CColorEdit::LoadColours(const SettingsFile& settings) {
     ApplyColours();
 }
 
-void CColorEdit::ApplyColours() {
-    QPalette pal = palette();
-    const QColor bg = ToQColor(backgroundColour_), fg = ToQColor(textColour_);
-    // Every group: an inactive or disabled pane must not change colour.
-    for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-        pal.setColor(g, QPalette::Base, bg);
-        pal.setColor(g, QPalette::Text, fg);
-    }
-    setPalette(pal);
-    viewport()->setAutoFillBackground(true);
-    viewport()->update();
-}
+void CColorEdit::ApplyColours() { ApplyViewportColours(*this, backgroundColour_, textColour_); }
 
 }  // namespace varnel

@@ -89,17 +89,9 @@ void CListCtrlEx3::LoadColours(const SettingsFile& settings) {
 }
 
 void CListCtrlEx3::ApplyPalette() {
-    // The viewport fills itself with Base: that is the empty area right of and below the rows.
-    QPalette pal = palette();
-    const QColor bg = ToQColor(backgroundColour_), fg = ToQColor(textColour_);
-    for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-        pal.setColor(g, QPalette::Base, bg);
-        pal.setColor(g, QPalette::Text, fg);
-    }
-    // The header inherits this palette but paints with the button roles only, which stay as they are.
-    setPalette(pal);
-    viewport()->setAutoFillBackground(true);
-    viewport()->update();
+    // The viewport's Base fill is the empty area right of and below the rows. The header inherits
+    // this palette but paints with the button roles only, which stay as they are.
+    ApplyViewportColours(*this, backgroundColour_, textColour_);
 }
 
 void CListCtrlEx3::PushScheme() {
