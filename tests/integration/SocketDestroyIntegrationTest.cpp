@@ -2,9 +2,11 @@
 // in-netns.sh (where the test holds CAP_NET_ADMIN). Only the test's own loopback connections are
 // named, by their exact four-tuples.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/capability.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
@@ -12,6 +14,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <thread>
 
 #include "integration/NetnsGuard.h"
 #include "platform/linux/LinuxConnectionTable.h"
@@ -164,6 +168,118 @@ TEST_F(SocketDestroyIntegrationTest, AGoneConnectionIsNoSuchConnectionAndTheList
     close(another);
     if (accepted >= 0) close(accepted);
     EXPECT_TRUE(Flows(c));
+}
+
+// The kernel's state of a socket this test holds (TCP_ESTABLISHED, TCP_CLOSE_WAIT, ...), -1 when
+// it cannot be read.
+int KernelState(int fd) {
+    tcp_info info{};
+    socklen_t len = sizeof info;
+    if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &len) != 0) return -1;
+    return info.tcpi_state;
+}
+
+// Waits up to a second for `fd` to reach `state`.
+bool ReachesState(int fd, int state) {
+    for (int i = 0; i < 100; ++i) {
+        if (KernelState(fd) == state) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return KernelState(fd) == state;
+}
+
+// The table's state of the row with this local and remote port (host order), 0 when no row has them.
+uint32_t TableState(uint16_t localPort, uint16_t remotePort) {
+    LinuxConnectionTable table;
+    std::vector<TcpRow> rows;
+    if (!table.GetExtendedTcpTable(rows)) return 0;
+    for (const TcpRow& row : rows)
+        if (row.localPort == htons(localPort) && row.remotePort == htons(remotePort)) return row.state;
+    return 0;
+}
+
+// The client has sent its FIN and the server acknowledged it: the client end waits in FIN-WAIT-2,
+// the server end in CLOSE-WAIT, and data still flows from server to client.
+struct HalfClosed : Connection {
+    bool halfClosed = false;
+    HalfClosed() {
+        halfClosed = ok() && shutdown(client, SHUT_WR) == 0 && ReachesState(client, TCP_FIN_WAIT2) &&
+                     ReachesState(server, TCP_CLOSE_WAIT);
+    }
+    // Both ends are still there, in their states, and the open half carries a byte.
+    void ExpectUntouched() const {
+        EXPECT_EQ(KernelState(server), TCP_CLOSE_WAIT);
+        EXPECT_EQ(KernelState(client), TCP_FIN_WAIT2);
+        EXPECT_EQ(TableState(listenPort, clientPort), kTcpCloseWait);
+        EXPECT_EQ(TableState(clientPort, listenPort), kTcpFinWait2);
+        ASSERT_EQ(send(server, "z", 1, MSG_NOSIGNAL), 1);
+        pollfd p{client, POLLIN, 0};
+        char byte = 0;
+        EXPECT_TRUE(poll(&p, 1, 1000) == 1 && recv(client, &byte, 1, 0) == 1 && byte == 'z')
+            << "the open half of the connection must still carry data";
+    }
+};
+
+TEST_F(SocketDestroyIntegrationTest, AConnectionInCloseWaitHasEndedAndIsNotDestroyed) {
+    HalfClosed c;
+    ASSERT_TRUE(c.halfClosed);
+    const ResetResult r = destroy.SetTcpEntry(c.ServerEnd());
+    EXPECT_EQ(r.status, ResetStatus::kNoSuchConnection) << r.Describe();
+    c.ExpectUntouched();
+}
+
+TEST_F(SocketDestroyIntegrationTest, AConnectionInFinWait2HasEndedAndIsNotDestroyed) {
+    HalfClosed c;
+    ASSERT_TRUE(c.halfClosed);
+    const ResetResult r = destroy.SetTcpEntry(c.ClientEnd());
+    EXPECT_EQ(r.status, ResetStatus::kNoSuchConnection) << r.Describe();
+    c.ExpectUntouched();
+}
+
+TEST_F(SocketDestroyIntegrationTest, AnEndedConnectionBesideAnEstablishedOneLeavesOnlyTheLatterCut) {
+    HalfClosed ended;
+    ASSERT_TRUE(ended.halfClosed);
+    Connection live;
+    ASSERT_TRUE(live.ok());
+    EXPECT_EQ(destroy.SetTcpEntry(ended.ServerEnd()).status, ResetStatus::kNoSuchConnection);
+    const ResetResult r = destroy.SetTcpEntry(live.ServerEnd());
+    ASSERT_TRUE(r.ok()) << r.Describe();
+    const int outcome = ClientOutcome(live.client);
+    EXPECT_TRUE(outcome == ECONNRESET || outcome == 0) << outcome;
+    ended.ExpectUntouched();
+}
+
+TEST_F(SocketDestroyIntegrationTest, AConnectionBeingOpenedIsDestroyed) {
+    // A listener with no room in its accept queue drops every further SYN, so a connection to it
+    // stays in SYN-SENT, retrying.
+    Connection c;
+    ASSERT_TRUE(c.ok());
+    const int full = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = kLoopback;
+    ASSERT_EQ(bind(full, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    ASSERT_EQ(listen(full, 0), 0);
+    at.sin_port = htons(LocalPort(full));
+    int opening[2];
+    for (int& fd : opening) {
+        fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        const int rc = connect(fd, reinterpret_cast<sockaddr*>(&at), sizeof at);
+        ASSERT_TRUE(rc == 0 || errno == EINPROGRESS) << errno;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    // The first may have been queued (with a SYN cookie); the second is refused room.
+    const int fd = opening[1];
+    ASSERT_EQ(KernelState(fd), TCP_SYN_SENT);
+    const TcpRow row{kTcpDeleteTcb, kLoopback, htons(LocalPort(fd)), kLoopback, at.sin_port, 0};
+    const ResetResult r = destroy.SetTcpEntry(row);
+    EXPECT_TRUE(r.ok()) << r.Describe();
+    EXPECT_TRUE(ReachesState(fd, TCP_CLOSE));
+    int error = 0;
+    socklen_t len = sizeof error;
+    getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len);
+    EXPECT_EQ(error, ECONNABORTED);
+    for (int f : {opening[0], opening[1], full}) close(f);
 }
 
 // Drops CAP_NET_ADMIN from the effective and permitted sets of the calling process.

@@ -18,18 +18,19 @@ namespace {
 
 constexpr size_t kBufferSize = 8 * 1024;
 
-// The looked-up socket is the connection asked for, not a listener the lookup fell back to.
-bool SameConnection(const inet_diag_msg& socket, const TcpRow& row) {
+}  // namespace
+
+bool NetlinkSocketDestroy::Resettable(const inet_diag_msg& socket, const TcpRow& row) {
     TcpRow found;
     SocketIdentity id;
     if (!InetDiagCodec::RowFromMessage(socket, found, id)) return false;
-    return found.state != kTcpListen && found.localAddr == row.localAddr &&
+    const bool live =
+        found.state == kTcpEstablished || found.state == kTcpSynSent || found.state == kTcpSynRcvd;
+    return live && found.localAddr == row.localAddr &&
            static_cast<uint16_t>(found.localPort) == static_cast<uint16_t>(row.localPort) &&
            found.remoteAddr == row.remoteAddr &&
            static_cast<uint16_t>(found.remotePort) == static_cast<uint16_t>(row.remotePort);
 }
-
-}  // namespace
 
 NetlinkSocketDestroy::NetlinkSocketDestroy() : buffer_(kBufferSize) {}
 
@@ -105,7 +106,7 @@ ResetResult NetlinkSocketDestroy::Attempt(uint8_t family, const TcpRow& row) {
         if (reply.error == 0 || reply.error == ENOENT) return {ResetStatus::kNoSuchConnection, ENOENT};
         return FromErrno(reply.error);
     }
-    if (!SameConnection(reply.socket, row)) return {ResetStatus::kNoSuchConnection, ENOENT};
+    if (!Resettable(reply.socket, row)) return {ResetStatus::kNoSuchConnection, ENOENT};
 
     seq = ++seq_;
     length = InetDiagCodec::BuildExact(SOCK_DESTROY, family, row, reply.socket.id.idiag_cookie, seq, request);

@@ -18,10 +18,16 @@ namespace varnel {
 // kNoSuchConnection. A socket of AF_INET is tried first, then an IPv6 socket with IPv4-mapped
 // addresses.
 //
+// Only a connection that is established or being opened at the moment of the lookup (ESTABLISHED,
+// SYN-SENT, SYN-RECV) is destroyed. One in any other state (FIN-WAIT, CLOSE-WAIT, CLOSING,
+// LAST-ACK, TIME-WAIT) has ended on at least one side since the table was read: it is left to
+// finish and answered kNoSuchConnection, so that a caller counting kOk as a cut never counts a
+// connection that was closing anyway.
+//
 // Results: kOk; kPermissionDenied (EPERM/EACCES: the caller lacks CAP_NET_ADMIN in the network
 // namespace's user namespace); kNotSupported (EOPNOTSUPP: a kernel without socket destroy);
-// kNoSuchConnection; kFailed with the errno otherwise (EINVAL for a row whose state is not
-// kTcpDeleteTcb). Nothing is retried or hidden.
+// kNoSuchConnection (with ENOENT: no such socket, or one that has ended); kFailed with the errno
+// otherwise (EINVAL for a row whose state is not kTcpDeleteTcb). Nothing is retried or hidden.
 // Threads: one call at a time per object. The netlink socket is opened on first use and kept.
 class NetlinkSocketDestroy : public ConnectionReset {
   public:
@@ -31,6 +37,9 @@ class NetlinkSocketDestroy : public ConnectionReset {
     ResetResult SetTcpEntry(const TcpRow& row) override;
 
     static ResetResult FromErrno(int error);
+    // True when the looked-up `socket` is the connection `row` names (same addresses and ports,
+    // not a listener) and in a state that a reset still cuts (established or being opened).
+    static bool Resettable(const inet_diag_msg& socket, const TcpRow& row);
 
   private:
     // Looks the socket up in `family` and destroys it; kNoSuchConnection if it is not there.

@@ -1,0 +1,95 @@
+// Which looked-up socket the reset destroys: only the connection asked for, and only while it is
+// established or being opened. The states of a closing connection are answered "no such
+// connection" so they are never counted as cuts.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+
+#include <cstring>
+
+#include "platform/linux/NetlinkSocketDestroy.h"
+
+namespace varnel {
+namespace {
+
+constexpr uint32_t kLocal = 0x0100007Fu;   // 127.0.0.1 in network order
+constexpr uint32_t kRemote = 0x0200007Fu;  // 127.0.0.2
+
+TcpRow Request() {
+    return TcpRow{kTcpDeleteTcb, kLocal, htons(40000), kRemote, htons(443), 0};
+}
+
+inet_diag_msg Socket(unsigned kernelState) {
+    inet_diag_msg m{};
+    m.idiag_family = AF_INET;
+    m.idiag_state = static_cast<uint8_t>(kernelState);
+    m.id.idiag_src[0] = kLocal;
+    m.id.idiag_dst[0] = kRemote;
+    m.id.idiag_sport = htons(40000);
+    m.id.idiag_dport = htons(443);
+    return m;
+}
+
+// The kernel's state numbers (include/net/tcp_states.h).
+enum : unsigned {
+    kEstablished = 1,
+    kSynSent,
+    kSynRecv,
+    kFinWait1,
+    kFinWait2,
+    kTimeWait,
+    kClose,
+    kCloseWait,
+    kLastAck,
+    kListen,
+    kClosing,
+    kNewSynRecv,
+};
+
+TEST(NetlinkSocketDestroyTest, OnlyAConnectionEstablishedOrBeingOpenedIsDestroyed) {
+    for (unsigned state : {kEstablished, kSynSent, kSynRecv, kNewSynRecv})
+        EXPECT_TRUE(NetlinkSocketDestroy::Resettable(Socket(state), Request())) << "kernel state " << state;
+    for (unsigned state : {kFinWait1, kFinWait2, kTimeWait, kClose, kCloseWait, kLastAck, kListen, kClosing})
+        EXPECT_FALSE(NetlinkSocketDestroy::Resettable(Socket(state), Request())) << "kernel state " << state;
+    EXPECT_FALSE(NetlinkSocketDestroy::Resettable(Socket(13), Request())) << "a state with no table code";
+}
+
+TEST(NetlinkSocketDestroyTest, ASocketWithAnyOtherAddressOrPortIsNotTheConnection) {
+    inet_diag_msg m = Socket(kEstablished);
+    m.id.idiag_src[0] = kRemote;
+    EXPECT_FALSE(NetlinkSocketDestroy::Resettable(m, Request()));
+    m = Socket(kEstablished);
+    m.id.idiag_dst[0] = kLocal;
+    EXPECT_FALSE(NetlinkSocketDestroy::Resettable(m, Request()));
+    m = Socket(kEstablished);
+    m.id.idiag_sport = htons(40001);
+    EXPECT_FALSE(NetlinkSocketDestroy::Resettable(m, Request()));
+    m = Socket(kEstablished);
+    m.id.idiag_dport = htons(80);
+    EXPECT_FALSE(NetlinkSocketDestroy::Resettable(m, Request()));
+    // Bits above the port's 16 in the request are not part of the port.
+    TcpRow wide = Request();
+    wide.localPort |= 0xABCD0000u;
+    EXPECT_TRUE(NetlinkSocketDestroy::Resettable(Socket(kEstablished), wide));
+}
+
+TEST(NetlinkSocketDestroyTest, AnIpv6SocketCountsOnlyWithBothAddressesIpv4Mapped) {
+    inet_diag_msg m = Socket(kEstablished);
+    m.idiag_family = AF_INET6;
+    const uint32_t mapped = htonl(0x0000FFFFu);
+    m.id.idiag_src[2] = mapped;
+    m.id.idiag_src[3] = kLocal;
+    m.id.idiag_dst[2] = mapped;
+    m.id.idiag_dst[3] = kRemote;
+    m.id.idiag_src[0] = 0;
+    m.id.idiag_dst[0] = 0;
+    EXPECT_TRUE(NetlinkSocketDestroy::Resettable(m, Request()));
+    m.idiag_state = kCloseWait;
+    EXPECT_FALSE(NetlinkSocketDestroy::Resettable(m, Request()));
+    m.idiag_state = kEstablished;
+    m.id.idiag_dst[2] = 0;  // a real IPv6 peer
+    EXPECT_FALSE(NetlinkSocketDestroy::Resettable(m, Request()));
+}
+
+}  // namespace
+}  // namespace varnel
