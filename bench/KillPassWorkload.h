@@ -1,6 +1,7 @@
 #pragma once
 // The auto-kill pass workload shared by KillPassBench and SnapshotBench: the texts of 599 shown
-// rows of a busy machine and rule files of 1,023 rules that no row satisfies.
+// rows of a busy machine, rule files of 1,023 rules that no row satisfies, and a typical user's
+// rule file of 20 rules.
 
 #include <array>
 #include <string>
@@ -77,6 +78,35 @@ inline std::string LastTestFailsRules() {
                 ",IP2=/93.184./,HOST1=.lan,IP1=192.168.1.,SYSTIME=" + std::to_string(i % 12) + "\r\n";
     }
     return text;
+}
+
+// A user's everyday rule file of 20 rules: an update host exempted, the usual ports (IRC, SMTP,
+// NetBIOS, proxies, file sharing), documentation address blocks, advertising hosts by suffix and
+// containment, a process prefix, a long FTP session, remote desktop at night. None of them
+// matches a loopback connection between two ports of the ephemeral range (32768 and up), whose
+// host is "localhost" or, unresolved, its address.
+inline std::string TypicalRules() {
+    return "# Updates are never cut\r\n"
+           "ALLOW=1,HOST2=.update.example.com\r\n"
+           "ALLOW=1,IP2=192.168.1.,PORT2=445\r\n"
+           "PORT2=6667-6669\r\n"
+           "PORT2=25,PID!=thunderbird\r\n"
+           "PORT2=135-139\r\n"
+           "PORT2=445\r\n"
+           "PORT2=1080,NOLOG=1\r\n"
+           "PORT2=4444\r\n"
+           "PORT2=6881-6889\r\n"
+           "PORT2=31337\r\n"
+           "IP2=203.0.113.\r\n"
+           "IP2=198.51.100.\r\n"
+           "IP2=192.0.2.,PORT2=80-443\r\n"
+           "HOST2=.doubleclick.net\r\n"
+           "HOST2=*.tracker.example.org\r\n"
+           "HOST2=/adserver/\r\n"
+           "HOST2=????,PORT2=23\r\n"
+           "PID=cryptominer\r\n"
+           "TIME=3600,PORT2=21\r\n"
+           "SYSTIME=1-5,PORT2=3389\r\n";
 }
 
 }  // namespace killpass

@@ -16,11 +16,13 @@
 //   PairedChurn    the same with ChurnTick
 //   PairedKillPass BareDump and the auto-kill pass (599 rows, 1,023 rules, none matching) in
 //                  turns: the first pass of a freshly loaded rule set, then a second pass
+//   PairedAutoKillTick20Rules   BareDump, a steady tick, and a steady tick with auto kill on
+//                  (AutoKill hooked in, 20 typical rules from a rule file, none matching) in turns
+//   PairedAutoKillTick1023Rules the same with the 1,023 rules of PairedKillPass
 // Allocations are counted by the replaced global operator new and reported per iteration.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <linux/netlink.h>
-#include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -32,24 +34,23 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <memory>
 #include <new>
-#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "BareDump.h"
 #include "KillPassWorkload.h"
+#include "MonitorRig.h"
+#include "PairedAutoKillTick.h"
+#include "RatioReporter.h"
 #include "app/core/UiLanguage.h"
 #include "autokill/RuleEvaluator.h"
 #include "autokill/RuleFileParser.h"
 #include "integration/NetnsGuard.h"
-#include "platform/linux/InetDiagCodec.h"
-#include "platform/linux/KernelTcp.h"
 #include "platform/linux/LinuxConnectionTable.h"
-#include "platform/linux/ProcProcessList.h"
 #include "platform/linux/SockDiagReader.h"
-#include "platform/linux/SystemClock.h"
 #include "session/SessionMonitor.h"
 #include "support/LoopbackFleet.h"
 
@@ -91,42 +92,6 @@ constexpr uint32_t kChurnPerTick = 10;
 
 uint64_t Allocations() {
     return gAllocations.load(std::memory_order_relaxed);
-}
-
-// The requests the reader sends on this kernel, as its constructor decided them.
-struct DumpPlan {
-    SockDiagReader::Walk walk = SockDiagReader::Walk::kUndecided;
-    bool filter = true;
-};
-DumpPlan gPlan;
-
-// One pass of the dump requests of `walk`, reading only far enough to see each dump's end.
-bool DumpOnce(int fd, std::vector<uint8_t>& buffer, uint32_t& seq, uint64_t& bytes,
-              SockDiagReader::Walk walk = gPlan.walk) {
-    const int requests = walk == SockDiagReader::Walk::kSingle ? 1 : 2;
-    for (int i = 0; i < requests; ++i) {
-        InetDiagCodec::Request request;
-        const size_t length =
-            requests == 1
-                ? InetDiagCodec::BuildSingleWalkDump(gPlan.filter, KernelTcp::kAllConnectionStates, ++seq,
-                                                     request)
-                : InetDiagCodec::BuildDump(i == 0 ? AF_INET : AF_INET6, gPlan.filter, ++seq, request);
-        sockaddr_nl kernel{};
-        kernel.nl_family = AF_NETLINK;
-        sendto(fd, request.data(), length, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel);
-        for (bool done = false; !done;) {
-            const ssize_t got = recv(fd, buffer.data(), buffer.size(), 0);
-            if (got <= 0) return false;
-            bytes += static_cast<uint64_t>(got);
-            for (size_t at = 0; at + NLMSG_HDRLEN <= static_cast<size_t>(got);) {
-                const auto* h = reinterpret_cast<const nlmsghdr*>(buffer.data() + at);
-                if (h->nlmsg_type == NLMSG_DONE || h->nlmsg_type == NLMSG_ERROR) done = true;
-                if (h->nlmsg_len < NLMSG_HDRLEN) break;
-                at += NLMSG_ALIGN(h->nlmsg_len);
-            }
-        }
-    }
-    return true;
 }
 
 void BareDump(benchmark::State& state, SockDiagReader::Walk walk) {
@@ -193,13 +158,6 @@ void ColdOwners(benchmark::State& state) {
     state.counters["processes"] =
         benchmark::Counter(static_cast<double>(processes), benchmark::Counter::kAvgIterations);
 }
-
-struct MonitorRig {
-    LinuxConnectionTable table;
-    ProcProcessList processes;
-    SystemClock clock;
-    SessionMonitor monitor{table, processes, clock, UiLanguage::English()};
-};
 
 // churn: 0 none, 1 one process, 2 moving from process to process.
 void Tick(benchmark::State& state, LoopbackFleet& fleet, int churn) {
@@ -366,30 +324,6 @@ void PairedKillPass(benchmark::State& state) {
     state.counters["again/dump"] = dump > 0 ? again / dump : 0;
 }
 
-// Keeps every run's time (in microseconds) by name, for the ratios: the median when the runs are
-// repeated, else the mean of the one run.
-class RatioReporter : public benchmark::ConsoleReporter {
-  public:
-    std::map<std::string, double> micros;
-    std::map<std::string, std::map<std::string, double>> counters;
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.error_occurred) continue;
-            const std::string& name = run.run_name.function_name;
-            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-            if (median || (run.run_type == Run::RT_Iteration && medians_.count(name) == 0)) {
-                micros[name] = run.GetAdjustedRealTime();
-                for (const auto& [key, counter] : run.counters) counters[name][key] = counter.value;
-                if (median) medians_.insert(name);
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-  private:
-    std::set<std::string> medians_;
-};
-
 void PrintRatio(const RatioReporter& r, const std::string& label, const std::string& a, const std::string& b,
                 double target) {
     const auto x = r.micros.find(a);
@@ -431,6 +365,12 @@ int RunSize(int sockets) {
     Register("PairedSteady" + n, [&fleet](benchmark::State& s) { Paired(s, fleet, false); })->Iterations(20);
     Register("PairedChurn" + n, [&fleet](benchmark::State& s) { Paired(s, fleet, true); })->Iterations(20);
     Register("PairedKillPass" + n, PairedKillPass)->Iterations(50);
+    Register("PairedAutoKillTick20Rules" + n, [](benchmark::State& s) {
+        PairedAutoKillTick(s, killpass::TypicalRules(), Allocations);
+    })->Iterations(20);
+    Register("PairedAutoKillTick1023Rules" + n, [](benchmark::State& s) {
+        PairedAutoKillTick(s, killpass::NoMatchRules(), Allocations);
+    })->Iterations(20);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::ClearRegisteredBenchmarks();
@@ -456,6 +396,20 @@ int RunSize(int sockets) {
         std::printf("  %-32s %8.3f   (dump %.0f us, first pass %.0f us, second pass %.0f us)\n",
                     "second kill pass / (a) bare dump", k["again/dump"], k["dump_us"], k["first_us"],
                     k["again_us"]);
+    }
+    std::printf(
+        "Tick with auto kill on, %d sockets, taken in turns with the bare dump (PairedAutoKillTick):\n",
+        sockets);
+    for (const auto& [label, name, target] :
+         {std::tuple{"(a) 20 typical rules", "PairedAutoKillTick20Rules", 1.3},
+          std::tuple{"(b) 1,023 rules", "PairedAutoKillTick1023Rules", 2.0}}) {
+        if (reporter.counters.count(name + n) == 0) continue;
+        auto& k = reporter.counters[name + n];
+        std::printf(
+            "  %-32s %8.3f   (target <= %.1f: %s; dump %.0f us, tick %.0f us (%.3f of the dump), "
+            "tick with auto kill %.0f us; allocations per tick %.2f; %.0f rows)\n",
+            label, k["autokill/dump"], target, k["autokill/dump"] <= target ? "met" : "MISSED", k["dump_us"],
+            k["tick_us"], k["tick/dump"], k["autokill_tick_us"], k["allocs/tick"], k["rows"]);
     }
     std::printf("Ratios, %d sockets, from the separate benchmarks:\n", sockets);
     PrintRatio(reporter, "(b) steady tick / (d) ss -tanp", "SteadyTick" + n, "SsTanp" + n, 1.0 / 8);
