@@ -3,37 +3,16 @@
 #include <cstdio>
 #include <cstring>
 
+#include "session/DottedAddress.h"
 #include "session/FixedText.h"
 
 namespace varnel {
 
 namespace {
 
-uint32_t HashTuple(const char* localAddress, int32_t localPort, const char* remoteAddress, int32_t remotePort) {
-    uint32_t h = 2166136261u;
-    auto mix = [&h](unsigned char c) { h = (h ^ c) * 16777619u; };
-    for (const char* p = localAddress; *p; ++p) mix(static_cast<unsigned char>(*p));
-    mix(0);
-    for (const char* p = remoteAddress; *p; ++p) mix(static_cast<unsigned char>(*p));
-    h ^= static_cast<uint32_t>(localPort) * 0x9E3779B1u;
-    h ^= static_cast<uint32_t>(remotePort) * 0x85EBCA77u;
-    h ^= h >> 15;
-    return h;
-}
-
-bool SameTuple(const SessionRecord& a, const SessionRecord& b) {
-    return a.localPort == b.localPort && a.remotePort == b.remotePort &&
-           std::strcmp(a.localAddress, b.localAddress) == 0 && std::strcmp(a.remoteAddress, b.remoteAddress) == 0;
-}
-
-void FormatAddress(uint32_t addr, char* out, size_t n) {
-    const auto* b = reinterpret_cast<const unsigned char*>(&addr);
-    std::snprintf(out, n, "%d.%d.%d.%d", b[0], b[1], b[2], b[3]);
-}
-
-int PortToHost(uint32_t field) {
+uint16_t PortToHost(uint32_t field) {
     const auto* b = reinterpret_cast<const unsigned char*>(&field);
-    return b[0] * 256 + b[1];
+    return static_cast<uint16_t>(b[0] * 256 + b[1]);
 }
 
 }  // namespace
@@ -43,36 +22,6 @@ bool ConnectionSnapshot::StateKept(uint32_t state) {
                                        false, false, false, false, false, true};
     uint32_t index = state <= 1 ? 0 : state - 1;
     return index < 12 && kKept[index];
-}
-
-void ConnectionSnapshot::IndexPrevious(const SessionTable& table) {
-    previousIndex_.fill(0);
-    constexpr uint32_t mask = 2048 - 1;
-    for (int slot = 0; slot < SessionTable::kSlots; ++slot) {
-        const SessionRecord& r = table.previous[slot];
-        if (r.localAddress[0] == '\0') continue;  // a never-filled slot matches no real connection
-        uint32_t i = HashTuple(r.localAddress, r.localPort, r.remoteAddress, r.remotePort) & mask;
-        for (;; i = (i + 1) & mask) {
-            int16_t at = previousIndex_[i];
-            if (at == 0) {
-                previousIndex_[i] = static_cast<int16_t>(slot + 1);
-                break;
-            }
-            if (SameTuple(table.previous[at - 1], r)) break;  // keep the first slot of equal tuples
-        }
-    }
-}
-
-uint32_t ConnectionSnapshot::CarriedFirstSeen(const SessionTable& table, const SessionRecord& r,
-                                              uint32_t now) const {
-    constexpr uint32_t mask = 2048 - 1;
-    for (uint32_t i = HashTuple(r.localAddress, r.localPort, r.remoteAddress, r.remotePort) & mask;;
-         i = (i + 1) & mask) {
-        int16_t at = previousIndex_[i];
-        if (at == 0) return now;
-        const SessionRecord& p = table.previous[at - 1];
-        if (SameTuple(p, r)) return p.firstSeen != 0 ? p.firstSeen : now;
-    }
 }
 
 int ConnectionSnapshot::TakeSnapshot(SessionTable& table) {
@@ -88,49 +37,69 @@ int ConnectionSnapshot::TakeSnapshot(SessionTable& table) {
         reader = 3;
         ok = table_.GetTcpTable(rows_);
     }
-    if (!ok) return 0;
+    kept_.clear();
+    if (!ok) {
+        firstSeen_.Forget();
+        return 0;
+    }
 
-    IndexPrevious(table);
+    firstSeen_.BeginPoll();
     processNames_.BeginPoll();
+    withProcess_ = reader != 3;
     const uint32_t now = clock_.TickMs();
     int stored = 0;
     for (const TcpRow& row : rows_) {
-        if (stored >= SessionTable::kSlots) break;
-        SessionRecord& r = table.current[stored];
-        FormatAddress(row.localAddr, r.localAddress, sizeof r.localAddress);
-        FormatAddress(row.remoteAddr, r.remoteAddress, sizeof r.remoteAddress);
-        if (std::strcmp(r.localAddress, "0.0.0.0") == 0 || std::strcmp(r.remoteAddress, "0.0.0.0") == 0 ||
-            !StateKept(row.state)) {
-            r.localAddress[0] = r.remoteAddress[0] = '\0';  // the slot stays all zero for the next row
-            continue;
-        }
-        r.localPort = PortToHost(row.localPort);
-        r.remotePort = PortToHost(row.remotePort);
+        // "0.0.0.0" on either side is a listener or a socket not yet connected.
+        if (row.localAddr == 0 || row.remoteAddr == 0 || !StateKept(row.state)) continue;
+        KeptConnection k;
+        k.key.localAddr = row.localAddr;
+        k.key.remoteAddr = row.remoteAddr;
+        k.key.localPort = PortToHost(row.localPort);
+        k.key.remotePort = PortToHost(row.remotePort);
         // The table readers leave the remote port of an unconnected row undefined; the "from
         // stack" reader does not.
-        if (reader != 2 && (row.remoteAddr & 0xFF) == 0) r.remotePort = 0;
-        if (hostNames_ != nullptr) {
-            hostNames_->LookupHostName(r.localAddress, r.localHost, sizeof r.localHost);
-            hostNames_->LookupHostName(r.remoteAddress, r.remoteHost, sizeof r.remoteHost);
-        } else {
-            std::memcpy(r.localHost, r.localAddress, sizeof r.localAddress);
-            std::memcpy(r.remoteHost, r.remoteAddress, sizeof r.remoteAddress);
-        }
-        r.state = static_cast<int32_t>(row.state);
-        if (reader != 3) {
-            const int32_t pid = static_cast<int32_t>(row.owningPid);
-            std::string_view name = processNames_.ProcessNameForPid(pid);
-            char pidText[16];
-            int pidLen = std::snprintf(pidText, sizeof pidText, "(%d)", pid);
-            // The name is cut, never the PID.
-            size_t nameRoom = sizeof r.processText - 1 - static_cast<size_t>(pidLen);
-            size_t nameLen = CopyFixedText(r.processText, nameRoom + 1, name);
-            std::memcpy(r.processText + nameLen, pidText, static_cast<size_t>(pidLen) + 1);
-        }
-        r.firstSeen = CarriedFirstSeen(table, r, now);
-        ++stored;
+        if (reader != 2 && (row.remoteAddr & 0xFF) == 0) k.key.remotePort = 0;
+        k.state = row.state;
+        k.pid = row.owningPid;
+        k.firstSeen = firstSeen_.Carry(k.key, now);
+        kept_.push_back(k);
+        if (stored < SessionTable::kSlots) FillRecord(k, table.current[stored++]);
     }
     return stored;
+}
+
+size_t ConnectionSnapshot::FormatProcessText(const KeptConnection& k, char* out, size_t outSize) {
+    if (!withProcess_) {
+        out[0] = '\0';
+        return 0;
+    }
+    const int32_t pid = static_cast<int32_t>(k.pid);
+    std::string_view name = processNames_.ProcessNameForPid(pid);
+    char pidText[16];
+    int pidLen = std::snprintf(pidText, sizeof pidText, "(%d)", pid);
+    // The name is cut, never the PID.
+    size_t nameRoom = outSize - 1 - static_cast<size_t>(pidLen);
+    size_t nameLen = CopyFixedText(out, nameRoom + 1, name);
+    std::memcpy(out + nameLen, pidText, static_cast<size_t>(pidLen) + 1);
+    return nameLen + static_cast<size_t>(pidLen);
+}
+
+void ConnectionSnapshot::FillRecord(const KeptConnection& k, SessionRecord& r) {
+    std::memset(&r, 0, sizeof r);
+    FormatDottedAddress(k.key.localAddr, r.localAddress);
+    FormatDottedAddress(k.key.remoteAddr, r.remoteAddress);
+    r.localPort = k.key.localPort;
+    r.remotePort = k.key.remotePort;
+    if (hostNames_ != nullptr) {
+        hostNames_->LookupHostName(r.localAddress, r.localHost, sizeof r.localHost);
+        hostNames_->LookupHostName(r.remoteAddress, r.remoteHost, sizeof r.remoteHost);
+    } else {
+        std::memcpy(r.localHost, r.localAddress, sizeof r.localAddress);
+        std::memcpy(r.remoteHost, r.remoteAddress, sizeof r.remoteAddress);
+    }
+    r.state = static_cast<int32_t>(k.state);
+    FormatProcessText(k, r.processText, sizeof r.processText);
+    r.firstSeen = k.firstSeen;
 }
 
 }  // namespace varnel

@@ -1,12 +1,13 @@
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <vector>
 
 #include "platform/Clock.h"
 #include "platform/ConnectionTable.h"
+#include "session/FirstSeenTable.h"
 #include "session/HostNameSource.h"
+#include "session/KeptConnection.h"
 #include "session/ProcessNameCache.h"
 #include "session/SessionTable.h"
 
@@ -16,15 +17,17 @@ namespace varnel {
 //
 // Which reader serves is decided at every poll from the table's fixed availability: the
 // "from stack" reader when it alone has owners, else the extended reader, else the plain one
-// (then no row carries a process). Rows are kept in table order, at most 600; listening endpoints
-// (0.0.0.0 on either side) and the closing states (FIN_WAIT1 .. TIME_WAIT) are dropped. A
-// connection's identity is its four-tuple; its first-seen tick is carried over from the previous
-// poll's record of the same four-tuple, else it is now.
+// (then no row carries a process). Listening endpoints (0.0.0.0 on either side) and the closing
+// states (FIN_WAIT1 .. TIME_WAIT) are dropped; what is left are the poll's kept connections.
+// The first 600 of them in table order are stored as records; the list shows at most 599, but the
+// poll remembers every kept connection (kept()), so that auto kill sees those the list has no room
+// for. A connection's identity is its four-tuple; its first-seen tick is carried over from the
+// previous poll when that poll kept it (stored or not), else it is now.
 //
 // Dependencies are borrowed and must outlive the snapshot. Tick's thread only. A poll allocates
-// nothing once the row buffer has grown to the table's size.
+// nothing once its buffers have grown to the table's size.
 class ConnectionSnapshot {
-public:
+  public:
     ConnectionSnapshot(ConnectionTable& table, ProcessNameCache& processNames, Clock& clock)
         : table_(table), processNames_(processNames), clock_(clock) {}
 
@@ -32,26 +35,36 @@ public:
     void SetHostNameSource(HostNameSource* source) { hostNames_ = source; }
     HostNameSource* hostNameSource() const { return hostNames_; }
 
-    bool ProcessInfoAvailable() const { return table_.HasTcpExTableFromStack() || table_.HasExtendedTcpTable(); }
+    bool ProcessInfoAvailable() const {
+        return table_.HasTcpExTableFromStack() || table_.HasExtendedTcpTable();
+    }
 
-    // Precondition: table.current is all zero; table.previous holds the last poll's rows.
-    // Returns the number of rows stored in table.current (0..600).
+    // Precondition: table.current is all zero. Returns the number of rows stored in table.current
+    // (0..600). A failed read stores nothing and forgets every first-seen tick.
     int TakeSnapshot(SessionTable& table);
+
+    // Every kept connection of the last poll in table order; entry i < 600 is stored in slot i.
+    const std::vector<KeptConnection>& kept() const { return kept_; }
+
+    // Fills `r` (cleared first) with what the poll would have stored for `k`: address texts, host
+    // names from the host-name source (asking for a lookup where none is known), ports, state,
+    // process text and first-seen tick.
+    void FillRecord(const KeptConnection& k, SessionRecord& r);
+    // The process text "name(pid)" of `k` (empty when the last poll's reader names no owners).
+    // Returns its length; `out` is terminated and cut to `outSize`.
+    size_t FormatProcessText(const KeptConnection& k, char* out, size_t outSize);
 
     static bool StateKept(uint32_t state);
 
-private:
-    void IndexPrevious(const SessionTable& table);
-    uint32_t CarriedFirstSeen(const SessionTable& table, const SessionRecord& r, uint32_t now) const;
-
+  private:
     ConnectionTable& table_;
     ProcessNameCache& processNames_;
     Clock& clock_;
     HostNameSource* hostNames_ = nullptr;
     std::vector<TcpRow> rows_;
-    // Open-addressed index of the previous array by four-tuple: slot number + 1, 0 = empty. It
-    // finds the same record as a scan from slot 0 would (the first of equal four-tuples).
-    std::array<int16_t, 2048> previousIndex_{};
+    std::vector<KeptConnection> kept_;
+    FirstSeenTable firstSeen_;
+    bool withProcess_ = false;  // the last poll's reader names owners
 };
 
 }  // namespace varnel

@@ -42,4 +42,18 @@ uint32_t ParseDottedAddress(const char* text) {
     return packed;
 }
 
+size_t FormatDottedAddress(uint32_t addr, char* out) {
+    const auto* b = reinterpret_cast<const unsigned char*>(&addr);
+    char* p = out;
+    for (int i = 0; i < 4; ++i) {
+        unsigned v = b[i];
+        if (v >= 100) *p++ = static_cast<char>('0' + v / 100);
+        if (v >= 10) *p++ = static_cast<char>('0' + v / 10 % 10);
+        *p++ = static_cast<char>('0' + v % 10);
+        if (i < 3) *p++ = '.';
+    }
+    *p = '\0';
+    return static_cast<size_t>(p - out);
+}
+
 }  // namespace varnel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace varnel {
@@ -10,5 +11,9 @@ namespace varnel {
 // the fourth number is ignored. Neither result names a real connection, so a reset built from a
 // text that is no address does nothing.
 uint32_t ParseDottedAddress(const char* text);
+
+// Writes the dotted text of `addr` (network byte order) as "%d.%d.%d.%d" of its four bytes in
+// memory order, terminated; `out` holds at least 16 bytes. Returns the text's length.
+size_t FormatDottedAddress(uint32_t addr, char* out);
 
 }  // namespace varnel

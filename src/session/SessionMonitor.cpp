@@ -6,7 +6,10 @@
 namespace varnel {
 
 SessionMonitor::SessionMonitor(ConnectionTable& table, ProcessList& processes, Clock& clock, UiLanguage lang)
-    : clock_(clock), lang_(std::move(lang)), processNames_(processes), snapshot_(table, processNames_, clock) {}
+    : clock_(clock),
+      lang_(std::move(lang)),
+      processNames_(processes),
+      snapshot_(table, processNames_, clock) {}
 
 void SessionMonitor::Start() {
     std::memset(table_.previous.data(), 0, sizeof table_.previous);
@@ -64,10 +67,15 @@ void SessionMonitor::RefreshRows() {
                         rows_[static_cast<size_t>(i)]);
 }
 
+void SessionMonitor::BuildKeptRow(const KeptConnection& k, SessionRecord& scratch, SessionRow& row) {
+    snapshot_.FillRecord(k, scratch);
+    BuildSessionRow(scratch, clock_.TickMs(), ProcessInfoAvailable(), lang_, row);
+}
+
 std::string SessionMonitor::CounterText() const {
     char text[96];
-    std::snprintf(text, sizeof text, " %s : %4u (%4u)", lang_.Pick("接続数 (Max)", "Connections (Max)"), shownCount_,
-                  maxCount_);
+    std::snprintf(text, sizeof text, " %s : %4u (%4u)", lang_.Pick("接続数 (Max)", "Connections (Max)"),
+                  shownCount_, maxCount_);
     return text;
 }
 

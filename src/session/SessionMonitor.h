@@ -22,7 +22,7 @@ class SessionMonitor;
 // auto-kill pass. It reads the shown rows through the monitor. Called at every tick, also when
 // no row is shown.
 class TickHook {
-public:
+  public:
     virtual ~TickHook() = default;
     virtual void AfterRefresh(SessionMonitor& monitor) = 0;
 };
@@ -34,7 +34,7 @@ public:
 // Dependencies are borrowed and must outlive the monitor. Everything here runs on one thread
 // (the tick's). A steady tick allocates nothing.
 class SessionMonitor {
-public:
+  public:
     static constexpr int kTickMs = 500;
     static constexpr uint32_t kTicksPerMinute = 120;
 
@@ -66,6 +66,15 @@ public:
     const SessionRow& Row(int i) const { return rows_[static_cast<size_t>(i)]; }
     const SessionRecord& Record(int i) const { return *table_.displayOrder[static_cast<size_t>(i)]; }
 
+    // Every connection the last poll kept, in table order, the shown ones included: entries
+    // 0..rowCount()-1 are the shown rows' connections (in table order, not display order), the
+    // rest are the connections the list has no room for.
+    const std::vector<KeptConnection>& kept() const { return snapshot_.kept(); }
+    // The nine texts the list would show for `k`, built through `scratch`. Host names come from
+    // the host-name source, which is asked to look up an address it does not know yet.
+    void BuildKeptRow(const KeptConnection& k, SessionRecord& scratch, SessionRow& row);
+    ConnectionSnapshot& snapshot() { return snapshot_; }
+
     uint32_t shownCount() const { return shownCount_; }
     uint32_t maxCount() const { return maxCount_; }
     // " Connections (Max) :   12 (  40)", by language.
@@ -80,7 +89,7 @@ public:
     ProcessNameCache& processNames() { return processNames_; }
     SessionTable& table() { return table_; }
 
-private:
+  private:
     void RefreshRows();
     void UpdateCounter() { counterChanged_ = true; }
 
