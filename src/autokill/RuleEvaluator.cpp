@@ -7,6 +7,21 @@
 
 namespace varnel {
 
+namespace {
+
+// The host text while its lookup is pending: exactly the address in parentheses. A resolved name
+// that merely holds a parenthesis is a name like any other.
+bool IsPendingHost(std::string_view host, std::string_view address) {
+    return host.size() == address.size() + 2 && host.front() == '(' && host.back() == ')' &&
+           host.substr(1, address.size()) == address;
+}
+
+uint8_t HostSides(const RuleConditions& c) {
+    return static_cast<uint8_t>((c.host1.IsSet() ? 1 : 0) | (c.host2.IsSet() ? 2 : 0));
+}
+
+}  // namespace
+
 RowTexts RowTexts::FromColumns(const char* const texts[9]) {
     auto at = [&](int i) { return texts[i] != nullptr ? std::string_view(texts[i]) : std::string_view(); };
     return RowTexts{at(0), at(1), at(2), at(3), at(4), at(5), at(6), at(7), at(8)};
@@ -89,7 +104,13 @@ void RuleEvaluator::Rebuild(const AutoKillRuleSet& rules, const UiLanguage& lang
     rules_.reserve(static_cast<size_t>(rules.count()));
     for (int i = 0; i < rules.count(); ++i) {
         const AutoKillRule& r = rules.rule(i);
-        CompiledRule compiled{static_cast<uint32_t>(steps_.size()), 0, r.allow != 0, r.noLog != 0, false};
+        const uint8_t sidesBefore = rules_.empty() ? 0 : rules_.back().hostSidesSoFar;
+        CompiledRule compiled{static_cast<uint32_t>(steps_.size()),
+                              0,
+                              r.allow != 0,
+                              r.noLog != 0,
+                              false,
+                              static_cast<uint8_t>(sidesBefore | HostSides(r.must) | HostSides(r.mustNot))};
         AddConditions(r.must, false, compiled);
         AddConditions(r.mustNot, true, compiled);
         compiled.stepCount = static_cast<uint32_t>(steps_.size()) - compiled.firstStep;
@@ -127,10 +148,8 @@ bool RuleEvaluator::Passes(const Check& test, const Row& row) const {
 Verdict RuleEvaluator::Evaluate(const RowTexts& texts, int hour) {
     if (rules_.empty()) return Verdict{};
 
-    // While a host name is still being looked up, no rule kills the row; only an ALLOW rule can
-    // still end the search, so only those need testing.
-    const bool pending = texts.localHost.find('(') != std::string_view::npos ||
-                         texts.remoteHost.find('(') != std::string_view::npos;
+    const uint8_t pending = static_cast<uint8_t>((IsPendingHost(texts.localHost, texts.localAddress) ? 1 : 0) |
+                                                 (IsPendingHost(texts.remoteHost, texts.remoteAddress) ? 2 : 0));
 
     Row row;
     row.text[kLocalAddress] = texts.localAddress;
@@ -162,7 +181,7 @@ Verdict RuleEvaluator::Evaluate(const RowTexts& texts, int hour) {
     const uint32_t* steps = steps_.data();
     for (size_t i = 0; i < rules_.size(); ++i) {
         const CompiledRule& rule = rules_[i];
-        if (rule.never || (pending && !rule.allow)) continue;
+        if (rule.never) continue;
         const uint32_t* step = steps + rule.firstStep;
         const uint32_t* end = step + rule.stepCount;
         for (; step != end; ++step) {
@@ -173,6 +192,9 @@ Verdict RuleEvaluator::Evaluate(const RowTexts& texts, int hour) {
             if ((result == 2) == ((*step & 1) != 0)) break;
         }
         if (step != end) continue;
+        // Once the name is known this rule, or an earlier one that failed on the pending text, may
+        // decide otherwise.
+        if ((pending & rule.hostSidesSoFar) != 0) return Verdict{Verdict::kLeave, 0, true};
         const int index = static_cast<int>(i) + 1;
         if (rule.allow) return Verdict{Verdict::kLeave, index};
         return Verdict{rule.noLog ? Verdict::kKillQuietly : Verdict::kKillAndLog, index};

@@ -38,13 +38,20 @@ struct Verdict {
     // 1-based index of the rule that ended the search: the kill rule, or the ALLOW rule that
     // exempted the row. 0 when no rule ended it.
     int rule = 0;
+    // A rule matched, but a host name it or an earlier rule tests is still being looked up: the
+    // row is left for this pass (rule is then 0).
+    bool held = false;
 
     bool operator==(const Verdict&) const = default;
 };
 
-// Tests rows against a rule set; first match wins, an ALLOW match ends the search without a kill,
-// and no row is killed while either of its host names is still being looked up ("(" in its host
-// text). STAT! and TIME! hold the negated meanings of STAT and TIME.
+// Tests rows against a rule set; first match wins, and an ALLOW match ends the search without a
+// kill. A host name still being looked up (the host text is the address in parentheses) holds a
+// row back only where the outcome could depend on it: when the matching rule or an earlier one
+// tests the host of that side (HOST1/HOST1! for the local side, HOST2/HOST2! for the remote one).
+// A rule on ports, addresses, state, age, process or hours cuts at once, so a peer whose reverse
+// lookup never answers cannot keep its connection alive that way. STAT! and TIME! hold the
+// negated meanings of STAT and TIME.
 //
 // The evaluator keeps its own compact copy of the rules (only the conditions that are set, in
 // test order, with the pattern texts ready to compare), so the rule set may change or go away
@@ -98,6 +105,8 @@ class RuleEvaluator {
         bool allow;
         bool noLog;
         bool never;  // a negated condition that every row satisfies (STAT!=3): the rule never matches
+        // Host sides (1 local, 2 remote) tested by this rule or any rule before it.
+        uint8_t hostSidesSoFar;
     };
     // The per-row facts the tests read, worked out once per row.
     struct Row {

@@ -60,16 +60,32 @@ TEST(RuleEvaluatorTest, FirstMatchWinsAndAllowExempts) {
     EXPECT_EQ(Eval(rules, other), (Verdict{Verdict::kKillQuietly, 3}));
 }
 
-TEST(RuleEvaluatorTest, PendingLookupNeverKillsButAllowStillEndsTheSearch) {
+TEST(RuleEvaluatorTest, APendingHostHoldsBackOnlyRulesThatCouldDependOnIt) {
+    constexpr Verdict kHeld{Verdict::kLeave, 0, true};
     RowTexts row = Row();
     row.remoteHost = "(93.184.216.34)";
-    EXPECT_EQ(Eval("PORT2=80\n", row), kLeave);
-    EXPECT_EQ(Eval("PORT2=80\nALLOW=1,PORT2=80\nNOLOG=1\n", row), (Verdict{Verdict::kLeave, 2}));
+    // Rules that test no host name decide at once.
+    EXPECT_EQ(Eval("PORT2=80\n", row), (Verdict{Verdict::kKillAndLog, 1}));
+    EXPECT_EQ(Eval("ALLOW=1,PORT2=80\nNOLOG=1\n", row), (Verdict{Verdict::kLeave, 1}));
+    // The matching rule tests the pending host: held (a negated host test as much as a plain one).
+    EXPECT_EQ(Eval("HOST2!=.example.com,PORT2=80\n", row), kHeld);
+    // An earlier rule tests it and fails on the pending text; once the name is known it might
+    // exempt the row, so the later match waits too.
+    EXPECT_EQ(Eval("ALLOW=1,HOST2=.example.com\nPORT2=80\n", row), kHeld);
+    // A host rule after the match changes nothing; a test of the other side's host neither.
+    EXPECT_EQ(Eval("PORT2=80\nALLOW=1,HOST2=.example.com\n", row), (Verdict{Verdict::kKillAndLog, 1}));
+    EXPECT_EQ(Eval("ALLOW=1,HOST1=.lan,PORT1=1\nNOLOG=1\n", row), (Verdict{Verdict::kKillQuietly, 2}));
+
     row = Row();
     row.localHost = "(192.168.1.5)";
-    EXPECT_EQ(Eval("NOLOG=1\n", row), kLeave);
-    row.localHost = "192.168.1.5";  // resolved to "no name": killed as usual
-    EXPECT_EQ(Eval("NOLOG=1\n", row), (Verdict{Verdict::kKillQuietly, 1}));
+    EXPECT_EQ(Eval("HOST1=.lan\nNOLOG=1\n", row), kHeld);
+    EXPECT_EQ(Eval("HOST2=.example.com,NOLOG=1\n", row), (Verdict{Verdict::kKillQuietly, 1}));
+    row.localHost = "192.168.1.5";  // resolved to "no name": a name like any other
+    EXPECT_EQ(Eval("HOST1=????\nNOLOG=1\n", row), (Verdict{Verdict::kKillAndLog, 1}));
+    // A name the peer chose that holds parentheses is no pending lookup.
+    row = Row();
+    row.remoteHost = "(evil).example.com";
+    EXPECT_EQ(Eval("HOST2=.example.com\n", row), (Verdict{Verdict::kKillAndLog, 1}));
 }
 
 TEST(RuleEvaluatorTest, HostPatterns) {
