@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "autokill/RuleEvaluator.h"
+#include "autokill/RuleFileParser.h"
+#include "autokill/RuleIndex.h"
+#include "platform/fake/FakeClock.h"
+#include "platform/fake/FakeConnectionTable.h"
+#include "platform/fake/FakeProcessList.h"
+#include "session/SessionRow.h"
+
+namespace varnel {
+namespace {
+
+// Names 93.184.0.x after x; other addresses have no name, 198.51.100.x is still being looked up.
+class Hosts : public HostNameSource {
+  public:
+    int lookups = 0;
+    void LookupHostName(const char* address, char* out, size_t n) override {
+        ++lookups;
+        if (std::strncmp(address, "93.184.0.", 9) == 0)
+            std::snprintf(out, n, "h%s.ads.example.com", address + 9);
+        else if (std::strncmp(address, "198.51.100.", 11) == 0)
+            std::snprintf(out, n, "(%s)", address);
+        else
+            std::snprintf(out, n, "%s", address);
+    }
+};
+
+struct Rig {
+    FakeConnectionTable table;
+    FakeProcessList processes;
+    FakeClock clock;
+    Hosts hosts;
+    ProcessNameCache names{processes};
+    ConnectionSnapshot snapshot{table, names, clock};
+    SessionTable session;
+    UiLanguage lang = UiLanguage::English();
+
+    Rig() {
+        processes.processes = {{10, "fire fox"}, {11, "curl"}, {12, "sshd"}};
+        snapshot.SetHostNameSource(&hosts);
+    }
+    void Poll() {
+        std::memset(session.current.data(), 0, sizeof session.current);
+        snapshot.TakeSnapshot(session);
+    }
+    // The verdict the kill pass would reach for kept connection k.
+    Verdict Evaluate(RuleEvaluator& evaluator, const KeptConnection& k) {
+        SessionRecord r;
+        SessionRow row;
+        snapshot.FillRecord(k, r);
+        BuildSessionRow(r, clock.TickMs(), true, lang, row);
+        const char* texts[kColumnCount];
+        for (int c = 0; c < kColumnCount; ++c) texts[c] = row[c];
+        return evaluator.Evaluate(RowTexts::FromColumns(texts), clock.LocalTime().tm_hour);
+    }
+};
+
+// Whatever the rules, a connection the evaluator would cut is never passed over by the index.
+TEST(RuleIndexTest, NeverPassesOverAConnectionARuleWouldCut) {
+    std::mt19937 rng(20261208);
+    auto pick = [&](std::initializer_list<const char*> options) {
+        return std::string(*(options.begin() + rng() % options.size()));
+    };
+    Rig rig;
+    const char* remotes[] = {"93.184.0.1", "93.184.0.22", "198.51.100.4", "203.0.113.9", "10.1.2.3"};
+    for (int i = 0; i < 300; ++i)
+        rig.table.Add(i % 9 == 0 ? kTcpSynSent : kTcpEstablished, i % 2 ? "192.168.1.5" : "10.0.0.7",
+                      40000 + i, remotes[i % 5], i % 3 == 0 ? 443 : 80 + i % 50, 10 + i % 3);
+    rig.Poll();
+    rig.clock.Advance(90'000);
+    rig.Poll();
+
+    int cut = 0, rejected = 0;
+    for (int round = 0; round < 300; ++round) {
+        std::string text;
+        const int rules = 1 + static_cast<int>(rng() % 4);
+        for (int r = 0; r < rules; ++r) {
+            std::string rule;
+            const int fields = 1 + static_cast<int>(rng() % 3);
+            for (int f = 0; f < fields; ++f) {
+                if (!rule.empty()) rule += ',';
+                rule += pick({"PORT2=443",
+                              "PORT2=100-120",
+                              "PORT1=40010-40020",
+                              "IP2=93.184.",
+                              "IP2=/113/",
+                              "IP1=10.",
+                              "PID=firefox",
+                              "PID=cu",
+                              "HOST2=.example.com",
+                              "HOST2=h1.ads.example.com",
+                              "HOST2=????",
+                              "HOST1=.lan",
+                              "STAT=1",
+                              "STAT=2",
+                              "TIME=60",
+                              "TIME=100",
+                              "SYSTIME=23",
+                              "PORT2!=443",
+                              "IP2!=93.",
+                              "HOST2!=.com",
+                              "ALLOW=1",
+                              "NOLOG=1"});
+            }
+            text += rule + "\n";
+        }
+        AutoKillRuleSet set;
+        RuleFileParser::Parse(text, set);
+        RuleEvaluator evaluator(set, rig.lang);
+        RuleIndex index;
+        index.Rebuild(set, rig.lang);
+        index.BeginPass();
+        for (const KeptConnection& k : rig.snapshot.kept()) {
+            const bool kills = rig.Evaluate(evaluator, k).verdict != Verdict::kLeave;
+            const bool candidate = index.CouldCut(k, rig.snapshot);
+            if (kills) {
+                ++cut;
+                ASSERT_TRUE(candidate) << text << "port " << k.key.localPort;
+            } else if (!candidate) {
+                ++rejected;
+            }
+        }
+    }
+    EXPECT_GT(cut, 1000);
+    EXPECT_GT(rejected, 1000) << "the index should pass over most connections of selective rules";
+}
+
+TEST(RuleIndexTest, SelectiveRulesTouchNoTextOfConnectionsTheyCannotCut) {
+    Rig rig;
+    for (int i = 0; i < 200; ++i)
+        rig.table.Add(kTcpEstablished, "10.0.0.7", 40000 + i, "93.184.0.1", 443, 11);
+    rig.table.Add(kTcpEstablished, "10.0.0.7", 50000, "93.184.0.1", 6667, 11);
+    rig.Poll();
+    AutoKillRuleSet set;
+    RuleFileParser::Parse("ALLOW=1,HOST2=/example/\nPORT2=6667\nPORT1=1-1000,HOST2=.x.com\nIP2=203.0.\n",
+                          set);
+    RuleIndex index;
+    index.Rebuild(set, rig.lang);
+    index.BeginPass();
+    rig.hosts.lookups = 0;
+    int candidates = 0;
+    for (const KeptConnection& k : rig.snapshot.kept()) candidates += index.CouldCut(k, rig.snapshot);
+    EXPECT_EQ(candidates, 1);
+    EXPECT_EQ(rig.hosts.lookups, 0) << "no rule's anchor is a host name";
+
+    // A host anchor asks for each address's name once per pass, however many connections share it.
+    RuleFileParser::Parse("HOST2=.tracker.net\n", set);
+    index.Rebuild(set, rig.lang);
+    index.BeginPass();
+    candidates = 0;
+    for (const KeptConnection& k : rig.snapshot.kept()) candidates += index.CouldCut(k, rig.snapshot);
+    EXPECT_EQ(candidates, 0);
+    EXPECT_EQ(rig.hosts.lookups, 1);
+
+    // ALLOW rules alone cut nothing; a rule with only an age cannot be filed and lets all through.
+    RuleFileParser::Parse("ALLOW=1,PORT2=6667\n", set);
+    index.Rebuild(set, rig.lang);
+    EXPECT_TRUE(index.empty());
+    RuleFileParser::Parse("TIME=5\n", set);
+    index.Rebuild(set, rig.lang);
+    EXPECT_TRUE(index.everyConnection());
+}
+
+}  // namespace
+}  // namespace varnel
