@@ -21,12 +21,6 @@ bool HasPort(const std::vector<uint64_t>& bits, uint16_t port) {
     return (bits[port >> 6] >> (port & 63)) & 1u;
 }
 
-// A pattern an anchor can be: a plain prefix or suffix. Containment and "????" (which also matches
-// a host without a name) cannot be looked up by their text.
-bool Anchorable(const RulePattern& p, bool host) {
-    return p.IsSet() && !p.containment() && !(host && p.unnamedHost());
-}
-
 uint32_t MixKey(uint32_t key) {
     uint32_t h = key * 0x9E3779B1u;
     return h ^ (h >> 16);
@@ -39,7 +33,13 @@ RuleIndex::RuleIndex()
     remoteHost_.suffix = localHost_.suffix = true;
 }
 
-void RuleIndex::AffixSet::Seal() {
+void RuleIndex::TextAnchors::Clear() {
+    unnamed = false;
+    owned.clear();
+    contained.clear();
+}
+
+void RuleIndex::TextAnchors::Seal() {
     needles.clear();
     lengths.clear();
     for (const std::string& n : owned) {
@@ -50,10 +50,76 @@ void RuleIndex::AffixSet::Seal() {
     lengths.erase(std::unique(lengths.begin(), lengths.end()), lengths.end());
 }
 
-bool RuleIndex::AffixSet::Matches(std::string_view text) const {
+bool RuleIndex::TextAnchors::Matches(std::string_view text, std::string_view address) const {
+    if (unnamed && text == address) return true;
     for (size_t len : lengths) {
         if (len > text.size()) break;
         if (needles.count(suffix ? text.substr(text.size() - len) : text.substr(0, len))) return true;
+    }
+    for (const std::string& needle : contained)
+        if (text.find(needle) != std::string_view::npos) return true;
+    return false;
+}
+
+// Files `rule` under its most selective condition; false when it has none.
+bool RuleIndex::File(const AutoKillRule& rule, const UiLanguage& language) {
+    const RuleConditions& c = rule.must;
+    if (c.port2.IsSet()) {
+        SetPorts(remotePorts_, c.port2);
+        anyRemotePort_ = true;
+        return true;
+    }
+    if (c.port1.IsSet()) {
+        SetPorts(localPorts_, c.port1);
+        anyLocalPort_ = true;
+        return true;
+    }
+    struct Text {
+        const RulePattern& pattern;
+        TextAnchors& anchors;
+        bool host;
+    };
+    const Text texts[] = {{c.ip2, remoteAddress_, false},
+                          {c.ip1, localAddress_, false},
+                          {c.pid, process_, false},
+                          {c.host2, remoteHost_, true},
+                          {c.host1, localHost_, true}};
+    // A prefix or suffix is found by one hash lookup: preferred to a containment, which is searched.
+    for (const Text& t : texts) {
+        if (t.pattern.IsSet() && !t.pattern.containment() && !(t.host && t.pattern.unnamedHost())) {
+            t.anchors.owned.emplace_back(t.pattern.needle());
+            return true;
+        }
+    }
+    for (const Text& t : texts) {
+        if (!t.pattern.IsSet()) continue;
+        if (t.host && t.pattern.unnamedHost()) {
+            // "????" is a suffix test as well as the test for a host without a name.
+            t.anchors.unnamed = true;
+            t.anchors.owned.emplace_back(t.pattern.needle());
+        } else {
+            t.anchors.contained.emplace_back(t.pattern.needle());
+        }
+        return true;
+    }
+    if (c.time != 0) {
+        // An age past 2^32 ms is never shown (the tick wraps there): such a rule never matches.
+        const uint64_t ms = uint64_t{c.time} * 1000;
+        if (ms <= UINT32_MAX) minAgeMs_ = std::min(minAgeMs_, static_cast<uint32_t>(ms));
+        return true;
+    }
+    if (c.stat % 3 != 0) {
+        // The states whose shown name holds the rule's state name, in the language in force.
+        const std::string_view name =
+            c.stat % 3 == 1 ? language.Pick("接続中", "Connecting") : language.Pick("接続待ち", "Waiting");
+        for (int state = 0; state <= 12; ++state)
+            if (std::string_view(StateName(state, language)).find(name) != std::string_view::npos)
+                states_ |= 1u << state;
+        return true;
+    }
+    if (c.sysTime.IsSet()) {
+        for (int h = c.sysTime.from; h <= c.sysTime.to; ++h) everyHour_ |= 1u << h;
+        return true;
     }
     return false;
 }
@@ -61,49 +127,24 @@ bool RuleIndex::AffixSet::Matches(std::string_view text) const {
 void RuleIndex::Rebuild(const AutoKillRuleSet& rules, const UiLanguage& language) {
     std::fill(localPorts_.begin(), localPorts_.end(), 0);
     std::fill(remotePorts_.begin(), remotePorts_.end(), 0);
-    anyLocalPort_ = anyRemotePort_ = anyKillRule_ = everyConnection_ = false;
-    states_ = 0;
-    for (AffixSet* set : {&localAddress_, &remoteAddress_, &process_, &localHost_, &remoteHost_})
-        set->owned.clear();
+    anyLocalPort_ = anyRemotePort_ = anyKillRule_ = false;
+    states_ = everyHour_ = 0;
+    minAgeMs_ = UINT32_MAX;
+    for (TextAnchors* t : {&localAddress_, &remoteAddress_, &process_, &localHost_, &remoteHost_}) t->Clear();
 
-    const std::string_view stateNames[3] = {"", language.Pick("接続中", "Connecting"),
-                                            language.Pick("接続待ち", "Waiting")};
     for (int i = 0; i < rules.count(); ++i) {
         const AutoKillRule& rule = rules.rule(i);
         if (rule.allow != 0) continue;                                       // an exemption never cuts
         if (rule.mustNot.stat != 0 && rule.mustNot.stat % 3 == 0) continue;  // never matches
         anyKillRule_ = true;
-        const RuleConditions& c = rule.must;
-        if (c.port2.IsSet()) {
-            SetPorts(remotePorts_, c.port2);
-            anyRemotePort_ = true;
-        } else if (c.port1.IsSet()) {
-            SetPorts(localPorts_, c.port1);
-            anyLocalPort_ = true;
-        } else if (Anchorable(c.ip2, false)) {
-            remoteAddress_.Add(c.ip2.needle());
-        } else if (Anchorable(c.ip1, false)) {
-            localAddress_.Add(c.ip1.needle());
-        } else if (Anchorable(c.pid, false)) {
-            process_.Add(c.pid.needle());
-        } else if (Anchorable(c.host2, true)) {
-            remoteHost_.Add(c.host2.needle());
-        } else if (Anchorable(c.host1, true)) {
-            localHost_.Add(c.host1.needle());
-        } else if (c.stat % 3 != 0) {
-            // The states whose shown name holds the rule's state name, in the language in force.
-            for (int state = 0; state <= 12; ++state)
-                if (std::string_view(StateName(state, language)).find(stateNames[c.stat % 3]) !=
-                    std::string_view::npos)
-                    states_ |= 1u << state;
-        } else {
-            everyConnection_ = true;
-        }
+        if (!File(rule, language)) everyHour_ = 0xFFFFFFu;
     }
-    for (AffixSet* set : {&localAddress_, &remoteAddress_, &process_, &localHost_, &remoteHost_}) set->Seal();
+    for (TextAnchors* t : {&localAddress_, &remoteAddress_, &process_, &localHost_, &remoteHost_}) t->Seal();
 }
 
-void RuleIndex::BeginPass() {
+void RuleIndex::BeginPass(uint32_t now, int hour) {
+    now_ = now;
+    everyThisPass_ = hour >= 0 && hour < 24 && ((everyHour_ >> hour) & 1u);
     if (++pass_ == 0) {  // the stamps wrapped: forget them all rather than trust an old one
         for (auto* memo : {&addressMemo_, &pidMemo_})
             for (MemoSlot& s : *memo) s.pass = 0;
@@ -121,26 +162,29 @@ bool RuleIndex::Memo(std::vector<MemoSlot>& memo, uint32_t key, Fact fact, Work&
     return (slot.bits & answer) != 0;
 }
 
-bool RuleIndex::HostHit(uint32_t addr, const AffixSet& set, ConnectionSnapshot& snapshot) {
+bool RuleIndex::HostHit(uint32_t addr, const TextAnchors& anchors, ConnectionSnapshot& snapshot) {
     char address[16];
     FormatDottedAddress(addr, address);
     HostNameSource* names = snapshot.hostNameSource();
-    if (names == nullptr) return set.Matches(address);  // resolution off: the host text is the address
+    if (names == nullptr)
+        return anchors.Matches(address, address);  // resolution off: the host is the address
     char host[SessionRecord::kHostSize];
     names->LookupHostName(address, host, sizeof host);
-    return set.Matches(host);
+    return anchors.Matches(host, address);
 }
 
 bool RuleIndex::CouldCut(const KeptConnection& k, ConnectionSnapshot& snapshot) {
     if (!anyKillRule_) return false;
-    if (everyConnection_) return true;
+    if (everyThisPass_) return true;
     if (anyRemotePort_ && HasPort(remotePorts_, k.key.remotePort)) return true;
     if (anyLocalPort_ && HasPort(localPorts_, k.key.localPort)) return true;
     if (k.state < 32 && ((states_ >> k.state) & 1u)) return true;
-    auto addressText = [](uint32_t addr, const AffixSet& set) {
+    // The age as the row shows it is whole seconds of now - firstSeen (modulo 2^32, as the tick).
+    if (now_ - k.firstSeen >= minAgeMs_) return true;
+    auto addressText = [](uint32_t addr, const TextAnchors& anchors) {
         char text[16];
         FormatDottedAddress(addr, text);
-        return set.Matches(text);
+        return anchors.Matches(text, {});
     };
     if (!remoteAddress_.empty() && Memo(addressMemo_, k.key.remoteAddr, kRemoteAddress,
                                         [&] { return addressText(k.key.remoteAddr, remoteAddress_); }))
@@ -157,7 +201,7 @@ bool RuleIndex::CouldCut(const KeptConnection& k, ConnectionSnapshot& snapshot) 
             size_t m = 0;
             for (char ch : raw)
                 if (ch != ' ') squeezed[m++] = ch;
-            return process_.Matches(std::string_view(squeezed, m));
+            return process_.Matches(std::string_view(squeezed, m), {});
         }))
         return true;
     if (!remoteHost_.empty() && Memo(addressMemo_, k.key.remoteAddr, kRemoteHost,

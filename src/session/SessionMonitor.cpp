@@ -67,9 +67,10 @@ void SessionMonitor::RefreshRows() {
                         rows_[static_cast<size_t>(i)]);
 }
 
-void SessionMonitor::BuildKeptRow(const KeptConnection& k, SessionRecord& scratch, SessionRow& row) {
+void SessionMonitor::BuildKeptRow(const KeptConnection& k, uint32_t now, SessionRecord& scratch,
+                                  SessionRow& row) {
     snapshot_.FillRecord(k, scratch);
-    BuildSessionRow(scratch, clock_.TickMs(), ProcessInfoAvailable(), lang_, row);
+    BuildSessionRow(scratch, now, ProcessInfoAvailable(), lang_, row);
 }
 
 std::string SessionMonitor::CounterText() const {

@@ -70,9 +70,9 @@ class SessionMonitor {
     // 0..rowCount()-1 are the shown rows' connections (in table order, not display order), the
     // rest are the connections the list has no room for.
     const std::vector<KeptConnection>& kept() const { return snapshot_.kept(); }
-    // The nine texts the list would show for `k`, built through `scratch`. Host names come from
-    // the host-name source, which is asked to look up an address it does not know yet.
-    void BuildKeptRow(const KeptConnection& k, SessionRecord& scratch, SessionRow& row);
+    // The nine texts the list would show for `k` at tick `now`, built through `scratch`. Host
+    // names come from the host-name source, which is asked to look up an address it does not know.
+    void BuildKeptRow(const KeptConnection& k, uint32_t now, SessionRecord& scratch, SessionRow& row);
     ConnectionSnapshot& snapshot() { return snapshot_; }
 
     uint32_t shownCount() const { return shownCount_; }

@@ -115,7 +115,7 @@ TEST(RuleIndexTest, NeverPassesOverAConnectionARuleWouldCut) {
         RuleEvaluator evaluator(set, rig.lang);
         RuleIndex index;
         index.Rebuild(set, rig.lang);
-        index.BeginPass();
+        index.BeginPass(rig.clock.TickMs(), rig.clock.LocalTime().tm_hour);
         for (const KeptConnection& k : rig.snapshot.kept()) {
             const bool kills = rig.Evaluate(evaluator, k).verdict != Verdict::kLeave;
             const bool candidate = index.CouldCut(k, rig.snapshot);
@@ -142,7 +142,7 @@ TEST(RuleIndexTest, SelectiveRulesTouchNoTextOfConnectionsTheyCannotCut) {
                           set);
     RuleIndex index;
     index.Rebuild(set, rig.lang);
-    index.BeginPass();
+    index.BeginPass(rig.clock.TickMs(), rig.clock.LocalTime().tm_hour);
     rig.hosts.lookups = 0;
     int candidates = 0;
     for (const KeptConnection& k : rig.snapshot.kept()) candidates += index.CouldCut(k, rig.snapshot);
@@ -152,19 +152,34 @@ TEST(RuleIndexTest, SelectiveRulesTouchNoTextOfConnectionsTheyCannotCut) {
     // A host anchor asks for each address's name once per pass, however many connections share it.
     RuleFileParser::Parse("HOST2=.tracker.net\n", set);
     index.Rebuild(set, rig.lang);
-    index.BeginPass();
+    index.BeginPass(rig.clock.TickMs(), rig.clock.LocalTime().tm_hour);
     candidates = 0;
     for (const KeptConnection& k : rig.snapshot.kept()) candidates += index.CouldCut(k, rig.snapshot);
     EXPECT_EQ(candidates, 0);
     EXPECT_EQ(rig.hosts.lookups, 1);
 
-    // ALLOW rules alone cut nothing; a rule with only an age cannot be filed and lets all through.
+    // ALLOW rules alone cut nothing; a rule of negations only cannot be filed and lets all through.
     RuleFileParser::Parse("ALLOW=1,PORT2=6667\n", set);
     index.Rebuild(set, rig.lang);
     EXPECT_TRUE(index.empty());
-    RuleFileParser::Parse("TIME=5\n", set);
+    RuleFileParser::Parse("PORT2!=443\n", set);
     index.Rebuild(set, rig.lang);
     EXPECT_TRUE(index.everyConnection());
+
+    // An age or an hour window is an anchor too: young connections and other hours pass over.
+    auto count = [&](const char* rules, uint32_t now, int hour) {
+        RuleFileParser::Parse(rules, set);
+        index.Rebuild(set, rig.lang);
+        index.BeginPass(now, hour);
+        int n = 0;
+        for (const KeptConnection& k : rig.snapshot.kept()) n += index.CouldCut(k, rig.snapshot);
+        return n;
+    };
+    const uint32_t seen = rig.snapshot.kept()[0].firstSeen;
+    EXPECT_EQ(count("TIME=60\n", seen + 59'999, 12), 0);
+    EXPECT_EQ(count("TIME=60\n", seen + 60'000, 12), 201);
+    EXPECT_EQ(count("SYSTIME=9-17,HOST2!=/x/\n", seen, 18), 0);
+    EXPECT_EQ(count("SYSTIME=9-17,HOST2!=/x/\n", seen, 17), 201);
 }
 
 }  // namespace
