@@ -19,8 +19,8 @@ namespace varnel {
 class SessionMonitor;
 
 // What runs in the middle of a tick, after the rows are rebuilt and before the counter: the
-// auto-kill pass. It reads the shown rows through the monitor. Called at every tick, also when
-// no row is shown.
+// auto-kill pass. It reads the shown rows and every other kept connection of the poll through the
+// monitor. Called at every tick, also when no row is shown.
 class TickHook {
   public:
     virtual ~TickHook() = default;
