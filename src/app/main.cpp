@@ -26,9 +26,15 @@ using namespace varnel;
 namespace {
 
 std::atomic<bool> g_stop{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler stores into it");
+std::atomic<bool> g_reload{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the signal handlers store into them");
 
-void OnStopSignal(int) { g_stop.store(true); }
+void OnStopSignal(int) {
+    g_stop.store(true);
+}
+void OnReloadSignal(int) {
+    g_reload.store(true);
+}
 
 // How long --list waits for host names before printing what it has.
 constexpr int kListResolveWaitMs = 2000;
@@ -54,7 +60,7 @@ int main(int argc, char** argv) {
             return 0;
         case CommandLine::Mode::kCheckRules: {
             std::string path = cl.rulesFile ? *cl.rulesFile : ConfigLocation::ForThisProcess(cl.configDir).RuleFilePath();
-            return RunCheckRules(path, std::cout);
+            return RunCheckRules(path, std::cout, std::cerr);
         }
         case CommandLine::Mode::kHeadless: {
             struct sigaction sa {};
@@ -62,6 +68,12 @@ int main(int argc, char** argv) {
             sigemptyset(&sa.sa_mask);
             sigaction(SIGINT, &sa, nullptr);
             sigaction(SIGTERM, &sa, nullptr);
+            // SIGHUP asks for a reload instead of ending the process.
+            sa.sa_handler = OnReloadSignal;
+            sigaction(SIGHUP, &sa, nullptr);
+            // A closed standard output is a failed write that the command reports, not a death.
+            sa.sa_handler = SIG_IGN;
+            sigaction(SIGPIPE, &sa, nullptr);
             ConfigLocation location = ConfigLocation::ForThisProcess(cl.configDir);
             LinuxConnectionTable table;
             ProcProcessList processes;
@@ -71,7 +83,7 @@ int main(int argc, char** argv) {
             HeadlessCommand headless({table, processes, reset, clock}, location, lang);
             headless.SetHostNameSource(resolver.get());
             headless.SetForceAutoKill(cl.autokill);
-            return headless.Run(std::cout, std::cerr, g_stop);
+            return headless.Run(std::cout, std::cerr, g_stop, g_reload);
         }
         case CommandLine::Mode::kWindow:
 #ifdef VARNEL_HAVE_GUI

@@ -7,6 +7,7 @@
 
 #include "autokill/RuleFileParser.h"
 #include "session/DottedAddress.h"
+#include "session/FixedText.h"
 
 namespace varnel {
 
@@ -33,7 +34,7 @@ AutoKill::AutoKill(const SettingsFile& settings, std::string ruleFilePath, std::
       clock_(clock),
       lang_(std::move(lang)),
       evaluator_(rules_, lang_),
-      log_(settings, std::move(logFolder), clock) {}
+      log_(settings, std::move(logFolder), clock, lang_) {}
 
 int AutoKill::LoadRules() {
     log_.SetEnabled(false);
@@ -41,9 +42,45 @@ int AutoKill::LoadRules() {
     rules_.Clear();
     log_.RefreshSettings();
     log_.SetEnabled(settings_.ReadInt("Session", "BlockedLog", 1) == 1);
-    RuleFileParser::LoadFile(ruleFilePath_, rules_);
+    RuleFileParser::LoadFile(ruleFilePath_, rules_, &loadReport_);
     evaluator_.Rebuild(rules_, lang_);
     return rules_.count();
+}
+
+std::vector<std::string> AutoKill::LoadMessages() const {
+    const RuleLoadReport& r = loadReport_;
+    const bool jp = lang_.IsJapanese();
+    std::vector<std::string> lines;
+    if (!r.error.empty()) {
+        lines.push_back(std::string(jp ? "ルールファイルを読めません (ルールなし): "
+                                       : "rule file not read, no rules in force: ") +
+                        r.error);
+    }
+    if (r.capLine > 0) {
+        const std::string line = std::to_string(r.capLine);
+        const std::string max = std::to_string(RuleFileParser::kMaxCandidates);
+        lines.push_back(jp ? "ルールファイル " + line + " 行目で読み込みを止めました: 読むのは " + max +
+                                 " 行までで、この行から後は無視されます"
+                           : "rule file line " + line + ": reading stopped: at most " + max +
+                                 " rule lines are read; this line and the rest are ignored");
+    }
+    if (r.suspectLines > 0) {
+        const std::string n = std::to_string(r.suspectLines);
+        if (jp) {
+            lines.push_back("疑わしいルール行が " + n +
+                            " 行あります。varnel --check-rules で確かめてください");
+        } else {
+            lines.push_back(n +
+                            (r.suspectLines == 1 ? " rule line looks suspect" : " rule lines look suspect") +
+                            "; run varnel --check-rules");
+        }
+    }
+    if (log_.enabled() && !log_.nameError().empty()) {
+        lines.push_back(std::string(jp ? "切断ログに書き込めません: " : "block log not written: ") +
+                        log_.nameError());
+    }
+    for (std::string& line : lines) line = PrintableLine(line);
+    return lines;
 }
 
 void AutoKill::SetEnabled(bool on) {
@@ -89,8 +126,8 @@ void AutoKill::ReportFailure(const SessionRow& row, const ResetResult& result) {
     std::string tuple = TupleText(row);
     stillFailing_.insert(tuple);
     if (!reported_.insert(tuple).second) return;
-    std::string line = std::string(lang_.Pick("切断できません ", "NOT BLOCKED ")) + tuple + " " +
-                       row[kColProcess] + ": " + result.Describe();
+    std::string line = PrintableLine(std::string(lang_.Pick("切断できません ", "NOT BLOCKED ")) + tuple +
+                                     " " + row[kColProcess] + ": " + result.Describe());
     log_.AddPaneLine(line);
     if (onFailure_) onFailure_(line);
 }

@@ -4,12 +4,14 @@
 #include <functional>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 #include "app/core/SettingsFile.h"
 #include "app/core/UiLanguage.h"
 #include "autokill/AutoKillRuleSet.h"
 #include "autokill/BlockLog.h"
 #include "autokill/RuleEvaluator.h"
+#include "autokill/RuleFileParser.h"
 #include "platform/Clock.h"
 #include "platform/ConnectionReset.h"
 #include "session/SessionMonitor.h"
@@ -33,8 +35,15 @@ public:
 
     // Rebuilds the rule set from the rule file (missing file: no rules). Also sets BLOCKED to 0,
     // refreshes the block-log settings and reads the block-log switch ("BlockedLog").
-    // Returns the number of rules.
+    // Returns the number of rules. What the load found is kept in loadReport().
     int LoadRules();
+    // What the last LoadRules found in the rule file.
+    const RuleLoadReport& loadReport() const { return loadReport_; }
+    // The last load's news for the user, one printable line each, in the language in force: a rule
+    // file that exists but was not read (with the reason), where the rule-line limit stopped
+    // reading, how many rule lines `varnel --check-rules` has warnings for, and a block-log file
+    // name that is refused. Empty when there is nothing to tell (a missing rule file is normal).
+    std::vector<std::string> LoadMessages() const;
 
     // The "Auto Kill Session" switch. Toggling it sets BLOCKED to 0 and refreshes the log settings.
     void SetEnabled(bool on);
@@ -53,6 +62,7 @@ public:
     std::string BlockedText() const;  // " BLOCKED : %5d"
     const AutoKillRuleSet& rules() const { return rules_; }
     BlockLog& blockLog() { return log_; }
+    const BlockLog& blockLog() const { return log_; }
     const std::string& ruleFilePath() const { return ruleFilePath_; }
 
     // Told of every failed reset the first time it fails for its connection.
@@ -67,6 +77,7 @@ private:
     Clock& clock_;
     UiLanguage lang_;
     AutoKillRuleSet rules_;
+    RuleLoadReport loadReport_;
     RuleEvaluator evaluator_;
     BlockLog log_;
     bool enabled_ = false;

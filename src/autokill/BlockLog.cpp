@@ -1,10 +1,13 @@
 #include "autokill/BlockLog.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "session/FixedText.h"
 
@@ -23,27 +26,66 @@ void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
         text.replace(at, from.size(), to);
 }
 
-// A row text as one line may hold it: control characters become spaces.
-std::string OneLine(const char* text) {
-    std::string s(text);
-    for (char& c : s)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
-    return s;
+// The parts of a file name between its '/'s (empty parts of "a//b" included).
+std::vector<std::string_view> Components(std::string_view name) {
+    std::vector<std::string_view> parts;
+    for (size_t start = 0;;) {
+        size_t slash = name.find('/', start);
+        parts.push_back(name.substr(start, slash == std::string_view::npos ? slash : slash - start));
+        if (slash == std::string_view::npos) return parts;
+        start = slash + 1;
+    }
+}
+
+// Why a file name (placeholders replaced) would not stay in the log folder, or empty.
+std::string NameError(const std::string& name, const std::string& nameTemplate) {
+    const std::string quoted = "the file name \"" + nameTemplate + "\"";
+    if (name.empty()) return quoted + " is empty";
+    if (name.front() == '/') return quoted + " is an absolute path; it must stay in the log folder";
+    for (std::string_view part : Components(name))
+        if (part == "..") return quoted + " has a \"..\" component; it must stay in the log folder";
+    if (name.back() == '/') return quoted + " names a folder";
+    return {};
+}
+
+const char* KindOf(mode_t mode) {
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISFIFO(mode)) return "a FIFO (named pipe)";
+    if (S_ISSOCK(mode)) return "a socket";
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISLNK(mode)) return "a symbolic link";
+    return "no regular file";
+}
+
+// Why opening `part` (below the folder `dirFd`) failed with `error`: what is there when it is no
+// regular file, else the system's text.
+std::string OpenError(int dirFd, std::string_view part, int error) {
+    struct stat st {};
+    const std::string name(part);
+    if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode)) {
+        if (S_ISLNK(st.st_mode)) return "a symbolic link, which is not followed";
+        return std::string(KindOf(st.st_mode)) + ", not a regular file";
+    }
+    return std::strerror(error);
 }
 
 }  // namespace
 
-BlockLog::BlockLog(const SettingsFile& settings, std::string defaultFolder, Clock& clock)
-    : settings_(settings), defaultFolder_(std::move(defaultFolder)), clock_(clock) {}
+BlockLog::BlockLog(const SettingsFile& settings, std::string defaultFolder, Clock& clock, UiLanguage lang)
+    : settings_(settings), defaultFolder_(std::move(defaultFolder)), clock_(clock), lang_(std::move(lang)) {}
 
 void BlockLog::RefreshSettings() {
     const std::tm now = clock_.LocalTime();
-    std::string name = settings_.ReadString("Session", "AutoBlockLogFileName", kDefaultNameTemplate);
+    const std::string nameTemplate =
+        settings_.ReadString("Session", "AutoBlockLogFileName", kDefaultNameTemplate);
+    std::string name = nameTemplate;
     const std::pair<const char*, const char*> placeholders[] = {
         {"$YYYY$", "%Y"}, {"$YY$", "%y"}, {"$MM$", "%m"}, {"$DD$", "%d"},
         {"$HH$", "%H"},   {"$MI$", "%M"}, {"$SS$", "%S"},
     };
-    for (const auto& [placeholder, format] : placeholders) ReplaceAll(name, placeholder, Strftime(format, now));
+    for (const auto& [placeholder, format] : placeholders)
+        ReplaceAll(name, placeholder, Strftime(format, now));
 
     std::string folder = settings_.ReadString("Settings", "LogRootFolder", "");
     if (!folder.empty() && folder[0] == '/') {
@@ -52,6 +94,9 @@ void BlockLog::RefreshSettings() {
         folder = defaultFolder_;
         if (!folder.empty() && folder.back() != '/') folder += '/';
     }
+    folder_ = folder;
+    name_ = name;
+    nameError_ = NameError(name, nameTemplate);
     path_ = folder + name;
     lineTemplate_ = settings_.ReadString("Session", "AutoBlockLogFormat", kDefaultLineTemplate);
 }
@@ -60,19 +105,22 @@ std::string BlockLog::FormatLine(const SessionRow& row, bool processInfoAvailabl
                                  const std::tm& now) const {
     // Each placeholder's value by name; one pass over the template, so values are never scanned
     // for placeholders themselves.
-    const std::pair<std::string_view, std::string> values[] = {
-        {"$DATE$", Strftime("%Y/%m/%d", now)},
-        {"$TIME$", Strftime("%H:%M:%S", now)},
-        {"$IP1$", OneLine(row[kColLocalAddress])},
-        {"$HOST1$", OneLine(row[kColLocalHost])},
-        {"$PORT1$", OneLine(row[kColLocalPort])},
-        {"$IP2$", OneLine(row[kColRemoteAddress])},
-        {"$HOST2$", OneLine(row[kColRemoteHost])},
-        {"$PORT2$", OneLine(row[kColRemotePort])},
-        {"$STAT$", OneLine(row[kColStatus])},
-        {"$TM$", OneLine(row[kColTime])},
-        {"$PID$", processInfoAvailable ? OneLine(row[kColProcess]) : std::string()},
-        {"$RULE$", std::to_string(ruleNumber)},
+    const std::string date = Strftime("%Y/%m/%d", now);
+    const std::string time = Strftime("%H:%M:%S", now);
+    const std::string rule = std::to_string(ruleNumber);
+    const std::pair<std::string_view, std::string_view> values[] = {
+        {"$DATE$", date},
+        {"$TIME$", time},
+        {"$IP1$", row[kColLocalAddress]},
+        {"$HOST1$", row[kColLocalHost]},
+        {"$PORT1$", row[kColLocalPort]},
+        {"$IP2$", row[kColRemoteAddress]},
+        {"$HOST2$", row[kColRemoteHost]},
+        {"$PORT2$", row[kColRemotePort]},
+        {"$STAT$", row[kColStatus]},
+        {"$TM$", row[kColTime]},
+        {"$PID$", processInfoAvailable ? row[kColProcess] : ""},
+        {"$RULE$", rule},
     };
     std::string line;
     const std::string& t = lineTemplate_;
@@ -88,11 +136,9 @@ std::string BlockLog::FormatLine(const SessionRow& row, bool processInfoAvailabl
                 }
             }
         }
-        if (!replaced) {
-            char c = t[i++];
-            line += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? ' ' : c;
-        }
+        if (!replaced) line += t[i++];
     }
+    line = PrintableLine(line);
     line.resize(Utf8PrefixLength(line, kMaxLineBytes - 1));  // room for the line feed
     return line;
 }
@@ -111,23 +157,68 @@ std::string BlockLog::Write(const SessionRow& row, bool processInfoAvailable, in
 }
 
 void BlockLog::AppendToFile(const std::string& line) {
-    int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) return;
-    std::string text = line + "\r\n";
-    const char* p = text.data();
-    size_t left = text.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0) break;
-        p += n;
-        left -= static_cast<size_t>(n);
+    const std::string why = WriteToFile(line + "\r\n");
+    if (why.empty()) {
+        failureReported_ = false;
+        return;
     }
-    ::close(fd);
+    if (failureReported_) return;
+    failureReported_ = true;
+    const std::string report =
+        PrintableLine(std::string(lang_.Pick("切断ログに書き込めません: ", "block log not written: ")) +
+                      path_ + ": " + why);
+    AddPaneLine(report);
+    if (failureListener_) failureListener_(report);
+}
+
+std::string BlockLog::WriteToFile(const std::string& text) const {
+    if (!nameError_.empty()) return nameError_;
+    int dir = ::open(folder_.empty() ? "." : folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return "the log folder " + folder_ + ": " + std::strerror(errno);
+    // Folders inside the name are entered one by one without following links, so that the name
+    // cannot be bent out of the log folder by a link planted in it.
+    const std::vector<std::string_view> parts = Components(name_);
+    for (size_t i = 0; i + 1 < parts.size(); ++i) {
+        if (parts[i].empty() || parts[i] == ".") continue;
+        const std::string part(parts[i]);
+        int fd = ::openat(dir, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) {
+            std::string why = "folder " + part + ": " + OpenError(dir, part, errno);
+            ::close(dir);
+            return why;
+        }
+        ::close(dir);
+        dir = fd;
+    }
+    const std::string last(parts.back());
+    int fd = ::openat(dir, last.c_str(),
+                      O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0640);
+    std::string why = fd < 0 ? OpenError(dir, last, errno) : std::string();
+    ::close(dir);
+    if (fd < 0) return why;
+
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        why = std::strerror(errno);
+    } else if (!S_ISREG(st.st_mode)) {
+        why = std::string(KindOf(st.st_mode)) + ", not a regular file";
+    }
+    for (size_t done = 0; why.empty() && done < text.size();) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            why = std::string(n < 0 ? std::strerror(errno) : "nothing written") + " (" +
+                  std::to_string(done) + " of " + std::to_string(text.size()) + " bytes written)";
+        }
+        done += n > 0 ? static_cast<size_t>(n) : 0;
+    }
+    if (::close(fd) != 0 && why.empty()) why = std::string("closing: ") + std::strerror(errno);
+    return why;
 }
 
 void BlockLog::AddPaneLine(std::string_view line) {
     if (pane_.size() >= kPaneLines) pane_.clear();
-    pane_.emplace_front(line);
+    pane_.emplace_front(PrintableLine(line));
 }
 
 std::string BlockLog::PaneText() const {

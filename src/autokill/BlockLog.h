@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "app/core/SettingsFile.h"
+#include "app/core/UiLanguage.h"
 #include "platform/Clock.h"
 #include "session/SessionRow.h"
 
@@ -19,22 +20,35 @@ namespace varnel {
 // recomputed by RefreshSettings (every rule load and auto-kill toggle) and by a write whose local
 // hour differs from the last write's, so a month's file changes at most once per clock hour.
 // Placeholders are substituted in the template only: a host name that happens to contain
-// "$PORT1$" is written as it is. Control characters in the row's texts become spaces, so a kill
-// is always exactly one line. A line is at most 4,095 bytes with its line feed (cut at a character
+// "$PORT1$" is written as it is. Control characters (PrintableLine) in the template and the row's
+// texts become spaces, so a kill is always exactly one line and sends no escape sequence to
+// whoever views the file. A line is at most 4,095 bytes with its line feed (cut at a character
 // boundary); it ends in CR LF in the file.
 //
-// A file that cannot be opened loses the line silently; the pane still gets it. The file is opened
-// and closed for every line. Threads: the tick's thread only.
+// The name template is outside input and the program may run as root in a folder that others
+// can write, so the file is opened the careful way: the name must stay inside the log folder (no
+// absolute name, no ".." component), every folder of the name below the log folder and the file
+// itself are opened without following symbolic links, and only a regular file is written (opened
+// without blocking, so a FIFO planted under the name cannot hang the tick). A new file gets mode
+// 0640 (less what the umask takes).
+//
+// A line the file does not take (folder missing, name refused, no rights, write error) still goes
+// to the pane. The failure is reported, with the path and the reason, as a pane line and to the
+// failure listener: once, and again only after a write has worked in between, so a broken log
+// costs one message, not one per kill. The file is opened and closed for every line.
+// Threads: the tick's thread only.
 class BlockLog {
-public:
+  public:
     static constexpr const char* kDefaultNameTemplate = "dunmoth_autoblock$YYYY$$MM$.log";
     static constexpr const char* kDefaultLineTemplate =
         "BLOCKED [$DATE$ $TIME$] $HOST1$:$PORT1$ $HOST2$:$PORT2$ $PID$";
     static constexpr size_t kMaxLineBytes = 4095;
     static constexpr size_t kPaneLines = 300;
 
-    // `defaultFolder`: where the file goes when "LogRootFolder" is not an absolute path.
-    BlockLog(const SettingsFile& settings, std::string defaultFolder, Clock& clock);
+    // `defaultFolder`: where the file goes when "LogRootFolder" is not an absolute path. `lang`
+    // picks the language of the failure reports.
+    BlockLog(const SettingsFile& settings, std::string defaultFolder, Clock& clock,
+             UiLanguage lang = UiLanguage::English());
 
     // Recomputes the file path and reads the line template and the folder.
     void RefreshSettings();
@@ -48,34 +62,53 @@ public:
     // (without line end) as it was written.
     std::string Write(const SessionRow& row, bool processInfoAvailable, int ruleNumber);
 
-    // Puts a line at the top of the pane (used for kills and for reports of failed resets).
+    // Puts a line at the top of the pane (used for kills and for reports of failed resets). Control
+    // characters become spaces (PrintableLine).
     void AddPaneLine(std::string_view line);
     // Empties the pane (the "Auto Kill Session" switch changed).
     void ClearPane() { pane_.clear(); }
 
     // Called with every block line as it is written, whether or not the file takes it (headless
     // mode prints them).
-    void SetLineListener(std::function<void(const std::string&)> listener) { listener_ = std::move(listener); }
+    void SetLineListener(std::function<void(const std::string&)> listener) {
+        listener_ = std::move(listener);
+    }
+    // Called with the report of a write the file did not take, when it is reported (see above). The
+    // text is one printable line.
+    void SetFailureListener(std::function<void(const std::string&)> listener) {
+        failureListener_ = std::move(listener);
+    }
 
     const std::string& path() const { return path_; }
     const std::string& lineTemplate() const { return lineTemplate_; }
+    // Why the file name is refused (it would leave the log folder), or empty.
+    const std::string& nameError() const { return nameError_; }
     // The pane's text, newest line first, lines separated by "\n".
     std::string PaneText() const;
     const std::deque<std::string>& paneLines() const { return pane_; }
 
-private:
-    std::string FormatLine(const SessionRow& row, bool processInfoAvailable, int ruleNumber, const std::tm& now) const;
+  private:
+    std::string FormatLine(const SessionRow& row, bool processInfoAvailable, int ruleNumber,
+                           const std::tm& now) const;
     void AppendToFile(const std::string& line);
+    // Appends `text` to the file; the reason when it could not, else empty.
+    std::string WriteToFile(const std::string& text) const;
 
     const SettingsFile& settings_;
     std::string defaultFolder_;
     Clock& clock_;
+    UiLanguage lang_;
     bool enabled_ = true;
+    std::string folder_;  // the log folder, ending in '/'
+    std::string name_;    // the file name below it: the template with its placeholders replaced
+    std::string nameError_;
     std::string path_;
     std::string lineTemplate_ = kDefaultLineTemplate;
     int lastHour_ = -1;  // hour of the last write that recomputed the path; none at start
     std::deque<std::string> pane_;
     std::function<void(const std::string&)> listener_;
+    std::function<void(const std::string&)> failureListener_;
+    bool failureReported_ = false;  // since the last write the file took
 };
 
 }  // namespace varnel

@@ -1,6 +1,8 @@
 #include "autokill/RuleChecker.h"
 
-#include <fstream>
+#include <sstream>
+
+#include "autokill/RuleFile.h"
 
 namespace varnel {
 
@@ -172,24 +174,34 @@ std::vector<std::string> RuleChecker::Warnings(const AutoKillRule& rule, const R
     return out;
 }
 
+std::vector<std::string> RuleChecker::CandidateWarnings(bool isRule, const AutoKillRule& rule,
+                                                        const RuleNotes& notes) {
+    return isRule ? Warnings(rule, notes) : notes.ignoredKeys;
+}
+
 void RuleChecker::Report(RuleLineReader& reader, std::ostream& out) {
     int rules = 0;
     AutoKillRule rule;
     RuleNotes notes;
-    RuleFileParser::ForEachCandidate(reader, [&](const RuleLinePiece& piece) {
-        std::vector<std::string> warnings;
+    const int candidates = RuleFileParser::ForEachCandidate(reader, [&](const RuleLinePiece& piece) {
         out << piece.lineNumber << ": ";
-        if (RuleFileParser::ParseCandidate(piece.text, rule, &notes)) {
+        const bool isRule = RuleFileParser::ParseCandidate(piece.text, rule, &notes);
+        if (isRule) {
             ++rules;
             out << CanonicalForm(rule);
-            warnings = Warnings(rule, notes);
         } else {
             out << "ignored: no keyword";
-            warnings = notes.ignoredKeys;
         }
+        const std::vector<std::string> warnings = CandidateWarnings(isRule, rule, notes);
         for (size_t i = 0; i < warnings.size(); ++i) out << (i == 0 ? "  # " : "; ") << warnings[i];
         out << '\n';
     });
+    if (candidates == RuleFileParser::kMaxCandidates) {
+        if (int line = RuleFileParser::FirstUnreadCandidateLine(reader)) {
+            out << line << ": reading stopped: at most " << RuleFileParser::kMaxCandidates
+                << " rule lines are read; this line and the rest are ignored\n";
+        }
+    }
     out << rules << " rules\n";
 }
 
@@ -203,13 +215,21 @@ void RuleChecker::Check(std::istream& in, std::ostream& out) {
     Report(reader, out);
 }
 
-void RuleChecker::CheckFile(const std::string& path, std::ostream& out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        out << "0 rules\n";
-        return;
+bool RuleChecker::CheckFile(const std::string& path, std::ostream& out, std::string& error) {
+    RuleFile file(path);
+    if (file.status() != RuleFile::Status::kOpen) {
+        error = file.error();
+        return false;
     }
-    Check(in, out);
+    // The report is built aside, so that a read error in the middle does not end in a count.
+    std::ostringstream report;
+    Check(file.stream(), report);
+    if (!file.error().empty()) {
+        error = file.error();
+        return false;
+    }
+    out << report.str();
+    return true;
 }
 
 }  // namespace varnel

@@ -14,15 +14,19 @@ namespace varnel {
 //
 // One output line per rule-candidate line (comments and blank lines print nothing, nor do
 // candidates past the 1,023 limit): "<physical line>: " then the rule in canonical form or
-// "ignored: no keyword", then "  # " and the warnings joined by "; " when there are any. The last
-// line is "<N> rules". The canonical form is itself rule text that parses back to the same rule.
-// All functions are stateless; any thread.
+// "ignored: no keyword", then "  # " and the warnings joined by "; " when there are any. When the
+// limit leaves candidates unread, the first of them gets "<physical line>: reading stopped: ...".
+// The last line is "<N> rules". The canonical form is itself rule text that parses back to the
+// same rule. Texts of the file are printed as they are: a terminal needs them through
+// PrintableLine. All functions are stateless; any thread.
 class RuleChecker {
   public:
     static void Check(std::string_view text, std::ostream& out);
     static void Check(std::istream& in, std::ostream& out);
-    // A file that is missing or cannot be read reports "0 rules" (it means an empty rule set).
-    static void CheckFile(const std::string& path, std::ostream& out);
+    // Reads only a regular file (see RuleFile). False, with the reason in `error`, when the file
+    // is missing, is no regular file, cannot be opened or fails while being read; then nothing is
+    // printed.
+    static bool CheckFile(const std::string& path, std::ostream& out, std::string& error);
 
     // The rule's set fields as KEY=VALUE joined by ",", in keyword order: flags as 1, ranges as
     // low-high, numbers in decimal, patterns as stored. A field whose value holds a comma, a double
@@ -35,6 +39,10 @@ class RuleChecker {
     // Warnings for one parsed rule: value conversions that changed what was written, patterns that
     // probably match more than meant, ignored keys, a rule without conditions.
     static std::vector<std::string> Warnings(const AutoKillRule& rule, const RuleNotes& notes);
+    // The warnings printed for one rule candidate: Warnings for a rule (`isRule`, as ParseCandidate
+    // returned it), the ignored keys for a candidate that is no rule.
+    static std::vector<std::string> CandidateWarnings(bool isRule, const AutoKillRule& rule,
+                                                      const RuleNotes& notes);
 
   private:
     static void Report(RuleLineReader& reader, std::ostream& out);

@@ -1,7 +1,9 @@
 #include "autokill/RuleFileParser.h"
 
 #include <algorithm>
-#include <fstream>
+
+#include "autokill/RuleChecker.h"
+#include "autokill/RuleFile.h"
 
 namespace varnel {
 
@@ -129,14 +131,35 @@ void NoteIgnoredKey(RuleNotes& notes, std::string_view key) {
 
 }  // namespace
 
-int RuleFileParser::Fill(RuleLineReader& reader, AutoKillRuleSet& out) {
+int RuleFileParser::Fill(RuleLineReader& reader, AutoKillRuleSet& out, RuleLoadReport* report) {
     out.Clear();
     AutoKillRule rule;
-    return ForEachCandidate(reader, [&](const RuleLinePiece& piece) {
-        if (!ParseCandidate(piece.text, rule)) return;
+    RuleNotes notes;
+    RuleNotes* wanted = report != nullptr ? &notes : nullptr;
+    int suspect = 0;
+    const int candidates = ForEachCandidate(reader, [&](const RuleLinePiece& piece) {
+        const bool isRule = ParseCandidate(piece.text, rule, wanted);
+        if (wanted != nullptr && !RuleChecker::CandidateWarnings(isRule, rule, notes).empty()) ++suspect;
+        if (!isRule) return;
         rule.lineNumber = piece.lineNumber;
         out.Add(rule);
     });
+    if (report != nullptr) {
+        *report = RuleLoadReport();
+        report->read = true;
+        report->candidates = candidates;
+        report->rules = out.count();
+        report->suspectLines = suspect;
+        if (candidates == kMaxCandidates) report->capLine = FirstUnreadCandidateLine(reader);
+    }
+    return candidates;
+}
+
+int RuleFileParser::FirstUnreadCandidateLine(RuleLineReader& reader) {
+    RuleLinePiece piece;
+    while (reader.Next(piece))
+        if (!piece.skipped) return piece.lineNumber;
+    return 0;
 }
 
 RuleNumber RuleFileParser::ReadNumber(std::string_view text) {
@@ -320,23 +343,28 @@ bool RuleFileParser::ParseCandidate(std::string_view piece, AutoKillRule& rule, 
     return anyKeyword;
 }
 
-int RuleFileParser::Parse(std::string_view text, AutoKillRuleSet& out) {
+int RuleFileParser::Parse(std::string_view text, AutoKillRuleSet& out, RuleLoadReport* report) {
     RuleLineReader reader(text);
-    return Fill(reader, out);
+    return Fill(reader, out, report);
 }
 
-int RuleFileParser::Parse(std::istream& in, AutoKillRuleSet& out) {
+int RuleFileParser::Parse(std::istream& in, AutoKillRuleSet& out, RuleLoadReport* report) {
     RuleLineReader reader(in);
-    return Fill(reader, out);
+    return Fill(reader, out, report);
 }
 
-int RuleFileParser::LoadFile(const std::string& path, AutoKillRuleSet& out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        out.Clear();
-        return 0;
+int RuleFileParser::LoadFile(const std::string& path, AutoKillRuleSet& out, RuleLoadReport* report) {
+    RuleFile file(path);
+    int candidates = 0;
+    if (file.status() == RuleFile::Status::kOpen) candidates = Parse(file.stream(), out, report);
+    if (file.error().empty()) return candidates;
+    out.Clear();
+    if (report != nullptr) {
+        *report = RuleLoadReport();
+        report->missing = file.status() == RuleFile::Status::kMissing;
+        if (!report->missing) report->error = file.error();
     }
-    return Parse(in, out);
+    return 0;
 }
 
 }  // namespace varnel

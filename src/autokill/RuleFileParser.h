@@ -39,6 +39,18 @@ struct RuleNumber {
     bool fits32 = false;     // the number as written lies in 0..4294967295
 };
 
+// What loading a rule file found, for telling the user. The rule set itself is the same whatever
+// this says; a file that is missing or was not read to its end gives an empty set.
+struct RuleLoadReport {
+    bool read = false;     // the text was read (to its end or to the candidate limit)
+    bool missing = false;  // there is no file at the path: no rules, which is normal
+    std::string error;     // why a file that exists was not read; empty when read or missing
+    int candidates = 0;    // rule-candidate lines read
+    int rules = 0;         // rules in the set
+    int suspectLines = 0;  // candidates for which RuleChecker has warnings (varnel --check-rules)
+    int capLine = 0;       // physical line of the first candidate left unread at the limit; 0: none
+};
+
 // The rule file parser. It never fails: what it does not understand it passes over (fields
 // without '=', keys that are no keyword, numbers that do not read, lines without a keyword).
 // All functions are stateless and may be called from any thread.
@@ -48,10 +60,14 @@ class RuleFileParser {
     static constexpr int kMaxCandidates = AutoKillRuleSet::kMaxRules;
 
     // Rebuild `out` from a rule-file text / stream / file. They return the number of rule-candidate
-    // lines read. A file that is missing or cannot be read gives an empty set and 0.
-    static int Parse(std::string_view text, AutoKillRuleSet& out);
-    static int Parse(std::istream& in, AutoKillRuleSet& out);
-    static int LoadFile(const std::string& path, AutoKillRuleSet& out);
+    // lines read and fill `report` when it is not null (finding the suspect lines and the limit's
+    // line costs a second look at every candidate and a read past the limit).
+    // LoadFile reads only a regular file (see RuleFile). A file that is missing, is no regular file,
+    // cannot be opened or fails in the middle of reading gives an empty set and 0: a half-read file
+    // could miss the ALLOW rules that exempt sessions from the rules before them.
+    static int Parse(std::string_view text, AutoKillRuleSet& out, RuleLoadReport* report = nullptr);
+    static int Parse(std::istream& in, AutoKillRuleSet& out, RuleLoadReport* report = nullptr);
+    static int LoadFile(const std::string& path, AutoKillRuleSet& out, RuleLoadReport* report = nullptr);
 
     // Calls visit(const RuleLinePiece&) for each rule candidate, in order, up to kMaxCandidates,
     // and returns how many there were. Skipped pieces (comments, blank lines) are not visited.
@@ -66,6 +82,10 @@ class RuleFileParser {
         }
         return candidates;
     }
+
+    // For a reader that ForEachCandidate left at kMaxCandidates: reads on to the next rule
+    // candidate and returns its physical line number, or 0 when the rest of the text holds none.
+    static int FirstUnreadCandidateLine(RuleLineReader& reader);
 
     // Parses one rule-candidate piece into `rule` (reset to the defaults first). Returns true when
     // at least one field named a keyword, i.e. when the candidate is a rule. `notes` may be null.
@@ -85,7 +105,7 @@ class RuleFileParser {
                                      std::vector<std::string>* warnings = nullptr);
 
   private:
-    static int Fill(RuleLineReader& reader, AutoKillRuleSet& out);
+    static int Fill(RuleLineReader& reader, AutoKillRuleSet& out, RuleLoadReport* report);
 };
 
 }  // namespace varnel

@@ -64,6 +64,7 @@ SessionMonitorPage::SessionMonitorPage(MonitorPlatform platform, const SettingsF
     monitor_->SetHostNameSource(askDns_ ? platform_.hostNames : nullptr);
     autoKill_->LoadRules();
     autoKill_->SetEnabled(settings_.ReadInt(kSection, "AutoBlock", 0) != 0);
+    ReportRuleLoad();
 
     warn_ = [](const QString& text) {
         QMessageBox::warning(nullptr, Text(ConfigLocation::BaseNameOf(ConfigLocation::ExecutablePath())),
@@ -376,7 +377,12 @@ void SessionMonitorPage::OnOptions() {
 
 void SessionMonitorPage::ReloadRules() {
     autoKill_->LoadRules();
+    ReportRuleLoad();
     UpdateLabels();
+}
+
+void SessionMonitorPage::ReportRuleLoad() {
+    for (const std::string& line : autoKill_->LoadMessages()) autoKill_->blockLog().AddPaneLine(line);
 }
 
 void SessionMonitorPage::ReloadColours() {

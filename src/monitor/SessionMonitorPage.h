@@ -80,7 +80,8 @@ class SessionMonitorPage : public QWidget {
     // Opens the block log with "LogViewer", or with the desktop's handler when that is empty.
     // False (after the message box) when the program could not be started.
     bool OpenBlockLog();
-    // Re-reads the rule file (and the block-log settings), after the Options dialog.
+    // Re-reads the rule file (and the block-log settings), after the Options dialog. A rule file
+    // that could not be read, the rule-line limit and suspect rule lines are told in the pane.
     void ReloadRules();
     // Re-reads the colours of the list and the pane.
     void ReloadColours();
@@ -141,6 +142,8 @@ class SessionMonitorPage : public QWidget {
 
   private:
     void ReadSettings();
+    // Puts what the last rule load has to tell (AutoKill::LoadMessages) into the pane.
+    void ReportRuleLoad();
     void UpdatePane();
     void BuildControls();
     void ApplyColumnWidths();

@@ -20,4 +20,22 @@ size_t CopyFixedText(char* dst, size_t dstSize, std::string_view text) {
     return n;
 }
 
+std::string PrintableLine(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7F) {
+            out += ' ';
+        } else if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) <= 0x9F &&
+                   static_cast<unsigned char>(text[i + 1]) >= 0x80) {
+            out += ' ';
+            ++i;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
 }  // namespace varnel

@@ -1,14 +1,17 @@
-#include "autokill/BlockLog.h"
-
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "autokill/BlockLog.h"
 #include "platform/fake/FakeClock.h"
 
 namespace varnel {
@@ -18,14 +21,14 @@ namespace fs = std::filesystem;
 
 SessionRow MakeRow(const char* localHost = "10.0.0.1", const char* remoteHost = "www.example.com") {
     SessionRow row{};
-    const char* texts[kColumnCount] = {"10.0.0.1", localHost, "50000", "93.184.216.34", remoteHost,
+    const char* texts[kColumnCount] = {"10.0.0.1", localHost,    "50000",   "93.184.216.34", remoteHost,
                                        "443",      "Connecting", "01m 05s", "curl(77)"};
     for (int c = 0; c < kColumnCount; ++c) std::snprintf(row.text[c], sizeof row.text[c], "%s", texts[c]);
     return row;
 }
 
 class BlockLogTest : public ::testing::Test {
-protected:
+  protected:
     BlockLogTest() {
         char tmpl[] = "/tmp/varnel-blocklog-XXXXXX";
         dir = mkdtemp(tmpl);
@@ -65,14 +68,16 @@ TEST_F(BlockLogTest, DefaultsWriteAMonthlyFileBesideTheSettings) {
 
 TEST_F(BlockLogTest, TemplatesAndPlaceholders) {
     settings->WriteString("Session", "AutoBlockLogFileName", "$YY$-$MM$-$DD$_$HH$$MI$$SS$.txt");
-    settings->WriteString("Session", "AutoBlockLogFormat",
-                          "$IP1$ $HOST1$ $PORT1$ $IP2$ $HOST2$ $PORT2$ $STAT$ $TM$ $PID$ #$RULE$ $FOO$ $HOST2$");
+    settings->WriteString(
+        "Session", "AutoBlockLogFormat",
+        "$IP1$ $HOST1$ $PORT1$ $IP2$ $HOST2$ $PORT2$ $STAT$ $TM$ $PID$ #$RULE$ $FOO$ $HOST2$");
     BlockLog log = Make();
     EXPECT_EQ(log.path(), dir + "/14-12-31_235958.txt");
     // A host name that looks like a placeholder stays as it is.
     std::string line = log.Write(MakeRow("$PORT2$", "a.example.com"), true, 12);
     EXPECT_EQ(line,
-              "10.0.0.1 $PORT2$ 50000 93.184.216.34 a.example.com 443 Connecting 01m 05s curl(77) #12 $FOO$ a.example.com");
+              "10.0.0.1 $PORT2$ 50000 93.184.216.34 a.example.com 443 Connecting 01m 05s curl(77) #12 $FOO$ "
+              "a.example.com");
 }
 
 TEST_F(BlockLogTest, ControlCharactersAndLongLinesStayOneLine) {
@@ -150,7 +155,163 @@ TEST_F(BlockLogTest, AnUnwritableFolderLosesOnlyTheFileLine) {
     BlockLog log = Make();
     log.Write(MakeRow(), true, 1);
     EXPECT_FALSE(fs::exists(log.path()));
-    EXPECT_EQ(log.paneLines().size(), 1u);
+    ASSERT_EQ(log.paneLines().size(), 2u) << "the block line and the report that the file missed it";
+    EXPECT_EQ(log.paneLines()[0].rfind("BLOCKED [", 0), 0u);
+    EXPECT_EQ(log.paneLines()[1], "block log not written: " + log.path() + ": the log folder " + dir +
+                                      "/missing/folder/: No such file or directory");
+}
+
+// Failure reports as the listener hears them.
+class BlockLogFailureTest : public BlockLogTest {
+  protected:
+    BlockLog MakeHeard() {
+        BlockLog log = Make();
+        log.SetFailureListener([this](const std::string& report) { reports.push_back(report); });
+        return log;
+    }
+    std::vector<std::string> reports;
+};
+
+TEST_F(BlockLogFailureTest, APlantedSymbolicLinkIsNotFollowed) {
+    const std::string target = dir + "/target";
+    std::ofstream(target) << "precious\n";
+    BlockLog log = MakeHeard();
+    fs::create_symlink(target, log.path());
+    log.Write(MakeRow(), true, 1);
+    EXPECT_EQ(Read(target), "precious\n");
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0],
+              "block log not written: " + log.path() + ": a symbolic link, which is not followed");
+    EXPECT_EQ(log.paneLines().size(), 2u);
+
+    // Nor is a link that stands for a folder inside the name.
+    fs::create_directory(dir + "/elsewhere");
+    fs::create_directory_symlink(dir + "/elsewhere", dir + "/sub");
+    settings->WriteString("Session", "AutoBlockLogFileName", "sub/blocked.log");
+    BlockLog viaFolder = MakeHeard();
+    viaFolder.Write(MakeRow(), true, 1);
+    EXPECT_FALSE(fs::exists(dir + "/elsewhere/blocked.log"));
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_NE(reports[1].find(": folder sub: a symbolic link, which is not followed"), std::string::npos)
+        << reports[1];
+}
+
+TEST_F(BlockLogFailureTest, OnlyARegularFileIsWritten) {
+    BlockLog log = MakeHeard();
+    fs::create_directory(log.path());
+    log.Write(MakeRow(), true, 1);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0], "block log not written: " + log.path() + ": a folder, not a regular file");
+    fs::remove(log.path());
+
+    // A FIFO without a reader, then with one: neither blocks the write, neither gets the line.
+    ASSERT_EQ(mkfifo(log.path().c_str(), 0600), 0);
+    BlockLog noReader = MakeHeard();
+    noReader.Write(MakeRow(), true, 1);
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_EQ(reports[1],
+              "block log not written: " + log.path() + ": a FIFO (named pipe), not a regular file");
+    int reader = ::open(log.path().c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    BlockLog withReader = MakeHeard();
+    withReader.Write(MakeRow(), true, 1);
+    ASSERT_EQ(reports.size(), 3u);
+    EXPECT_EQ(reports[2], reports[1]);
+    char byte;
+    EXPECT_LE(::read(reader, &byte, 1), 0) << "nothing went into the FIFO";
+    ::close(reader);
+}
+
+TEST_F(BlockLogTest, ANewFileIsReadableOnlyByOwnerAndGroup) {
+    const mode_t old = umask(022);
+    BlockLog log = Make();
+    log.Write(MakeRow(), true, 1);
+    umask(old);
+    struct stat st {};
+    ASSERT_EQ(stat(log.path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST_F(BlockLogFailureTest, ANameThatLeavesTheLogFolderIsRefused) {
+    fs::create_directory(dir + "/logs");
+    settings->WriteString("Settings", "LogRootFolder", dir + "/logs/");
+    const std::string escapes[] = {dir + "/abs$MM$.log", "../up$MM$.log", "a/../../up$MM$.log", "..",
+                                   "$YYYY$/../../up.log"};
+    for (const std::string& name : escapes) {
+        reports.clear();
+        settings->WriteString("Session", "AutoBlockLogFileName", name);
+        BlockLog log = MakeHeard();
+        EXPECT_NE(log.nameError().find("the file name \"" + name + "\""), std::string::npos)
+            << log.nameError();
+        EXPECT_NE(log.nameError().find("it must stay in the log folder"), std::string::npos)
+            << log.nameError();
+        log.Write(MakeRow(), true, 1);
+        ASSERT_EQ(reports.size(), 1u) << name;
+        EXPECT_EQ(reports[0], "block log not written: " + log.path() + ": " + log.nameError());
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2)
+        << "only the ini and logs/";
+    EXPECT_TRUE(fs::is_empty(dir + "/logs"));
+
+    // A folder inside the log folder is fine, and so is a name that only looks like "..".
+    fs::create_directory(dir + "/logs/2014");
+    settings->WriteString("Session", "AutoBlockLogFileName", "$YYYY$/..$MM$.log");
+    BlockLog inside = MakeHeard();
+    EXPECT_EQ(inside.nameError(), "");
+    inside.Write(MakeRow(), true, 1);
+    EXPECT_TRUE(fs::exists(dir + "/logs/2014/..12.log"));
+    EXPECT_EQ(reports.size(), 1u);
+}
+
+TEST_F(BlockLogFailureTest, AFailureIsReportedOnceUntilAWriteWorksAgain) {
+    settings->WriteString("Settings", "LogRootFolder", dir + "/logs/");
+    BlockLog log(*settings, dir, clock, UiLanguage::Japanese());
+    log.RefreshSettings();
+    log.SetFailureListener([this](const std::string& report) { reports.push_back(report); });
+    for (int i = 0; i < 3; ++i) log.Write(MakeRow(), true, 1);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].rfind("切断ログに書き込めません: " + dir + "/logs/", 0), 0u) << reports[0];
+    fs::create_directory(dir + "/logs");
+    log.Write(MakeRow(), true, 1);
+    log.Write(MakeRow(), true, 1);
+    EXPECT_EQ(reports.size(), 1u);
+    fs::remove_all(dir + "/logs");
+    log.Write(MakeRow(), true, 1);
+    log.Write(MakeRow(), true, 1);
+    EXPECT_EQ(reports.size(), 2u);
+    EXPECT_EQ(log.paneLines().size(), 9u) << "seven block lines and two reports";
+}
+
+TEST_F(BlockLogFailureTest, AWriteErrorIsReportedWithTheReason) {
+    // The file size limit makes the write fail after part of the line (EFBIG); in a child process,
+    // so that the limit stays there.
+    BlockLog log = MakeHeard();
+    auto writeOverTheLimit = [&] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{};
+        limit.rlim_cur = limit.rlim_max = 40;
+        setrlimit(RLIMIT_FSIZE, &limit);
+        log.Write(MakeRow(), true, 1);
+        bool ok = reports.size() == 1 &&
+                  reports[0].find(log.path() + ": File too large (40 of ") != std::string::npos;
+        if (!ok) std::fprintf(stderr, "reports: %s\n", reports.empty() ? "none" : reports[0].c_str());
+        std::exit(ok ? 0 : 1);
+    };
+    EXPECT_EXIT(writeOverTheLimit(), ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(BlockLogTest, PaneLinesNeverHoldControlCharacters) {
+    BlockLog log = Make();
+    log.AddPaneLine(
+        "a\x1b[2Jb\nc\xC2\x9B"
+        "1m 日本");
+    EXPECT_EQ(log.paneLines().front(), "a [2Jb c 1m 日本");
+    std::string line = log.Write(MakeRow("\xC2\x85"
+                                         "evil\x1b]0;x\x07",
+                                         "ホスト"),
+                                 true, 1);
+    EXPECT_EQ(line, "BLOCKED [2014/12/31 23:59:58]  evil ]0;x :50000 ホスト:443 curl(77)");
+    EXPECT_EQ(log.paneLines().front(), line);
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -113,20 +115,27 @@ TEST(RuleCheckerTest, CanonicalFormReadsBackToTheSameRule) {
 TEST(RuleCheckerTest, LineNumbersLimitAndLongLines) {
     std::string text = "# only the first 1023 candidates count\n";
     for (int i = 1; i <= 1030; ++i) text += "PORT2=" + std::to_string(i) + "\n";
+    text += "# a comment after the limit\n";
     std::string report = Report(text);
+    // The first candidate left unread gets the note, and nothing after it is reported.
+    EXPECT_NE(
+        report.find(
+            "\n1024: PORT2=1023-1023\n"
+            "1025: reading stopped: at most 1023 rule lines are read; this line and the rest are ignored\n"
+            "1023 rules\n"),
+        std::string::npos);
+    EXPECT_EQ(report.find("1026:"), std::string::npos);
+    // Exactly 1023 candidates and then only comments: nothing is left unread, so no note.
+    std::string exact = "# header\n";
+    for (int i = 1; i <= 1023; ++i) exact += "PORT2=" + std::to_string(i) + "\n";
+    report = Report(exact + "# trailing\n\n");
+    EXPECT_EQ(report.find("reading stopped"), std::string::npos);
     EXPECT_NE(report.find("\n1024: PORT2=1023-1023\n1023 rules\n"), std::string::npos);
-    EXPECT_EQ(report.find("1025:"), std::string::npos);
 
     std::string longLine = "HOST2=." + std::string(65533 - 7, 'a') + ",PORT2=22\n";
     report = Report(longLine + "PORT2=1\n");
     EXPECT_EQ(report.substr(0, 16), "1: HOST2=.aaaaaa");
     EXPECT_NE(report.find("\n1: PORT2=22-22\n2: PORT2=1-1\n3 rules\n"), std::string::npos);
-}
-
-TEST(RuleCheckerTest, MissingFileIsAnEmptySet) {
-    std::ostringstream out;
-    EXPECT_EQ(RunCheckRules("/nonexistent/varnel_autoblock.txt", out), 0);
-    EXPECT_EQ(out.str(), "0 rules\n");
 }
 
 TEST(RuleCheckerTest, RunCheckRulesReadsTheFile) {
@@ -139,9 +148,87 @@ TEST(RuleCheckerTest, RunCheckRulesReadsTheFile) {
         file << "# rules\r\nHOST2=.ads.example,NOLOG=1\r\n";
     }
     std::ostringstream out;
-    EXPECT_EQ(RunCheckRules(path, out), 0);
+    std::ostringstream err;
+    EXPECT_EQ(RunCheckRules(path, out, err), 0);
     EXPECT_EQ(out.str(), "2: NOLOG=1,HOST2=.ads.example\n1 rules\n");
     std::remove(path);
+}
+
+class CheckRulesFileTest : public ::testing::Test {
+  protected:
+    CheckRulesFileTest() {
+        char tmpl[] = "/tmp/varnel-check-XXXXXX";
+        dir = mkdtemp(tmpl);
+    }
+    ~CheckRulesFileTest() override { std::filesystem::remove_all(dir); }
+
+    // Runs the command on `path`; out and err are kept.
+    int Run(const std::string& path) {
+        std::ostringstream o;
+        std::ostringstream e;
+        int status = RunCheckRules(path, o, e);
+        out = o.str();
+        err = e.str();
+        return status;
+    }
+    void Write(const std::string& name, const std::string& text) {
+        std::ofstream(dir + "/" + name, std::ios::binary) << text;
+    }
+
+    std::string dir;
+    std::string out;
+    std::string err;
+};
+
+TEST_F(CheckRulesFileTest, ReadsAFileAndKeepsEachReportLineOnePrintableLine) {
+    Write("rules.txt",
+          "# rules\r\nHOST2=.ads.example,NOLOG=1\r\nPID=\x1b[31mx\x07y\xC2\x9B"
+          "2J,HOST1=.日本\r\n");
+    EXPECT_EQ(Run(dir + "/rules.txt"), 0) << err;
+    EXPECT_EQ(out, "2: NOLOG=1,HOST2=.ads.example\n3: HOST1=.日本,PID= [31mx y 2J\n2 rules\n");
+    EXPECT_EQ(err, "");
+}
+
+TEST_F(CheckRulesFileTest, AMissingFileIsAnErrorNotAnEmptySet) {
+    EXPECT_EQ(Run(dir + "/varnel_autoblock.txt"), 1);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(err, "varnel: no rule file at " + dir + "/varnel_autoblock.txt\n");
+}
+
+TEST_F(CheckRulesFileTest, WhatIsNoRegularFileIsRefusedWithoutReading) {
+    // Read as files, both would be empty: "0 rules", as if all were well. (FIFOs and endless
+    // devices, which would block or never end, are tested on the load.)
+    const std::pair<std::string, std::string> cases[] = {{dir, "a folder"},
+                                                         {"/dev/null", "a character device"}};
+    for (const auto& [path, kind] : cases) {
+        EXPECT_EQ(Run(path), 1) << path;
+        EXPECT_EQ(out, "") << path;
+        EXPECT_EQ(err.rfind("varnel: " + path + " is " + kind, 0), 0u) << err;
+        EXPECT_NE(err.find("not a regular file"), std::string::npos) << err;
+    }
+}
+
+TEST_F(CheckRulesFileTest, AnUnreadableFileGivesTheReason) {
+    if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
+    Write("secret.txt", "PORT2=80\n");
+    ASSERT_EQ(chmod((dir + "/secret.txt").c_str(), 0), 0);
+    EXPECT_EQ(Run(dir + "/secret.txt"), 1);
+    EXPECT_EQ(out, "");
+    EXPECT_NE(err.find("Permission denied"), std::string::npos) << err;
+}
+
+TEST_F(CheckRulesFileTest, ALongFileNotesWhereReadingStopped) {
+    std::string text = "# header\n";
+    for (int i = 1; i <= 1100; ++i)
+        text += (i % 2 ? "#\n" : "") + std::string("PORT2=") + std::to_string(i) + "\n";
+    Write("long.txt", text);
+    EXPECT_EQ(Run(dir + "/long.txt"), 0);
+    // Candidate 1024 is on line 1 + 1024 + 512 (the comments before the odd ports).
+    EXPECT_NE(
+        out.find("\n1537: reading stopped: at most 1023 rule lines are read; this line and the rest are "
+                 "ignored\n1023 rules\n"),
+        std::string::npos)
+        << out.substr(out.size() - 300);
 }
 
 }  // namespace

@@ -2,11 +2,13 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
 #include <QToolBar>
+#include <cstdio>
 
 #include "display/CSortHeaderCtrl.h"
 #include "gui/PageTestSupport.h"
@@ -318,6 +320,20 @@ TEST_F(SessionMonitorPageTest, OptionsButtonSelectsTheAutoKillPageOnce) {
     page.topMostAction()->trigger();
     EXPECT_TRUE(topMost);
     EXPECT_TRUE(page.topMostAction()->isChecked());
+}
+
+TEST_F(SessionMonitorPageTest, WhatTheRuleLoadFoundIsToldInThePane) {
+    h.WriteRules("HOST2=example.com\nPORT2=80x\n");
+    SessionMonitorPage& page = h.Make();
+    EXPECT_EQ(page.logPane()->toPlainText().toStdString(),
+              "2 rule lines look suspect; run varnel --check-rules\n");
+
+    std::remove(h.RulePath().c_str());
+    ASSERT_TRUE(QDir().mkdir(QString::fromStdString(h.RulePath())));
+    page.ReloadRules();
+    const std::string pane = page.logPane()->toPlainText().toStdString();
+    EXPECT_EQ(pane.substr(0, pane.find('\n')),
+              "rule file not read, no rules in force: " + h.RulePath() + " is a folder, not a regular file");
 }
 
 }  // namespace

@@ -200,4 +200,66 @@ TEST_F(HeadlessEndToEndTest, WithoutTheRightToResetTheFailureIsReportedOnce) {
     EXPECT_EQ(recv(p.accepted, &ch, 1, 0), 1);
 }
 
+TEST_F(HeadlessEndToEndTest, SighupReloadsTheRulesInsteadOfEnding) {
+    Pair p;
+    Connect(p);
+    std::ofstream(dir + "/varnel_autoblock.txt") << "PORT2=1\r\n";  // names no connection here
+    Child c = StartVarnel(dir, false);
+    ASSERT_GT(c.pid, 0);
+    EXPECT_FALSE(SeesAbort(p.client, 1200)) << "cut before its rule was there";
+    WriteRules(p);
+    ASSERT_EQ(kill(c.pid, SIGHUP), 0);
+    EXPECT_TRUE(SeesAbort(p.client, 5000)) << "the reloaded rule must cut the connection";
+    std::string out, err;
+    EXPECT_EQ(Stop(c, out, err), 0) << "SIGHUP must not end it:\n" << err;
+    EXPECT_NE(err.find("varnel: reloaded the rules and settings; auto kill on, 1 rule from " + dir +
+                       "/varnel_autoblock.txt"),
+              std::string::npos)
+        << err;
+    EXPECT_NE(out.find("127.0.0.1:" + std::to_string(p.serverPort)), std::string::npos) << out;
+}
+
+TEST_F(HeadlessEndToEndTest, AClosedStandardOutputIsToldOnceAndTheLogGoesOn) {
+    Pair p;
+    Connect(p);
+    // The second connection opens only after the first cut, so that its cut comes after the
+    // failed write; its server listens already, so that the rules can name its port.
+    Pair q;
+    q.server = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(q.server, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(q.server, 4), 0);
+    q.serverPort = PortOf(q.server);
+    std::ofstream(dir + "/varnel_autoblock.txt")
+        << "IP2=127.0.0.1,PORT2=" << p.serverPort << "\r\nIP2=127.0.0.1,PORT2=" << q.serverPort << "\r\n";
+    Child c = StartVarnel(dir, false);
+    ASSERT_GT(c.pid, 0);
+    close(c.out);  // the reader goes away, as `head` does
+    c.out = -1;
+    EXPECT_TRUE(SeesAbort(p.client, 5000));
+    q.client = socket(AF_INET, SOCK_STREAM, 0);
+    a.sin_port = htons(static_cast<uint16_t>(q.serverPort));
+    ASSERT_EQ(connect(q.client, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    q.accepted = accept(q.server, nullptr, nullptr);
+    EXPECT_TRUE(SeesAbort(q.client, 5000)) << "cutting goes on after the failed write";
+    std::string out, err;
+    EXPECT_EQ(Stop(c, out, err), 0) << "a closed pipe must not end it:\n" << err;
+    size_t first =
+        err.find("varnel: standard output closed; block-log lines go on to " + dir + "/dunmoth_autoblock");
+    ASSERT_NE(first, std::string::npos) << err;
+    EXPECT_EQ(err.find("standard output closed", err.find('\n', first)), std::string::npos) << "told once:\n"
+                                                                                            << err;
+
+    std::time_t now = std::time(nullptr);
+    char name[64];
+    std::strftime(name, sizeof name, "dunmoth_autoblock%Y%m.log", std::localtime(&now));
+    std::ifstream log(dir + "/" + name, std::ios::binary);
+    std::stringstream text;
+    text << log.rdbuf();
+    EXPECT_NE(text.str().find(":" + std::to_string(p.serverPort) + " "), std::string::npos) << text.str();
+    EXPECT_NE(text.str().find(":" + std::to_string(q.serverPort) + " "), std::string::npos) << text.str();
+}
+
 }  // namespace

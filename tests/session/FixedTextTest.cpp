@@ -1,9 +1,9 @@
-#include "session/FixedText.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
+
+#include "session/FixedText.h"
 
 namespace varnel {
 namespace {
@@ -32,6 +32,19 @@ TEST(FixedTextTest, Utf8PrefixNeverSplitsFourByteCharacters) {
         EXPECT_LE(n, max);
         EXPECT_TRUE(n == 0 || n == 1 || n == 5 || n == 6) << max;
     }
+}
+
+TEST(FixedTextTest, PrintableLineBlanksEveryControlButKeepsMultibyteText) {
+    using namespace std::string_literals;
+    EXPECT_EQ(PrintableLine("a\x1b[2Jb\tc\r\nd\x7f"s + "\0e"s), "a [2Jb c  d  e");
+    // U+0085 (NEL) and U+009B (CSI) are controls; U+00A0 (C2 A0) and U+00C2 (C3 82) are not.
+    EXPECT_EQ(PrintableLine("x\xC2\x85y\xC2\x9B"
+                            "1m\xC2\xA0\xC3\x82"),
+              "x y 1m\xC2\xA0\xC3\x82");
+    EXPECT_EQ(PrintableLine("ホスト名\x1b]0;title\x07日本"), "ホスト名 ]0;title 日本");
+    // A lone lead byte at the end and stray continuation bytes are left as they are.
+    EXPECT_EQ(PrintableLine("\x9b\xC2"), "\x9b\xC2");
+    EXPECT_EQ(PrintableLine(""), "");
 }
 
 }  // namespace

@@ -1,11 +1,22 @@
 #include "app/cli/CheckRulesCommand.h"
 
+#include <sstream>
+
 #include "autokill/RuleChecker.h"
+#include "session/FixedText.h"
 
 namespace varnel {
 
-int RunCheckRules(const std::string& path, std::ostream& out) {
-    RuleChecker::CheckFile(path, out);
+int RunCheckRules(const std::string& path, std::ostream& out, std::ostream& err) {
+    std::ostringstream report;
+    std::string error;
+    if (!RuleChecker::CheckFile(path, report, error)) {
+        err << "varnel: " << PrintableLine(error) << '\n' << std::flush;
+        return 1;
+    }
+    // The report quotes the file's own texts; one report line stays one terminal line.
+    std::istringstream lines(report.str());
+    for (std::string line; std::getline(lines, line);) out << PrintableLine(line) << '\n';
     out.flush();
     return 0;
 }

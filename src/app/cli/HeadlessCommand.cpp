@@ -6,40 +6,75 @@
 #include <thread>
 
 #include "autokill/AutoKill.h"
+#include "session/FixedText.h"
 #include "session/SessionMonitor.h"
 
 namespace varnel {
 
-int HeadlessCommand::Run(std::ostream& out, std::ostream& err, const std::atomic<bool>& stop) {
-    SettingsFile settings(location_.SettingsPath());
-    auto monitor = std::make_unique<SessionMonitor>(platform_.table, platform_.processes, platform_.clock, lang_);
+void HeadlessCommand::Configure(const SettingsFile& settings, SessionMonitor& monitor,
+                                AutoKill& autokill) const {
     const bool resolve = hostNames_ != nullptr && settings.ReadInt("Session", "AskDNS", 1) != 0;
-    monitor->SetHostNameSource(resolve ? hostNames_ : nullptr);
-    monitor->SetResetMaxMinutes(
-        static_cast<uint32_t>(std::clamp(settings.ReadInt("Session", "ResetMaxConnections", 1440), 1, 65535)));
+    monitor.SetHostNameSource(resolve ? hostNames_ : nullptr);
+    monitor.SetResetMaxMinutes(static_cast<uint32_t>(
+        std::clamp(settings.ReadInt("Session", "ResetMaxConnections", 1440), 1, 65535)));
+    autokill.LoadRules();
+    autokill.SetEnabled(forceAutoKill_ || settings.ReadInt("Session", "AutoBlock", 0) == 1);
+}
 
-    auto autokill = std::make_unique<AutoKill>(settings, location_.RuleFilePath(), location_.folder(), platform_.reset,
-                                               platform_.clock, lang_);
-    const int rules = autokill->LoadRules();
-    autokill->SetEnabled(forceAutoKill_ || settings.ReadInt("Session", "AutoBlock", 0) == 1);
-    autokill->blockLog().SetLineListener([&out](const std::string& line) { out << line << '\n' << std::flush; });
-    autokill->SetFailureListener([&err](const std::string& line) { err << "varnel: " << line << '\n' << std::flush; });
+void HeadlessCommand::Report(std::ostream& err, const char* what, const AutoKill& autokill) const {
+    const int rules = autokill.rules().count();
+    std::string line = std::string(what) + "; auto kill " + (autokill.enabled() ? "on" : "off") + ", " +
+                       std::to_string(rules) + (rules == 1 ? " rule" : " rules") + " from " +
+                       autokill.ruleFilePath() + (autokill.loadReport().missing ? " (no such file)" : "") +
+                       "; block log " + (autokill.blockLog().enabled() ? autokill.blockLog().path() : "off");
+    err << "varnel: " << PrintableLine(line) << '\n';
+    for (const std::string& message : autokill.LoadMessages()) err << "varnel: " << message << '\n';
+    err << std::flush;
+}
+
+int HeadlessCommand::Run(std::ostream& out, std::ostream& err, const std::atomic<bool>& stop,
+                         std::atomic<bool>& reload) {
+    SettingsFile settings(location_.SettingsPath());
+    auto monitor =
+        std::make_unique<SessionMonitor>(platform_.table, platform_.processes, platform_.clock, lang_);
+    auto autokill = std::make_unique<AutoKill>(settings, location_.RuleFilePath(), location_.folder(),
+                                               platform_.reset, platform_.clock, lang_);
+    Configure(settings, *monitor, *autokill);
+
+    bool outClosed = false;
+    BlockLog& log = autokill->blockLog();
+    log.SetLineListener([&](const std::string& line) {
+        if (outClosed) return;
+        out << line << '\n' << std::flush;
+        if (out) return;
+        outClosed = true;
+        std::string where = log.enabled() ? "block-log lines go on to " + log.path()
+                                          : "the block log file is off, so block-log lines are kept nowhere";
+        err << "varnel: standard output closed; " << PrintableLine(where) << '\n' << std::flush;
+    });
+    log.SetFailureListener([&err](const std::string& line) {
+        err << "varnel: " << line << '\n' << std::flush;
+    });
+    autokill->SetFailureListener([&err](const std::string& line) {
+        err << "varnel: " << line << '\n' << std::flush;
+    });
     monitor->SetTickHook(autokill.get());
-
-    err << "varnel: monitoring; auto kill " << (autokill->enabled() ? "on" : "off") << ", " << rules
-        << (rules == 1 ? " rule" : " rules") << " from " << location_.RuleFilePath() << "; block log "
-        << (autokill->blockLog().enabled() ? autokill->blockLog().path() : std::string("off")) << '\n'
-        << std::flush;
+    Report(err, "monitoring", *autokill);
 
     using Clock = std::chrono::steady_clock;
     monitor->Start();
     auto next = Clock::now();
     while (!stop.load()) {
+        if (reload.exchange(false)) {
+            Configure(settings, *monitor, *autokill);
+            Report(err, "reloaded the rules and settings", *autokill);
+        }
         monitor->Tick();
         next += std::chrono::milliseconds(tickMs_);
         if (next < Clock::now()) next = Clock::now();  // a slow tick does not make later ones race
         while (!stop.load() && Clock::now() < next)
-            std::this_thread::sleep_for(std::min<Clock::duration>(next - Clock::now(), std::chrono::milliseconds(50)));
+            std::this_thread::sleep_for(
+                std::min<Clock::duration>(next - Clock::now(), std::chrono::milliseconds(50)));
     }
     monitor->Stop();
     return 0;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <ostream>
+#include <string>
 
 #include "app/core/ConfigLocation.h"
 #include "app/core/SettingsFile.h"
@@ -14,15 +15,26 @@
 
 namespace varnel {
 
+class AutoKill;
+class SessionMonitor;
+
 // `varnel --headless`: the monitor without a window. The same tick, resolver, rules, kill pass and
 // block log as the window, every 500 ms until `stop` becomes true (checked at least every 50 ms,
 // so a signal ends it within one tick). Every block-log line is printed on `out` as it is written;
-// failed resets and the start-up summary go to `err`.
+// failed resets, block-log files that could not be written, the start-up summary and what the rule
+// load found (AutoKill::LoadMessages) go to `err`, all as printable lines.
+//
+// When `reload` becomes true (SIGHUP), the next tick clears it and first reads the rule file and
+// the settings again: AskDNS, ResetMaxConnections, AutoBlock (unless `forceAutoKill`), and the
+// block-log settings with the rules; one line on `err` says so.
+//
+// When a write to `out` fails (the reader of a pipe went away; SIGPIPE must be ignored), that is
+// told once on `err` and `out` is not written again; enforcing and the block-log file go on.
 //
 // Auto kill is on when the settings say AutoBlock=1 or `forceAutoKill` is set. Dependencies are
 // borrowed. Returns the exit status (0).
 class HeadlessCommand {
-public:
+  public:
     struct Platform {
         ConnectionTable& table;
         ProcessList& processes;
@@ -39,9 +51,14 @@ public:
     // Milliseconds between ticks; tests shorten it.
     void SetTickMs(int ms) { tickMs_ = ms; }
 
-    int Run(std::ostream& out, std::ostream& err, const std::atomic<bool>& stop);
+    int Run(std::ostream& out, std::ostream& err, const std::atomic<bool>& stop, std::atomic<bool>& reload);
 
-private:
+  private:
+    // Reads the settings and the rules into `monitor` and `autokill`.
+    void Configure(const SettingsFile& settings, SessionMonitor& monitor, AutoKill& autokill) const;
+    // "auto kill on, 3 rules from PATH; block log PATH" and the load's messages, to `err`.
+    void Report(std::ostream& err, const char* what, const AutoKill& autokill) const;
+
     Platform platform_;
     const ConfigLocation& location_;
     UiLanguage lang_;

@@ -5,16 +5,13 @@
 #include <memory>
 #include <thread>
 
-#include "session/SessionRow.h"
+#include "session/FixedText.h"
 #include "session/SessionMonitor.h"
+#include "session/SessionRow.h"
 
 namespace varnel {
 
 namespace {
-
-void PutField(std::ostream& out, const char* text) {
-    for (const char* p = text; *p; ++p) out.put(*p == '\t' || *p == '\n' || *p == '\r' ? ' ' : *p);
-}
 
 bool AnyPending(const SessionMonitor& monitor) {
     for (int i = 0; i < monitor.listCount(); ++i)
@@ -45,7 +42,7 @@ int ListCommand::Run(std::ostream& out) {
         const SessionRow& row = monitor->Row(i);
         for (int c = 0; c < kColumnCount; ++c) {
             if (c) out.put('\t');
-            PutField(out, row[c]);
+            out << PrintableLine(row[c]);
         }
         out.put('\n');
     }

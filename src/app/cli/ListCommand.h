@@ -13,8 +13,9 @@ namespace varnel {
 // `varnel --list`: one snapshot printed as the session list. The first line holds the nine column
 // titles of the language, then one line per shown row in display order (Status, descending), the
 // nine column texts separated by single TABs (the ninth empty when the table gives no owners).
-// A TAB or line break inside a text (a host name can hold anything) is printed as a space, so each
-// row stays one line of nine fields.
+// Every control character inside a text (a host name or a process name can hold anything: TABs,
+// line breaks, a terminal's escape sequences) is printed as a space (PrintableLine), so each row
+// stays one line of nine fields and cannot drive the terminal.
 //
 // With a host-name source, a first poll starts the lookups and the list is taken once they have
 // had up to `resolveWaitMs` to finish; names still unknown then show as "(address)".

@@ -60,6 +60,33 @@ TEST(ListCommandTest, ControlCharactersInNamesCannotBreakTheLayout) {
     EXPECT_NE(row.find("evil name  x"), std::string::npos);
 }
 
+class EscapingHostNames : public HostNameSource {
+  public:
+    void LookupHostName(const char*, char* out, size_t n) override {
+        std::snprintf(out, n,
+                      "a\x1b]0;title\x07\xC2\x9B"
+                      "31m日本.example");
+    }
+};
+
+TEST(ListCommandTest, NoFieldCanSendATerminalAControl) {
+    FakeConnectionTable table;
+    FakeProcessList processes;
+    FakeClock clock;
+    processes.processes = {{42, "ev\x1b[2Jil\x7f"}};
+    table.Add(kTcpEstablished, "10.0.0.1", 1, "10.0.0.2", 2, 42);
+    EscapingHostNames hosts;
+    ListCommand list(table, processes, clock, UiLanguage::English());
+    list.SetHostNameSource(&hosts, 0);
+    std::ostringstream out;
+    list.Run(out);
+    std::string row = out.str().substr(out.str().find('\n') + 1);
+    EXPECT_EQ(row,
+              "10.0.0.1\ta ]0;title  31m日本.example\t1\t10.0.0.2\ta ]0;title  "
+              "31m日本.example\t2\tConnecting\t00s\t"
+              "ev [2Jil (42)\n");
+}
+
 TEST(CommandLineTest, ParsesModesAndOptions) {
     CommandLine cl;
     std::string error;

@@ -1,0 +1,172 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <streambuf>
+
+#include "app/cli/HeadlessCommand.h"
+#include "platform/fake/FakeClock.h"
+#include "platform/fake/FakeConnectionReset.h"
+#include "platform/fake/FakeConnectionTable.h"
+#include "platform/fake/FakeProcessList.h"
+
+namespace varnel {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A connection table that lets the test act before every read, so that a whole run happens on the
+// test's thread: the hook changes files, asks for a reload or stops the loop.
+class HookedTable : public FakeConnectionTable {
+  public:
+    std::function<void(int read)> beforeRead;
+    int readCount = 0;
+
+    bool GetExtendedTcpTable(std::vector<TcpRow>& rows) override {
+        Before();
+        return FakeConnectionTable::GetExtendedTcpTable(rows);
+    }
+    bool GetTcpExTableFromStack(std::vector<TcpRow>& rows) override {
+        Before();
+        return FakeConnectionTable::GetTcpExTableFromStack(rows);
+    }
+    bool GetTcpTable(std::vector<TcpRow>& rows) override {
+        Before();
+        return FakeConnectionTable::GetTcpTable(rows);
+    }
+
+  private:
+    void Before() {
+        ++readCount;
+        if (beforeRead) beforeRead(readCount);
+    }
+};
+
+// A stream buffer that takes nothing, like standard output after its reader went away.
+class ClosedBuffer : public std::streambuf {
+  protected:
+    int_type overflow(int_type) override { return traits_type::eof(); }
+};
+
+size_t Count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+class HeadlessCommandTest : public ::testing::Test {
+  protected:
+    HeadlessCommandTest() {
+        char tmpl[] = "/tmp/varnel-headless-unit-XXXXXX";
+        dir = mkdtemp(tmpl);
+        processes.processes = {{77, "curl"}};
+        table.Add(kTcpEstablished, "10.0.0.1", 50000, "10.0.0.2", 80, 77);
+    }
+    ~HeadlessCommandTest() override { fs::remove_all(dir); }
+
+    // Runs the command in `folder` (default: the test's) until the hook stops it.
+    int Run(std::ostream& out, bool forceAutoKill = false, const std::string& folder = {}) {
+        ConfigLocation::Environment env;
+        ConfigLocation location(env, folder.empty() ? dir : folder);
+        HeadlessCommand command({table, processes, reset, clock}, location, UiLanguage::English());
+        command.SetForceAutoKill(forceAutoKill);
+        command.SetTickMs(1);
+        return command.Run(out, err, stop, reload);
+    }
+    void WriteRules(const std::string& text) { std::ofstream(dir + "/varnel_autoblock.txt") << text; }
+    SettingsFile Settings() const { return SettingsFile(dir + "/varnel.ini"); }
+
+    std::string dir;
+    HookedTable table;
+    FakeProcessList processes;
+    FakeConnectionReset reset;
+    FakeClock clock;
+    std::ostringstream err;
+    std::atomic<bool> stop{false};
+    std::atomic<bool> reload{false};
+};
+
+TEST_F(HeadlessCommandTest, AReloadRereadsTheRulesAndTheSettings) {
+    WriteRules("HOST2=example.com\n");  // matches nothing, and looks suspect
+    Settings().WriteInt("Session", "AutoBlock", 0);
+    size_t resetsBeforeReload = 0;
+    table.beforeRead = [&](int read) {
+        if (read == 3) {
+            resetsBeforeReload = reset.calls.size();
+            WriteRules("PORT2=80\n");
+            Settings().WriteInt("Session", "AutoBlock", 1);
+            reload = true;
+        }
+        if (read == 6) stop = true;
+    };
+    std::ostringstream out;
+    EXPECT_EQ(Run(out), 0);
+    EXPECT_EQ(resetsBeforeReload, 0u);
+    EXPECT_EQ(reset.calls.size(), 3u) << "cut at the three ticks after the reload";
+    EXPECT_FALSE(reload.load()) << "the request was taken";
+    const std::string rules = dir + "/varnel_autoblock.txt";
+    const std::string log = dir + "/dunmoth_autoblock201412.log";
+    EXPECT_EQ(err.str(), "varnel: monitoring; auto kill off, 1 rule from " + rules + "; block log " + log +
+                             "\n"
+                             "varnel: 1 rule line looks suspect; run varnel --check-rules\n"
+                             "varnel: reloaded the rules and settings; auto kill on, 1 rule from " +
+                             rules + "; block log " + log + "\n");
+    EXPECT_EQ(Count(out.str(), "BLOCKED ["), 3u);
+}
+
+TEST_F(HeadlessCommandTest, AForcedAutoKillStaysOnAcrossAReload) {
+    WriteRules("PORT2=80\n");
+    Settings().WriteInt("Session", "AutoBlock", 0);
+    table.beforeRead = [&](int read) {
+        reload = read == 2;
+        if (read == 4) stop = true;
+    };
+    std::ostringstream out;
+    Run(out, true);
+    EXPECT_EQ(reset.calls.size(), 4u);
+    EXPECT_NE(err.str().find("reloaded the rules and settings; auto kill on"), std::string::npos)
+        << err.str();
+}
+
+TEST_F(HeadlessCommandTest, AClosedOutputIsToldOnceAndEnforcingGoesOn) {
+    WriteRules("PORT2=80\n");
+    table.beforeRead = [&](int read) {
+        if (read == 5) stop = true;
+    };
+    ClosedBuffer closed;
+    std::ostream out(&closed);
+    EXPECT_EQ(Run(out, true), 0);
+    EXPECT_EQ(reset.calls.size(), 5u);
+    const std::string log = dir + "/dunmoth_autoblock201412.log";
+    EXPECT_EQ(Count(err.str(), "varnel: standard output closed; block-log lines go on to " + log + "\n"), 1u)
+        << err.str();
+    std::ifstream file(log, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    EXPECT_EQ(Count(text.str(), "BLOCKED ["), 5u);
+}
+
+TEST_F(HeadlessCommandTest, ReportsReachTheTerminalAsPrintableLinesOnce) {
+    // A configuration folder whose name holds an escape sequence, and a block log that cannot be
+    // written there.
+    const std::string folder = dir + "/odd\x1b[2Jname";
+    fs::create_directory(folder);
+    std::ofstream(folder + "/varnel_autoblock.txt") << "PORT2=80\n";
+    SettingsFile(folder + "/varnel.ini").WriteString("Settings", "LogRootFolder", folder + "/missing");
+    table.beforeRead = [&](int read) {
+        if (read == 3) stop = true;
+    };
+    std::ostringstream out;
+    Run(out, true, folder);
+    const std::string text = err.str();
+    EXPECT_EQ(text.find('\x1b'), std::string::npos) << text;
+    EXPECT_NE(text.find("from " + dir + "/odd [2Jname/varnel_autoblock.txt"), std::string::npos) << text;
+    EXPECT_EQ(Count(text, "varnel: block log not written: " + dir + "/odd [2Jname/missing/"), 1u) << text;
+    EXPECT_EQ(Count(out.str(), "BLOCKED ["), 3u) << "the lines still reach standard output";
+}
+
+}  // namespace
+}  // namespace varnel
