@@ -20,8 +20,8 @@ RowTexts ViewOf(const SessionRow& row) {
 }
 
 std::string TupleText(const SessionRow& row) {
-    return std::string(row[kColLocalAddress]) + ":" + row[kColLocalPort] + " " + row[kColRemoteAddress] + ":" +
-           row[kColRemotePort];
+    return std::string(row[kColLocalAddress]) + ":" + row[kColLocalPort] + " " + row[kColRemoteAddress] +
+           ":" + row[kColRemotePort];
 }
 
 }  // namespace
@@ -44,6 +44,7 @@ int AutoKill::LoadRules() {
     log_.SetEnabled(settings_.ReadInt("Session", "BlockedLog", 1) == 1);
     RuleFileParser::LoadFile(ruleFilePath_, rules_, &loadReport_);
     evaluator_.Rebuild(rules_, lang_);
+    index_.Rebuild(rules_, lang_);
     return rules_.count();
 }
 
@@ -99,27 +100,50 @@ TcpRow AutoKill::ResetRequestFor(const SessionRow& row) {
     return r;
 }
 
-ResetResult AutoKill::KillRow(const SessionRow& row) { return reset_.SetTcpEntry(ResetRequestFor(row)); }
+ResetResult AutoKill::KillRow(const SessionRow& row) {
+    return reset_.SetTcpEntry(ResetRequestFor(row));
+}
 
 void AutoKill::AfterRefresh(SessionMonitor& monitor) {
     stillFailing_.clear();
-    const int rows = enabled_ && monitor.rowCount() >= 1 ? monitor.listCount() : 0;
-    const int hour = rows > 0 ? clock_.LocalTime().tm_hour : 0;
-    for (int i = 0; i < rows; ++i) {
-        const SessionRow& row = monitor.Row(i);
-        Verdict v = evaluator_.Evaluate(ViewOf(row), hour);
-        if (v.verdict < Verdict::kKillAndLog) continue;
-        ResetResult result = KillRow(row);
-        if (!result.ok()) {
-            if (result.status != ResetStatus::kNoSuchConnection) ReportFailure(row, result);
-            continue;
+    const std::vector<KeptConnection>& kept = monitor.kept();
+    if (enabled_ && monitor.rowCount() >= 1 && !index_.empty()) {
+        const int hour = clock_.LocalTime().tm_hour;
+        const bool withProcess = monitor.ProcessInfoAvailable();
+        const SessionRecord* slots = monitor.table().current.data();
+        const uint32_t now = monitor.clock().TickMs();
+        index_.BeginPass(now, hour);
+        // The shown rows first, in display order; entry i of kept is the record in slot i.
+        for (int i = 0; i < monitor.listCount(); ++i) {
+            const size_t slot = static_cast<size_t>(&monitor.Record(i) - slots);
+            if (slot < kept.size() && !index_.CouldCut(kept[slot], monitor.snapshot())) continue;
+            Consider(monitor.Row(i), hour, withProcess);
         }
-        if (v.verdict == Verdict::kKillAndLog) log_.Write(row, monitor.ProcessInfoAvailable(), v.rule);
-        ++blockedCount_;
+        // Then every connection the list has no room for.
+        for (size_t k = static_cast<size_t>(monitor.rowCount()); k < kept.size(); ++k) {
+            if (!index_.CouldCut(kept[k], monitor.snapshot())) continue;
+            monitor.BuildKeptRow(kept[k], now, scratchRecord_, scratchRow_);
+            Consider(scratchRow_, hour, withProcess);
+        }
     }
     // Forget reports of connections that no longer fail (gone, or no rule matches them now).
     for (auto it = reported_.begin(); it != reported_.end();)
         it = stillFailing_.count(*it) ? std::next(it) : reported_.erase(it);
+}
+
+void AutoKill::Consider(const SessionRow& row, int hour, bool processInfoAvailable) {
+    const Verdict v = evaluator_.Evaluate(ViewOf(row), hour);
+    if (v.verdict < Verdict::kKillAndLog) return;
+    const ResetResult result = KillRow(row);
+    if (!result.ok()) {
+        // A connection that ended since the poll is neither a block nor a failure.
+        if (result.status != ResetStatus::kNoSuchConnection) ReportFailure(row, result);
+        return;
+    }
+    // $RULE$ is the rule's line in the rule file, the number --check-rules shows.
+    if (v.verdict == Verdict::kKillAndLog)
+        log_.Write(row, processInfoAvailable, rules_.rule(v.rule - 1).lineNumber);
+    ++blockedCount_;
 }
 
 void AutoKill::ReportFailure(const SessionRow& row, const ResetResult& result) {

@@ -12,6 +12,7 @@
 #include "autokill/BlockLog.h"
 #include "autokill/RuleEvaluator.h"
 #include "autokill/RuleFileParser.h"
+#include "autokill/RuleIndex.h"
 #include "platform/Clock.h"
 #include "platform/ConnectionReset.h"
 #include "session/SessionMonitor.h"
@@ -21,7 +22,10 @@ namespace varnel {
 // Auto kill as the monitor page holds it: the rule set, the block log, the BLOCKED counter and the
 // kill pass that runs in every tick while "Auto Kill Session" is on.
 //
-// The kill pass tests every row the list shows against the rules; a matching row's connection is
+// The kill pass tests every connection the poll kept against the rules: first the rows the list
+// shows, in display order, then every connection the list has no room for, with the texts it would
+// show for them (so the 599-row limit of the list never limits enforcement). A RuleIndex passes
+// over the connections no rule could cut before their texts are built. A matching connection is
 // reset through ConnectionReset, built from the row's texts. Only a reset that worked is a block:
 // it raises BLOCKED and, unless the rule says NOLOG, writes a block-log line. A reset that failed
 // is retried at later ticks while a rule still matches, but reported (in the log pane and to the
@@ -29,7 +33,7 @@ namespace varnel {
 //
 // Dependencies are borrowed and must outlive this object. Tick's thread only.
 class AutoKill : public TickHook {
-public:
+  public:
     AutoKill(const SettingsFile& settings, std::string ruleFilePath, std::string logFolder,
              ConnectionReset& reset, Clock& clock, UiLanguage lang);
 
@@ -66,10 +70,14 @@ public:
     const std::string& ruleFilePath() const { return ruleFilePath_; }
 
     // Told of every failed reset the first time it fails for its connection.
-    void SetFailureListener(std::function<void(const std::string&)> listener) { onFailure_ = std::move(listener); }
+    void SetFailureListener(std::function<void(const std::string&)> listener) {
+        onFailure_ = std::move(listener);
+    }
 
-private:
+  private:
     void ReportFailure(const SessionRow& row, const ResetResult& result);
+    // Evaluates one row and cuts, counts, logs or reports as its verdict says.
+    void Consider(const SessionRow& row, int hour, bool processInfoAvailable);
 
     const SettingsFile& settings_;
     std::string ruleFilePath_;
@@ -79,6 +87,10 @@ private:
     AutoKillRuleSet rules_;
     RuleLoadReport loadReport_;
     RuleEvaluator evaluator_;
+    RuleIndex index_;
+    // Texts of a connection the list does not show, built only when the index lets it through.
+    SessionRecord scratchRecord_{};
+    SessionRow scratchRow_{};
     BlockLog log_;
     bool enabled_ = false;
     uint32_t blockedCount_ = 0;

@@ -1,5 +1,3 @@
-#include "autokill/AutoKill.h"
-
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -11,6 +9,7 @@
 #include <memory>
 #include <sstream>
 
+#include "autokill/AutoKill.h"
 #include "platform/fake/FakeClock.h"
 #include "platform/fake/FakeConnectionReset.h"
 #include "platform/fake/FakeConnectionTable.h"
@@ -23,10 +22,11 @@ namespace fs = std::filesystem;
 
 // Names every 93.184.x.x address after its last octet; the rest are pending.
 class StubHosts : public HostNameSource {
-public:
+  public:
     void LookupHostName(const char* address, char* out, size_t n) override {
         if (std::strncmp(address, "93.184.", 7) == 0)
-            std::snprintf(out, n, "%s", std::strcmp(address, "93.184.0.1") == 0 ? "shop.example.com" : "other.net");
+            std::snprintf(out, n, "%s",
+                          std::strcmp(address, "93.184.0.1") == 0 ? "shop.example.com" : "other.net");
         else if (std::strcmp(address, "10.0.0.1") == 0)
             std::snprintf(out, n, "10.0.0.1");
         else
@@ -35,7 +35,7 @@ public:
 };
 
 class AutoKillTest : public ::testing::Test {
-protected:
+  protected:
     AutoKillTest() {
         char tmpl[] = "/tmp/varnel-autokill-XXXXXX";
         dir = mkdtemp(tmpl);
@@ -114,11 +114,89 @@ TEST_F(AutoKillTest, AMatchingRowIsResetLoggedAndCounted) {
     EXPECT_EQ(autokill->blockLog().paneLines().size(), 2u);
 }
 
-TEST_F(AutoKillTest, PendingLookupsAreNeverKilled) {
-    table.Add(kTcpEstablished, "10.0.0.1", 50000, "192.0.2.7", 80, 77);  // remote pending
-    Rules("PORT2=80\n");
+TEST_F(AutoKillTest, APendingLookupProtectsOnlyWhereAHostTestCouldChangeTheOutcome) {
+    table.Add(kTcpEstablished, "10.0.0.1", 50000, "192.0.2.7", 80, 77);  // remote name never answers
+    Rules("ALLOW=1,HOST2=.example.com\nPORT2=80\n");
+    for (int i = 0; i < 3; ++i) monitor->Tick();
+    EXPECT_TRUE(reset.calls.empty()) << "the ALLOW rule could exempt it once the name is known";
+
+    Rules("PORT2=80\nALLOW=1,HOST2=.example.com\n");
+    monitor->Tick();
+    ASSERT_EQ(reset.calls.size(), 1u) << "a port rule is enforced without waiting for the name";
+    EXPECT_NE(LogFile().find("10.0.0.1:50000 (192.0.2.7):80 curl(77)"), std::string::npos) << LogFile();
+}
+
+// Fills the table past what the list can show: 700 idle connections the rules below never match.
+void AddIdleCrowd(FakeConnectionTable& table) {
+    for (int i = 0; i < 700; ++i) table.Add(kTcpEstablished, "10.0.0.1", 40000 + i, "93.184.0.2", 443, 77);
+}
+
+bool Shown(const SessionMonitor& monitor, const char* remotePort) {
+    for (int i = 0; i < monitor.listCount(); ++i)
+        if (std::strcmp(monitor.Row(i)[kColRemotePort], remotePort) == 0) return true;
+    return false;
+}
+
+TEST_F(AutoKillTest, ConnectionsTheListHasNoRoomForAreCutWithTheTextsTheyWouldShow) {
+    AddIdleCrowd(table);
+    table.Add(kTcpEstablished, "10.0.0.1", 50000, "93.184.0.1", 6667, 77);
+    table.Add(kTcpSynSent, "10.0.0.1", 50001, "93.184.0.3", 6667, 77);
+    settings->WriteString("Session", "AutoBlockLogFormat",
+                          "$IP1$ $HOST1$:$PORT1$ $IP2$ $HOST2$:$PORT2$ $STAT$ $TM$ $PID$ #$RULE$");
+    Rules("# idle crowd stays\nPORT2=6667\n");
+    monitor->Tick();
+    EXPECT_EQ(monitor->listCount(), 599);
+    EXPECT_FALSE(Shown(*monitor, "6667"));
+    ASSERT_EQ(reset.calls.size(), 2u);
+    EXPECT_EQ(reset.calls[0].remoteAddr, FakeConnectionTable::PackAddress("93.184.0.1"));
+    EXPECT_EQ(reset.calls[0].localPort, htons(50000));
+    EXPECT_EQ(autokill->blockedCount(), 2u);
+    const std::string file = LogFile();
+    EXPECT_NE(
+        file.find("10.0.0.1 10.0.0.1:50000 93.184.0.1 shop.example.com:6667 Connecting 00s curl(77) #2\r\n"),
+        std::string::npos)
+        << file;
+    EXPECT_NE(file.find("93.184.0.3 other.net:6667 Waiting 00s curl(77) #2"), std::string::npos) << file;
+}
+
+TEST_F(AutoKillTest, AnUnshownConnectionAgesAndIsExemptedLikeAShownOne) {
+    AddIdleCrowd(table);
+    table.Add(kTcpEstablished, "10.0.0.1", 50000, "93.184.0.1", 6667, 77);
+    table.Add(kTcpEstablished, "10.0.0.1", 50001, "93.184.0.9", 6667, 77);
+    Rules("ALLOW=1,IP2=93.184.0.9\nTIME=60,PORT2=6667\n");
+    monitor->Tick();
+    clock.Advance(59'000);
+    monitor->Tick();
+    EXPECT_TRUE(reset.calls.empty()) << "59 s old";
+    clock.Advance(1'000);
+    monitor->Tick();
+    ASSERT_EQ(reset.calls.size(), 1u) << "its first sighting was kept although it was never shown";
+    EXPECT_EQ(reset.calls[0].remoteAddr, FakeConnectionTable::PackAddress("93.184.0.1"));
+    EXPECT_NE(LogFile().find("shop.example.com:6667"), std::string::npos);
+
+    // Gone for one poll, it is new again when it comes back.
+    table.rows().pop_back();
+    table.rows().pop_back();
+    monitor->Tick();
+    table.Add(kTcpEstablished, "10.0.0.1", 50000, "93.184.0.1", 6667, 77);
+    reset.calls.clear();
     monitor->Tick();
     EXPECT_TRUE(reset.calls.empty());
+}
+
+TEST_F(AutoKillTest, AConnectionThatEndedBeforeItsResetIsNeitherBlockedNorReported) {
+    AddIdleCrowd(table);
+    table.Add(kTcpEstablished, "10.0.0.1", 50000, "93.184.0.1", 6667, 77);
+    reset.answer = {ResetStatus::kNoSuchConnection, ENOENT};
+    std::vector<std::string> failures;
+    autokill->SetFailureListener([&](const std::string& line) { failures.push_back(line); });
+    Rules("PORT2=6667\n");
+    monitor->Tick();
+    EXPECT_EQ(reset.calls.size(), 1u);
+    EXPECT_EQ(autokill->blockedCount(), 0u);
+    EXPECT_TRUE(failures.empty());
+    EXPECT_TRUE(autokill->blockLog().paneLines().empty());
+    EXPECT_FALSE(fs::exists(autokill->blockLog().path()));
 }
 
 TEST_F(AutoKillTest, AFailedResetIsNoBlockAndIsReportedOncePerConnection) {
