@@ -101,5 +101,6 @@ int main(int argc, char** argv) {
     std::unique_ptr<ResolverPool> resolver = cl.noResolve ? nullptr : MakeResolver();
     ListCommand list(table, processes, clock, lang);
     list.SetHostNameSource(resolver.get(), kListResolveWaitMs);
+    list.SetAll(cl.all);
     return list.Run(std::cout);
 }

@@ -29,10 +29,14 @@ const char* CommandLine::HelpText() {
            "  --help               show this text and exit\n"
            "\n"
            "Options:\n"
+           "  --all                with --list: every connection, not only the 599 rows the list shows\n"
            "  --no-resolve         show addresses instead of host names\n"
            "  --autokill           with --headless: switch auto kill on whatever the settings say\n"
            "  --lang EN|JP         language of the texts (default: from LC_ALL, LC_MESSAGES, LANG)\n"
-           "  --config-dir DIR     folder of the settings file, the rule file and the block log\n";
+           "  --config-dir DIR     folder of the settings file, the rule file and the block log\n"
+           "\n"
+           "The list shows at most 599 connections; auto kill is not bound by that: its rules are tested\n"
+           "against every connection at every tick, shown or not.\n";
 }
 
 bool CommandLine::Parse(int argc, const char* const* argv, std::string& error) {
@@ -69,6 +73,8 @@ bool CommandLine::Parse(int argc, const char* const* argv, std::string& error) {
             noResolve = true;
         } else if (arg == "--autokill") {
             autokill = true;
+        } else if (arg == "--all") {
+            all = true;
         } else if (arg == "--lang") {
             std::string v;
             if (!value(v)) return false;

@@ -14,6 +14,7 @@ struct CommandLine {
     Mode mode = Mode::kWindow;
     bool noResolve = false;
     bool autokill = false;
+    bool all = false;  // --list --all: every kept connection, not only the rows the list shows
     std::optional<std::string> lang;       // "EN" or "JP", upper case
     std::optional<std::string> configDir;  // --config-dir
     std::optional<std::string> rulesFile;  // --check-rules FILE

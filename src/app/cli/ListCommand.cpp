@@ -13,14 +13,35 @@ namespace varnel {
 
 namespace {
 
-bool AnyPending(const SessionMonitor& monitor) {
-    for (int i = 0; i < monitor.listCount(); ++i)
-        if (std::strchr(monitor.Row(i)[kColLocalHost], '(') || std::strchr(monitor.Row(i)[kColRemoteHost], '('))
-            return true;
-    return false;
+bool Pending(const SessionRow& row) {
+    return std::strchr(row[kColLocalHost], '(') || std::strchr(row[kColRemoteHost], '(');
+}
+
+void PutRow(std::ostream& out, const SessionRow& row) {
+    for (int c = 0; c < kColumnCount; ++c) {
+        if (c) out.put('\t');
+        out << PrintableLine(row[c]);
+    }
+    out.put('\n');
 }
 
 }  // namespace
+
+bool ListCommand::AnyPending(SessionMonitor& monitor) {
+    bool pending = false;
+    for (int i = 0; i < monitor.listCount() && !pending; ++i) pending = Pending(monitor.Row(i));
+    if (!all_) return pending;
+    // Asks for the names of the connections beyond the list too (all of them, not only until the
+    // first pending one, so their lookups run side by side).
+    auto scratch = std::make_unique<SessionRecord>();
+    SessionRow row;
+    const std::vector<KeptConnection>& kept = monitor.kept();
+    for (size_t k = static_cast<size_t>(monitor.rowCount()); k < kept.size(); ++k) {
+        monitor.BuildKeptRow(kept[k], monitor.clock().TickMs(), *scratch, row);
+        pending = pending || Pending(row);
+    }
+    return pending;
+}
 
 int ListCommand::Run(std::ostream& out) {
     auto monitor = std::make_unique<SessionMonitor>(table_, processes_, clock_, lang_);
@@ -28,7 +49,8 @@ int ListCommand::Run(std::ostream& out) {
     monitor->Start();
     monitor->Tick();
     // Give the background lookups their chance, polling the way the window would, only faster.
-    for (int waited = 0; hostNames_ != nullptr && waited < resolveWaitMs_ && AnyPending(*monitor); waited += 50) {
+    for (int waited = 0; hostNames_ != nullptr && waited < resolveWaitMs_ && AnyPending(*monitor);
+         waited += 50) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         monitor->Tick();
     }
@@ -38,13 +60,15 @@ int ListCommand::Run(std::ostream& out) {
         out << ColumnTitle(c, lang_);
     }
     out.put('\n');
-    for (int i = 0; i < monitor->listCount(); ++i) {
-        const SessionRow& row = monitor->Row(i);
-        for (int c = 0; c < kColumnCount; ++c) {
-            if (c) out.put('\t');
-            out << PrintableLine(row[c]);
+    for (int i = 0; i < monitor->listCount(); ++i) PutRow(out, monitor->Row(i));
+    if (all_) {
+        auto scratch = std::make_unique<SessionRecord>();
+        SessionRow row;
+        const std::vector<KeptConnection>& kept = monitor->kept();
+        for (size_t k = static_cast<size_t>(monitor->rowCount()); k < kept.size(); ++k) {
+            monitor->BuildKeptRow(kept[k], monitor->clock().TickMs(), *scratch, row);
+            PutRow(out, row);
         }
-        out.put('\n');
     }
     out.flush();
     return 0;

@@ -7,6 +7,7 @@
 #include "platform/ConnectionTable.h"
 #include "platform/ProcessList.h"
 #include "session/HostNameSource.h"
+#include "session/SessionMonitor.h"
 
 namespace varnel {
 
@@ -17,10 +18,13 @@ namespace varnel {
 // line breaks, a terminal's escape sequences) is printed as a space (PrintableLine), so each row
 // stays one line of nine fields and cannot drive the terminal.
 //
+// The list shows at most 599 rows; with `SetAll(true)` every other connection the poll kept
+// follows them, in table order, with the texts it would show.
+//
 // With a host-name source, a first poll starts the lookups and the list is taken once they have
 // had up to `resolveWaitMs` to finish; names still unknown then show as "(address)".
 class ListCommand {
-public:
+  public:
     ListCommand(ConnectionTable& table, ProcessList& processes, Clock& clock, UiLanguage lang)
         : table_(table), processes_(processes), clock_(clock), lang_(std::move(lang)) {}
 
@@ -29,16 +33,21 @@ public:
         resolveWaitMs_ = resolveWaitMs;
     }
 
+    void SetAll(bool all) { all_ = all; }
+
     // Returns the exit code (0).
     int Run(std::ostream& out);
 
-private:
+  private:
+    bool AnyPending(SessionMonitor& monitor);
+
     ConnectionTable& table_;
     ProcessList& processes_;
     Clock& clock_;
     UiLanguage lang_;
     HostNameSource* hostNames_ = nullptr;
     int resolveWaitMs_ = 0;
+    bool all_ = false;
 };
 
 }  // namespace varnel

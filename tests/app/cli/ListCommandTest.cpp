@@ -1,5 +1,3 @@
-#include "app/cli/ListCommand.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,6 +5,7 @@
 #include <sstream>
 
 #include "app/cli/CommandLine.h"
+#include "app/cli/ListCommand.h"
 #include "platform/fake/FakeClock.h"
 #include "platform/fake/FakeConnectionTable.h"
 #include "platform/fake/FakeProcessList.h"
@@ -33,14 +32,37 @@ TEST(ListCommandTest, PrintsTitlesAndRowsInDisplayOrder) {
     std::ostringstream jp;
     ListCommand(table, processes, clock, UiLanguage::Japanese()).Run(jp);
     std::string text = jp.str();
-    EXPECT_EQ(text.substr(0, text.find('\n')),
-              "IPアドレス1\tホスト1\tポート1\tIPアドレス2\tホスト2\tポート2\t通信状態\t通信時間\tイメージ名(PID)");
+    EXPECT_EQ(
+        text.substr(0, text.find('\n')),
+        "IPアドレス1\tホスト1\tポート1\tIPアドレス2\tホスト2\tポート2\t通信状態\t通信時間\tイメージ名(PID)");
     EXPECT_NE(text.find("\t接続中\t00秒\t\n"), std::string::npos) << text;
 }
 
+TEST(ListCommandTest, AllPrintsTheConnectionsBeyondTheListsRows) {
+    FakeConnectionTable table;
+    FakeProcessList processes;
+    FakeClock clock;
+    for (int i = 0; i < 650; ++i) table.Add(kTcpEstablished, "10.0.0.1", 40000 + i, "10.0.0.7", 22, 0);
+    auto lines = [&](bool all) {
+        std::ostringstream out;
+        ListCommand list(table, processes, clock, UiLanguage::English());
+        list.SetAll(all);
+        list.Run(out);
+        const std::string text = out.str();
+        return std::make_pair(std::count(text.begin(), text.end(), '\n'), text);
+    };
+    EXPECT_EQ(lines(false).first, 1 + 599);
+    auto [count, text] = lines(true);
+    EXPECT_EQ(count, 1 + 650);
+    EXPECT_TRUE(text.ends_with("10.0.0.1\t10.0.0.1\t40649\t10.0.0.7\t10.0.0.7\t22\tConnecting\t00s\t(0)\n"))
+        << text.substr(text.size() - 200);
+}
+
 class OddHostNames : public HostNameSource {
-public:
-    void LookupHostName(const char*, char* out, size_t n) override { std::snprintf(out, n, "evil\tname\r\nx"); }
+  public:
+    void LookupHostName(const char*, char* out, size_t n) override {
+        std::snprintf(out, n, "evil\tname\r\nx");
+    }
 };
 
 TEST(ListCommandTest, ControlCharactersInNamesCannotBreakTheLayout) {
@@ -88,6 +110,13 @@ TEST(ListCommandTest, NoFieldCanSendATerminalAControl) {
 }
 
 TEST(CommandLineTest, ParsesModesAndOptions) {
+    {
+        CommandLine cl;
+        std::string error;
+        const char* argv[] = {"varnel", "--list", "--all"};
+        ASSERT_TRUE(cl.Parse(3, argv, error)) << error;
+        EXPECT_TRUE(cl.all);
+    }
     CommandLine cl;
     std::string error;
     const char* a[] = {"varnel", "--list", "--no-resolve", "--lang", "jp", "--config-dir", "/tmp/x"};
@@ -102,7 +131,8 @@ TEST(CommandLineTest, ParsesModesAndOptions) {
     ASSERT_TRUE(rules.Parse(3, b, error));
     EXPECT_EQ(rules.rulesFile, "my rules.txt");
 
-    const char* bad[][3] = {{"varnel", "--lang", "fr"}, {"varnel", "--list", "--headless"}, {"varnel", "--frobnicate", ""}};
+    const char* bad[][3] = {
+        {"varnel", "--lang", "fr"}, {"varnel", "--list", "--headless"}, {"varnel", "--frobnicate", ""}};
     for (auto& args : bad) {
         CommandLine c;
         EXPECT_FALSE(c.Parse(args[2][0] ? 3 : 2, args, error)) << args[1];
