@@ -105,7 +105,8 @@ ResetResult AutoKill::KillRow(const SessionRow& row) {
 }
 
 void AutoKill::AfterRefresh(SessionMonitor& monitor) {
-    stillFailing_.clear();
+    ++pass_;
+    reportedThisPass_ = unreportedThisPass_ = 0;
     const std::vector<KeptConnection>& kept = monitor.kept();
     if (enabled_ && monitor.rowCount() >= 1 && !index_.empty()) {
         const int hour = clock_.LocalTime().tm_hour;
@@ -126,9 +127,19 @@ void AutoKill::AfterRefresh(SessionMonitor& monitor) {
             Consider(scratchRow_, hour, withProcess);
         }
     }
-    // Forget reports of connections that no longer fail (gone, or no rule matches them now).
-    for (auto it = reported_.begin(); it != reported_.end();)
-        it = stillFailing_.count(*it) ? std::next(it) : reported_.erase(it);
+    if (unreportedThisPass_ > 0) {
+        char count[16];
+        std::snprintf(count, sizeof count, "%d", unreportedThisPass_);
+        const std::string line =
+            lang_.IsJapanese()
+                ? std::string("切断できません: ほかに ") + count + " 件の接続: " + lastUnreported_.Describe()
+                : std::string("NOT BLOCKED: ") + count + " more connections: " + lastUnreported_.Describe();
+        log_.AddPaneLine(line);
+        if (onFailure_) onFailure_(line);
+    }
+    // Forget connections that no longer fail (gone, or no rule matches them now).
+    for (auto it = failing_.begin(); it != failing_.end();)
+        it = it->second == pass_ ? std::next(it) : failing_.erase(it);
 }
 
 void AutoKill::Consider(const SessionRow& row, int hour, bool processInfoAvailable) {
@@ -147,9 +158,20 @@ void AutoKill::Consider(const SessionRow& row, int hour, bool processInfoAvailab
 }
 
 void AutoKill::ReportFailure(const SessionRow& row, const ResetResult& result) {
-    std::string tuple = TupleText(row);
-    stillFailing_.insert(tuple);
-    if (!reported_.insert(tuple).second) return;
+    const TcpRow request = ResetRequestFor(row);
+    const ConnectionKey key{request.localAddr, request.remoteAddr,
+                            ntohs(static_cast<uint16_t>(request.localPort)),
+                            ntohs(static_cast<uint16_t>(request.remotePort))};
+    auto [it, added] = failing_.try_emplace(key, pass_);
+    it->second = pass_;
+    if (!added) return;
+    if (reportedThisPass_ >= kReportsPerPass) {
+        ++unreportedThisPass_;
+        lastUnreported_ = result;
+        return;
+    }
+    ++reportedThisPass_;
+    const std::string tuple = TupleText(row);
     std::string line = PrintableLine(std::string(lang_.Pick("切断できません ", "NOT BLOCKED ")) + tuple +
                                      " " + row[kColProcess] + ": " + result.Describe());
     log_.AddPaneLine(line);

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 #include "app/core/SettingsFile.h"
@@ -94,10 +94,18 @@ class AutoKill : public TickHook {
     BlockLog log_;
     bool enabled_ = false;
     uint32_t blockedCount_ = 0;
-    // Connections whose failed reset was reported, by four-tuple text; forgotten once the
-    // connection leaves the list, so a connection that comes back is reported again.
-    std::unordered_set<std::string> reported_;
-    std::unordered_set<std::string> stillFailing_;
+    // Connections whose reset failed, by four-tuple, with the last pass it failed in; a connection
+    // is reported when it first fails and forgotten in the first pass it does not fail (gone, or no
+    // rule matches it now), so one that comes back is reported again. Updating a known connection
+    // allocates nothing.
+    std::unordered_map<ConnectionKey, uint32_t, ConnectionKeyHash> failing_;
+    uint32_t pass_ = 0;
+    // A pass reports at most kReportsPerPass connections one by one; the rest are summed up in one
+    // line, so thousands of connections failing alike (no right to reset) cannot flood the log.
+    static constexpr int kReportsPerPass = 20;
+    int reportedThisPass_ = 0;
+    int unreportedThisPass_ = 0;
+    ResetResult lastUnreported_;
     std::function<void(const std::string&)> onFailure_;
 };
 

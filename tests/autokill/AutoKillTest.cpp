@@ -231,6 +231,22 @@ TEST_F(AutoKillTest, AFailedResetIsNoBlockAndIsReportedOncePerConnection) {
     EXPECT_EQ(autokill->blockedCount(), 0u);
 }
 
+TEST_F(AutoKillTest, ManyFailuresAtOnceAreReportedTwentyByNameAndTheRestInOneLine) {
+    AddIdleCrowd(table);  // 700 connections, most of them beyond the list
+    reset.answer = {ResetStatus::kPermissionDenied, EPERM};
+    std::vector<std::string> failures;
+    autokill->SetFailureListener([&](const std::string& line) { failures.push_back(line); });
+    Rules("PORT2=443\n");
+    monitor->Tick();
+    EXPECT_EQ(reset.calls.size(), 700u);
+    ASSERT_EQ(failures.size(), 21u);
+    EXPECT_NE(failures[19].find("NOT BLOCKED 10.0.0.1:"), std::string::npos) << failures[19];
+    EXPECT_NE(failures[20].find("NOT BLOCKED: 680 more connections: permission denied"), std::string::npos)
+        << failures[20];
+    monitor->Tick();
+    EXPECT_EQ(failures.size(), 21u) << "each connection is reported once while it keeps failing";
+}
+
 TEST_F(AutoKillTest, TogglingTheSwitchResetsTheCounter) {
     table.Add(kTcpEstablished, "10.0.0.1", 50000, "93.184.0.2", 80, 77);
     Rules("NOLOG=1\n");
