@@ -73,6 +73,7 @@ void PairedAutoKillTick(benchmark::State& state, const std::string& rules,
     const double n = static_cast<double>(state.iterations());
     state.counters["rules"] = autokill.rules();
     state.counters["rows"] = killing->monitor.rowCount();
+    state.counters["kept"] = static_cast<double>(killing->monitor.kept().size());
     state.counters["dump_us"] = dump / n * 1e6;
     state.counters["tick_us"] = tick / n * 1e6;
     state.counters["autokill_tick_us"] = killTick / n * 1e6;

@@ -414,9 +414,9 @@ int RunSize(int sockets) {
             std::snprintf(verdict, sizeof verdict, "the target is for 10,000 sockets");
         std::printf(
             "  %-32s %8.3f   (%s; dump %.0f us, tick %.0f us (%.3f of the dump), tick with auto kill "
-            "%.0f us; allocations per tick %.2f)\n",
+            "%.0f us; allocations per tick %.2f; %.0f connections kept, %.0f rows shown)\n",
             label, ratio, verdict, k["dump_us"], k["tick_us"], k["tick/dump"], k["autokill_tick_us"],
-            k["allocs/tick"]);
+            k["allocs/tick"], k["kept"], k["rows"]);
     }
     std::printf("Ratios, %d sockets, from the separate benchmarks:\n", sockets);
     PrintRatio(reporter, "(b) steady tick / (d) ss -tanp", "SteadyTick" + n, "SsTanp" + n, 1.0 / 8);
