@@ -1,5 +1,6 @@
 #include "session/ConnectionSnapshot.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -43,11 +44,8 @@ int ConnectionSnapshot::TakeSnapshot(SessionTable& table) {
         return 0;
     }
 
-    firstSeen_.BeginPoll();
     processNames_.BeginPoll();
     withProcess_ = reader != 3;
-    const uint32_t now = clock_.TickMs();
-    int stored = 0;
     for (const TcpRow& row : rows_) {
         // "0.0.0.0" on either side is a listener or a socket not yet connected.
         if (row.localAddr == 0 || row.remoteAddr == 0 || !StateKept(row.state)) continue;
@@ -61,10 +59,12 @@ int ConnectionSnapshot::TakeSnapshot(SessionTable& table) {
         if (reader != 2 && (row.remoteAddr & 0xFF) == 0) k.key.remotePort = 0;
         k.state = row.state;
         k.pid = row.owningPid;
-        k.firstSeen = firstSeen_.Carry(k.key, now);
         kept_.push_back(k);
-        if (stored < SessionTable::kSlots) FillRecord(k, table.current[stored++]);
     }
+    firstSeen_.CarryOver(kept_, clock_.TickMs());
+    const int stored = static_cast<int>(std::min<size_t>(kept_.size(), SessionTable::kSlots));
+    for (int i = 0; i < stored; ++i)
+        FillRecord(kept_[static_cast<size_t>(i)], table.current[static_cast<size_t>(i)]);
     return stored;
 }
 

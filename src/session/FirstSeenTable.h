@@ -7,50 +7,45 @@
 
 namespace varnel {
 
-// When each connection of the last two polls was first seen, by four-tuple, for every connection
-// the poll kept and not only those the list has room for.
+// When each kept connection was first seen, carried from poll to poll by four-tuple, for every
+// connection the poll kept and not only those the list has room for.
 //
-// A poll calls BeginPoll, then Carry once per kept connection: a connection the previous poll had
-// keeps its first-seen tick, any other starts now. What the new poll did not carry is forgotten at
-// its end, so a connection that leaves the table and comes back is new again. Forget drops both
-// polls (a failed read of the table: the next poll starts every connection afresh).
+// CarryOver takes a whole poll: a connection the previous poll had keeps its first-seen tick, any
+// other starts now; a connection that leaves the table and comes back is new again. Forget drops
+// the previous poll (a failed read of the table: the next poll starts every connection afresh).
 //
-// Two open-addressed arrays take turns as the current and the previous poll; a slot is live when
-// its stamp is its array's poll number, so starting a poll clears nothing. The arrays grow (to
-// keep at most half of their cells used) when a poll holds more connections than ever before;
-// after that a poll allocates nothing. Tick's thread only.
+// The kernel lists connections in the order of its hash, which the connections that stay keep
+// from poll to poll; so the previous poll is walked alongside the new one, and a connection is
+// found within a few places of where the walk stands. Only what that misses (new connections,
+// or the rest of the poll after many connections left at once) is looked up: among the previous
+// poll's unmatched connections, through a hash index of the previous poll when they are many.
+// A steady poll thus touches both polls in order and hashes nothing. The buffers grow to the
+// largest poll seen; after that a poll allocates nothing. Tick's thread only.
 class FirstSeenTable {
   public:
-    FirstSeenTable();
+    // Sets the firstSeen of every entry of `poll`, which becomes the previous poll.
+    void CarryOver(std::vector<KeptConnection>& poll, uint32_t now);
+    void Forget() { previous_.clear(); }
 
-    void BeginPoll();
-    // The first-seen tick of `key`: carried over from the previous poll when it had the key with a
-    // non-zero tick, else `now`. A key carried twice in one poll keeps its first answer.
-    uint32_t Carry(const ConnectionKey& key, uint32_t now);
-    void Forget();
-
-    size_t size() const { return current_.used; }
+    size_t size() const { return previous_.size(); }
+    // How many lookups the last CarryOver needed beyond the walk (for tests and benchmarks).
+    size_t lastMisses() const { return lastMisses_; }
 
   private:
-    struct Slot {
-        ConnectionKey key;
-        uint32_t firstSeen;
-        uint32_t stamp;  // the poll number of the array when live
-    };
-    struct Array {
-        std::vector<Slot> cells;
-        uint32_t mask = 0;
-        uint32_t stamp = 0;
-        size_t used = 0;
-    };
+    static constexpr size_t kLookahead = 16;
+    static constexpr int kMissesBeforeIndex = 4;
 
-    static const Slot* Find(const Array& a, const ConnectionKey& key);
-    static Slot& Place(Array& a, const ConnectionKey& key, bool& found);
-    void Grow();
+    void BuildIndex();
+    // The unmatched previous connection with `key`, or -1.
+    int64_t FindUnmatched(const ConnectionKey& key) const;
+    void Take(KeptConnection& c, size_t previousAt, uint32_t now);
 
-    Array current_;
-    Array previous_;
-    uint32_t nextStamp_ = 3;
+    std::vector<KeptConnection> previous_;
+    std::vector<uint8_t> matched_;  // per previous connection: already carried over
+    std::vector<uint32_t> misses_;  // new-poll entries left for after the walk
+    std::vector<int32_t> index_;    // open-addressed: previous position + 1, 0 = empty
+    bool indexBuilt_ = false;
+    size_t lastMisses_ = 0;
 };
 
 }  // namespace varnel
