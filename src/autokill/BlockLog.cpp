@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/FileKind.h"
 #include "session/FixedText.h"
 
 namespace varnel {
@@ -48,16 +49,6 @@ std::string NameError(const std::string& name, const std::string& nameTemplate) 
     return {};
 }
 
-const char* KindOf(mode_t mode) {
-    if (S_ISDIR(mode)) return "a folder";
-    if (S_ISFIFO(mode)) return "a FIFO (named pipe)";
-    if (S_ISSOCK(mode)) return "a socket";
-    if (S_ISCHR(mode)) return "a character device";
-    if (S_ISBLK(mode)) return "a block device";
-    if (S_ISLNK(mode)) return "a symbolic link";
-    return "no regular file";
-}
-
 // Why opening `part` (below the folder `dirFd`) failed with `error`: what is there when it is no
 // regular file, else the system's text.
 std::string OpenError(int dirFd, std::string_view part, int error) {
@@ -65,7 +56,7 @@ std::string OpenError(int dirFd, std::string_view part, int error) {
     const std::string name(part);
     if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode)) {
         if (S_ISLNK(st.st_mode)) return "a symbolic link, which is not followed";
-        return std::string(KindOf(st.st_mode)) + ", not a regular file";
+        return std::string(FileKindText(st.st_mode)) + ", not a regular file";
     }
     return std::strerror(error);
 }
@@ -201,7 +192,7 @@ std::string BlockLog::WriteToFile(const std::string& text) const {
     if (::fstat(fd, &st) != 0) {
         why = std::strerror(errno);
     } else if (!S_ISREG(st.st_mode)) {
-        why = std::string(KindOf(st.st_mode)) + ", not a regular file";
+        why = std::string(FileKindText(st.st_mode)) + ", not a regular file";
     }
     for (size_t done = 0; why.empty() && done < text.size();) {
         ssize_t n = ::write(fd, text.data() + done, text.size() - done);

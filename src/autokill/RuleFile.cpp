@@ -7,28 +7,20 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/FileKind.h"
+
 namespace varnel {
 
 namespace {
 
 constexpr size_t kBlockBytes = 64 * 1024;
 
-// What a file that is not regular is, for the refusal.
-const char* KindOf(mode_t mode) {
-    if (S_ISDIR(mode)) return "a folder";
-    if (S_ISFIFO(mode)) return "a FIFO (named pipe)";
-    if (S_ISSOCK(mode)) return "a socket";
-    if (S_ISCHR(mode)) return "a character device";
-    if (S_ISBLK(mode)) return "a block device";
-    return "no regular file";
-}
-
 }  // namespace
 
 RuleFile::RuleFile(const std::string& path) : path_(path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        Refuse(path + " is " + KindOf(st.st_mode) + ", not a regular file");
+        Refuse(path + " is " + FileKindText(st.st_mode) + ", not a regular file");
         return;
     }
     fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
@@ -48,7 +40,7 @@ RuleFile::RuleFile(const std::string& path) : path_(path) {
         return;
     }
     if (!S_ISREG(st.st_mode)) {
-        Refuse(path + " is " + KindOf(st.st_mode) + ", not a regular file");
+        Refuse(path + " is " + FileKindText(st.st_mode) + ", not a regular file");
         return;
     }
     status_ = Status::kOpen;
