@@ -28,7 +28,7 @@
 #include <string>
 #include <vector>
 
-#include "app/core/SettingsFile.h"
+#include "settings/SettingsFile.h"
 #include "app/gui/MainWindow.h"
 #include "display/CListCtrlEx3.h"
 #include "monitor/SessionMonitorPage.h"

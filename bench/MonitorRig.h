@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/core/UiLanguage.h"
+#include "settings/UiLanguage.h"
 #include "platform/linux/LinuxConnectionTable.h"
 #include "platform/linux/ProcProcessList.h"
 #include "platform/linux/SystemClock.h"

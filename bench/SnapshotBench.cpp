@@ -45,7 +45,7 @@
 #include "MonitorRig.h"
 #include "PairedAutoKillTick.h"
 #include "RatioReporter.h"
-#include "app/core/UiLanguage.h"
+#include "settings/UiLanguage.h"
 #include "autokill/RuleEvaluator.h"
 #include "autokill/RuleFileParser.h"
 #include "integration/NetnsGuard.h"

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/core/IniDocument.h"
-#include "app/core/SettingsFile.h"
+#include "settings/IniDocument.h"
+#include "settings/SettingsFile.h"
 
 using varnel::IniDocument;
 using varnel::SettingsFile;

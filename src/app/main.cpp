@@ -8,8 +8,8 @@
 #include "app/cli/CommandLine.h"
 #include "app/cli/HeadlessCommand.h"
 #include "app/cli/ListCommand.h"
-#include "app/core/ConfigLocation.h"
-#include "app/core/UiLanguage.h"
+#include "settings/ConfigLocation.h"
+#include "settings/UiLanguage.h"
 #ifdef VARNEL_HAVE_GUI
 #include "app/gui/GuiMain.h"
 #endif

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "app/core/UiLanguage.h"
+#include "settings/UiLanguage.h"
 
 namespace varnel {
 

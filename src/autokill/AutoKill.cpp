@@ -7,7 +7,7 @@
 
 #include "autokill/RuleFileParser.h"
 #include "session/DottedAddress.h"
-#include "session/FixedText.h"
+#include "text/FixedText.h"
 
 namespace varnel {
 

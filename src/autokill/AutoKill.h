@@ -6,8 +6,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "app/core/SettingsFile.h"
-#include "app/core/UiLanguage.h"
+#include "settings/SettingsFile.h"
+#include "settings/UiLanguage.h"
 #include "autokill/AutoKillRuleSet.h"
 #include "autokill/BlockLog.h"
 #include "autokill/RuleEvaluator.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/FileKind.h"
-#include "session/FixedText.h"
+#include "text/FixedText.h"
 
 namespace varnel {
 

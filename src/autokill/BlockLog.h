@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/core/SettingsFile.h"
-#include "app/core/UiLanguage.h"
+#include "settings/SettingsFile.h"
+#include "settings/UiLanguage.h"
 #include "platform/Clock.h"
 #include "session/SessionRow.h"
 

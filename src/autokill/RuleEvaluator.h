@@ -6,7 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "app/core/UiLanguage.h"
+#include "settings/UiLanguage.h"
 #include "autokill/AutoKillRuleSet.h"
 
 namespace varnel {

@@ -6,7 +6,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "app/core/UiLanguage.h"
+#include "settings/UiLanguage.h"
 #include "autokill/AutoKillRuleSet.h"
 #include "session/ConnectionSnapshot.h"
 #include "session/KeptConnection.h"

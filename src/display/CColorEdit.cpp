@@ -2,7 +2,7 @@
 
 #include <QPalette>
 
-#include "app/core/SettingsFile.h"
+#include "settings/SettingsFile.h"
 #include "display/ColourRef.h"
 #include "display/core/ColorScheme.h"
 

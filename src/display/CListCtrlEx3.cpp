@@ -6,7 +6,7 @@
 #include <QStyle>
 #include <algorithm>
 
-#include "app/core/SettingsFile.h"
+#include "settings/SettingsFile.h"
 #include "display/CSortHeaderCtrl.h"
 #include "display/ColourRef.h"
 #include "display/SessionItemDelegate.h"

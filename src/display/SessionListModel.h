@@ -3,7 +3,7 @@
 #include <QAbstractTableModel>
 #include <vector>
 
-#include "app/core/UiLanguage.h"
+#include "settings/UiLanguage.h"
 #include "display/core/ColorScheme.h"
 #include "session/SessionMonitor.h"
 #include "session/SessionRow.h"

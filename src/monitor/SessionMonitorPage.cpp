@@ -22,7 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/core/ConfigLocation.h"
+#include "settings/ConfigLocation.h"
 #include "display/CColorEdit.h"
 #include "display/CListCtrlEx3.h"
 #include "display/CSortHeaderCtrl.h"

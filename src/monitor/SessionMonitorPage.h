@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "app/core/SettingsFile.h"
-#include "app/core/UiLanguage.h"
+#include "settings/SettingsFile.h"
+#include "settings/UiLanguage.h"
 #include "autokill/AutoKill.h"
 #include "platform/Clock.h"
 #include "platform/ConnectionReset.h"

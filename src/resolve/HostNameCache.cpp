@@ -1,6 +1,6 @@
 #include "resolve/HostNameCache.h"
 
-#include "session/FixedText.h"
+#include "text/FixedText.h"
 
 namespace varnel {
 

@@ -11,7 +11,7 @@
 #include "platform/Mutex.h"
 #include "platform/SystemSleeper.h"
 #include "platform/ThreadAnnotations.h"
-#include "session/FixedText.h"
+#include "text/FixedText.h"
 
 namespace varnel {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "session/DottedAddress.h"
-#include "session/FixedText.h"
+#include "text/FixedText.h"
 
 namespace varnel {
 

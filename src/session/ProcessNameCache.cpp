@@ -1,6 +1,6 @@
 #include "session/ProcessNameCache.h"
 
-#include "session/FixedText.h"
+#include "text/FixedText.h"
 
 namespace varnel {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/core/UiLanguage.h"
+#include "settings/UiLanguage.h"
 #include "platform/Clock.h"
 #include "platform/ConnectionTable.h"
 #include "platform/ProcessList.h"

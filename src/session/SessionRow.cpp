@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "session/FixedText.h"
+#include "text/FixedText.h"
 
 namespace varnel {
 

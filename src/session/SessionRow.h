@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/core/UiLanguage.h"
+#include "settings/UiLanguage.h"
 #include "session/SessionRecord.h"
 
 namespace varnel {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/core/SettingsFile.h"
+#include "settings/SettingsFile.h"
 #include "display/CColorEdit.h"
 #include "gui/GuiTestSupport.h"
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/core/SettingsFile.h"
-#include "app/core/UiLanguage.h"
+#include "settings/SettingsFile.h"
+#include "settings/UiLanguage.h"
 #include "display/CColorEdit.h"
 #include "display/CListCtrlEx3.h"
 #include "display/CSortHeaderCtrl.h"

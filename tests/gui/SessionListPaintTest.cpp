@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "app/core/SettingsFile.h"
+#include "settings/SettingsFile.h"
 #include "display/CListCtrlEx3.h"
 #include "display/CSortHeaderCtrl.h"
 #include "display/SessionItemDelegate.h"

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/core/SettingsFile.h"
+#include "settings/SettingsFile.h"
 #include "display/CListCtrlEx3.h"
 #include "display/SessionListModel.h"
 #include "gui/GuiTestSupport.h"

@@ -3,7 +3,7 @@
 #include <sstream>
 
 #include "autokill/RuleChecker.h"
-#include "session/FixedText.h"
+#include "text/FixedText.h"
 
 namespace varnel {
 

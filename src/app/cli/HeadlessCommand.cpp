@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "autokill/AutoKill.h"
-#include "session/FixedText.h"
+#include "text/FixedText.h"
 #include "session/SessionMonitor.h"
 
 namespace varnel {

@@ -4,9 +4,9 @@
 #include <ostream>
 #include <string>
 
-#include "app/core/ConfigLocation.h"
-#include "app/core/SettingsFile.h"
-#include "app/core/UiLanguage.h"
+#include "settings/ConfigLocation.h"
+#include "settings/SettingsFile.h"
+#include "settings/UiLanguage.h"
 #include "platform/Clock.h"
 #include "platform/ConnectionReset.h"
 #include "platform/ConnectionTable.h"

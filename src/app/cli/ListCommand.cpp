@@ -5,7 +5,7 @@
 #include <memory>
 #include <thread>
 
-#include "session/FixedText.h"
+#include "text/FixedText.h"
 #include "session/SessionMonitor.h"
 #include "session/SessionRow.h"
 

@@ -2,7 +2,7 @@
 
 #include <ostream>
 
-#include "app/core/UiLanguage.h"
+#include "settings/UiLanguage.h"
 #include "platform/Clock.h"
 #include "platform/ConnectionTable.h"
 #include "platform/ProcessList.h"

@@ -4,8 +4,8 @@
 #include <QFont>
 #include <memory>
 
-#include "app/core/ConfigLocation.h"
-#include "app/core/SettingsFile.h"
+#include "settings/ConfigLocation.h"
+#include "settings/SettingsFile.h"
 #include "app/gui/MainWindow.h"
 #include "platform/linux/LinuxConnectionTable.h"
 #include "platform/linux/NetlinkSocketDestroy.h"

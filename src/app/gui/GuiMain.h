@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/cli/CommandLine.h"
-#include "app/core/UiLanguage.h"
+#include "settings/UiLanguage.h"
 
 namespace varnel {
 

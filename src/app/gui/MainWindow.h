@@ -2,8 +2,8 @@
 
 #include <QMainWindow>
 
-#include "app/core/SettingsFile.h"
-#include "app/core/UiLanguage.h"
+#include "settings/SettingsFile.h"
+#include "settings/UiLanguage.h"
 #include "monitor/SessionMonitorPage.h"
 
 class QTabWidget;

@@ -1,6 +1,6 @@
 #include "display/core/ColorScheme.h"
 
-#include "app/core/SettingsFile.h"
+#include "settings/SettingsFile.h"
 #include "display/core/DomainClass.h"
 
 namespace varnel {

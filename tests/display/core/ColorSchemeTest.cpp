@@ -8,7 +8,7 @@
 #include <set>
 #include <string>
 
-#include "app/core/SettingsFile.h"
+#include "settings/SettingsFile.h"
 #include "display/core/DomainClass.h"
 
 namespace varnel {

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "session/FixedText.h"
+#include "text/FixedText.h"
 
 namespace varnel {
 namespace {

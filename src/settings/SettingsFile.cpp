@@ -1,4 +1,4 @@
-#include "app/core/SettingsFile.h"
+#include "settings/SettingsFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,8 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/core/IniDocument.h"
-#include "session/FixedText.h"
+#include "settings/IniDocument.h"
+#include "text/FixedText.h"
 
 namespace varnel {
 

@@ -1,4 +1,4 @@
-#include "app/core/UiLanguage.h"
+#include "settings/UiLanguage.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "session/FixedText.h"
+#include "text/FixedText.h"
 
 #include <cstring>
 

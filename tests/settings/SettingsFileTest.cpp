@@ -15,8 +15,8 @@
 #include <sstream>
 #include <string>
 
-#include "app/core/IniDocument.h"
-#include "app/core/SettingsFile.h"
+#include "settings/IniDocument.h"
+#include "settings/SettingsFile.h"
 
 namespace varnel {
 namespace {

@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-#include "app/core/ConfigLocation.h"
+#include "settings/ConfigLocation.h"
 
 namespace varnel {
 namespace {

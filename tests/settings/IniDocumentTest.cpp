@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/core/IniDocument.h"
+#include "settings/IniDocument.h"
 
 namespace varnel {
 namespace {

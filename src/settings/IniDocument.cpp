@@ -1,4 +1,4 @@
-#include "app/core/IniDocument.h"
+#include "settings/IniDocument.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "app/core/ConfigLocation.h"
+#include "settings/ConfigLocation.h"
 
 #include <pwd.h>
 #include <sys/stat.h>
