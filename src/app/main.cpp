@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
     CommandLine cl;
     std::string error;
     if (!cl.Parse(argc, argv, error)) {
-        std::fprintf(stderr, "varnel: %s\nTry 'varnel --help'.\n", error.c_str());
+        std::fprintf(stderr, "varnel: %s\n%sTry 'varnel --help'.\n", error.c_str(), CommandLine::UsageLine());
         return 2;
     }
     UiLanguage lang = cl.lang ? UiLanguage(*cl.lang) : UiLanguage::FromEnvironment();

@@ -16,6 +16,10 @@ std::string Upper(std::string_view v) {
 
 }  // namespace
 
+const char* CommandLine::UsageLine() {
+    return "Usage: varnel [MODE] [OPTIONS]\n";
+}
+
 const char* CommandLine::HelpText() {
     return "Usage: varnel [MODE] [OPTIONS]\n"
            "Monitor this machine's IPv4 TCP connections and cut them by rule.\n"
@@ -43,7 +47,8 @@ bool CommandLine::Parse(int argc, const char* const* argv, std::string& error) {
     bool modeSet = false;
     auto setMode = [&](Mode m, std::string_view flag) {
         if (modeSet && mode != m) {
-            error = "only one of --list, --check-rules, --headless, --help may be given (got " + std::string(flag) + ")";
+            error = "only one of --list, --check-rules, --headless, --help may be given (got " +
+                    std::string(flag) + ")";
             return false;
         }
         mode = m;
@@ -92,11 +97,19 @@ bool CommandLine::Parse(int argc, const char* const* argv, std::string& error) {
                 return false;
             }
             configDir = v;
-        } else if (arg.size() > 2 && arg.substr(0, 2) == "--") {
+        } else if (!arg.empty() && arg[0] == '-') {
             error = "unknown option " + std::string(arg);
             return false;
         } else {
             positional.emplace_back(arg);
+        }
+    }
+    // The one positional form is the restart hand-over: exactly "/w PID" and nothing else.
+    if (!positional.empty()) {
+        bool handOver = argc == 3 && positional.size() == 2 && positional[0].rfind("/w", 0) == 0;
+        if (!handOver) {
+            error = "unexpected argument " + positional[0];
+            return false;
         }
     }
     return true;

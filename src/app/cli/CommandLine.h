@@ -14,8 +14,8 @@ struct CommandLine {
     Mode mode = Mode::kWindow;
     bool noResolve = false;
     bool autokill = false;
-    bool all = false;  // --list --all: every kept connection, not only the rows the list shows
-    std::optional<std::string> lang;       // "EN" or "JP", upper case
+    bool all = false;                 // --list --all: every kept connection, not only the rows the list shows
+    std::optional<std::string> lang;  // "EN" or "JP", upper case
     std::optional<std::string> configDir;  // --config-dir
     std::optional<std::string> rulesFile;  // --check-rules FILE
     std::vector<std::string> positional;   // what is left (for the restart hand-over "/w PID")
@@ -24,6 +24,8 @@ struct CommandLine {
     bool Parse(int argc, const char* const* argv, std::string& error);
 
     static const char* HelpText();
+    // The one-line synopsis printed after a refused command line, ending in a line feed.
+    static const char* UsageLine();
 };
 
 }  // namespace varnel
