@@ -1,5 +1,7 @@
 #include "session/ConnectionSnapshot.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -11,9 +13,14 @@ namespace varnel {
 
 namespace {
 
+// The port is in network byte order in the low 16 bits of its field, on any machine.
 uint16_t PortToHost(uint32_t field) {
-    const auto* b = reinterpret_cast<const unsigned char*>(&field);
-    return static_cast<uint16_t>(b[0] * 256 + b[1]);
+    return ntohs(static_cast<uint16_t>(field & 0xFFFFu));
+}
+
+// The first octet of a network-order address ("0" of "0.x.x.x").
+uint32_t FirstOctet(uint32_t networkOrder) {
+    return ntohl(networkOrder) >> 24;
 }
 
 }  // namespace
@@ -56,7 +63,7 @@ int ConnectionSnapshot::TakeSnapshot(SessionTable& table) {
         k.key.remotePort = PortToHost(row.remotePort);
         // The table readers leave the remote port of an unconnected row undefined; the "from
         // stack" reader does not.
-        if (reader != 2 && (row.remoteAddr & 0xFF) == 0) k.key.remotePort = 0;
+        if (reader != 2 && FirstOctet(row.remoteAddr) == 0) k.key.remotePort = 0;
         k.state = row.state;
         k.pid = row.owningPid;
         kept_.push_back(k);

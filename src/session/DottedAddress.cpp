@@ -1,5 +1,7 @@
 #include "session/DottedAddress.h"
 
+#include <arpa/inet.h>
+
 #include <cctype>
 #include <cstring>
 
@@ -24,12 +26,12 @@ long ReadInt(const char* p) {
 }  // namespace
 
 uint32_t ParseDottedAddress(const char* text) {
-    uint8_t bytes[4] = {0, 0, 0, 0};
+    uint32_t hostOrder = 0;
     const char* p = text;
     for (int i = 0; i < 4; ++i) {
         long v = ReadInt(p);
         if (v < 0 || v > 255) return 0;
-        bytes[i] = static_cast<uint8_t>(v);
+        hostOrder |= static_cast<uint32_t>(v) << (24 - 8 * i);
         const char* dot = std::strchr(p, '.');
         if (dot == nullptr) {
             if (i != 3) return 0xFFFFFFFFu;
@@ -37,16 +39,14 @@ uint32_t ParseDottedAddress(const char* text) {
             p = dot + 1;
         }
     }
-    uint32_t packed;
-    std::memcpy(&packed, bytes, 4);
-    return packed;
+    return htonl(hostOrder);
 }
 
 size_t FormatDottedAddress(uint32_t addr, char* out) {
-    const auto* b = reinterpret_cast<const unsigned char*>(&addr);
+    const uint32_t hostOrder = ntohl(addr);
     char* p = out;
     for (int i = 0; i < 4; ++i) {
-        unsigned v = b[i];
+        unsigned v = (hostOrder >> (24 - 8 * i)) & 0xFFu;
         if (v >= 100) *p++ = static_cast<char>('0' + v / 100);
         if (v >= 10) *p++ = static_cast<char>('0' + v / 10 % 10);
         *p++ = static_cast<char>('0' + v % 10);

@@ -12,8 +12,8 @@ namespace varnel {
 // text that is no address does nothing.
 uint32_t ParseDottedAddress(const char* text);
 
-// Writes the dotted text of `addr` (network byte order) as "%d.%d.%d.%d" of its four bytes in
-// memory order, terminated; `out` holds at least 16 bytes. Returns the text's length.
+// Writes the dotted text of `addr` (network byte order) as "%d.%d.%d.%d", first octet first,
+// terminated; `out` holds at least 16 bytes. Returns the text's length.
 size_t FormatDottedAddress(uint32_t addr, char* out);
 
 }  // namespace varnel

@@ -1,5 +1,3 @@
-#include "session/ConnectionSnapshot.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,12 +8,13 @@
 #include "platform/fake/FakeClock.h"
 #include "platform/fake/FakeConnectionTable.h"
 #include "platform/fake/FakeProcessList.h"
+#include "session/ConnectionSnapshot.h"
 
 namespace varnel {
 namespace {
 
 class ConnectionSnapshotTest : public ::testing::Test {
-protected:
+  protected:
     ConnectionSnapshotTest() { processes.processes = {{100, "firefox-esr"}, {200, "sshd"}}; }
 
     // One poll as the tick makes it: current becomes previous, current starts empty.
@@ -106,12 +105,13 @@ TEST_F(ConnectionSnapshotTest, AFailedPollForgetsEveryAge) {
 TEST_F(ConnectionSnapshotTest, ManyConnectionsEachKeepTheirOwnAge) {
     // Enough rows to make the index probe past collisions.
     for (int i = 0; i < 600; ++i)
-        table.Add(kTcpEstablished, "10.0." + std::to_string(i % 7) + ".1", 1000 + i, "10.1.0." + std::to_string(i % 250),
-                  80 + i % 3, 100);
+        table.Add(kTcpEstablished, "10.0." + std::to_string(i % 7) + ".1", 1000 + i,
+                  "10.1.0." + std::to_string(i % 250), 80 + i % 3, 100);
     clock.tick = 1000;
     Poll();
     // Every other connection is replaced by a new one, and the order is reversed.
-    for (size_t i = 0; i < table.rows().size(); i += 2) table.rows()[i].localPort = FakeConnectionTable::PackPort(40000 + int(i));
+    for (size_t i = 0; i < table.rows().size(); i += 2)
+        table.rows()[i].localPort = FakeConnectionTable::PackPort(40000 + int(i));
     std::reverse(table.rows().begin(), table.rows().end());
     clock.tick = 9000;
     ASSERT_EQ(Poll(), 600);
@@ -147,6 +147,34 @@ TEST_F(ConnectionSnapshotTest, ReaderChoiceAndProcessColumn) {
     EXPECT_EQ(Rec(0).remotePort, 0);
 }
 
+// Rows built from the bytes the kernel hands over, so a host-order assumption shows on any machine.
+TEST_F(ConnectionSnapshotTest, AddressesAndPortsAreReadInNetworkOrderFromTheirBytes) {
+    auto address = [](unsigned char a, unsigned char b, unsigned char c, unsigned char d) {
+        const unsigned char bytes[4] = {a, b, c, d};
+        uint32_t v;
+        std::memcpy(&v, bytes, sizeof v);
+        return v;
+    };
+    auto port = [](unsigned char high, unsigned char low) {
+        const unsigned char bytes[2] = {high, low};
+        uint16_t v;
+        std::memcpy(&v, bytes, sizeof v);
+        return uint32_t{v};
+    };
+    table.rows().push_back(TcpRow{kTcpEstablished, address(10, 1, 2, 3), port(0x1F, 0x90),
+                                  address(10, 1, 2, 0), port(0x01, 0xBB), 0});
+    table.rows().push_back(TcpRow{kTcpEstablished, address(10, 1, 2, 3), port(0x00, 0x50),
+                                  address(0, 1, 2, 3), port(0x01, 0xBB), 0});
+    table.hasExtended = true;
+    ASSERT_EQ(Poll(), 2);
+    EXPECT_STREQ(Rec(0).localAddress, "10.1.2.3");
+    EXPECT_STREQ(Rec(0).remoteAddress, "10.1.2.0");
+    EXPECT_EQ(Rec(0).localPort, 8080);
+    EXPECT_EQ(Rec(0).remotePort, 443) << "a last octet of 0 is no unconnected remote";
+    EXPECT_EQ(Rec(1).localPort, 80);
+    EXPECT_EQ(Rec(1).remotePort, 0) << "a first octet of 0 is";
+}
+
 TEST_F(ConnectionSnapshotTest, LongTextsAreCutButThePidIsKept) {
     std::string longName(200, 'x');
     longName.replace(120, 3, "日");  // a multi-byte character where the cut falls
@@ -160,9 +188,10 @@ TEST_F(ConnectionSnapshotTest, LongTextsAreCutButThePidIsKept) {
 }
 
 class StubHostNames : public HostNameSource {
-public:
+  public:
     void LookupHostName(const char* address, char* out, size_t outSize) override {
-        std::snprintf(out, outSize, "%s", std::strcmp(address, "10.0.0.2") == 0 ? "server.example.co.jp" : "(10.0.0.1)");
+        std::snprintf(out, outSize, "%s",
+                      std::strcmp(address, "10.0.0.2") == 0 ? "server.example.co.jp" : "(10.0.0.1)");
         ++calls;
     }
     int calls = 0;

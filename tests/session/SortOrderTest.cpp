@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "session/Collation.h"
@@ -8,13 +9,14 @@
 namespace varnel {
 namespace {
 
-int Sign(int v) { return (v > 0) - (v < 0); }
+int Sign(int v) {
+    return (v > 0) - (v < 0);
+}
 
 TEST(CollationTest, OrdersTextsAsAPersonReadsThem) {
     // Each text sorts before the next.
-    const char* ordered[] = {"",      " ",    "  a",   "(1.2)", "-x",   "0",   "09",  "1",   "10",
-                             "10 ",   "100",  "a",     "A",     "ab",   "Ab",  "b",   "B",   "ba",
-                             "z",     "Z",    "\xE6\x97\xA5"};
+    const char* ordered[] = {"",  " ", "  a", "(1.2)", "-x", "0", "09", "1", "10", "10 ",         "100",
+                             "a", "A", "ab",  "Ab",    "b",  "B", "ba", "z", "Z",  "\xE6\x97\xA5"};
     const int n = sizeof ordered / sizeof *ordered;
     for (int i = 0; i < n; ++i)
         for (int j = 0; j < n; ++j)
@@ -43,6 +45,16 @@ TEST(DottedAddressTest, ReadsFourOctetsInNetworkOrder) {
     EXPECT_EQ(ParseDottedAddress("99999999999999999999.1.1.1"), 0u) << "no overflow";
     EXPECT_EQ(ParseDottedAddress("127.0.0.1:80 trailing"), ParseDottedAddress("127.0.0.1"));
     EXPECT_EQ(ParseDottedAddress("(127.0.0.1)"), ParseDottedAddress("0.0.0.1")) << "atoi of '(' is 0";
+}
+
+TEST(DottedAddressTest, WritesTheOctetsInMemoryOrderOnAnyMachine) {
+    const unsigned char bytes[4] = {192, 0, 2, 255};
+    uint32_t packed;
+    std::memcpy(&packed, bytes, sizeof packed);
+    char text[16];
+    EXPECT_EQ(FormatDottedAddress(packed, text), 11u);
+    EXPECT_STREQ(text, "192.0.2.255");
+    EXPECT_EQ(ParseDottedAddress(text), packed);
 }
 
 }  // namespace
