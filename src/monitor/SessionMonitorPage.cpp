@@ -63,7 +63,7 @@ SessionMonitorPage::SessionMonitorPage(MonitorPlatform platform, const SettingsF
     monitor_->SetResetMaxMinutes(resetMaxMinutes_);
     monitor_->SetHostNameSource(askDns_ ? platform_.hostNames : nullptr);
     autoKill_->LoadRules();
-    autoKill_->SetEnabled(settings_.ReadInt(kSection, "AutoBlock", 0) != 0);
+    autoKill_->SetEnabled(settings_.ReadSwitch(kSection, "AutoBlock", false));
     ReportRuleLoad();
 
     warn_ = [](const QString& text) {

@@ -148,6 +148,10 @@ int SettingsFile::ReadInt(std::string_view section, std::string_view key, int de
     return result;
 }
 
+bool SettingsFile::ReadSwitch(std::string_view section, std::string_view key, bool defaultOn) const {
+    return ReadInt(section, key, defaultOn ? 1 : 0) == 1;
+}
+
 std::string SettingsFile::ReadString(std::string_view section, std::string_view key,
                                      std::string_view defaultValue) const {
     std::string text;

@@ -21,7 +21,7 @@ namespace varnel {
 // Threads: any; instances share no state. Two writes to one file at the same moment (threads or
 // processes) each leave a whole file, but one of the two changes may be lost.
 class SettingsFile {
-public:
+  public:
     // Longest text ReadString returns, in bytes; longer values are cut at the last whole UTF-8
     // character that fits.
     static constexpr size_t kMaxStringBytes = 4095;
@@ -34,6 +34,9 @@ public:
     // to the range of int. `defaultValue` when the file, the section or the key is missing or the
     // value does not begin with an integer.
     int ReadInt(std::string_view section, std::string_view key, int defaultValue) const;
+    // A switch: on only when the value reads as the integer 1 (what the program writes for on);
+    // 0, 2, -1 or text are off. `defaultOn` when the key is missing.
+    bool ReadSwitch(std::string_view section, std::string_view key, bool defaultOn) const;
     // The value's text (trimmed, at most kMaxStringBytes), or `defaultValue` when the file, section
     // or key is missing. A present key with an empty value gives the empty text.
     std::string ReadString(std::string_view section, std::string_view key,
@@ -50,7 +53,7 @@ public:
     // The leading decimal integer of `text` as ReadInt takes it; false when there is none.
     static bool ParseLeadingInt(std::string_view text, int& out);
 
-private:
+  private:
     std::string path_;
 };
 

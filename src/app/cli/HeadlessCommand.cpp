@@ -18,7 +18,7 @@ void HeadlessCommand::Configure(const SettingsFile& settings, SessionMonitor& mo
     monitor.SetResetMaxMinutes(static_cast<uint32_t>(
         std::clamp(settings.ReadInt("Session", "ResetMaxConnections", 1440), 1, 65535)));
     autokill.LoadRules();
-    autokill.SetEnabled(forceAutoKill_ || settings.ReadInt("Session", "AutoBlock", 0) == 1);
+    autokill.SetEnabled(forceAutoKill_ || settings.ReadSwitch("Session", "AutoBlock", false));
 }
 
 void HeadlessCommand::Report(std::ostream& err, const char* what, const AutoKill& autokill) const {

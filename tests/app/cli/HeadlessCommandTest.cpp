@@ -149,6 +149,21 @@ TEST_F(HeadlessCommandTest, AClosedOutputIsToldOnceAndEnforcingGoesOn) {
     EXPECT_EQ(Count(text.str(), "BLOCKED ["), 5u);
 }
 
+TEST_F(HeadlessCommandTest, AutoKillIsOnOnlyWhenTheSettingIsOne) {
+    WriteRules("PORT2=80\n");
+    Settings().WriteInt("Session", "AutoBlock", 2);
+    table.beforeRead = [&](int read) {
+        if (read == 2) {
+            Settings().WriteInt("Session", "AutoBlock", 1);
+            reload = true;
+        }
+        if (read == 3) stop = true;
+    };
+    std::ostringstream out;
+    Run(out);
+    EXPECT_EQ(reset.calls.size(), 1u) << "off at 2, on after the reload read 1";
+}
+
 TEST_F(HeadlessCommandTest, ReportsReachTheTerminalAsPrintableLinesOnce) {
     // A configuration folder whose name holds an escape sequence, and a block log that cannot be
     // written there.
