@@ -102,5 +102,5 @@ int main(int argc, char** argv) {
     ListCommand list(table, processes, clock, lang);
     list.SetHostNameSource(resolver.get(), kListResolveWaitMs);
     list.SetAll(cl.all);
-    return list.Run(std::cout);
+    return list.Run(std::cout, std::cerr);
 }

@@ -46,6 +46,7 @@ int ConnectionSnapshot::TakeSnapshot(SessionTable& table) {
         ok = table_.GetTcpTable(rows_);
     }
     kept_.clear();
+    lastReadOk_ = ok;
     if (!ok) {
         firstSeen_.Forget();
         return 0;

@@ -42,6 +42,9 @@ class ConnectionSnapshot {
     // Precondition: table.current is all zero. Returns the number of rows stored in table.current
     // (0..600). A failed read stores nothing and forgets every first-seen tick.
     int TakeSnapshot(SessionTable& table);
+    // False when the last TakeSnapshot could not read the connection table (its empty result is
+    // then no empty table); true before the first.
+    bool lastReadOk() const { return lastReadOk_; }
 
     // Every kept connection of the last poll in table order; entry i < 600 is stored in slot i.
     const std::vector<KeptConnection>& kept() const { return kept_; }
@@ -65,6 +68,7 @@ class ConnectionSnapshot {
     std::vector<KeptConnection> kept_;
     FirstSeenTable firstSeen_;
     bool withProcess_ = false;  // the last poll's reader names owners
+    bool lastReadOk_ = true;
 };
 
 }  // namespace varnel

@@ -83,6 +83,8 @@ class SessionMonitor {
     bool TakeCounterChanged();
 
     bool ProcessInfoAvailable() const { return snapshot_.ProcessInfoAvailable(); }
+    // False when the last tick could not read the connection table (no rows is then no news).
+    bool TableReadOk() const { return snapshot_.lastReadOk(); }
     const UiLanguage& language() const { return lang_; }
     const SessionSorter& sorter() const { return sorter_; }
     Clock& clock() { return clock_; }

@@ -6,8 +6,8 @@
 #include <thread>
 
 #include "autokill/AutoKill.h"
-#include "text/FixedText.h"
 #include "session/SessionMonitor.h"
+#include "text/FixedText.h"
 
 namespace varnel {
 
@@ -62,6 +62,7 @@ int HeadlessCommand::Run(std::ostream& out, std::ostream& err, const std::atomic
     Report(err, "monitoring", *autokill);
 
     using Clock = std::chrono::steady_clock;
+    bool tableFailureTold = false;  // since the last read of the connection table that worked
     monitor->Start();
     auto next = Clock::now();
     while (!stop.load()) {
@@ -70,6 +71,12 @@ int HeadlessCommand::Run(std::ostream& out, std::ostream& err, const std::atomic
             Report(err, "reloaded the rules and settings", *autokill);
         }
         monitor->Tick();
+        if (monitor->TableReadOk()) {
+            tableFailureTold = false;
+        } else if (!tableFailureTold) {
+            tableFailureTold = true;
+            err << "varnel: cannot read the connection table; trying again at every tick\n" << std::flush;
+        }
         next += std::chrono::milliseconds(tickMs_);
         if (next < Clock::now()) next = Clock::now();  // a slow tick does not make later ones race
         while (!stop.load() && Clock::now() < next)

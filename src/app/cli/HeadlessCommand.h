@@ -4,14 +4,14 @@
 #include <ostream>
 #include <string>
 
-#include "settings/ConfigLocation.h"
-#include "settings/SettingsFile.h"
-#include "settings/UiLanguage.h"
 #include "platform/Clock.h"
 #include "platform/ConnectionReset.h"
 #include "platform/ConnectionTable.h"
 #include "platform/ProcessList.h"
 #include "session/HostNameSource.h"
+#include "settings/ConfigLocation.h"
+#include "settings/SettingsFile.h"
+#include "settings/UiLanguage.h"
 
 namespace varnel {
 
@@ -30,6 +30,9 @@ class SessionMonitor;
 //
 // When a write to `out` fails (the reader of a pipe went away; SIGPIPE must be ignored), that is
 // told once on `err` and `out` is not written again; enforcing and the block-log file go on.
+//
+// A connection table that cannot be read is told once on `err` and tried again at every tick; it
+// is told again only after a read has worked in between.
 //
 // Auto kill is on when the settings say AutoBlock=1 or `forceAutoKill` is set. Dependencies are
 // borrowed. Returns the exit status (0).

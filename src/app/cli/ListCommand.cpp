@@ -5,9 +5,9 @@
 #include <memory>
 #include <thread>
 
-#include "text/FixedText.h"
 #include "session/SessionMonitor.h"
 #include "session/SessionRow.h"
+#include "text/FixedText.h"
 
 namespace varnel {
 
@@ -43,11 +43,15 @@ bool ListCommand::AnyPending(SessionMonitor& monitor) {
     return pending;
 }
 
-int ListCommand::Run(std::ostream& out) {
+int ListCommand::Run(std::ostream& out, std::ostream& err) {
     auto monitor = std::make_unique<SessionMonitor>(table_, processes_, clock_, lang_);
     monitor->SetHostNameSource(hostNames_);
     monitor->Start();
     monitor->Tick();
+    if (!monitor->TableReadOk()) {
+        err << "varnel: cannot read the connection table\n" << std::flush;
+        return 1;
+    }
     // Give the background lookups their chance, polling the way the window would, only faster.
     for (int waited = 0; hostNames_ != nullptr && waited < resolveWaitMs_ && AnyPending(*monitor);
          waited += 50) {

@@ -2,12 +2,12 @@
 
 #include <ostream>
 
-#include "settings/UiLanguage.h"
 #include "platform/Clock.h"
 #include "platform/ConnectionTable.h"
 #include "platform/ProcessList.h"
 #include "session/HostNameSource.h"
 #include "session/SessionMonitor.h"
+#include "settings/UiLanguage.h"
 
 namespace varnel {
 
@@ -35,8 +35,9 @@ class ListCommand {
 
     void SetAll(bool all) { all_ = all; }
 
-    // Returns the exit code (0).
-    int Run(std::ostream& out);
+    // Returns the exit code: 0, or 1 when the connection table cannot be read; that is said on
+    // `err` and nothing goes to `out` (an unreadable table is no empty one).
+    int Run(std::ostream& out, std::ostream& err);
 
   private:
     bool AnyPending(SessionMonitor& monitor);

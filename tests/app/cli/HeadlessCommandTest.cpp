@@ -149,6 +149,19 @@ TEST_F(HeadlessCommandTest, AClosedOutputIsToldOnceAndEnforcingGoesOn) {
     EXPECT_EQ(Count(text.str(), "BLOCKED ["), 5u);
 }
 
+TEST_F(HeadlessCommandTest, AnUnreadableTableIsToldOncePerOutageAndTriedAgain) {
+    // Reads 2-4 fail, 5 works, 6-7 fail again.
+    table.beforeRead = [&](int read) {
+        table.failing = (read >= 2 && read <= 4) || read >= 6;
+        if (read == 7) stop = true;
+    };
+    std::ostringstream out;
+    EXPECT_EQ(Run(out), 0);
+    EXPECT_EQ(table.readCount, 7) << "a failed read does not end the run";
+    EXPECT_EQ(Count(err.str(), "varnel: cannot read the connection table; trying again at every tick\n"), 2u)
+        << err.str();
+}
+
 TEST_F(HeadlessCommandTest, AutoKillIsOnOnlyWhenTheSettingIsOne) {
     WriteRules("PORT2=80\n");
     Settings().WriteInt("Session", "AutoBlock", 2);

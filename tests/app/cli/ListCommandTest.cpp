@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iostream>
 #include <sstream>
 
 #include "app/cli/CommandLine.h"
@@ -22,7 +23,7 @@ TEST(ListCommandTest, PrintsTitlesAndRowsInDisplayOrder) {
     table.Add(kTcpListen, "0.0.0.0", 22, "0.0.0.0", 0, 1);
     table.Add(kTcpEstablished, "10.0.0.1", 50000, "10.0.0.7", 22, 42);
     std::ostringstream out;
-    EXPECT_EQ(ListCommand(table, processes, clock, UiLanguage::English()).Run(out), 0);
+    EXPECT_EQ(ListCommand(table, processes, clock, UiLanguage::English()).Run(out, std::cerr), 0);
     EXPECT_EQ(out.str(),
               "IP Address1\tHostname1\tPort1\tIP Address2\tHostname2\tPort2\tStatus\tTime\tProcessName(PID)\n"
               "10.0.0.1\t10.0.0.1\t50000\t10.0.0.7\t10.0.0.7\t22\tConnecting\t00s\tssh(42)\n"
@@ -30,7 +31,7 @@ TEST(ListCommandTest, PrintsTitlesAndRowsInDisplayOrder) {
 
     table.hasExtended = false;  // only the plain table: the ninth field is empty
     std::ostringstream jp;
-    ListCommand(table, processes, clock, UiLanguage::Japanese()).Run(jp);
+    ListCommand(table, processes, clock, UiLanguage::Japanese()).Run(jp, std::cerr);
     std::string text = jp.str();
     EXPECT_EQ(
         text.substr(0, text.find('\n')),
@@ -47,7 +48,7 @@ TEST(ListCommandTest, AllPrintsTheConnectionsBeyondTheListsRows) {
         std::ostringstream out;
         ListCommand list(table, processes, clock, UiLanguage::English());
         list.SetAll(all);
-        list.Run(out);
+        list.Run(out, std::cerr);
         const std::string text = out.str();
         return std::make_pair(std::count(text.begin(), text.end(), '\n'), text);
     };
@@ -74,7 +75,7 @@ TEST(ListCommandTest, ControlCharactersInNamesCannotBreakTheLayout) {
     ListCommand list(table, processes, clock, UiLanguage::English());
     list.SetHostNameSource(&hosts, 0);
     std::ostringstream out;
-    list.Run(out);
+    list.Run(out, std::cerr);
     std::string text = out.str();
     std::string row = text.substr(text.find('\n') + 1);
     EXPECT_EQ(std::count(row.begin(), row.end(), '\n'), 1);
@@ -101,12 +102,23 @@ TEST(ListCommandTest, NoFieldCanSendATerminalAControl) {
     ListCommand list(table, processes, clock, UiLanguage::English());
     list.SetHostNameSource(&hosts, 0);
     std::ostringstream out;
-    list.Run(out);
+    list.Run(out, std::cerr);
     std::string row = out.str().substr(out.str().find('\n') + 1);
     EXPECT_EQ(row,
               "10.0.0.1\ta ]0;title  31m日本.example\t1\t10.0.0.2\ta ]0;title  "
               "31m日本.example\t2\tConnecting\t00s\t"
               "ev [2Jil (42)\n");
+}
+
+TEST(ListCommandTest, AnUnreadableTableIsAnErrorNotAnEmptyList) {
+    FakeConnectionTable table;
+    FakeProcessList processes;
+    FakeClock clock;
+    table.failing = true;
+    std::ostringstream out, err;
+    EXPECT_EQ(ListCommand(table, processes, clock, UiLanguage::English()).Run(out, err), 1);
+    EXPECT_EQ(out.str(), "");
+    EXPECT_EQ(err.str(), "varnel: cannot read the connection table\n");
 }
 
 TEST(CommandLineTest, ParsesModesAndOptions) {
