@@ -136,8 +136,10 @@ std::string BlockLog::FormatLine(const SessionRow& row, bool processInfoAvailabl
 
 std::string BlockLog::Write(const SessionRow& row, bool processInfoAvailable, int ruleNumber) {
     const std::tm now = clock_.LocalTime();
-    if (now.tm_hour != lastHour_) {
+    const int date = (now.tm_year * 100 + now.tm_mon) * 100 + now.tm_mday;
+    if (now.tm_hour != lastHour_ || date != lastDate_) {
         lastHour_ = now.tm_hour;
+        lastDate_ = date;
         RefreshSettings();
     }
     std::string line = FormatLine(row, processInfoAvailable, ruleNumber, now);

@@ -6,10 +6,10 @@
 #include <string>
 #include <string_view>
 
-#include "settings/SettingsFile.h"
-#include "settings/UiLanguage.h"
 #include "platform/Clock.h"
 #include "session/SessionRow.h"
+#include "settings/SettingsFile.h"
+#include "settings/UiLanguage.h"
 
 namespace varnel {
 
@@ -18,7 +18,8 @@ namespace varnel {
 //
 // The file name, the line template and the folder come from the settings file. They are
 // recomputed by RefreshSettings (every rule load and auto-kill toggle) and by a write whose local
-// hour differs from the last write's, so a month's file changes at most once per clock hour.
+// hour or date differs from those of the last write that recomputed it: two writes in one clock
+// hour of one day share a name, and a write on a new day never goes to an old month's file.
 // Placeholders are substituted in the template only: a host name that happens to contain
 // "$PORT1$" is written as it is. Control characters (PrintableLine) in the template and the row's
 // texts become spaces, so a kill is always exactly one line and sends no escape sequence to
@@ -105,6 +106,7 @@ class BlockLog {
     std::string path_;
     std::string lineTemplate_ = kDefaultLineTemplate;
     int lastHour_ = -1;  // hour of the last write that recomputed the path; none at start
+    int lastDate_ = -1;  // its date, (year * 100 + month) * 100 + day
     std::deque<std::string> pane_;
     std::function<void(const std::string&)> listener_;
     std::function<void(const std::string&)> failureListener_;

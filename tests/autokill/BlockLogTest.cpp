@@ -116,7 +116,7 @@ TEST_F(BlockLogTest, SwitchOffFeedsOnlyThePane) {
     EXPECT_EQ(heard.size(), 1u);
 }
 
-TEST_F(BlockLogTest, PathIsRecomputedAtMostOncePerClockHour) {
+TEST_F(BlockLogTest, PathIsRecomputedOnANewHourOrANewDateOnly) {
     clock.local = {};
     clock.local.tm_year = 114;
     clock.local.tm_mon = 0;  // January 2014
@@ -126,17 +126,45 @@ TEST_F(BlockLogTest, PathIsRecomputedAtMostOncePerClockHour) {
     BlockLog log(*settings, dir, clock);
     log.Write(MakeRow(), true, 1);
     EXPECT_EQ(log.path(), dir + "/dunmoth_autoblock201401.log");
-    clock.local.tm_mon = 1;  // 1 February, 10:20: same hour, same file
+    // Same hour, same day: the name is not recomputed, even when the template changed meanwhile.
+    settings->WriteString("Session", "AutoBlockLogFileName", "other$YYYY$$MM$.log");
+    clock.local.tm_min = 40;
+    log.Write(MakeRow(), true, 1);
+    EXPECT_EQ(log.path(), dir + "/dunmoth_autoblock201401.log");
+    settings->WriteString("Session", "AutoBlockLogFileName", BlockLog::kDefaultNameTemplate);
+    // 1 February, 10:20: the same clock hour, but a date change recomputes the name, so the line
+    // goes to the new month's file.
+    clock.local.tm_mon = 1;
     clock.local.tm_mday = 1;
     clock.local.tm_min = 20;
     log.Write(MakeRow(), true, 1);
-    EXPECT_EQ(log.path(), dir + "/dunmoth_autoblock201401.log");
+    EXPECT_EQ(log.path(), dir + "/dunmoth_autoblock201402.log");
     clock.local.tm_hour = 11;
     clock.local.tm_min = 0;
     log.Write(MakeRow(), true, 1);
     EXPECT_EQ(log.path(), dir + "/dunmoth_autoblock201402.log");
     std::string jan = Read(dir + "/dunmoth_autoblock201401.log");
+    std::string feb = Read(dir + "/dunmoth_autoblock201402.log");
     EXPECT_EQ(std::count(jan.begin(), jan.end(), '\n'), 2);
+    EXPECT_EQ(std::count(feb.begin(), feb.end(), '\n'), 2);
+}
+
+TEST_F(BlockLogTest, AWriteOnALaterDateAtAnEarlierMinuteGoesToTheNewMonth) {
+    clock.local = {};
+    clock.local.tm_year = 114;
+    clock.local.tm_mon = 0;  // 31 January 2014, 10:15
+    clock.local.tm_mday = 31;
+    clock.local.tm_hour = 10;
+    clock.local.tm_min = 15;
+    BlockLog log(*settings, dir, clock);
+    log.Write(MakeRow(), true, 1);
+    clock.local.tm_mon = 2;  // 1 March, 10:05: the same hour of the clock, a month later
+    clock.local.tm_mday = 1;
+    clock.local.tm_min = 5;
+    log.Write(MakeRow(), true, 1);
+    EXPECT_EQ(log.path(), dir + "/dunmoth_autoblock201403.log");
+    std::string march = Read(dir + "/dunmoth_autoblock201403.log");
+    EXPECT_EQ(std::count(march.begin(), march.end(), '\n'), 1);
 }
 
 TEST_F(BlockLogTest, PaneKeepsNewestFirstAndRestartsAfter300Lines) {
