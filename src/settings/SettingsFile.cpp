@@ -1,6 +1,7 @@
 #include "settings/SettingsFile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -72,6 +73,31 @@ std::string ResolveTarget(const std::string& path) {
     }
     return path;
 }
+
+// Holds an exclusive advisory lock on the folder of `target` for as long as it lives, so that the
+// read-modify-write of one process cannot interleave with another's. The folder is the one object
+// the rename does not replace, and locking it needs no file of its own beside the settings. A
+// folder that cannot be locked (a file system without flock) leaves the write unserialised, as
+// it was.
+class FolderLock {
+  public:
+    explicit FolderLock(const std::string& target) {
+        size_t slash = target.rfind('/');
+        std::string dir = slash == std::string::npos ? std::string(".") : target.substr(0, slash + 1);
+        fd_ = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd_ < 0) return;
+        while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+    ~FolderLock() {
+        if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+  private:
+    int fd_ = -1;
+};
 
 // Replaces the file at `target` with `text` so that at every moment the path names either the
 // old or the new file, whole.
@@ -175,6 +201,7 @@ bool SettingsFile::WriteInt(std::string_view section, std::string_view key, int 
 bool SettingsFile::WriteString(std::string_view section, std::string_view key, std::string_view text) const {
     if (!IniDocument::IsValidSectionName(section) || !IniDocument::IsValidKeyName(key)) return false;
     std::string target = ResolveTarget(path_);
+    FolderLock lock(target);
     std::string old;
     struct stat st;
     ReadResult read = ReadWholeFile(target, old, st);

@@ -18,8 +18,11 @@ namespace varnel {
 // cannot be read is never overwritten. When the path is a symbolic link, its target is replaced.
 // After a kill during a write a stale hidden temporary file (".<name>.tmp.*") may remain beside it.
 //
-// Threads: any; instances share no state. Two writes to one file at the same moment (threads or
-// processes) each leave a whole file, but one of the two changes may be lost.
+// Writes to one file are serialised across threads and processes by an advisory lock (flock) on
+// its folder, held from the read to the rename, so two instances writing different keys at the
+// same moment both keep their changes.
+//
+// Threads: any; instances share no state.
 class SettingsFile {
   public:
     // Longest text ReadString returns, in bytes; longer values are cut at the last whole UTF-8

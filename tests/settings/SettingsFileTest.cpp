@@ -24,7 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class SettingsFileTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { MakeDir("/tmp"); }
     void TearDown() override { fs::remove_all(dir_); }
 
@@ -230,6 +230,36 @@ TEST_F(SettingsFileTest, KilledWriterNeverLeavesAPartialFile) {
     // Kills fell both before and after the second write completed.
     EXPECT_GT(seenA, 0);
     EXPECT_GT(seenB, 0);
+}
+
+// Two processes sharing one file, each writing its own keys at the same time: no write is lost.
+TEST_F(SettingsFileTest, ConcurrentWritersInTwoProcessesLoseNoKey) {
+    if (fs::is_directory("/dev/shm")) MakeDir("/dev/shm");  // quick writes make the races dense
+    constexpr int kKeys = 200;
+    pid_t children[2];
+    for (int c = 0; c < 2; ++c) {
+        children[c] = ::fork();
+        ASSERT_GE(children[c], 0);
+        if (children[c] == 0) {
+            SettingsFile f(path_);
+            bool ok = true;
+            for (int k = 0; k < kKeys; ++k)
+                ok = f.WriteInt("Writer" + std::to_string(c), "Key" + std::to_string(k), k) && ok;
+            ::_exit(ok ? 0 : 1);
+        }
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a write failed";
+    }
+    SettingsFile f(path_);
+    int missing = 0;
+    for (int c = 0; c < 2; ++c)
+        for (int k = 0; k < kKeys; ++k)
+            missing += f.ReadInt("Writer" + std::to_string(c), "Key" + std::to_string(k), -1) != k;
+    EXPECT_EQ(missing, 0);
+    EXPECT_EQ(FilesInDir(), 1u) << "the lock leaves nothing beside the file";
 }
 
 TEST_F(SettingsFileTest, HundredReadsAreQuick) {
