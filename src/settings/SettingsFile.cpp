@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "settings/IniDocument.h"
 #include "text/FixedText.h"
@@ -100,8 +101,9 @@ class FolderLock {
 };
 
 // Replaces the file at `target` with `text` so that at every moment the path names either the
-// old or the new file, whole.
-bool ReplaceFile(const std::string& target, std::string_view text, const struct stat* old) {
+// old or the new file, whole. The new file takes the old one's mode and owner. Returns why it
+// could not, or the empty text.
+std::string ReplaceFile(const std::string& target, std::string_view text, const struct stat* old) {
     static std::atomic<unsigned> counter{0};
     size_t slash = target.rfind('/');
     std::string dir = slash == std::string::npos ? std::string(".") : target.substr(0, slash + 1);
@@ -117,23 +119,27 @@ bool ReplaceFile(const std::string& target, std::string_view text, const struct 
                       counter.fetch_add(1));
         temp = (slash == std::string::npos ? std::string() : dir) + "." + name + suffix;
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (fd < 0 && errno != EEXIST) return false;
+        if (fd < 0 && errno != EEXIST)
+            return std::string("its folder takes no new file (") + std::strerror(errno) + ")";
     }
-    if (fd < 0) return false;
-    bool ok = true;
+    if (fd < 0) return "its folder is full of stale temporary files";
+    std::string reason;
     if (old != nullptr) {
-        // The new file takes the old one's permissions and, where allowed, its owner.
-        // A refused chown (an ordinary user) leaves the file to the writer; chmod comes after it
+        // A file of another owner keeps that owner, or it is not replaced: handing the settings of
+        // one user to another is no save. The group is kept where allowed. chmod comes after chown
         // because chown may clear mode bits.
-        if (::fchown(fd, old->st_uid, old->st_gid) != 0) errno = 0;
-        ok = ::fchmod(fd, mode) == 0;
+        if (::fchown(fd, old->st_uid, old->st_gid) != 0 &&
+            ::fchown(fd, old->st_uid, static_cast<gid_t>(-1)) != 0 && old->st_uid != ::geteuid())
+            reason = "it belongs to another user";
+        else if (::fchmod(fd, mode) != 0)
+            reason = std::strerror(errno);
     }
-    ok = ok && WriteAll(fd, text) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok) {
+    if (reason.empty() && !(WriteAll(fd, text) && ::fsync(fd) == 0)) reason = std::strerror(errno);
+    if (::close(fd) != 0 && reason.empty()) reason = std::strerror(errno);
+    if (reason.empty() && ::rename(temp.c_str(), target.c_str()) != 0) reason = std::strerror(errno);
+    if (!reason.empty()) {
         ::unlink(temp.c_str());
-        return false;
+        return reason;
     }
     // Make the rename itself durable. The new file is in place either way, so a folder that cannot
     // be synced does not fail the write.
@@ -142,7 +148,23 @@ bool ReplaceFile(const std::string& target, std::string_view text, const struct 
         ::fsync(dfd);
         ::close(dfd);
     }
-    return true;
+    return {};
+}
+
+// Why the existing file at `target` may not be replaced, or the empty text: a file without any
+// write permission bit is read-only by intent, also for root, who could write it anyway.
+std::string RefusesWrites(const std::string& target, const struct stat& st) {
+    if ((st.st_mode & 0222) == 0) return "the file is read-only";
+    if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) == 0) return {};
+    return errno == EACCES ? "the file is read-only" : std::strerror(errno);
+}
+
+// Why the file at `target` could not be read for a write.
+std::string UnreadableReason(const std::string& target, int error) {
+    struct stat st;
+    if (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return "the name is a folder";
+    if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return "the name is no regular file";
+    return std::string("it cannot be read (") + std::strerror(error) + ")";
 }
 
 }  // namespace
@@ -200,16 +222,39 @@ bool SettingsFile::WriteInt(std::string_view section, std::string_view key, int 
 
 bool SettingsFile::WriteString(std::string_view section, std::string_view key, std::string_view text) const {
     if (!IniDocument::IsValidSectionName(section) || !IniDocument::IsValidKeyName(key)) return false;
+    std::string reason = Save(section, key, text);
+    std::function<void(const std::string&)> listener;
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        if (reason.empty()) {
+            failureReported_ = false;
+            return true;
+        }
+        if (!failureReported_) {
+            failureReported_ = true;
+            listener = failureListener_;
+        }
+    }
+    // Outside the lock: the listener may well write settings of its own.
+    if (listener) listener(PrintableLine("settings not saved to " + path_ + ": " + reason));
+    return false;
+}
+
+std::string SettingsFile::Save(std::string_view section, std::string_view key, std::string_view text) const {
     std::string target = ResolveTarget(path_);
     FolderLock lock(target);
     std::string old;
     struct stat st;
     ReadResult read = ReadWholeFile(target, old, st);
-    if (read == ReadResult::kError) return false;
+    if (read == ReadResult::kError) return UnreadableReason(target, errno);
+    if (read == ReadResult::kOk) {
+        std::string refused = RefusesWrites(target, st);
+        if (!refused.empty()) return refused;
+    }
     IniDocument doc = IniDocument::Parse(old);
-    if (!doc.Set(section, key, text)) return false;
+    doc.Set(section, key, text);
     std::string updated = doc.Serialize();
-    if (read == ReadResult::kOk && updated == old) return true;
+    if (read == ReadResult::kOk && updated == old) return {};
     return ReplaceFile(target, updated, read == ReadResult::kOk ? &st : nullptr);
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -14,8 +16,11 @@ namespace varnel {
 //
 // A write never leaves a damaged file behind, even if the process dies in the middle: the new text
 // goes to a temporary file in the same folder, is flushed to disk and then renamed over the old
-// file. A write that fails returns false and leaves the old file as it was; a file that exists but
-// cannot be read is never overwritten. When the path is a symbolic link, its target is replaced.
+// file, taking its mode and owner. A write that fails returns false and leaves the old file as it
+// was. An existing file is replaced only when this process may write the file itself: a file
+// without any write permission bit (read-only by intent, also for root), one this process may not
+// write, one it cannot read, and one whose owner the new file could not keep (another user's) are
+// left alone. When the path is a symbolic link, its target is replaced.
 // After a kill during a write a stale hidden temporary file (".<name>.tmp.*") may remain beside it.
 //
 // Writes to one file are serialised across threads and processes by an advisory lock (flock) on
@@ -30,6 +35,9 @@ class SettingsFile {
     static constexpr size_t kMaxStringBytes = 4095;
 
     explicit SettingsFile(std::string path) : path_(std::move(path)) {}
+    // A copy names the same file; it has no failure listener.
+    SettingsFile(const SettingsFile& other) : path_(other.path_) {}
+    SettingsFile& operator=(const SettingsFile&) = delete;
 
     const std::string& path() const { return path_; }
 
@@ -53,11 +61,26 @@ class SettingsFile {
     // could not be read or replaced.
     bool WriteString(std::string_view section, std::string_view key, std::string_view text) const;
 
+    // Called with one printable line ("settings not saved to PATH: reason") when a write fails for
+    // a reason of the file (read-only file or folder, the name is a folder, disk full): once, and
+    // again only after a write has worked in between. Called on the writing thread, outside any
+    // lock of this object.
+    void SetFailureListener(std::function<void(const std::string&)> listener) {
+        std::lock_guard<std::mutex> hold(mutex_);
+        failureListener_ = std::move(listener);
+    }
+
     // The leading decimal integer of `text` as ReadInt takes it; false when there is none.
     static bool ParseLeadingInt(std::string_view text, int& out);
 
   private:
+    // One read-modify-write under the folder lock; why it failed, or the empty text.
+    std::string Save(std::string_view section, std::string_view key, std::string_view text) const;
+
     std::string path_;
+    mutable std::mutex mutex_;
+    std::function<void(const std::string&)> failureListener_;
+    mutable bool failureReported_ = false;  // since the last write that worked
 };
 
 }  // namespace varnel

@@ -14,6 +14,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "settings/IniDocument.h"
 #include "settings/SettingsFile.h"
@@ -163,6 +164,70 @@ TEST_F(SettingsFileTest, ReplacingKeepsModeAndSymbolicLinks) {
     struct stat st;
     ASSERT_EQ(::stat(path_.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+TEST_F(SettingsFileTest, AReadOnlyFileIsKeptAndTheFailureToldOncePerRun) {
+    Put("[S]\nK=1\n");
+    ASSERT_EQ(::chmod(path_.c_str(), 0444), 0);
+    SettingsFile f(path_);
+    std::vector<std::string> told;
+    f.SetFailureListener([&](const std::string& line) { told.push_back(line); });
+    EXPECT_FALSE(f.WriteInt("S", "K", 2)) << "read-only by intent, also for root";
+    EXPECT_FALSE(f.WriteInt("S", "Other", 3));
+    EXPECT_EQ(Get(), "[S]\nK=1\n");
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0], "settings not saved to " + path_ + ": the file is read-only");
+    struct stat st;
+    ASSERT_EQ(::stat(path_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0444u);
+
+    // A write that works arms the report again.
+    ASSERT_EQ(::chmod(path_.c_str(), 0644), 0);
+    EXPECT_TRUE(f.WriteInt("S", "K", 2));
+    ASSERT_EQ(::chmod(path_.c_str(), 0444), 0);
+    EXPECT_FALSE(f.WriteInt("S", "K", 3));
+    EXPECT_EQ(told.size(), 2u);
+    EXPECT_EQ(Get(), "[S]\nK=2\n");
+
+    SettingsFile folder(dir_);
+    folder.SetFailureListener([&](const std::string& line) { told.push_back(line); });
+    EXPECT_FALSE(folder.WriteInt("S", "K", 1));
+    ASSERT_EQ(told.size(), 3u);
+    EXPECT_EQ(told[2], "settings not saved to " + dir_ + ": the name is a folder");
+}
+
+// Owners are kept: root writing a user's file leaves it the user's; a user who may write another
+// user's file (its mode lets everyone) does not take it over by replacing it.
+TEST_F(SettingsFileTest, ReplacingKeepsTheOwnerOrDoesNotHappen) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to hand files to another user";
+    constexpr uid_t kNobody = 65534;
+    ASSERT_EQ(::chmod(dir_.c_str(), 0777), 0);
+    Put("[S]\nK=1\n");
+    ASSERT_EQ(::chown(path_.c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(::chmod(path_.c_str(), 0640), 0);
+    ASSERT_TRUE(SettingsFile(path_).WriteInt("S", "K", 2));
+    struct stat st;
+    ASSERT_EQ(::stat(path_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, kNobody) << "root keeps the user's owner";
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+    // Now root's file, writable by everyone; a child that is nobody tries to write it.
+    ASSERT_EQ(::chown(path_.c_str(), 0, 0), 0);
+    ASSERT_EQ(::chmod(path_.c_str(), 0666), 0);
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) ::_exit(2);
+        ::_exit(SettingsFile(path_).WriteInt("S", "K", 3) ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the write reported success";
+    ASSERT_EQ(::stat(path_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+    EXPECT_EQ(Get(), "[S]\nK=2\n");
+    EXPECT_EQ(FilesInDir(), 1u);
 }
 
 // A writer killed at any moment leaves the old or the new file, whole.

@@ -35,6 +35,9 @@ void HeadlessCommand::Report(std::ostream& err, const char* what, const AutoKill
 int HeadlessCommand::Run(std::ostream& out, std::ostream& err, const std::atomic<bool>& stop,
                          std::atomic<bool>& reload) {
     SettingsFile settings(location_.SettingsPath());
+    settings.SetFailureListener([&err](const std::string& line) {
+        err << "varnel: " << line << '\n' << std::flush;
+    });
     auto monitor =
         std::make_unique<SessionMonitor>(platform_.table, platform_.processes, platform_.clock, lang_);
     auto autokill = std::make_unique<AutoKill>(settings, location_.RuleFilePath(), location_.folder(),

@@ -21,8 +21,8 @@ class SessionMonitor;
 // `varnel --headless`: the monitor without a window. The same tick, resolver, rules, kill pass and
 // block log as the window, every 500 ms until `stop` becomes true (checked at least every 50 ms,
 // so a signal ends it within one tick). Every block-log line is printed on `out` as it is written;
-// failed resets, block-log files that could not be written, the start-up summary and what the rule
-// load found (AutoKill::LoadMessages) go to `err`, all as printable lines.
+// failed resets, block-log files and settings that could not be written, the start-up summary and what the
+// rule load found (AutoKill::LoadMessages) go to `err`, all as printable lines.
 //
 // When `reload` becomes true (SIGHUP), the next tick clears it and first reads the rule file and
 // the settings again: AskDNS, ResetMaxConnections, AutoBlock (unless `forceAutoKill`), and the
