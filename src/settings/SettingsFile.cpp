@@ -12,6 +12,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <optional>
+#include <unordered_map>
 
 #include "settings/IniDocument.h"
 #include "text/FixedText.h"
@@ -185,12 +188,75 @@ bool SettingsFile::ParseLeadingInt(std::string_view text, int& out) {
     return true;
 }
 
-int SettingsFile::ReadInt(std::string_view section, std::string_view key, int defaultValue) const {
+SettingsFile::SettingsFile(std::string path) : path_(std::move(path)) {}
+SettingsFile::SettingsFile(const SettingsFile& other) : path_(other.path_) {}
+SettingsFile::~SettingsFile() = default;
+
+struct SettingsFile::Parsed {
+    Stamp stamp;
     std::string text;
+    IniDocument doc;
+    // Lower-case "section\0key" -> the value read for it (the first occurrence, as IniDocument::Get);
+    // views into `doc`.
+    std::unordered_map<std::string, std::string_view> index;
+
+    void BuildIndex() {
+        index.clear();
+        for (const IniDocument::Entry& e : doc.Entries()) index.emplace(IndexKey(e.section, e.key), e.value);
+    }
+};
+
+std::string SettingsFile::IndexKey(std::string_view section, std::string_view key) {
+    std::string k;
+    k.reserve(section.size() + key.size() + 1);
+    for (std::string_view part :
+         {IniDocument::Trim(section), std::string_view("\0", 1), IniDocument::Trim(key)})
+        for (char c : part) k += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    return k;
+}
+
+SettingsFile::Stamp SettingsFile::StampOf(const struct stat& st) {
+    return Stamp{static_cast<uint64_t>(st.st_dev),         static_cast<uint64_t>(st.st_ino),
+                 static_cast<int64_t>(st.st_size),         static_cast<int64_t>(st.st_mtim.tv_sec),
+                 static_cast<int64_t>(st.st_mtim.tv_nsec), static_cast<int64_t>(st.st_ctim.tv_sec),
+                 static_cast<int64_t>(st.st_ctim.tv_nsec)};
+}
+
+SettingsFile::FileState SettingsFile::Load(const std::string& file, int& error) const {
+    error = 0;
     struct stat st;
-    if (ReadWholeFile(path_, text, st) != ReadResult::kOk) return defaultValue;
-    IniDocument doc = IniDocument::Parse(text);
-    std::optional<std::string_view> value = doc.Get(section, key);
+    if (parsed_ && ::stat(file.c_str(), &st) == 0 && StampOf(st) == parsed_->stamp) return FileState::kRead;
+    parsed_.reset();
+    auto parsed = std::make_unique<Parsed>();
+    ReadResult read = ReadWholeFile(file, parsed->text, st);
+    if (read != ReadResult::kOk) {
+        error = errno;
+        return read == ReadResult::kMissing ? FileState::kMissing : FileState::kUnreadable;
+    }
+    parsed->stamp = StampOf(st);
+    parsed->doc = IniDocument::Parse(parsed->text);
+    parsed->BuildIndex();
+    ++parseCount_;
+    parsed_ = std::move(parsed);
+    return FileState::kRead;
+}
+
+std::optional<std::string> SettingsFile::Lookup(std::string_view section, std::string_view key) const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    int error;
+    if (Load(path_, error) != FileState::kRead) return std::nullopt;
+    auto it = parsed_->index.find(IndexKey(section, key));
+    if (it == parsed_->index.end()) return std::nullopt;
+    return std::string(it->second);
+}
+
+size_t SettingsFile::parseCount() const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return parseCount_;
+}
+
+int SettingsFile::ReadInt(std::string_view section, std::string_view key, int defaultValue) const {
+    std::optional<std::string> value = Lookup(section, key);
     int result = 0;
     if (!value || !ParseLeadingInt(*value, result)) return defaultValue;
     return result;
@@ -202,15 +268,8 @@ bool SettingsFile::ReadSwitch(std::string_view section, std::string_view key, bo
 
 std::string SettingsFile::ReadString(std::string_view section, std::string_view key,
                                      std::string_view defaultValue) const {
-    std::string text;
-    struct stat st;
-    std::optional<std::string_view> value;
-    IniDocument doc;
-    if (ReadWholeFile(path_, text, st) == ReadResult::kOk) {
-        doc = IniDocument::Parse(text);
-        value = doc.Get(section, key);
-    }
-    std::string_view chosen = value ? *value : defaultValue;
+    std::optional<std::string> value = Lookup(section, key);
+    std::string_view chosen = value ? std::string_view(*value) : defaultValue;
     return std::string(chosen.substr(0, Utf8PrefixLength(chosen, kMaxStringBytes)));
 }
 
@@ -222,10 +281,11 @@ bool SettingsFile::WriteInt(std::string_view section, std::string_view key, int 
 
 bool SettingsFile::WriteString(std::string_view section, std::string_view key, std::string_view text) const {
     if (!IniDocument::IsValidSectionName(section) || !IniDocument::IsValidKeyName(key)) return false;
-    std::string reason = Save(section, key, text);
     std::function<void(const std::string&)> listener;
+    std::string reason;
     {
         std::lock_guard<std::mutex> hold(mutex_);
+        reason = Save(section, key, text);
         if (reason.empty()) {
             failureReported_ = false;
             return true;
@@ -243,19 +303,33 @@ bool SettingsFile::WriteString(std::string_view section, std::string_view key, s
 std::string SettingsFile::Save(std::string_view section, std::string_view key, std::string_view text) const {
     std::string target = ResolveTarget(path_);
     FolderLock lock(target);
-    std::string old;
+    int error = 0;
+    // Under the folder lock the file is checked again, so another process's write is never lost.
+    FileState state = Load(target, error);
+    if (state == FileState::kUnreadable) return UnreadableReason(target, error);
     struct stat st;
-    ReadResult read = ReadWholeFile(target, old, st);
-    if (read == ReadResult::kError) return UnreadableReason(target, errno);
-    if (read == ReadResult::kOk) {
+    const bool exists = state == FileState::kRead;
+    if (exists && ::stat(target.c_str(), &st) != 0) return std::strerror(errno);
+    if (exists) {
         std::string refused = RefusesWrites(target, st);
         if (!refused.empty()) return refused;
     }
-    IniDocument doc = IniDocument::Parse(old);
-    doc.Set(section, key, text);
-    std::string updated = doc.Serialize();
-    if (read == ReadResult::kOk && updated == old) return {};
-    return ReplaceFile(target, updated, read == ReadResult::kOk ? &st : nullptr);
+    auto parsed = std::make_unique<Parsed>();
+    if (exists) parsed->doc = parsed_->doc;
+    parsed->doc.Set(section, key, text);
+    parsed->text = parsed->doc.Serialize();
+    if (exists && parsed->text == parsed_->text) return {};
+    std::string reason = ReplaceFile(target, parsed->text, exists ? &st : nullptr);
+    if (!reason.empty()) return reason;
+    // The written text is what the next read would parse; a file that cannot be checked now is
+    // simply read again then.
+    parsed_.reset();
+    if (::stat(target.c_str(), &st) == 0) {
+        parsed->stamp = StampOf(st);
+        parsed->BuildIndex();
+        parsed_ = std::move(parsed);
+    }
+    return {};
 }
 
 }  // namespace varnel

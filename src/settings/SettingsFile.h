@@ -1,8 +1,13 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -10,9 +15,11 @@ namespace varnel {
 
 // The settings file: an INI file read and written one key at a time (rules of IniDocument).
 //
-// Every call is synchronous and works on the file itself: a read opens and parses it, a write reads
-// it, changes one key and replaces the whole file. Nothing is cached, so several instances (and
-// several processes) see each other's writes at once.
+// Every call is synchronous. The parsed file is kept and parsed again only when the file changed on
+// disk (its device, inode, size, modification or change time, to the nanosecond, differ), so a
+// read of an unchanged file costs one stat and a look-up, and several instances (and several
+// processes) still see each other's writes at once. A write reads the file again under its lock,
+// changes one key and replaces the whole file.
 //
 // A write never leaves a damaged file behind, even if the process dies in the middle: the new text
 // goes to a temporary file in the same folder, is flushed to disk and then renamed over the old
@@ -27,17 +34,18 @@ namespace varnel {
 // its folder, held from the read to the rename, so two instances writing different keys at the
 // same moment both keep their changes.
 //
-// Threads: any; instances share no state.
+// Threads: any; an instance guards its parsed copy with a mutex, instances share nothing.
 class SettingsFile {
   public:
     // Longest text ReadString returns, in bytes; longer values are cut at the last whole UTF-8
     // character that fits.
     static constexpr size_t kMaxStringBytes = 4095;
 
-    explicit SettingsFile(std::string path) : path_(std::move(path)) {}
-    // A copy names the same file; it has no failure listener.
-    SettingsFile(const SettingsFile& other) : path_(other.path_) {}
+    explicit SettingsFile(std::string path);
+    // A copy names the same file; it has no failure listener and parses the file afresh.
+    SettingsFile(const SettingsFile& other);
     SettingsFile& operator=(const SettingsFile&) = delete;
+    ~SettingsFile();
 
     const std::string& path() const { return path_; }
 
@@ -73,14 +81,33 @@ class SettingsFile {
     // The leading decimal integer of `text` as ReadInt takes it; false when there is none.
     static bool ParseLeadingInt(std::string_view text, int& out);
 
+    // How many times this object has parsed the file (a read of a changed file, not a write).
+    size_t parseCount() const;
+
   private:
+    struct Parsed;
+    struct Stamp {
+        uint64_t dev, ino;
+        int64_t size, mtimeSec, mtimeNsec, ctimeSec, ctimeNsec;
+        bool operator==(const Stamp&) const = default;
+    };
+    enum class FileState { kRead, kMissing, kUnreadable };
+
+    static Stamp StampOf(const struct stat& st);
+    static std::string IndexKey(std::string_view section, std::string_view key);
+    // Brings parsed_ up to date with `file` (the path or its link target). `error`: errno when the
+    // file could not be read. Caller holds mutex_.
+    FileState Load(const std::string& file, int& error) const;
+    std::optional<std::string> Lookup(std::string_view section, std::string_view key) const;
     // One read-modify-write under the folder lock; why it failed, or the empty text.
     std::string Save(std::string_view section, std::string_view key, std::string_view text) const;
 
     std::string path_;
     mutable std::mutex mutex_;
     std::function<void(const std::string&)> failureListener_;
-    mutable bool failureReported_ = false;  // since the last write that worked
+    mutable bool failureReported_ = false;    // since the last write that worked
+    mutable std::unique_ptr<Parsed> parsed_;  // the file as last read or written; null: none
+    mutable size_t parseCount_ = 0;
 };
 
 }  // namespace varnel

@@ -327,6 +327,45 @@ TEST_F(SettingsFileTest, ConcurrentWritersInTwoProcessesLoseNoKey) {
     EXPECT_EQ(FilesInDir(), 1u) << "the lock leaves nothing beside the file";
 }
 
+// A large file is parsed once, not at every read: 2,000 reads of a 1 MB file take a few stats.
+TEST_F(SettingsFileTest, AnUnchangedFileIsParsedOnce) {
+    std::string text = "[Session]\nAutoBlock=1\n[Filler]\n";
+    for (int i = 0; text.size() < 1000000; ++i)
+        text += "Key" + std::to_string(i) + "=" + std::string(40, 'x') + "\n";
+    text += "[Surveil]\nColor_com=255\n";
+    Put(text);
+    SettingsFile f(path_);
+    const auto start = std::chrono::steady_clock::now();
+    long sum = 0;
+    for (int i = 0; i < 1000; ++i)
+        sum += f.ReadInt("Surveil", "color_COM", 0) + f.ReadString(" session ", "AutoBlock", "0").size();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    EXPECT_EQ(sum, 1000 * 256);
+    EXPECT_EQ(f.parseCount(), 1u);
+    EXPECT_EQ(f.ReadString("Filler", "Key7"), std::string(40, 'x'));
+    EXPECT_EQ(f.ReadInt("Filler", "NoSuchKey", -1), -1);
+}
+
+// What another process or instance writes is seen at the next read, the same size included.
+TEST_F(SettingsFileTest, AChangeOnDiskIsSeenAtTheNextRead) {
+    SettingsFile reader(path_), writer(path_);
+    EXPECT_EQ(reader.ReadInt("S", "K", -1), -1);
+    ASSERT_TRUE(writer.WriteInt("S", "K", 1));
+    EXPECT_EQ(reader.ReadInt("S", "K", -1), 1);
+    ASSERT_TRUE(writer.WriteInt("S", "K", 2));  // same size, new file
+    EXPECT_EQ(reader.ReadInt("S", "K", -1), 2);
+    Put("[S]\nK=30\n");  // rewritten in place by hand
+    EXPECT_EQ(reader.ReadInt("S", "K", -1), 30);
+    // The reader's own write is seen without parsing the unchanged file again.
+    const size_t parses = reader.parseCount();
+    ASSERT_TRUE(reader.WriteInt("S", "Other", 4));
+    EXPECT_EQ(reader.ReadInt("S", "Other", -1), 4);
+    EXPECT_EQ(reader.ReadInt("S", "K", -1), 30);
+    EXPECT_EQ(reader.parseCount(), parses) << "neither the write nor the read after it parses again";
+    ASSERT_TRUE(fs::remove(path_));
+    EXPECT_EQ(reader.ReadInt("S", "K", -1), -1) << "a removed file gives the defaults";
+}
+
 TEST_F(SettingsFileTest, HundredReadsAreQuick) {
     SettingsFile f(path_);
     for (int i = 0; i < 40; ++i) ASSERT_TRUE(f.WriteInt("Surveil", "Color_" + std::to_string(i), i));
