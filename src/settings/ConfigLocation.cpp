@@ -58,6 +58,19 @@ std::string ConfigLocation::BaseNameOf(std::string_view executablePath) {
     return name.empty() ? std::string(kDefaultBaseName) : std::string(name);
 }
 
+bool ConfigLocation::IsSystemFolder(std::string_view folder) {
+    auto under = [folder](std::string_view top) {
+        return folder == top || (folder.size() > top.size() && folder.substr(0, top.size()) == top &&
+                                 folder[top.size()] == '/');
+    };
+    if (folder == "/" || folder == "/bin" || folder == "/sbin" || under("/usr") || under("/snap"))
+        return true;
+    if (!under("/opt")) return false;
+    size_t slash = folder.rfind('/');
+    std::string_view last = folder.substr(slash + 1);
+    return last == "bin" || last == "sbin";
+}
+
 ConfigLocation::ConfigLocation(const Environment& env, const std::optional<std::string>& configDir)
     : baseName_(BaseNameOf(env.executablePath)) {
     if (configDir && !configDir->empty()) {
@@ -68,7 +81,8 @@ ConfigLocation::ConfigLocation(const Environment& env, const std::optional<std::
     size_t slash = env.executablePath.rfind('/');
     if (slash != std::string::npos) {
         std::string exeFolder = slash == 0 ? std::string("/") : env.executablePath.substr(0, slash);
-        if (env.isWritableDir && env.isWritableDir(exeFolder)) {
+        const bool portable = env.isFile && env.isFile(Join(exeFolder, baseName_ + ".ini"));
+        if (portable || (!IsSystemFolder(exeFolder) && env.isOwnFolder && env.isOwnFolder(exeFolder))) {
             folder_ = exeFolder;
             source_ = Source::kExecutableFolder;
             return;
@@ -105,7 +119,15 @@ ConfigLocation::Environment ConfigLocation::ThisProcess() {
     Environment env;
     env.executablePath = ExecutablePath();
     env.getenv = [](const char* name) -> const char* { return std::getenv(name); };
-    env.isWritableDir = [](const std::string& dir) { return ::access(dir.c_str(), W_OK | X_OK) == 0; };
+    env.isOwnFolder = [](const std::string& dir) {
+        struct stat st;
+        return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+               ::access(dir.c_str(), W_OK | X_OK) == 0;
+    };
+    env.isFile = [](const std::string& path) {
+        struct stat st;
+        return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    };
     struct passwd pw;
     struct passwd* found = nullptr;
     std::vector<char> buf(16384);

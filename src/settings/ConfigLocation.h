@@ -12,22 +12,26 @@ namespace varnel {
 // The files are named after the executable's base name (its file name without the last extension:
 // "varnel" stays "varnel", "a.b.exe" gives "a.b"). The folder is, in order of precedence:
 //   1. the folder given with --config-dir;
-//   2. the executable's own folder, when it is writable;
+//   2. the executable's folder, when a settings file of that name is already there (a portable
+//      copy), or when the folder is the program's own: writable and owned by the user running it,
+//      and no system folder ("/", /bin, /sbin, anything under /usr or /snap, a bin or sbin folder
+//      under /opt), where root, who may write anywhere, would otherwise leave its settings;
 //   3. $XDG_CONFIG_HOME/varnel when XDG_CONFIG_HOME is an absolute path, else $HOME/.config/varnel
 //      (the home folder from the user database when HOME is unset or relative; the current folder
 //      when there is none at all).
 //
 // Resolution has no side effects; EnsureFolder creates the folder. Threads: a plain value.
 class ConfigLocation {
-public:
+  public:
     enum class Source { kCommandLine, kExecutableFolder, kUserConfig };
 
-    // What resolution looks at, injectable for tests. `getenv` and `isWritableDir` may be empty:
-    // then nothing is set and no folder is writable.
+    // What resolution looks at, injectable for tests. The functions may be empty: then nothing is
+    // set, no folder is the program's own and no file exists.
     struct Environment {
-        std::string executablePath;                             // empty when unknown
-        std::function<const char*(const char*)> getenv;         // environment variables
-        std::function<bool(const std::string&)> isWritableDir;  // may the program create files there?
+        std::string executablePath;                           // empty when unknown
+        std::function<const char*(const char*)> getenv;       // environment variables
+        std::function<bool(const std::string&)> isOwnFolder;  // writable, owned by the running user?
+        std::function<bool(const std::string&)> isFile;       // a regular file at that path?
         std::string userHome;  // home folder from the user database, for an unset HOME; may be empty
     };
 
@@ -42,6 +46,8 @@ public:
     static std::string ExecutablePath();
     // File name of `executablePath` without its last extension; "varnel" when that is empty.
     static std::string BaseNameOf(std::string_view executablePath);
+    // A folder of the system's programs, never the program's own (see above).
+    static bool IsSystemFolder(std::string_view folder);
 
     // The folder, without a trailing '/' (except for "/" itself).
     const std::string& folder() const { return folder_; }
@@ -57,7 +63,7 @@ public:
     // afterwards.
     bool EnsureFolder() const;
 
-private:
+  private:
     std::string folder_;
     std::string baseName_;
     Source source_ = Source::kUserConfig;

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 
 #include "settings/ConfigLocation.h"
@@ -14,10 +15,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// An environment with the given variables and a chosen set of writable folders.
+// An environment with the given variables, the program's own folder and the files that exist.
 struct FakeEnv {
     std::map<std::string, std::string> vars;
-    std::string writable;  // the one writable folder, or empty
+    std::string writable;  // the one folder that is the program's own, or empty
+    std::set<std::string> files;
 
     ConfigLocation::Environment Make(const std::string& exe, const std::string& userHome = "") const {
         ConfigLocation::Environment env;
@@ -26,7 +28,8 @@ struct FakeEnv {
             auto it = vars.find(name);
             return it == vars.end() ? nullptr : it->second.c_str();
         };
-        env.isWritableDir = [this](const std::string& dir) { return !writable.empty() && dir == writable; };
+        env.isOwnFolder = [this](const std::string& dir) { return !writable.empty() && dir == writable; };
+        env.isFile = [this](const std::string& path) { return files.count(path) != 0; };
         env.userHome = userHome;
         return env;
     }
@@ -50,8 +53,52 @@ TEST(ConfigLocationTest, WritableExecutableFolderHoldsTheFiles) {
     EXPECT_EQ(loc.SettingsPath(), "/opt/tools/mon.ini");
     EXPECT_EQ(loc.RuleFilePath(), "/opt/tools/mon_autoblock.txt");
 
-    FakeEnv root{{}, "/"};
+    // "/" is a system folder even for root, who owns it; a settings file already there is used.
+    FakeEnv root{{{"HOME", "/root"}}, "/"};
+    EXPECT_EQ(ConfigLocation(root.Make("/varnel"), std::nullopt).SettingsPath(),
+              "/root/.config/varnel/varnel.ini");
+    root.files = {"/varnel.ini"};
     EXPECT_EQ(ConfigLocation(root.Make("/varnel"), std::nullopt).SettingsPath(), "/varnel.ini");
+}
+
+TEST(ConfigLocationTest, SystemFoldersAreNeverTheProgramsOwnUnlessAPortableCopyIsThere) {
+    for (const char* folder : {"/usr/bin", "/usr/local/bin", "/bin", "/usr/sbin", "/sbin", "/usr/local/sbin",
+                               "/opt/varnel/bin", "/opt/vendor/tools/sbin", "/usr/lib/varnel"}) {
+        FakeEnv asRoot{{{"HOME", "/root"}}, folder};
+        ConfigLocation loc(asRoot.Make(std::string(folder) + "/varnel"), std::nullopt);
+        EXPECT_EQ(loc.source(), ConfigLocation::Source::kUserConfig) << folder;
+        EXPECT_EQ(loc.folder(), "/root/.config/varnel") << folder;
+        asRoot.files = {std::string(folder) + "/varnel.ini"};
+        EXPECT_EQ(ConfigLocation(asRoot.Make(std::string(folder) + "/varnel"), std::nullopt).folder(), folder)
+            << "a portable copy in " << folder;
+    }
+    for (const char* folder : {"/opt/varnel", "/home/u/src/varnel/build", "/usrlocal/bin", "/optical/bin"})
+        EXPECT_FALSE(ConfigLocation::IsSystemFolder(folder)) << folder;
+    // A folder that is not the program's own (a user's build folder under sudo) is not used either.
+    FakeEnv sudo{{{"HOME", "/root"}}, ""};
+    EXPECT_EQ(ConfigLocation(sudo.Make("/home/u/build/varnel"), std::nullopt).folder(),
+              "/root/.config/varnel");
+    sudo.files = {"/home/u/build/varnel.ini"};
+    EXPECT_EQ(ConfigLocation(sudo.Make("/home/u/build/varnel"), std::nullopt).folder(), "/home/u/build");
+}
+
+TEST(ConfigLocationTest, TheRealOwnFolderTestWantsTheRunningUsersFolder) {
+    char tmpl[] = "/tmp/varnel-own-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    ConfigLocation::Environment env = ConfigLocation::ThisProcess();
+    EXPECT_TRUE(env.isOwnFolder(dir));
+    EXPECT_FALSE(env.isFile(dir + "/varnel.ini"));
+    ::close(::creat((dir + "/varnel.ini").c_str(), 0600));
+    EXPECT_TRUE(env.isFile(dir + "/varnel.ini"));
+    EXPECT_FALSE(env.isFile(dir)) << "a folder is no file";
+    if (::geteuid() == 0) {
+        // Writable by everyone, root included, but another user's.
+        ASSERT_EQ(::chmod(tmpl, 0777), 0);
+        ASSERT_EQ(::chown(tmpl, 65534, 65534), 0);
+        EXPECT_FALSE(env.isOwnFolder(dir));
+    }
+    fs::remove_all(dir);
 }
 
 TEST(ConfigLocationTest, UnwritableExecutableFolderFallsBackToUserConfig) {
