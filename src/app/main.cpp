@@ -10,6 +10,7 @@
 #include "app/cli/ListCommand.h"
 #include "settings/ConfigLocation.h"
 #include "settings/UiLanguage.h"
+#include "text/FixedText.h"
 #ifdef VARNEL_HAVE_GUI
 #include "app/gui/GuiMain.h"
 #endif
@@ -40,7 +41,8 @@ void OnReloadSignal(int) {
 constexpr int kListResolveWaitMs = 2000;
 
 std::unique_ptr<ResolverPool> MakeResolver() {
-    return std::make_unique<ResolverPool>(std::make_shared<HostNameCache>(), std::make_shared<SystemReverseLookup>());
+    return std::make_unique<ResolverPool>(std::make_shared<HostNameCache>(),
+                                          std::make_shared<SystemReverseLookup>());
 }
 
 }  // namespace
@@ -53,13 +55,27 @@ int main(int argc, char** argv) {
         return 2;
     }
     UiLanguage lang = cl.lang ? UiLanguage(*cl.lang) : UiLanguage::FromEnvironment();
+    // A folder named on the command line must be usable before anything runs in it; --check-rules
+    // only reads and makes none.
+    if (cl.configDir && cl.mode != CommandLine::Mode::kHelp) {
+        ConfigLocation given(ConfigLocation::ThisProcess(), cl.configDir);
+        std::string why;
+        const bool readOnly = cl.mode == CommandLine::Mode::kCheckRules;
+        if (!(readOnly ? given.CheckFolder(why) : given.EnsureFolder(why))) {
+            std::fprintf(stderr, "varnel: --config-dir %s: %s\n", PrintableLine(*cl.configDir).c_str(),
+                         why.c_str());
+            return 2;
+        }
+    }
 
     switch (cl.mode) {
         case CommandLine::Mode::kHelp:
             std::fputs(CommandLine::HelpText(), stdout);
             return 0;
         case CommandLine::Mode::kCheckRules: {
-            std::string path = cl.rulesFile ? *cl.rulesFile : ConfigLocation::ForThisProcess(cl.configDir).RuleFilePath();
+            std::string path =
+                cl.rulesFile ? *cl.rulesFile
+                             : ConfigLocation(ConfigLocation::ThisProcess(), cl.configDir).RuleFilePath();
             return RunCheckRules(path, std::cout, std::cerr);
         }
         case CommandLine::Mode::kHeadless: {

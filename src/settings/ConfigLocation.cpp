@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace varnel {
@@ -143,16 +144,31 @@ ConfigLocation ConfigLocation::ForThisProcess(const std::optional<std::string>& 
     return location;
 }
 
-bool ConfigLocation::EnsureFolder() const {
+bool ConfigLocation::CheckFolder(std::string& why) const {
     struct stat st;
-    if (::stat(folder_.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+    why = ::stat(folder_.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) ? "not a folder" : "";
+    return why.empty();
+}
+
+bool ConfigLocation::EnsureFolder(std::string& why) const {
+    why.clear();
+    struct stat st;
+    if (::stat(folder_.c_str(), &st) == 0) {
+        if (!S_ISDIR(st.st_mode)) why = "not a folder";
+        return why.empty();
+    }
     // Create each missing component from the top down.
     for (size_t pos = 1; pos <= folder_.size(); ++pos) {
         if (pos != folder_.size() && folder_[pos] != '/') continue;
         std::string part = folder_.substr(0, pos);
-        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+            why = std::string("cannot be made (") + std::strerror(errno) + ")";
+            return false;
+        }
     }
-    return ::stat(folder_.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (::stat(folder_.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
+    why = "cannot be made (a file is in the way)";
+    return false;
 }
 
 }  // namespace varnel

@@ -60,8 +60,15 @@ class ConfigLocation {
     std::string PathOf(std::string_view fileName) const;
 
     // Creates the folder and any missing parents (new folders get mode 0700). True when it exists
-    // afterwards.
-    bool EnsureFolder() const;
+    // afterwards; else `why` says what is wrong ("not a folder", or the reason it cannot be made).
+    bool EnsureFolder(std::string& why) const;
+    // For a reader that makes nothing: false, with `why`, when the path exists and is no folder. A
+    // missing folder is fine (there is nothing to read in it).
+    bool CheckFolder(std::string& why) const;
+    bool EnsureFolder() const {
+        std::string why;
+        return EnsureFolder(why);
+    }
 
   private:
     std::string folder_;

@@ -37,7 +37,9 @@ const char* CommandLine::HelpText() {
            "  --no-resolve         show addresses instead of host names\n"
            "  --autokill           with --headless: switch auto kill on whatever the settings say\n"
            "  --lang EN|JP         language of the texts (default: from LC_ALL, LC_MESSAGES, LANG)\n"
-           "  --config-dir DIR     folder of the settings file, the rule file and the block log\n"
+           "  --config-dir DIR     folder of the settings file, the rule file and the block log; made\n"
+           "                       when missing (not by --check-rules, which only reads); a DIR that\n"
+           "                       is no folder or cannot be made ends the program with status 2\n"
            "\n"
            "The list shows at most 599 connections; auto kill is not bound by that: its rules are tested\n"
            "against every connection at every tick, shown or not.\n";
