@@ -145,8 +145,11 @@ void SessionContextMenu::RemoveAllItems() {
 }
 
 QString SessionContextMenu::CopySelectedHosts() {
+    const std::vector<int> rows = SelectedRowsInOrder(page_);
+    // Nothing selected is nothing to copy: what the clipboard holds stays.
+    if (rows.empty()) return {};
     QString text;
-    for (int row : SelectedRowsInOrder(page_)) {
+    for (int row : rows) {
         text += QString::fromUtf8(page_.monitor().Row(row)[kColRemoteHost]);
         text += "\r\n";
     }

@@ -53,7 +53,7 @@ class SessionContextMenu : public QObject {
     // stays, so a running monitor shows the same connections again at the next tick.
     void RemoveAllItems();
     // The selected rows' "Hostname2" texts, top to bottom, each followed by CR LF; the text also goes
-    // to the clipboard.
+    // to the clipboard. With no row selected the clipboard is left alone and the text is empty.
     QString CopySelectedHosts();
     // Resets the selected rows' connections in list order. A refused reset is written to the pane
     // and shown in one message box with the reason; a connection already gone is no failure.

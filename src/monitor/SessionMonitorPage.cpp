@@ -22,12 +22,12 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "settings/ConfigLocation.h"
 #include "display/CColorEdit.h"
 #include "display/CListCtrlEx3.h"
 #include "display/CSortHeaderCtrl.h"
 #include "display/SessionListModel.h"
 #include "monitor/SessionContextMenu.h"
+#include "settings/ConfigLocation.h"
 
 namespace varnel {
 
@@ -169,7 +169,9 @@ void SessionMonitorPage::BuildControls() {
                        static_cast<QWidget*>(logViewBox_), static_cast<QWidget*>(counterLabel_)})
         w->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 
-    askDnsBox_->setChecked(askDns_);
+    // Without a resolver (--no-resolve) this run resolves nothing, whatever the saved choice says.
+    askDnsBox_->setChecked(askDns_ && platform_.hostNames != nullptr);
+    askDnsBox_->setEnabled(platform_.hostNames != nullptr);
     autoBlockBox_->setChecked(autoKill_->enabled());
     logViewBox_->setChecked(logView_);
     blockedLabel_->setEnabled(autoKill_->enabled());
@@ -351,6 +353,7 @@ void SessionMonitorPage::UpdatePane() {
 }
 
 void SessionMonitorPage::OnAskDns(bool on) {
+    if (platform_.hostNames == nullptr) return;
     askDns_ = on;
     monitor_->SetHostNameSource(on ? platform_.hostNames : nullptr);
 }
@@ -418,8 +421,12 @@ void SessionMonitorPage::SaveSettings() {
     timer_->stop();
     if (monitor_->running()) monitor_->Stop();
     startButton_->setText(lang_.Pick("開始", "START"));
+    WriteSettings();
+}
 
-    settings_.WriteInt(kSection, "AskDNS", askDnsBox_->isChecked() ? 1 : 0);
+void SessionMonitorPage::WriteSettings() const {
+    // Without a resolver the box tells this run only; the saved choice stays as it was read.
+    settings_.WriteInt(kSection, "AskDNS", askDns_ ? 1 : 0);
     settings_.WriteInt(kSection, "AutoBlock", autoBlockBox_->isChecked() ? 1 : 0);
     settings_.WriteInt(kSection, "AutoBlockLogView", logViewBox_->isChecked() ? 1 : 0);
 

@@ -5,8 +5,6 @@
 #include <memory>
 #include <string>
 
-#include "settings/SettingsFile.h"
-#include "settings/UiLanguage.h"
 #include "autokill/AutoKill.h"
 #include "platform/Clock.h"
 #include "platform/ConnectionReset.h"
@@ -14,6 +12,8 @@
 #include "platform/ProcessList.h"
 #include "session/HostNameSource.h"
 #include "session/SessionMonitor.h"
+#include "settings/SettingsFile.h"
+#include "settings/UiLanguage.h"
 
 class QAction;
 class QCheckBox;
@@ -35,7 +35,8 @@ struct MonitorPlatform {
     ProcessList& processes;
     ConnectionReset& reset;
     Clock& clock;
-    // The resolver; nullptr means no host-name resolution at all (the check box still works).
+    // The resolver; nullptr means no host-name resolution in this run (--no-resolve): the check box
+    // shows unticked and disabled, and the saved "AskDNS" is written back as it was read.
     HostNameSource* hostNames = nullptr;
     // Empties the host-name cache under the cache's own lock ("Remove all items"); may be empty.
     std::function<void()> flushHostNames;
@@ -77,6 +78,9 @@ class SessionMonitorPage : public QWidget {
     // Stops monitoring and writes the page's keys; the window calls it when it closes. Repeating it
     // writes the keys again.
     void SaveSettings();
+    // Writes the page's keys and leaves monitoring and auto kill as they are: the desktop asks for
+    // the data before a log-out that the user may still cancel.
+    void WriteSettings() const;
     // Opens the block log with "LogViewer", or with the desktop's handler when that is empty.
     // False (after the message box) when the program could not be started.
     bool OpenBlockLog();

@@ -2,35 +2,247 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCursor>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QScreen>
 #include <QSessionManager>
+#include <QShortcut>
+#include <QSystemTrayIcon>
+#include <QTabBar>
 #include <QTabWidget>
+#include <QTimer>
+#include <algorithm>
+
+#include "app/gui/AboutBox.h"
+#include "app/gui/AppIcon.h"
+#include "display/CListCtrlEx3.h"
+#include "monitor/SessionContextMenu.h"
 
 namespace varnel {
 
+namespace {
+
+constexpr const char* kSettings = "Settings";
+
+}  // namespace
+
 MainWindow::MainWindow(MonitorPlatform platform, const SettingsFile& settings, std::string ruleFilePath,
                        std::string logFolder, const UiLanguage& lang)
-    : settings_(settings) {
+    : settings_(settings), lang_(lang) {
     setWindowTitle("Varnel (Kestrin)");
+    setWindowIcon(AppIcon());
+    // The window hides to the tray and dialogs open while it is hidden: the program ends by Exit
+    // or by closing the window, never because the last visible window went.
+    QApplication::setQuitOnLastWindowClosed(false);
+    trayAvailable_ = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    showAbout_ = [this] {
+        AboutBox box(lang_, this);
+        box.exec();
+    };
+
+    ReadSettings();
+
     tabs_ = new QTabWidget(this);
     tabs_->setFocusPolicy(Qt::NoFocus);
     tabs_->setDocumentMode(false);
     page_ = new SessionMonitorPage(std::move(platform), settings, std::move(ruleFilePath),
                                    std::move(logFolder), lang);
     tabs_->addTab(page_, lang.Pick("セッションモニター", "Session Monitor"));
+    tabs_->setCurrentIndex(0);
     setCentralWidget(tabs_);
     tabs_->setMinimumSize(kMinClientWidth, kMinClientHeight);
 
+    // The desktop's window menu is out of reach; the tab's own menu carries its two entries.
+    windowMenu_ = new QMenu(this);
+    QAction* options =
+        windowMenu_->addAction(lang.Pick("オプション設定(&O)...\tAlt+F10", "Options(&O)...\tAlt+F10"));
+    QAction* about = windowMenu_->addAction(lang.Pick("バージョン情報(&A)...", "About(&A)..."));
+    connect(options, &QAction::triggered, this, [this] { RunCommand(kOptions); });
+    connect(about, &QAction::triggered, this, [this] { RunCommand(kAbout); });
+    tabs_->tabBar()->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(tabs_->tabBar(), &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { windowMenu_->popup(tabs_->tabBar()->mapToGlobal(pos)); });
+
     connect(page_, &SessionMonitorPage::topMostToggled, this, &MainWindow::SetTopMost);
     connect(page_, &SessionMonitorPage::optionsRequested, this, &MainWindow::optionsRequested);
-    // The end of the desktop session or a quit without a close event saves as closing does.
-    connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { SaveOnce(); });
-    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { SaveOnce(); });
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { CommitData(); });
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        if (!tornDown_) Teardown();
+    });
 
-    topMost_ = settings_.ReadInt("Settings", "WindowTopMost", 0) != 0;
+    BuildShortcuts();
+    BuildTray();
+
+    if (!shown_ || startMinimised_) QTimer::singleShot(0, this, [this] { Minimise(); });
     if (topMost_) setWindowFlag(Qt::WindowStaysOnTopHint, true);
-    resize(kInitialWidth, kInitialHeight);
     MainWindowLayout();
+    resize(kInitialWidth, kInitialHeight);
+    if (auto placement = WindowPlacementText::Parse(settings_.ReadString(kSettings, "Position", "")))
+        ApplyPlacement(*placement);
+    if (settings_.ReadInt(kSettings, "IsZoomed", 0) != 0) setWindowState(windowState() | Qt::WindowMaximized);
+    MainWindowLayout();
+    AddTrayIcon();
     page_->setFocus();
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::ReadSettings() {
+    topMost_ = settings_.ReadInt(kSettings, "WindowTopMost", 0) != 0;
+    stretch_ = settings_.ReadInt(kSettings, "WindowStretch", 1) != 0;
+    startMinimised_ = settings_.ReadInt(kSettings, "Minimized", 0) != 0;
+    logRootFolder_ = settings_.ReadString(kSettings, "LogRootFolder", "");
+    shown_ = settings_.ReadInt(kSettings, "MainWindow", 1) != 0;
+    splitSize_ = settings_.ReadInt("Session", "SplitSize", 100);
+}
+
+void MainWindow::BuildShortcuts() {
+    struct Accelerator {
+        QKeyCombination keys;
+        Command command;
+    };
+    // Ahead of the page's own keys: the shortcut map sees a key before any widget does.
+    const Accelerator accelerators[] = {
+        {Qt::SHIFT | Qt::Key_Escape, kExit},
+        {Qt::ALT | Qt::Key_F10, kOptions},
+        {Qt::CTRL | Qt::Key_PageDown, kPreviousTab},
+        {Qt::CTRL | Qt::Key_PageUp, kNextTab},
+    };
+    for (const Accelerator& a : accelerators) {
+        auto* shortcut = new QShortcut(QKeySequence(a.keys), this);
+        shortcut->setContext(Qt::WindowShortcut);
+        const int command = a.command;
+        connect(shortcut, &QShortcut::activated, this, [this, command] { RunCommand(command); });
+    }
+}
+
+void MainWindow::BuildTray() {
+    tray_ = new QSystemTrayIcon(AppIcon(), this);
+    tray_->setToolTip(QString(lang_.Pick("Varnel (Kestrin)", "Varnel Kestrin")).left(126));
+    trayMenu_ = new QMenu(this);
+    QAction* restore = trayMenu_->addAction(lang_.Pick("元のサイズに戻す(&R)", "Back to original size(&R)"));
+    trayMenu_->addSeparator();
+    QAction* exit = trayMenu_->addAction(lang_.Pick("Varnel (Kestrin) の終了(&X)", "Exit(&X)"));
+    trayMenu_->setDefaultAction(restore);
+    connect(restore, &QAction::triggered, this, [this] { RunCommand(kBackToOriginalSize); });
+    // Queued: the menu finishes closing before the window goes.
+    connect(
+        exit, &QAction::triggered, this, [this] { RunCommand(kExit); }, Qt::QueuedConnection);
+    tray_->setContextMenu(trayMenu_);
+    connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger) {
+            RunCommand(kBackToOriginalSize);
+        } else if (reason == QSystemTrayIcon::DoubleClick) {
+            // The first click of the pair has toggled already; the pair never leaves it hidden.
+            if (!isVisible() || isMinimized()) RestoreFromTray();
+        }
+    });
+
+    trayPoll_ = new QTimer(this);
+    trayPoll_->setInterval(kTrayPollMs);
+    connect(trayPoll_, &QTimer::timeout, this, &MainWindow::PollTray);
+    trayPoll_->start();
+}
+
+bool MainWindow::TrayAvailable() const {
+    return trayAvailable_ && trayAvailable_();
+}
+
+void MainWindow::AddTrayIcon() {
+    if (!TrayAvailable()) return;
+    tray_->show();
+    trayPresent_ = true;
+}
+
+void MainWindow::PollTray() {
+    const bool available = TrayAvailable();
+    if (available && !trayPresent_) {
+        AddTrayIcon();
+    } else if (!available && trayPresent_) {
+        // The tray went away: a window hidden in it would be out of reach.
+        trayPresent_ = false;
+        if (!shown_) RestoreFromTray();
+    }
+}
+
+void MainWindow::Minimise() {
+    if (!TrayAvailable()) {
+        showMinimized();
+        return;
+    }
+    AddTrayIcon();
+    // Only the minimised bit goes: a maximised window comes back maximised.
+    if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
+    hide();
+    shown_ = false;
+}
+
+void MainWindow::RestoreFromTray() {
+    if (!isVisible()) {
+        shown_ = true;
+        setWindowFlag(Qt::WindowStaysOnTopHint, topMost_);
+        show();
+    }
+    if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
+    raise();
+    activateWindow();
+}
+
+void MainWindow::BackToOriginalSize() {
+    if (isVisible() && !isMinimized())
+        Minimise();
+    else
+        RestoreFromTray();
+}
+
+bool MainWindow::RunCommand(int command) {
+    switch (command) {
+        case kExit:
+            ExitProgram();
+            return true;
+        case kBackToOriginalSize:
+            BackToOriginalSize();
+            return true;
+        case kPreviousTab:
+            SwitchTab(-1);
+            return true;
+        case kNextTab:
+            SwitchTab(+1);
+            return true;
+        case kOptions:
+            emit optionsRequested();
+            return true;
+        case kAbout:
+            ShowAbout();
+            return true;
+        case kRemoveAllItems:
+        case kClipboardCopy:
+        case kKillSession:
+            page_->contextMenu().Run(command);
+            return true;
+        case kAlwaysTopmost:
+            SetTopMost(!topMost_);
+            return true;
+        default:
+            return false;
+    }
+}
+
+void MainWindow::SwitchTab(int delta) {
+    const int count = tabs_->count();
+    const int index = std::clamp(tabs_->currentIndex() + delta, 0, std::max(0, count - 1));
+    const int before = tabIndex_;
+    tabIndex_ = index;
+    tabs_->setCurrentIndex(index);
+    if (index != before) {
+        page_->list()->viewport()->update();
+        MainWindowLayout();
+    }
+}
+
+void MainWindow::ShowAbout() {
+    if (showAbout_) showAbout_();
 }
 
 void MainWindow::MainWindowLayout() {
@@ -44,19 +256,118 @@ void MainWindow::SetTopMost(bool on) {
     const bool visible = isVisible();
     setWindowFlag(Qt::WindowStaysOnTopHint, on);
     if (visible) show();  // changing the flags hides the window
-    settings_.WriteInt("Settings", "WindowTopMost", on ? 1 : 0);
+    settings_.WriteInt(kSettings, "WindowTopMost", on ? 1 : 0);
     MainWindowLayout();
 }
 
-void MainWindow::SaveOnce() {
-    if (saved_) return;
+WindowPlacementText MainWindow::CurrentPlacement() const {
+    QRect normal = normalGeometry();
+    if (!normal.isValid()) normal = geometry();
+    WindowPlacementText p;
+    if (isMaximized()) {
+        p.flags |= WindowPlacementText::kRestoreToMaximized;
+        p.showCommand = WindowPlacementText::kShowMaximized;
+    } else if (isMinimized()) {
+        p.showCommand = WindowPlacementText::kShowMinimized;
+    }
+    p.restored = {normal.left(), normal.top(), normal.left() + normal.width(),
+                  normal.top() + normal.height()};
+    return p;
+}
+
+bool MainWindow::ApplyPlacement(const WindowPlacementText& placement) {
+    const ScreenRect& r = placement.restored;
+    if (r.width() <= 0 || r.height() <= 0) return false;
+    const QRect rect(r.left, r.top, r.width(), r.height());
+    bool onScreen = false;
+    for (QScreen* screen : QGuiApplication::screens())
+        onScreen = onScreen || screen->availableGeometry().intersects(rect);
+    if (!onScreen) return false;
+    setGeometry(rect);
+    return true;
+}
+
+void MainWindow::SnapRect(ScreenRect& rect, ScreenPoint cursor, const ScreenRect& workArea) {
+    if (stretch_) SnapToEdges(snap_, rect, cursor, workArea);
+}
+
+void MainWindow::moveEvent(QMoveEvent* event) {
+    QMainWindow::moveEvent(event);
+    // The window system moves the window first and tells afterwards; the snap moves it again where
+    // the window system lets the program place its own window.
+    if (!stretch_ || snapping_ || !isVisible() || isMaximized() || isMinimized()) return;
+    QScreen* screen = this->screen();
+    if (screen == nullptr) return;
+    const QRect frame = frameGeometry();
+    const QRect work = screen->availableGeometry();
+    ScreenRect rect{frame.left(), frame.top(), frame.left() + frame.width(), frame.top() + frame.height()};
+    const ScreenRect before = rect;
+    const QPoint cursor = QCursor::pos();
+    SnapRect(rect, {cursor.x(), cursor.y()},
+             {work.left(), work.top(), work.left() + work.width(), work.top() + work.height()});
+    if (rect == before) return;
+    snapping_ = true;
+    move(rect.left, rect.top);
+    snapping_ = false;
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange) return;
+    // The caption's minimise button: to the tray, once the state change has been delivered.
+    if (isMinimized() && isVisible() && TrayAvailable())
+        QTimer::singleShot(0, this, [this] {
+            if (isMinimized() && isVisible()) Minimise();
+        });
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    // Keys the page has not taken. Esc on the window itself is Exit; Enter and F1 do nothing.
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (plain && event->key() == Qt::Key_Escape) {
+        RunCommand(kExit);
+        return;
+    }
+    if (plain &&
+        (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_F1))
+        return;
+    QMainWindow::keyPressEvent(event);
+}
+
+void MainWindow::WriteWindowSettings() const {
+    settings_.WriteInt(kSettings, "MainWindow", shown_ ? 1 : 0);
+    settings_.WriteInt("Session", "SplitSize", splitSize_);
+    if (logRootFolder_.empty()) settings_.WriteString(kSettings, "LogRootFolder", "");
+    settings_.WriteInt(kSettings, "IsZoomed", isMaximized() ? 1 : 0);
+    settings_.WriteString(kSettings, "Position", CurrentPlacement().Format());
+}
+
+void MainWindow::CommitData() {
+    WriteWindowSettings();
+    page_->WriteSettings();
+}
+
+void MainWindow::Teardown() {
+    WriteWindowSettings();
+    tray_->hide();
+    trayPresent_ = false;
+    trayPoll_->stop();
     page_->SaveSettings();
-    saved_ = true;
+    page_->FlushHostNames();
+    page_->monitor().processNames().Clear();
+    tornDown_ = true;
+}
+
+void MainWindow::ExitProgram() {
+    Teardown();
+    close();
+    QCoreApplication::quit();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    SaveOnce();
+    if (!tornDown_) Teardown();
     event->accept();
+    QCoreApplication::quit();
 }
 
 }  // namespace varnel

@@ -1,19 +1,36 @@
 #pragma once
 
 #include <QMainWindow>
+#include <string>
 
+#include "app/shell/SnapToEdges.h"
+#include "app/shell/WindowPlacementText.h"
+#include "monitor/SessionMonitorPage.h"
 #include "settings/SettingsFile.h"
 #include "settings/UiLanguage.h"
-#include "monitor/SessionMonitorPage.h"
 
+class QAction;
+class QMenu;
+class QSystemTrayIcon;
 class QTabWidget;
+class QTimer;
 
 namespace varnel {
 
 // The program's window: one tab, "Session Monitor", holding the session monitor page, 803 x 440
-// pixels at start and never smaller than a 770 x 200 client area. Closing it saves the page's
-// settings (the caller ends the program when exec returns). Always topmost follows
-// "Settings"/"WindowTopMost" and is written back when toggled.
+// pixels at start and never smaller than a 770 x 200 client area, with a tray icon.
+//
+// Settings, section "Settings": "Position" (WindowPlacementText of the normal geometry),
+// "IsZoomed", "MainWindow" (1 while shown, 0 while hidden in the tray), "Minimized" (to the tray at
+// start), "WindowTopMost", "WindowStretch" (sticky screen edges), "LogRootFolder" (written back
+// empty when empty); section "Session": "SplitSize". All are read at construction; Teardown writes
+// them back, then lets the page stop and save, then empties the host-name and process-name caches.
+// Closing the window, Exit (Esc on the window, Shift+Esc, the tray menu) and the end of the
+// program all run Teardown and then quit the application.
+//
+// Minimising hides the window to the tray while a tray exists; without one it minimises as usual
+// and stays "shown". The tray is looked for again every kTrayPollMs, and its icon added when it
+// appears.
 //
 // The settings file and everything in `platform` are borrowed and must outlive the window.
 // GUI thread only.
@@ -25,33 +42,120 @@ class MainWindow : public QMainWindow {
     static constexpr int kInitialHeight = 440;
     static constexpr int kMinClientWidth = 770;
     static constexpr int kMinClientHeight = 200;
+    static constexpr int kTrayPollMs = 3000;
+
+    // The window's commands, by their historic ids.
+    enum Command : int {
+        kExit = 32771,
+        kBackToOriginalSize = 32774,
+        kPreviousTab = 32776,
+        kNextTab = 32777,
+        kOptions = 32779,
+        kAbout = 32780,
+        kRemoveAllItems = 32783,
+        kClipboardCopy = 32784,
+        kAlwaysTopmost = 32791,
+        kKillSession = 32833,
+    };
 
     MainWindow(MonitorPlatform platform, const SettingsFile& settings, std::string ruleFilePath,
                std::string logFolder, const UiLanguage& lang);
+    ~MainWindow() override;
 
-    SessionMonitorPage* page() const { return page_; }
-    QTabWidget* tabs() const { return tabs_; }
-    bool topMost() const { return topMost_; }
+    // The one teardown: writes "MainWindow", "SplitSize", the empty "LogRootFolder", "IsZoomed"
+    // and "Position", removes the tray icon, stops the page and writes its keys, then empties the
+    // host-name and process-name caches. Running it again has the same effect.
+    void Teardown();
+    // The Exit command: Teardown, close the window and quit the application.
+    void ExitProgram();
+    // Shows the window again where it was (top-most by the flag) when it is hidden in the tray or
+    // minimised, and brings it to the front.
+    void RestoreFromTray();
+    // "Back to original size": a window on screen goes to the tray, a hidden one comes back.
+    void BackToOriginalSize();
+    // Minimise: to the tray when there is one, else to the taskbar.
+    void Minimise();
+    // Writes every key Teardown writes and stops nothing: the desktop asks for this before a
+    // log-out that the user may still cancel.
+    void CommitData();
+
+    // Runs one of the commands above; false for an id that is not one of them.
+    bool RunCommand(int command);
 
     // Lays the page out again and shows the Always topmost button by the flag.
     void MainWindowLayout();
     void SetTopMost(bool on);
 
+    // The placement of the window as it stands (normal geometry, maximised and minimised state).
+    WindowPlacementText CurrentPlacement() const;
+    // Moves and sizes the window to the placement's restored rectangle; an empty rectangle or one
+    // on no screen is ignored. False when it was ignored.
+    bool ApplyPlacement(const WindowPlacementText& placement);
+    // Sticky edges for the outer rectangle `rect` (no-op while "WindowStretch" is 0).
+    void SnapRect(ScreenRect& rect, ScreenPoint cursor, const ScreenRect& workArea);
+
+    SessionMonitorPage* page() const { return page_; }
+    QTabWidget* tabs() const { return tabs_; }
+    QSystemTrayIcon* trayIcon() const { return tray_; }
+    QMenu* trayMenu() const { return trayMenu_; }
+    // The tab's context menu: Options and About.
+    QMenu* windowMenu() const { return windowMenu_; }
+    bool topMost() const { return topMost_; }
+    bool shown() const { return shown_; }
+    bool trayIconPresent() const { return trayPresent_; }
+    int currentTab() const { return tabIndex_; }
+
+    // Whether a tray exists; replaceable so that tests can have one or not.
+    void SetTrayAvailable(std::function<bool()> available) { trayAvailable_ = std::move(available); }
+    // Shows the About box; replaceable so that tests see it without a modal run.
+    void SetShowAbout(std::function<void()> show) { showAbout_ = std::move(show); }
+
   signals:
-    // The page's Options button; the Options dialog is opened by whoever listens.
+    // The Options command (Alt+F10, the page's Options button, the window menu); the Options
+    // dialog is opened by whoever listens.
     void optionsRequested();
 
   protected:
+    void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
 
   private:
-    void SaveOnce();
+    void ReadSettings();
+    void BuildTray();
+    void BuildShortcuts();
+    void WriteWindowSettings() const;
+    void AddTrayIcon();
+    void PollTray();
+    void SwitchTab(int delta);
+    void ShowAbout();
+    bool TrayAvailable() const;
 
     const SettingsFile& settings_;
+    UiLanguage lang_;
     QTabWidget* tabs_ = nullptr;
     SessionMonitorPage* page_ = nullptr;
+    QSystemTrayIcon* tray_ = nullptr;
+    QMenu* trayMenu_ = nullptr;
+    QMenu* windowMenu_ = nullptr;
+    QTimer* trayPoll_ = nullptr;
+
     bool topMost_ = false;
-    bool saved_ = false;
+    bool stretch_ = true;
+    bool startMinimised_ = false;
+    int tabIndex_ = 0;
+    std::string logRootFolder_;
+    int splitSize_ = 100;
+    bool trayPresent_ = false;
+    bool shown_ = true;
+    SnapToEdgesState snap_;
+    bool snapping_ = false;
+    // Set by Teardown, so that the close and the quit that follow it do not write everything again.
+    bool tornDown_ = false;
+
+    std::function<bool()> trayAvailable_;
+    std::function<void()> showAbout_;
 };
 
 }  // namespace varnel
