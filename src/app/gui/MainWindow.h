@@ -79,6 +79,12 @@ class MainWindow : public QMainWindow {
     // log-out that the user may still cancel.
     void CommitData();
 
+    // Shows the tray icon when a tray exists (at start, on minimise, when a tray appears).
+    void AddTrayIcon();
+    // The tray check of the timer: adds the icon to a tray that has appeared; gives a window hidden
+    // in a tray that has gone away back to the screen.
+    void PollTray();
+
     // Runs one of the commands above; false for an id that is not one of them.
     bool RunCommand(int command);
 
@@ -126,8 +132,6 @@ class MainWindow : public QMainWindow {
     void BuildTray();
     void BuildShortcuts();
     void WriteWindowSettings() const;
-    void AddTrayIcon();
-    void PollTray();
     void SwitchTab(int delta);
     void ShowAbout();
     bool TrayAvailable() const;

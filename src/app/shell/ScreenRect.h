@@ -17,6 +17,8 @@ struct ScreenRect {
 struct ScreenPoint {
     int x = 0;
     int y = 0;
+
+    bool operator==(const ScreenPoint&) const = default;
 };
 
 }  // namespace varnel

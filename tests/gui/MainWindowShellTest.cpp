@@ -1,0 +1,356 @@
+// The main window as the desktop sees it: placement, minimum size, tray, commands, keys and the
+// teardown, on the fake connection table.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+#include <QTabWidget>
+#include <QTimer>
+#include <memory>
+
+#include "app/gui/MainWindow.h"
+#include "app/shell/MainWindowLayout.h"
+#include "display/CColorEdit.h"
+#include "display/CListCtrlEx3.h"
+#include "gui/PageTestSupport.h"
+
+namespace varnel {
+namespace {
+
+using test::PageHarness;
+
+void SendKey(QWidget* target, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QKeyEvent press(QEvent::KeyPress, key, modifiers);
+    QApplication::sendEvent(target, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, modifiers);
+    QApplication::sendEvent(target, &release);
+}
+
+class MainWindowShellTest : public ::testing::Test {
+  protected:
+    std::unique_ptr<MainWindow> Make(UiLanguage lang = UiLanguage::English(), bool resolver = true) {
+        MonitorPlatform platform{
+            h.table, h.processes, h.reset, h.clock, resolver ? &h.names : nullptr, [this] { ++h.flushes; }};
+        auto w = std::make_unique<MainWindow>(platform, h.settings, h.RulePath(), h.dir.path().toStdString(),
+                                              lang);
+        w->SetTrayAvailable([this] { return tray; });
+        w->SetShowAbout([this] { ++abouts; });
+        return w;
+    }
+
+    // Every key of the file as "section/key=value" lines, to compare two teardowns.
+    std::string Keys(std::initializer_list<const char*> names) const {
+        std::string out;
+        for (const char* name : names) {
+            const std::string key(name);
+            const size_t slash = key.find('/');
+            out += key + "=" + h.settings.ReadString(key.substr(0, slash), key.substr(slash + 1), "<none>") +
+                   "\n";
+        }
+        return out;
+    }
+
+    PageHarness h;
+    bool tray = true;
+    int abouts = 0;
+};
+
+TEST_F(MainWindowShellTest, StartsAt803By440AndKeepsAClientAreaOfAtLeast770By200) {
+    auto w = Make();
+    EXPECT_EQ(w->windowTitle(), "Varnel (Kestrin)");
+    EXPECT_EQ(w->size(), QSize(803, 440));
+    EXPECT_FALSE(w->windowIcon().isNull());
+    w->show();
+    QApplication::processEvents();
+    w->resize(300, 100);
+    QApplication::processEvents();
+    EXPECT_GE(w->centralWidget()->width(), 770);
+    EXPECT_GE(w->centralWidget()->height(), 200);
+}
+
+TEST_F(MainWindowShellTest, SavedPlacementIsUsedAndOneThatDoesNotLoadIsIgnored) {
+    h.settings.WriteString("Settings", "Position", "0:1:-1:-1:-1:-1:100:100:900:600");
+    auto w = Make();
+    EXPECT_EQ(w->geometry(), QRect(100, 100, 800, 500));
+
+    for (const char* bad :
+         {"1:2:3", "0:1:-1:-1:-1:-1:100:100:100:600", "0:1:-1:-1:-1:-1:9000:9000:9800:9500"}) {
+        h.settings.WriteString("Settings", "Position", bad);
+        auto other = Make();
+        EXPECT_EQ(other->size(), QSize(803, 440)) << bad;
+    }
+}
+
+TEST_F(MainWindowShellTest, TeardownOfAMaximisedWindowSavesZoomAndTheNormalPlacement) {
+    h.settings.WriteString("Settings", "Position", "0:1:-1:-1:-1:-1:100:100:900:600");
+    auto w = Make();
+    w->showMaximized();
+    QApplication::processEvents();
+    ASSERT_TRUE(w->isMaximized());
+    w->Teardown();
+    EXPECT_EQ(h.settings.ReadInt("Settings", "IsZoomed", -1), 1);
+    EXPECT_EQ(h.settings.ReadString("Settings", "Position"), "2:3:-1:-1:-1:-1:100:100:900:600");
+    EXPECT_EQ(h.settings.ReadInt("Settings", "MainWindow", -1), 1);
+    EXPECT_EQ(h.settings.ReadInt("Session", "SplitSize", -1), 100);
+    EXPECT_EQ(h.settings.ReadString("Settings", "LogRootFolder", "<none>"), "");
+
+    // The next start comes up maximised over the same normal geometry.
+    auto next = Make();
+    EXPECT_TRUE(next->windowState() & Qt::WindowMaximized);
+}
+
+TEST_F(MainWindowShellTest, MinimisingHidesToTheTrayAndTheNextStartGoesStraightThere) {
+    auto w = Make();
+    w->show();
+    w->AddTrayIcon();
+    EXPECT_TRUE(w->trayIconPresent());
+    w->RunCommand(MainWindow::kBackToOriginalSize);  // a visible window goes to the tray
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_FALSE(w->shown());
+    w->Teardown();
+    EXPECT_EQ(h.settings.ReadInt("Settings", "MainWindow", -1), 0);
+    EXPECT_FALSE(w->trayIconPresent());
+
+    auto next = Make();
+    next->show();
+    QApplication::processEvents();  // the start-up minimise
+    EXPECT_FALSE(next->isVisible());
+    EXPECT_FALSE(next->shown());
+    next->RunCommand(MainWindow::kBackToOriginalSize);  // and back
+    EXPECT_TRUE(next->isVisible());
+    EXPECT_TRUE(next->shown());
+}
+
+TEST_F(MainWindowShellTest, WithoutATrayMinimisingStaysShownAndATrayAppearingLaterGetsTheIcon) {
+    tray = false;
+    auto w = Make();
+    w->show();
+    QApplication::processEvents();
+    w->Minimise();
+    QApplication::processEvents();
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_TRUE(w->shown());
+    EXPECT_FALSE(w->trayIconPresent());
+    w->RestoreFromTray();
+    EXPECT_FALSE(w->isMinimized());
+
+    w->PollTray();
+    EXPECT_FALSE(w->trayIconPresent());
+    tray = true;
+    w->PollTray();
+    EXPECT_TRUE(w->trayIconPresent());
+
+    // A tray that goes away while the window is in it gives the window back.
+    w->Minimise();
+    ASSERT_FALSE(w->isVisible());
+    tray = false;
+    w->PollTray();
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_TRUE(w->shown());
+}
+
+TEST_F(MainWindowShellTest, TrayMenuAndWindowMenuInBothLanguages) {
+    auto texts = [](QMenu* menu) {
+        QStringList out;
+        for (QAction* a : menu->actions()) out << (a->isSeparator() ? QString("-") : a->text());
+        return out;
+    };
+    auto en = Make();
+    EXPECT_EQ(en->trayIcon()->toolTip(), "Varnel Kestrin");
+    EXPECT_EQ(texts(en->trayMenu()), (QStringList{"Back to original size(&R)", "-", "Exit(&X)"}));
+    EXPECT_EQ(en->trayMenu()->defaultAction(), en->trayMenu()->actions().first());
+    EXPECT_EQ(texts(en->windowMenu()), (QStringList{"Options(&O)...\tAlt+F10", "About(&A)..."}));
+    int options = 0;
+    QObject::connect(en.get(), &MainWindow::optionsRequested, [&options] { ++options; });
+    en->windowMenu()->actions()[0]->trigger();
+    en->windowMenu()->actions()[1]->trigger();
+    EXPECT_EQ(options, 1);
+    EXPECT_EQ(abouts, 1);
+
+    auto jp = Make(UiLanguage::Japanese());
+    EXPECT_EQ(jp->trayIcon()->toolTip(), "Varnel (Kestrin)");
+    EXPECT_EQ(texts(jp->trayMenu()),
+              (QStringList{"元のサイズに戻す(&R)", "-", "Varnel (Kestrin) の終了(&X)"}));
+    EXPECT_EQ(texts(jp->windowMenu()),
+              (QStringList{"オプション設定(&O)...\tAlt+F10", "バージョン情報(&A)..."}));
+}
+
+TEST_F(MainWindowShellTest, KeysOnTheWindowAndInsideThePage) {
+    auto w = Make();
+    w->show();
+    w->activateWindow();
+    QApplication::setActiveWindow(w.get());
+    QApplication::processEvents();
+    int options = 0;
+    QObject::connect(w.get(), &MainWindow::optionsRequested, [&options] { ++options; });
+    SessionMonitorPage* page = w->page();
+
+    // Enter on the page toggles monitoring; Enter and F1 on the window itself do nothing.
+    SendKey(page->list()->viewport(), Qt::Key_Return);
+    EXPECT_TRUE(page->running());
+    SendKey(w.get(), Qt::Key_Return);
+    SendKey(w.get(), Qt::Key_F1);
+    EXPECT_TRUE(page->running());
+
+    // Esc inside the page does nothing.
+    SendKey(page->list()->viewport(), Qt::Key_Escape);
+    SendKey(page->askDnsBox(), Qt::Key_Escape);
+    EXPECT_TRUE(page->running());
+    EXPECT_EQ(h.settings.ReadString("Settings", "MainWindow", "<none>"), "<none>");
+
+    // Alt+F10 anywhere is Options; the tab keys change nothing with one tab.
+    SendKey(page->list()->viewport(), Qt::Key_F10, Qt::AltModifier);
+    EXPECT_EQ(options, 1);
+    SendKey(page->list()->viewport(), Qt::Key_PageDown, Qt::ControlModifier);
+    SendKey(page->list()->viewport(), Qt::Key_PageUp, Qt::ControlModifier);
+    EXPECT_EQ(w->currentTab(), 0);
+    EXPECT_EQ(w->tabs()->currentIndex(), 0);
+
+    // Shift+Esc inside the page is Exit.
+    SendKey(page->list()->viewport(), Qt::Key_Escape, Qt::ShiftModifier);
+    EXPECT_FALSE(page->running());
+    EXPECT_EQ(h.settings.ReadInt("Settings", "MainWindow", -1), 1);
+}
+
+TEST_F(MainWindowShellTest, EscOnTheWindowItselfExits) {
+    auto w = Make();
+    w->show();
+    w->page()->StartStop();
+    SendKey(w.get(), Qt::Key_Escape);
+    EXPECT_FALSE(w->page()->running());
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_EQ(h.settings.ReadInt("Settings", "MainWindow", -1), 1);
+}
+
+TEST_F(MainWindowShellTest, TeardownTwiceHasTheSameEffect) {
+    auto w = Make();
+    w->show();
+    w->page()->StartStop();
+    w->page()->monitor().processNames().ProcessNameForPid(77);
+    ASSERT_GT(w->page()->monitor().processNames().size(), 0u);
+    w->Teardown();
+    EXPECT_FALSE(w->page()->running());
+    EXPECT_EQ(w->page()->monitor().processNames().size(), 0u);
+    EXPECT_EQ(h.flushes, 1);
+    const auto keys = {"Settings/MainWindow",    "Settings/IsZoomed", "Settings/Position",
+                       "Settings/LogRootFolder", "Session/SplitSize", "Session/AskDNS",
+                       "Session/ColnmWidth",     "Session/AutoBlock", "Session/ResetMaxConnections"};
+    const std::string first = Keys(keys);
+    EXPECT_EQ(first.find("<none>"), std::string::npos) << first;
+    w->Teardown();
+    EXPECT_EQ(Keys(keys), first);
+    EXPECT_EQ(h.flushes, 2);
+    w->close();
+    EXPECT_EQ(Keys(keys), first);
+}
+
+TEST_F(MainWindowShellTest, CommitDataWritesTheKeysAndACancelledLogOutKeepsEverythingRunning) {
+    h.WriteRules("PORT2=443\n");
+    h.settings.WriteInt("Session", "AutoBlock", 1);
+    h.settings.WriteInt("Session", "AskDNS", 0);  // rows with pending names are left alone
+    auto w = Make();
+    w->show();
+    w->AddTrayIcon();
+    SessionMonitorPage* page = w->page();
+    page->StartStop();
+    page->list()->setColumnWidth(0, 111);
+
+    w->CommitData();
+    EXPECT_EQ(h.settings.ReadString("Session", "ColnmWidth"), "111:90:60:90:220:60:80:100:100");
+    EXPECT_EQ(h.settings.ReadInt("Settings", "MainWindow", -1), 1);
+    EXPECT_NE(h.settings.ReadString("Settings", "Position", "<none>"), "<none>");
+
+    // The user cancelled the log-out: monitoring and auto kill go on.
+    EXPECT_TRUE(page->running());
+    EXPECT_TRUE(page->timer()->isActive());
+    EXPECT_TRUE(w->trayIconPresent());
+    h.table.Add(kTcpEstablished, "10.0.0.1", 40000, "93.184.216.34", 443, 77);
+    h.clock.Advance(500);
+    page->OnMonitorTick();
+    EXPECT_EQ(h.reset.calls.size(), 1u);
+
+    // The real close later saves again, with what changed since.
+    page->list()->setColumnWidth(0, 122);
+    w->close();
+    EXPECT_FALSE(page->running());
+    EXPECT_EQ(h.settings.ReadString("Session", "ColnmWidth"), "122:90:60:90:220:60:80:100:100");
+}
+
+TEST_F(MainWindowShellTest, AlwaysTopmostCommandFlipsAndStoresTheFlag) {
+    auto w = Make();
+    w->RunCommand(MainWindow::kAlwaysTopmost);
+    EXPECT_TRUE(w->topMost());
+    EXPECT_TRUE(w->windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_EQ(h.settings.ReadInt("Settings", "WindowTopMost", -1), 1);
+    EXPECT_TRUE(w->page()->topMostAction()->isChecked());
+    w->RunCommand(MainWindow::kAlwaysTopmost);
+    EXPECT_FALSE(w->topMost());
+    EXPECT_EQ(h.settings.ReadInt("Settings", "WindowTopMost", -1), 0);
+    EXPECT_FALSE(w->RunCommand(12345));
+}
+
+TEST_F(MainWindowShellTest, StickyEdgesFollowWindowStretch) {
+    auto on = Make();
+    ScreenRect r{3, 100, 403, 400};
+    on->SnapRect(r, {0, 0}, {0, 0, 1024, 768});
+    EXPECT_EQ(r.left, 0);
+
+    h.settings.WriteInt("Settings", "WindowStretch", 0);
+    auto off = Make();
+    ScreenRect s{3, 100, 403, 400};
+    off->SnapRect(s, {0, 0}, {0, 0, 1024, 768});
+    EXPECT_EQ(s.left, 3);
+}
+
+TEST_F(MainWindowShellTest, PageControlsSitWhereTheLayoutPutsThem) {
+    h.settings.WriteInt("Session", "AutoBlockLogView", 1);
+    auto w = Make();
+    w->show();
+    QApplication::processEvents();
+    SessionMonitorPage* page = w->page();
+    // The page fills the deflated tab area less 19 pixels; the layout of that area is the page's.
+    const int bottom = page->height() + 19;
+    MainWindowLayout layout = MainWindowLayout::Compute({4, 23, page->width(), bottom}, 100, true);
+    EXPECT_EQ(page->list()->height(), layout.list.height);
+    EXPECT_EQ(page->list()->width(), layout.list.width);
+    EXPECT_EQ(page->logPane()->y(), layout.pane.y);
+    EXPECT_EQ(page->logPane()->x(), layout.pane.x);
+    EXPECT_EQ(page->logPane()->height(), layout.pane.height);
+}
+
+TEST_F(MainWindowShellTest, NoResolveShowsTheBoxUntickedAndKeepsTheSavedChoice) {
+    for (int saved : {1, 0}) {
+        h.settings.WriteInt("Session", "AskDNS", saved);
+        auto w = Make(UiLanguage::English(), /*resolver=*/false);
+        EXPECT_FALSE(w->page()->askDnsBox()->isChecked());
+        EXPECT_FALSE(w->page()->askDnsBox()->isEnabled());
+        w->close();
+        EXPECT_EQ(h.settings.ReadInt("Session", "AskDNS", -1), saved);
+    }
+    // With a resolver the box is the saved choice and is saved as the user left it.
+    h.settings.WriteInt("Session", "AskDNS", 1);
+    auto w = Make();
+    EXPECT_TRUE(w->page()->askDnsBox()->isChecked());
+    w->page()->askDnsBox()->setChecked(false);
+    w->close();
+    EXPECT_EQ(h.settings.ReadInt("Session", "AskDNS", -1), 0);
+}
+
+TEST_F(MainWindowShellTest, CopyWithNothingSelectedLeavesTheClipboardAlone) {
+    auto w = Make();
+    h.table.Add(kTcpEstablished, "10.0.0.1", 40000, "10.0.0.2", 80, 77);
+    w->page()->StartStop();
+    QGuiApplication::clipboard()->setText("kept");
+    w->page()->list()->selectionModel()->clearSelection();
+    EXPECT_TRUE(w->RunCommand(MainWindow::kClipboardCopy));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "kept");
+}
+
+}  // namespace
+}  // namespace varnel
