@@ -54,7 +54,7 @@ class SettingsFile {
     // value does not begin with an integer.
     int ReadInt(std::string_view section, std::string_view key, int defaultValue) const;
     // A switch: on only when the value reads as the integer 1 (what the program writes for on);
-    // 0, 2, -1 or text are off. `defaultOn` when the key is missing.
+    // 0, 2 or -1 are off. `defaultOn` when the key is missing or holds no integer (as ReadInt).
     bool ReadSwitch(std::string_view section, std::string_view key, bool defaultOn) const;
     // The value's text (trimmed, at most kMaxStringBytes), or `defaultValue` when the file, section
     // or key is missing. A present key with an empty value gives the empty text.
