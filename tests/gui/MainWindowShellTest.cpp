@@ -12,6 +12,7 @@
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTimer>
+#include <filesystem>
 #include <memory>
 
 #include "app/gui/MainWindow.h"
@@ -350,6 +351,30 @@ TEST_F(MainWindowShellTest, CopyWithNothingSelectedLeavesTheClipboardAlone) {
     w->page()->list()->selectionModel()->clearSelection();
     EXPECT_TRUE(w->RunCommand(MainWindow::kClipboardCopy));
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "kept");
+}
+
+}  // namespace
+}  // namespace varnel
+
+namespace varnel {
+namespace {
+
+TEST(MainWindowSettingsFailureTest, ASaveThatCouldNotBeMadeIsToldInThePane) {
+    PageHarness h;
+    MonitorPlatform platform{h.table, h.processes, h.reset, h.clock, &h.names, {}};
+    auto w = std::make_unique<MainWindow>(platform, h.settings, h.RulePath(), h.dir.path().toStdString(),
+                                          UiLanguage::English());
+    // A folder where the settings file should be: no write can replace it.
+    std::filesystem::remove(h.settings.path());
+    std::filesystem::create_directory(h.settings.path());
+    w->Teardown();
+    QApplication::processEvents();
+    const QString pane = w->page()->logPane()->toPlainText();
+    EXPECT_TRUE(pane.contains("settings not saved")) << pane.toStdString();
+    EXPECT_EQ(pane.count("settings not saved"), 1);  // told once, not once per key
+
+    w.reset();
+    EXPECT_FALSE(h.settings.WriteInt("Session", "AskDNS", 1));  // no listener left behind to call
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ constexpr const char* kSettings = "Settings";
 
 }  // namespace
 
-MainWindow::MainWindow(MonitorPlatform platform, const SettingsFile& settings, std::string ruleFilePath,
+MainWindow::MainWindow(MonitorPlatform platform, SettingsFile& settings, std::string ruleFilePath,
                        std::string logFolder, const UiLanguage& lang)
     : settings_(settings), lang_(lang) {
     setWindowTitle("Varnel (Kestrin)");
@@ -73,6 +73,16 @@ MainWindow::MainWindow(MonitorPlatform platform, const SettingsFile& settings, s
 
     BuildShortcuts();
     BuildTray();
+    // The listener may be called on any writing thread; the pane is the GUI thread's.
+    settings_.SetFailureListener([this](const std::string& line) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, line] {
+                page_->autoKill().blockLog().AddPaneLine(line);
+                page_->UpdateLabels();
+            },
+            Qt::QueuedConnection);
+    });
 
     if (!shown_ || startMinimised_) QTimer::singleShot(0, this, [this] { Minimise(); });
     if (topMost_) setWindowFlag(Qt::WindowStaysOnTopHint, true);
@@ -86,7 +96,9 @@ MainWindow::MainWindow(MonitorPlatform platform, const SettingsFile& settings, s
     page_->setFocus();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+    settings_.SetFailureListener({});
+}
 
 void MainWindow::ReadSettings() {
     topMost_ = settings_.ReadInt(kSettings, "WindowTopMost", 0) != 0;

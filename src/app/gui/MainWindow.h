@@ -58,7 +58,9 @@ class MainWindow : public QMainWindow {
         kKillSession = 32833,
     };
 
-    MainWindow(MonitorPlatform platform, const SettingsFile& settings, std::string ruleFilePath,
+    // Takes the settings file's failure listener for its lifetime: a save that could not be made
+    // is told in the page's log pane.
+    MainWindow(MonitorPlatform platform, SettingsFile& settings, std::string ruleFilePath,
                std::string logFolder, const UiLanguage& lang);
     ~MainWindow() override;
 
@@ -136,7 +138,7 @@ class MainWindow : public QMainWindow {
     void ShowAbout();
     bool TrayAvailable() const;
 
-    const SettingsFile& settings_;
+    SettingsFile& settings_;
     UiLanguage lang_;
     QTabWidget* tabs_ = nullptr;
     SessionMonitorPage* page_ = nullptr;
