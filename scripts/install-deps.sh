@@ -8,7 +8,8 @@ PACKAGES="
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   iproute2 util-linux
-  xvfb xauth x11-apps imagemagick fonts-vlgothic fonts-dejavu-core
+  xvfb xauth x11-apps x11-utils imagemagick fonts-vlgothic fonts-dejavu-core
+  trayer xdotool librsvg2-bin
 "
 missing=""
 for p in $PACKAGES; do

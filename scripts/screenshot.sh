@@ -1,9 +1,11 @@
 #!/bin/bash
 # Screenshots of the window in English and Japanese, on the machine's real connections, under a
-# private X server: docs/screenshot-en.png and docs/screenshot-jp.png.
+# private X server: docs/screenshot-en.png and docs/screenshot-jp.png; then, through
+# scripts/tray-check.sh, the tray menu and the About box (docs/screenshot-tray-menu.png,
+# docs/screenshot-about.png).
 #   scripts/screenshot.sh [build-dir]      (default: build)
-# Needs xvfb-run, ImageMagick's import and python3. A few loopback connections are opened first so
-# that the list is not empty; they are closed at the end.
+# Needs xvfb-run, ImageMagick's import, python3, and trayer and xdotool for the tray. A few
+# loopback connections are opened first so that the list is not empty; they are closed at the end.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
@@ -40,3 +42,4 @@ shoot() {  # language, output file
 }
 shoot EN "$root/docs/screenshot-en.png"
 shoot JP "$root/docs/screenshot-jp.png"
+"$root/scripts/tray-check.sh" --screenshots "$build"
