@@ -126,6 +126,15 @@ TEST_F(MainWindowShellTest, MinimisingHidesToTheTrayAndTheNextStartGoesStraightT
     next->RunCommand(MainWindow::kBackToOriginalSize);  // and back
     EXPECT_TRUE(next->isVisible());
     EXPECT_TRUE(next->shown());
+
+    // The caption's minimise button goes to the tray too, not to the taskbar.
+    next->showMinimized();
+    QApplication::processEvents();
+    EXPECT_FALSE(next->isVisible());
+    EXPECT_FALSE(next->shown());
+    next->RestoreFromTray();
+    EXPECT_TRUE(next->isVisible());
+    EXPECT_FALSE(next->isMinimized());
 }
 
 TEST_F(MainWindowShellTest, WithoutATrayMinimisingStaysShownAndATrayAppearingLaterGetsTheIcon) {
