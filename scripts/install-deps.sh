@@ -7,7 +7,7 @@ PACKAGES="
   qt6-base-dev qt6-base-dev-tools qt6-l10n-tools libgl-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  iproute2 util-linux
+  iproute2 util-linux dbus-daemon
   xvfb xauth x11-apps x11-utils imagemagick fonts-vlgothic fonts-dejavu-core
   trayer xdotool librsvg2-bin
 "

@@ -1,8 +1,24 @@
 #include "app/gui/GuiMain.h"
 
+#include <unistd.h>
+
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDir>
 #include <QFont>
+#include <QMessageBox>
+#include <QProcess>
+#include <cstdio>
 #include <memory>
+#include <string>
+#include <vector>
+
+#include "app/gui/ResumeWatcher.h"
+#include "app/gui/SignalBridge.h"
+#include "app/startup/DisplayCheck.h"
+#include "app/startup/RestartHandOver.h"
+#include "app/startup/SingleInstanceLock.h"
+#include "text/FixedText.h"
 
 #include "settings/ConfigLocation.h"
 #include "settings/SettingsFile.h"
@@ -17,15 +33,48 @@
 
 namespace varnel {
 
+namespace {
+
+// Starts this program again with "/w <this PID>": the new copy waits for this one to end, which the
+// caller brings about at once.
+void StartSuccessor() {
+    const QString pid = QString::number(static_cast<qulonglong>(::getpid()));
+    QProcess::startDetached(QString::fromStdString(ConfigLocation::ExecutablePath()), {"/w", pid},
+                            QDir::currentPath());
+}
+
+}  // namespace
+
 int RunWindow(int argc, char** argv, const CommandLine& cl, const UiLanguage& lang) {
+    // Without a display Qt would end the process with SIGABRT; say why and what else there is.
+    if (const std::string why = DisplayCheck::Problem(); !why.empty()) {
+        std::fprintf(stderr, "varnel: %s\n", PrintableLine(why).c_str());
+        return 1;
+    }
+    // A copy that restarted itself after a resume must be gone before this one takes its place.
+    if (RestartHandOver::Run(std::vector<std::string>(argv + 1, argv + argc)) ==
+        RestartHandOver::Outcome::kEndSilently)
+        return 0;
+
     QApplication app(argc, argv);
-    QApplication::setApplicationName(
-        QString::fromStdString(ConfigLocation::BaseNameOf(ConfigLocation::ExecutablePath())));
+    const std::string baseName = ConfigLocation::BaseNameOf(ConfigLocation::ExecutablePath());
+    const QString caption = QString::fromStdString(baseName);  // of every message box without its own
+    QApplication::setApplicationName(caption);
     if (lang.IsJapanese()) {
         // Japanese texts need a font that has the glyphs; fontconfig falls back to it for the rest.
         QFont font = QApplication::font();
         font.setFamilies({font.family(), "VL PGothic", "VL Gothic", "Noto Sans CJK JP"});
         QApplication::setFont(font);
+    }
+
+    // One copy at a time, unless the user wants a second one; the lock is held until the end.
+    SingleInstanceLock instance(SingleInstanceLock::PathFor(baseName));
+    if (instance.Acquire() == SingleInstanceLock::State::kHeldElsewhere) {
+        const auto answer = QMessageBox::question(
+            nullptr, caption,
+            QString::fromUtf8(lang.Pick("既に起動していますが、続行しますか？", "Already started.\nContinue?")),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        if (answer != QMessageBox::Yes) return 0;
     }
 
     ConfigLocation location = ConfigLocation::ForThisProcess(cl.configDir);
@@ -44,6 +93,16 @@ int RunWindow(int argc, char** argv, const CommandLine& cl, const UiLanguage& la
     {
         MonitorPlatform platform{table, processes, reset, clock, resolver.get(), [cache] { cache->Flush(); }};
         MainWindow window(platform, settings, location.RuleFilePath(), location.folder(), lang);
+        // SIGTERM and SIGINT end the program as Exit does, settings saved.
+        SignalBridge signalBridge;
+        QObject::connect(&signalBridge, &SignalBridge::terminationRequested, &window,
+                         [&window](int) { window.ExitProgram(); });
+        // After a resume from suspend the program starts again and this copy ends.
+        ResumeWatcher resume(QDBusConnection::systemBus());
+        QObject::connect(&resume, &ResumeWatcher::resumed, &window, [&window] {
+            StartSuccessor();
+            window.ExitProgram();
+        });
         window.show();
         status = QApplication::exec();
     }
