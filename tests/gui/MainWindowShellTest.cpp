@@ -139,9 +139,12 @@ TEST_F(MainWindowShellTest, MinimisingHidesToTheTrayAndTheNextStartGoesStraightT
 
 TEST_F(MainWindowShellTest, WithoutATrayMinimisingStaysShownAndATrayAppearingLaterGetsTheIcon) {
     tray = false;
+    h.settings.WriteInt("Settings", "MainWindow", 0);  // closed in a tray last time
     auto w = Make();
     w->show();
     QApplication::processEvents();
+    EXPECT_TRUE(w->isMinimized());
+    EXPECT_TRUE(w->shown());
     w->Minimise();
     QApplication::processEvents();
     EXPECT_TRUE(w->isVisible());

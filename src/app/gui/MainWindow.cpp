@@ -84,7 +84,6 @@ MainWindow::MainWindow(MonitorPlatform platform, SettingsFile& settings, std::st
             Qt::QueuedConnection);
     });
 
-    if (!shown_ || startMinimised_) QTimer::singleShot(0, this, [this] { Minimise(); });
     if (topMost_) setWindowFlag(Qt::WindowStaysOnTopHint, true);
     MainWindowLayout();
     resize(kInitialWidth, kInitialHeight);
@@ -105,7 +104,8 @@ void MainWindow::ReadSettings() {
     stretch_ = settings_.ReadInt(kSettings, "WindowStretch", 1) != 0;
     startMinimised_ = settings_.ReadInt(kSettings, "Minimized", 0) != 0;
     logRootFolder_ = settings_.ReadString(kSettings, "LogRootFolder", "");
-    shown_ = settings_.ReadInt(kSettings, "MainWindow", 1) != 0;
+    // The window starts on screen; closed while in the tray, it goes there again once shown.
+    startInTray_ = settings_.ReadInt(kSettings, "MainWindow", 1) == 0 || startMinimised_;
     splitSize_ = settings_.ReadInt("Session", "SplitSize", 100);
 }
 
@@ -181,6 +181,7 @@ void MainWindow::PollTray() {
 void MainWindow::Minimise() {
     if (!TrayAvailable()) {
         showMinimized();
+        shown_ = true;
         return;
     }
     AddTrayIcon();
@@ -321,6 +322,14 @@ void MainWindow::moveEvent(QMoveEvent* event) {
     snapping_ = true;
     move(rect.left, rect.top);
     snapping_ = false;
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!startInTray_) return;
+    startInTray_ = false;
+    // After the show has been handled, as the caption's minimise button would be.
+    QTimer::singleShot(0, this, [this] { Minimise(); });
 }
 
 void MainWindow::changeEvent(QEvent* event) {

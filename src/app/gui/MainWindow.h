@@ -128,6 +128,7 @@ class MainWindow : public QMainWindow {
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
   private:
     void ReadSettings();
@@ -155,6 +156,8 @@ class MainWindow : public QMainWindow {
     int splitSize_ = 100;
     bool trayPresent_ = false;
     bool shown_ = true;
+    // "MainWindow" was 0 or "Minimized" is set: the first show goes on to the tray.
+    bool startInTray_ = false;
     SnapToEdgesState snap_;
     bool snapping_ = false;
     // Set by Teardown, so that the close and the quit that follow it do not write everything again.
