@@ -2,7 +2,7 @@
 # The window with a real tray, under a private X server: Xvfb, the trayer panel as the tray host,
 # then the program. Checks that the tray icon appears, that a click on it hides the window and
 # another brings it back, that the tray menu's Exit ends the program and that the settings were
-# written. With --screenshots also saves docs/screenshot-tray-menu.png and docs/screenshot-about.png.
+# written, and that a second start asks whether to go on and "No" leaves one copy. With --screenshots also saves docs/screenshot-tray-menu.png and docs/screenshot-about.png.
 #   scripts/tray-check.sh [--screenshots] [build-dir]      (default: build)
 # Needs Xvfb, trayer, xdotool, xwininfo (x11-utils) and ImageMagick's import.
 set -euo pipefail
@@ -36,7 +36,9 @@ trayer --edge top --align right --widthtype request --height 24 --SetDockType tr
 pids+=($!)
 sleep 1
 
-mkdir -p "$work/config"
+mkdir -p "$work/config" "$work/run"
+chmod 700 "$work/run"
+export XDG_RUNTIME_DIR=$work/run  # the single-instance lock of this check's own
 "$bin" --lang EN --config-dir "$work/config" >"$work/varnel.log" 2>&1 &
 program=$!
 pids+=($program)
@@ -87,6 +89,23 @@ if [ "$shots" = 1 ]; then
     xdotool key Escape
     sleep 0.5
 fi
+
+# A second start asks "Already started. Continue?" in a box captioned with the program's name;
+# No (Esc) ends it and leaves the first copy running.
+"$bin" --lang EN --config-dir "$work/config" >"$work/second.log" 2>&1 &
+second=$!
+pids+=($second)
+question() { box=$(xdotool search --onlyvisible --name '^varnel$' 2>/dev/null | head -1); [ -n "$box" ]; }
+wait_for question || fail "a second start did not ask"
+xdotool windowfocus "$box" 2>/dev/null || true
+xdotool key Escape
+for _ in $(seq 100); do kill -0 "$second" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$second" 2>/dev/null && fail "No did not end the second start"
+wait "$second" || fail "the second start ended with status $?"
+kill -0 "$program" 2>/dev/null || fail "the first copy ended too"
+echo "second start: asked, No leaves one copy"
+xdotool windowfocus "$main" 2>/dev/null || true
+sleep 0.5
 
 # The tray menu; its Exit item is &X.
 click_icon 3
