@@ -1,0 +1,101 @@
+#include "options/AutoKillOptionsPage.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QFontDatabase>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QVBoxLayout>
+
+#include "autokill/RuleFileWriter.h"
+
+namespace varnel {
+
+namespace {
+
+constexpr const char* kSection = "Session";
+
+QString Text(const std::string& bytes) {
+    return QString::fromUtf8(bytes.data(), qsizetype(bytes.size()));
+}
+
+}  // namespace
+
+AutoKillOptionsPage::AutoKillOptionsPage(const SettingsFile& settings, std::string ruleFilePath,
+                                         UiLanguage lang, QWidget* parent)
+    : OptionsPage(parent), settings_(settings), ruleFilePath_(std::move(ruleFilePath)), lang_(lang) {
+    logCheck_ = new QCheckBox(lang_.Pick("自動切断ログを出力する", "Auto Kill session log output"), this);
+    auto* nameLabel = new QLabel(lang_.Pick("ログファイル名", "Output log filename"), this);
+    logName_ = new QLineEdit(this);
+    auto* rulesLabel = new QLabel(lang_.Pick("自動切断のルール設定", "Auto Kill Session set of rules"), this);
+    rules_ = new QPlainTextEdit(this);
+    // The rules line up in columns only in a fixed-pitch font; long lines scroll, never wrap.
+    rules_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    rules_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    rules_->setTabChangesFocus(true);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(logCheck_);
+    layout->addSpacing(8);
+    layout->addWidget(nameLabel);
+    layout->addWidget(logName_);
+    layout->addSpacing(8);
+    layout->addWidget(rulesLabel);
+    layout->addWidget(rules_, 1);
+
+    connect(logCheck_, &QCheckBox::toggled, logName_, &QWidget::setEnabled);
+    warn_ = [this](const QString& text) {
+        QMessageBox::warning(this, QCoreApplication::applicationName(), text);
+    };
+}
+
+AutoKillOptionsPage::~AutoKillOptionsPage() = default;
+
+QString AutoKillOptionsPage::Title() const {
+    return lang_.Pick("自動切断", "Auto Kill Session");
+}
+
+void AutoKillOptionsPage::LoadSettings() {
+    logCheck_->setChecked(settings_.ReadInt(kSection, "BlockedLog", 1) != 0);
+    logName_->setText(Text(settings_.ReadString(kSection, "AutoBlockLogFileName", kShownDefaultName)));
+    logName_->setEnabled(logCheck_->isChecked());
+
+    // An unreadable file shows as an empty box, as a missing one does.
+    if (!RuleFileWriter::Load(ruleFilePath_, loadedBytes_)) loadedBytes_.clear();
+    crlf_ = loadedBytes_.find("\r\n") != std::string::npos;
+    QString shown = Text(loadedBytes_);
+    shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    rules_->setPlainText(shown);
+    shownRules_ = rules_->toPlainText();
+}
+
+std::string AutoKillOptionsPage::RulesBytes() const {
+    QString text = rules_->toPlainText();
+    if (text == shownRules_) return loadedBytes_;
+    if (crlf_) text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+    return text.toStdString();
+}
+
+bool AutoKillOptionsPage::Apply() {
+    if (!applyFlag()) return true;
+    QString name = logName_->text();
+    if (name.isEmpty()) name = QString::fromLatin1(kStoredDefaultName);
+    // The name is stored also while the log is off.
+    settings_.WriteString(kSection, "AutoBlockLogFileName", name.toStdString());
+    settings_.WriteInt(kSection, "BlockedLog", logCheck_->isChecked() ? 1 : 0);
+
+    std::string error;
+    if (!RuleFileWriter::Save(ruleFilePath_, RulesBytes(), &error)) {
+        if (warn_)
+            warn_(lang_.Pick("ルールファイルを保存できませんでした。\n",
+                             "The rule file could not be saved.\n") +
+                  Text(error));
+        return false;
+    }
+    return true;
+}
+
+}  // namespace varnel

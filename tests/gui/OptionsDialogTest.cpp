@@ -1,0 +1,266 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTabBar>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTreeWidget>
+#include <algorithm>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "autokill/RuleFileParser.h"
+#include "options/AutoKillOptionsPage.h"
+#include "options/OptionsDialog.h"
+#include "settings/SettingsFile.h"
+
+namespace varnel {
+namespace {
+
+std::string ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+class OptionsDialogTest : public ::testing::Test {
+  protected:
+    QTemporaryDir dir;
+    std::string iniPath = dir.filePath("varnel.ini").toStdString();
+    std::string rulePath = dir.filePath("varnel_autoblock.txt").toStdString();
+    SettingsFile settings{iniPath};
+
+    // A dialog with the rules page, shown (the stored choice is applied when first shown).
+    std::unique_ptr<OptionsDialog> Open(UiLanguage lang = UiLanguage::English()) {
+        auto dialog = std::make_unique<OptionsDialog>(settings, lang);
+        page = new AutoKillOptionsPage(settings, rulePath, lang);
+        dialog->AddPage(page);
+        dialog->show();
+        QApplication::processEvents();
+        return dialog;
+    }
+    QStringList Tabs(const OptionsDialog& d) const {
+        QStringList out;
+        for (int i = 0; i < d.tabBar()->count(); ++i) out << d.tabBar()->tabText(i);
+        return out;
+    }
+    std::string Key(const char* section, const char* key) const {
+        return settings.ReadString(section, key, "<none>");
+    }
+
+    AutoKillOptionsPage* page = nullptr;
+};
+
+TEST_F(OptionsDialogTest, FirstOpeningSelectsTheItemAndShowsTheRulesPageInEnglish) {
+    auto d = Open();
+    EXPECT_EQ(d->windowTitle(), "Options");
+    ASSERT_EQ(d->tree()->topLevelItemCount(), 1);
+    EXPECT_EQ(d->tree()->topLevelItem(0)->text(0), "Session Monitor");
+    EXPECT_TRUE(d->tree()->topLevelItem(0)->isSelected());
+    EXPECT_EQ(d->tree()->palette().color(QPalette::Text), QColor(0, 96, 0));
+    EXPECT_EQ(d->tree()->palette().color(QPalette::Base), QColor(255, 255, 235));
+    EXPECT_EQ(Tabs(*d), (QStringList{"Auto Kill Session", "Color"}));
+    EXPECT_EQ(d->tabBar()->currentIndex(), 0);
+    EXPECT_EQ(d->currentPage(), page);
+    EXPECT_TRUE(page->isVisible());
+    EXPECT_EQ(d->languageLabel()->text(), "Language: English");
+    EXPECT_FALSE(d->languageLabel()->isEnabled());
+    EXPECT_EQ(page->Title(), "Auto Kill Session");
+
+    // The "Color" tab has no page yet: an empty area, the rules page hidden.
+    d->tabBar()->setCurrentIndex(1);
+    EXPECT_EQ(d->currentTab(), 1);
+    EXPECT_EQ(d->currentPage(), nullptr);
+    EXPECT_FALSE(page->isVisible());
+    d->tabBar()->setCurrentIndex(0);
+    EXPECT_EQ(d->currentPage(), page);
+}
+
+TEST_F(OptionsDialogTest, JapaneseLabels) {
+    auto d = Open(UiLanguage::Japanese());
+    EXPECT_EQ(d->windowTitle(), QString("オプション設定"));
+    EXPECT_EQ(d->tree()->topLevelItem(0)->text(0), QString("セッションモニター"));
+    EXPECT_EQ(Tabs(*d), (QStringList{"自動切断", "色設定"}));
+    EXPECT_EQ(d->languageLabel()->text(), "Language: Japanese");
+    EXPECT_EQ(page->Title(), QString("自動切断"));
+    EXPECT_EQ(page->logCheck()->text(), QString("自動切断ログを出力する"));
+}
+
+TEST_F(OptionsDialogTest, StoredChoiceIsClampedOrSelectsNothing) {
+    settings.WriteInt("Settings", "ConfigTab", 5);
+    auto onColour = Open();
+    EXPECT_EQ(onColour->tabBar()->currentIndex(), 1);
+    EXPECT_EQ(onColour->currentTab(), 1);
+    onColour->reject();
+    EXPECT_EQ(settings.ReadInt("Settings", "ConfigTab", -1), 1);
+
+    settings.WriteInt("Settings", "ConfigTab", -3);
+    auto first = Open();
+    EXPECT_EQ(first->currentTab(), 0);
+    EXPECT_EQ(first->currentPage(), page);
+    first->reject();
+
+    settings.WriteInt("Settings", "ConfigSel", 1);
+    settings.WriteInt("Settings", "ConfigTab", 1);
+    auto none = Open();
+    EXPECT_TRUE(none->tree()->selectedItems().isEmpty());
+    EXPECT_EQ(none->tabBar()->count(), 0);
+    EXPECT_EQ(none->currentPage(), nullptr);
+    none->reject();
+    EXPECT_EQ(settings.ReadInt("Settings", "ConfigSel", -1), 1);
+    // A click on the item then brings the group's first tab.
+    auto again = Open();
+    again->tree()->topLevelItem(0)->setSelected(true);
+    EXPECT_EQ(again->currentSelection(), 0);
+    EXPECT_EQ(again->currentTab(), 0);
+    EXPECT_EQ(again->currentPage(), page);
+}
+
+TEST_F(OptionsDialogTest, CancelStoresTheChoiceAndNothingElse) {
+    WriteBytes(rulePath, "HOST2=example.com\r\n");
+    auto d = Open();
+    page->rulesEdit()->setPlainText("PORT2=80\n");
+    page->logCheck()->setChecked(false);
+    page->logNameEdit()->setText("other.log");
+    d->tabBar()->setCurrentIndex(1);
+    d->reject();
+    EXPECT_FALSE(page->applyFlag());
+    EXPECT_EQ(d->result(), QDialog::Rejected);
+    EXPECT_EQ(Key("Settings", "ConfigSel"), "0");
+    EXPECT_EQ(Key("Settings", "ConfigTab"), "1");
+    EXPECT_EQ(Key("Session", "BlockedLog"), "<none>");
+    EXPECT_EQ(Key("Session", "AutoBlockLogFileName"), "<none>");
+    EXPECT_EQ(ReadBytes(rulePath), "HOST2=example.com\r\n");
+}
+
+TEST_F(OptionsDialogTest, OkStoresTheLogSettingsWithTheirDefaults) {
+    auto d = Open();
+    EXPECT_TRUE(page->logCheck()->isChecked());
+    EXPECT_EQ(page->logNameEdit()->text(), "brisel_autoblock$YYYY$$MM$.log");
+    EXPECT_TRUE(page->logNameEdit()->isEnabled());
+    page->logCheck()->setChecked(false);
+    EXPECT_FALSE(page->logNameEdit()->isEnabled());
+    page->logNameEdit()->clear();
+    d->accept();
+    EXPECT_TRUE(page->applyFlag());
+    EXPECT_EQ(d->result(), QDialog::Accepted);
+    EXPECT_EQ(Key("Session", "BlockedLog"), "0");
+    EXPECT_EQ(Key("Session", "AutoBlockLogFileName"), "dunmoth_autoblock$YYYY$$MM$.log");
+    EXPECT_EQ(Key("Settings", "ConfigTab"), "0");
+
+    auto next = Open();
+    EXPECT_FALSE(page->logCheck()->isChecked());
+    EXPECT_FALSE(page->logNameEdit()->isEnabled());
+    EXPECT_EQ(page->logNameEdit()->text(), "dunmoth_autoblock$YYYY$$MM$.log");
+}
+
+TEST_F(OptionsDialogTest, EmptyRulesBoxDeletesTheFileAndLeavesNoRule) {
+    WriteBytes(rulePath, "HOST2=example.com\nPORT2=80\n");
+    AutoKillRuleSet rules;
+    ASSERT_EQ(RuleFileParser::LoadFile(rulePath, rules), 2);
+    auto d = Open();
+    EXPECT_EQ(page->rulesEdit()->toPlainText(), "HOST2=example.com\nPORT2=80\n");
+    page->rulesEdit()->clear();
+    d->accept();
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(rulePath)));
+    EXPECT_EQ(RuleFileParser::LoadFile(rulePath, rules), 0);
+
+    // An empty box with no file stays so.
+    auto again = Open();
+    again->accept();
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(rulePath)));
+}
+
+TEST_F(OptionsDialogTest, LongLinesAndManyLinesRoundTripByteForByte) {
+    std::string bytes = "HOST2=" + std::string(2994, 'a') + "\r\n";
+    for (int i = 0; i < 12000; ++i) bytes += "PORT2=" + std::to_string(i % 65536) + (i % 2 ? "\r\n" : "\n");
+    bytes += "# last line without a break";
+    ASSERT_GT(bytes.size(), 65535u);
+    WriteBytes(rulePath, bytes);
+    auto d = Open();
+    EXPECT_EQ(page->rulesEdit()->document()->blockCount(), 12002);
+    EXPECT_EQ(page->rulesEdit()->document()->firstBlock().text().size(), 3000);
+    d->accept();
+    EXPECT_EQ(ReadBytes(rulePath), bytes);
+
+    // An edit keeps the whole text and writes the file's CR LF breaks.
+    auto edited = Open();
+    QTextCursor end(edited->findChild<QPlainTextEdit*>()->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText("\nPORT1=1");
+    edited->accept();
+    const std::string saved = ReadBytes(rulePath);
+    EXPECT_EQ(saved.substr(0, 3002), bytes.substr(0, 3002));
+    const std::string tail = "# last line without a break\r\nPORT1=1";
+    ASSERT_GT(saved.size(), tail.size());
+    EXPECT_EQ(saved.substr(saved.size() - tail.size()), tail);
+    EXPECT_EQ(std::count(saved.begin(), saved.end(), '\n'), 12002);
+}
+
+TEST_F(OptionsDialogTest, FailedSaveIsToldAndKeepsTheDialogAndWhatWasThere) {
+    // A folder where the rule file should be: it cannot be replaced, even by root.
+    ASSERT_TRUE(QDir(dir.path()).mkpath("varnel_autoblock.txt/inside"));
+    auto d = Open();
+    EXPECT_EQ(page->rulesEdit()->toPlainText(), "");
+    QStringList warnings;
+    page->SetWarn([&warnings](const QString& text) { warnings << text; });
+    page->rulesEdit()->setPlainText("PORT2=80\n");
+    d->accept();
+    ASSERT_EQ(warnings.size(), 1);
+    EXPECT_TRUE(warnings[0].startsWith("The rule file could not be saved.")) << warnings[0].toStdString();
+    EXPECT_TRUE(d->isVisible());
+    EXPECT_FALSE(page->applyFlag());
+    EXPECT_EQ(d->result(), QDialog::Rejected);
+    EXPECT_EQ(page->rulesEdit()->toPlainText(), "PORT2=80\n");
+    EXPECT_TRUE(QFileInfo(QString::fromStdString(rulePath)).isDir());
+    EXPECT_EQ(Key("Settings", "ConfigSel"), "<none>");
+    // No half-written new file is left beside it.
+    EXPECT_TRUE(QDir(dir.path()).entryList({"varnel_autoblock.txt.*"}, QDir::AllEntries).isEmpty());
+
+    // With the folder gone OK goes through.
+    ASSERT_TRUE(QDir(QString::fromStdString(rulePath)).removeRecursively());
+    d->accept();
+    EXPECT_FALSE(d->isVisible());
+    EXPECT_EQ(ReadBytes(rulePath), "PORT2=80\n");
+    EXPECT_EQ(warnings.size(), 1);
+}
+
+TEST_F(OptionsDialogTest, EnterAndEscInsideThePageDoNotCloseTheDialog) {
+    auto d = Open();
+    auto send = [](QWidget* target, int key) {
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(target, &press);
+    };
+    send(page->logNameEdit(), Qt::Key_Return);
+    send(page->logNameEdit(), Qt::Key_Escape);
+    send(page->logCheck(), Qt::Key_Return);
+    send(page->rulesEdit(), Qt::Key_Escape);
+    EXPECT_TRUE(d->isVisible());
+    EXPECT_EQ(Key("Settings", "ConfigSel"), "<none>");
+    page->rulesEdit()->setFocus();
+    send(page->rulesEdit(), Qt::Key_Return);
+    EXPECT_EQ(page->rulesEdit()->toPlainText(), "\n");
+    EXPECT_TRUE(d->isVisible());
+    // The dialog's own Esc still cancels.
+    send(d.get(), Qt::Key_Escape);
+    EXPECT_FALSE(d->isVisible());
+    EXPECT_EQ(Key("Settings", "ConfigSel"), "0");
+}
+
+}  // namespace
+}  // namespace varnel
