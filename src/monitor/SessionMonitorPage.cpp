@@ -371,9 +371,11 @@ void SessionMonitorPage::OnLogView(bool on) {
 }
 
 void SessionMonitorPage::OnOptions() {
-    if (settings_.ReadInt("Settings", "ConfigSel", 0) != 3) {
+    // Tree item 0 is the group holding the "Auto Kill Session" tab; a dialog already left on that
+    // group keeps the tab chosen since.
+    if (settings_.ReadInt("Settings", "ConfigSel", 0) != 0) {
         settings_.WriteInt("Settings", "ConfigTab", 0);
-        settings_.WriteInt("Settings", "ConfigSel", 3);
+        settings_.WriteInt("Settings", "ConfigSel", 0);
     }
     emit optionsRequested();
 }

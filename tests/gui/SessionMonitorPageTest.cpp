@@ -304,12 +304,14 @@ TEST_F(SessionMonitorPageTest, OptionsButtonSelectsTheAutoKillPageOnce) {
     SessionMonitorPage& page = h.Make();
     int requests = 0;
     QObject::connect(&page, &SessionMonitorPage::optionsRequested, [&requests] { ++requests; });
+    h.settings.WriteInt("Settings", "ConfigSel", 3);
     h.settings.WriteInt("Settings", "ConfigTab", 2);
     page.optionsAction()->trigger();
     EXPECT_EQ(requests, 1);
-    EXPECT_EQ(h.settings.ReadInt("Settings", "ConfigSel", -1), 3);
+    // 3 names no tree item: the one item, on its first tab.
+    EXPECT_EQ(h.settings.ReadInt("Settings", "ConfigSel", -1), 0);
     EXPECT_EQ(h.settings.ReadInt("Settings", "ConfigTab", -1), 0);
-    // Already 3: the tab chosen since is left alone.
+    // Already 0: the tab chosen since is left alone.
     h.settings.WriteInt("Settings", "ConfigTab", 1);
     page.optionsAction()->trigger();
     EXPECT_EQ(requests, 2);
