@@ -93,6 +93,7 @@ int RunWindow(int argc, char** argv, const CommandLine& cl, const UiLanguage& la
     {
         MonitorPlatform platform{table, processes, reset, clock, resolver.get(), [cache] { cache->Flush(); }};
         MainWindow window(platform, settings, location.RuleFilePath(), location.folder(), lang);
+        QObject::connect(&window, &MainWindow::optionsRequested, &window, &MainWindow::OpenOptions);
         // SIGTERM and SIGINT end the program as Exit does, settings saved.
         SignalBridge signalBridge;
         QObject::connect(&signalBridge, &SignalBridge::terminationRequested, &window,

@@ -18,6 +18,8 @@
 #include "app/gui/AppIcon.h"
 #include "display/CListCtrlEx3.h"
 #include "monitor/SessionContextMenu.h"
+#include "options/AutoKillOptionsPage.h"
+#include "options/OptionsDialog.h"
 
 namespace varnel {
 
@@ -270,6 +272,40 @@ void MainWindow::SetTopMost(bool on) {
     setWindowFlag(Qt::WindowStaysOnTopHint, on);
     if (visible) show();  // changing the flags hides the window
     settings_.WriteInt(kSettings, "WindowTopMost", on ? 1 : 0);
+    MainWindowLayout();
+}
+
+void MainWindow::OpenOptions() {
+    if (options_) {
+        options_->raise();
+        options_->activateWindow();
+        return;
+    }
+    options_ = new OptionsDialog(settings_, lang_, this);
+    options_->setAttribute(Qt::WA_DeleteOnClose);
+    options_->setWindowModality(Qt::ApplicationModal);
+    options_->AddPage(new AutoKillOptionsPage(settings_, page_->autoKill().ruleFilePath(), lang_));
+    connect(options_, &QDialog::accepted, this, &MainWindow::ReloadAfterOptions);
+    options_->open();
+}
+
+OptionsDialog* MainWindow::optionsDialog() const {
+    return options_;
+}
+
+void MainWindow::ReloadAfterOptions() {
+    const bool topMost = settings_.ReadInt(kSettings, "WindowTopMost", 0) != 0;
+    stretch_ = settings_.ReadInt(kSettings, "WindowStretch", 1) != 0;
+    startMinimised_ = settings_.ReadInt(kSettings, "Minimized", 0) != 0;
+    logRootFolder_ = settings_.ReadString(kSettings, "LogRootFolder", "");
+    if (topMost != topMost_) {
+        topMost_ = topMost;
+        const bool visible = isVisible();
+        setWindowFlag(Qt::WindowStaysOnTopHint, topMost_);
+        if (visible) show();  // changing the flags hides the window
+    }
+    page_->ReloadColours();
+    page_->ReloadRules();
     MainWindowLayout();
 }
 

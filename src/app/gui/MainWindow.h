@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <string>
 
 #include "app/shell/SnapToEdges.h"
@@ -16,6 +17,8 @@ class QTabWidget;
 class QTimer;
 
 namespace varnel {
+
+class OptionsDialog;
 
 // The program's window: one tab, "Session Monitor", holding the session monitor page, 803 x 440
 // pixels at start and never smaller than a 770 x 200 client area, with a tray icon.
@@ -115,12 +118,22 @@ class MainWindow : public QMainWindow {
 
     // Whether a tray exists; replaceable so that tests can have one or not.
     void SetTrayAvailable(std::function<bool()> available) { trayAvailable_ = std::move(available); }
+    // Opens the Options dialog, application-modal and without blocking; OK runs
+    // ReloadAfterOptions. While one is open, it is brought to the front instead.
+    void OpenOptions();
+    // The open Options dialog, or nullptr.
+    OptionsDialog* optionsDialog() const;
+    // After the Options dialog's OK: re-reads "WindowTopMost", "WindowStretch", "Minimized" and
+    // "LogRootFolder", sets top-most by the flag, reloads the page's colours and rules (BLOCKED to
+    // 0, block-log settings again) and lays the window out.
+    void ReloadAfterOptions();
+
     // Shows the About box; replaceable so that tests see it without a modal run.
     void SetShowAbout(std::function<void()> show) { showAbout_ = std::move(show); }
 
   signals:
     // The Options command (Alt+F10, the page's Options button, the window menu); the Options
-    // dialog is opened by whoever listens.
+    // dialog is opened by whoever listens (the program connects it to OpenOptions).
     void optionsRequested();
 
   protected:
@@ -165,6 +178,7 @@ class MainWindow : public QMainWindow {
 
     std::function<bool()> trayAvailable_;
     std::function<void()> showAbout_;
+    QPointer<OptionsDialog> options_;
 };
 
 }  // namespace varnel

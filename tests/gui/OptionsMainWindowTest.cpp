@@ -1,0 +1,62 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QPlainTextEdit>
+
+#include "PageTestSupport.h"
+#include "app/gui/MainWindow.h"
+#include "options/AutoKillOptionsPage.h"
+#include "options/OptionsDialog.h"
+
+namespace varnel {
+namespace {
+
+class OptionsMainWindowTest : public ::testing::Test {
+  protected:
+    std::unique_ptr<MainWindow> Make() {
+        MonitorPlatform platform{h.table, h.processes, h.reset, h.clock, &h.names, [] {}};
+        auto w = std::make_unique<MainWindow>(platform, h.settings, h.RulePath(), h.dir.path().toStdString(),
+                                              UiLanguage::English());
+        w->SetTrayAvailable([] { return false; });
+        return w;
+    }
+
+    test::PageHarness h;
+};
+
+TEST_F(OptionsMainWindowTest, OkReloadsRulesAndWindowKeysCancelChangesNothing) {
+    h.WriteRules("HOST2=example.com\n");
+    auto w = Make();
+    ASSERT_EQ(w->page()->autoKill().rules().count(), 1);
+    w->OpenOptions();
+    OptionsDialog* d = w->optionsDialog();
+    ASSERT_NE(d, nullptr);
+    EXPECT_TRUE(d->isModal());
+    ASSERT_EQ(d->pages().size(), 1u);
+    w->OpenOptions();  // a second request brings the open one forward
+    EXPECT_EQ(w->optionsDialog(), d);
+
+    // Cancel: nothing is re-read.
+    h.settings.WriteInt("Settings", "WindowTopMost", 1);
+    d->findChild<QPlainTextEdit*>()->clear();
+    d->reject();
+    QApplication::processEvents();
+    EXPECT_FALSE(w->topMost());
+    EXPECT_EQ(w->page()->autoKill().rules().count(), 1);
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(h.RulePath())));
+
+    // OK with an emptied rules box: no rule in force, the window's keys read again.
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(w->optionsDialog(), nullptr);
+    w->OpenOptions();
+    d = w->optionsDialog();
+    ASSERT_NE(d, nullptr);
+    d->findChild<QPlainTextEdit*>()->clear();
+    d->accept();
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(h.RulePath())));
+    EXPECT_EQ(w->page()->autoKill().rules().count(), 0);
+    EXPECT_TRUE(w->topMost());
+}
+
+}  // namespace
+}  // namespace varnel
