@@ -32,8 +32,8 @@ TEST_F(OptionsMainWindowTest, OkReloadsRulesAndWindowKeysCancelChangesNothing) {
     OptionsDialog* d = w->optionsDialog();
     ASSERT_NE(d, nullptr);
     EXPECT_TRUE(d->isModal());
-    ASSERT_EQ(d->pages().size(), 1u);
-    w->OpenOptions();  // a second request brings the open one forward
+    ASSERT_EQ(d->pages().size(), 2u);  // "Auto Kill Session" and "Color"
+    w->OpenOptions();                  // a second request brings the open one forward
     EXPECT_EQ(w->optionsDialog(), d);
 
     // Cancel: nothing is re-read.

@@ -19,6 +19,7 @@
 #include "display/CListCtrlEx3.h"
 #include "monitor/SessionContextMenu.h"
 #include "options/AutoKillOptionsPage.h"
+#include "options/ColorOptionsPage.h"
 #include "options/OptionsDialog.h"
 
 namespace varnel {
@@ -285,6 +286,7 @@ void MainWindow::OpenOptions() {
     options_->setAttribute(Qt::WA_DeleteOnClose);
     options_->setWindowModality(Qt::ApplicationModal);
     options_->AddPage(new AutoKillOptionsPage(settings_, page_->autoKill().ruleFilePath(), lang_));
+    options_->AddPage(new ColorOptionsPage(settings_, lang_));
     connect(options_, &QDialog::accepted, this, &MainWindow::ReloadAfterOptions);
     options_->open();
 }
