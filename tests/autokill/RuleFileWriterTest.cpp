@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "autokill/RuleFileWriter.h"
@@ -81,6 +85,42 @@ TEST_F(RuleFileWriterTest, EmptyTextDeletesAndFailuresLeaveTheOldFile) {
     EXPECT_TRUE(refused);
     EXPECT_EQ(Read(), "HOST2=old\n");
     EXPECT_EQ(Entries(), 1u);
+}
+
+TEST(RuleFileWriterKillTest, AKilledSaveLeavesTheOldOrTheNewRulesWhole) {
+    // Memory-backed storage makes each save quick, so many kills fit in the time; what is under
+    // test is what a kill leaves, not the disk's own durability.
+    const fs::path root = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+    const fs::path dir = root / ("varnel-rulekill-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const std::string path = (dir / "varnel_autoblock.txt").string();
+    std::string a, b;
+    for (int i = 0; i < 6000; ++i) {
+        a += "PORT2=" + std::to_string(1000 + i) + ",HOST2=.a" + std::to_string(i) + ".example\r\n";
+        b += "IP2=10." + std::to_string(i % 256) + ".,PID=b" + std::to_string(i) + "\r\n";
+    }
+    ASSERT_TRUE(RuleFileWriter::Save(path, "PORT2=1\r\n"));
+    std::mt19937 rng(20261208);
+    int kills = 0, seenNew = 0;
+    const auto start = std::chrono::steady_clock::now();
+    while (kills < 150 && std::chrono::steady_clock::now() - start < std::chrono::seconds(4)) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (unsigned i = 0;; ++i) RuleFileWriter::Save(path, i % 2 ? a : b);
+        }
+        usleep(200 + rng() % 3000);
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        ++kills;
+        std::string text;
+        ASSERT_TRUE(RuleFileWriter::Load(path, text));
+        ASSERT_TRUE(text == "PORT2=1\r\n" || text == a || text == b)
+            << "kill " << kills << " left " << text.size() << " bytes";
+        seenNew += text == a || text == b;
+    }
+    EXPECT_GT(seenNew, 0);
+    fs::remove_all(dir);
 }
 
 }  // namespace
