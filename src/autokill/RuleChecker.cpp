@@ -179,29 +179,58 @@ std::vector<std::string> RuleChecker::CandidateWarnings(bool isRule, const AutoK
     return isRule ? Warnings(rule, notes) : notes.ignoredKeys;
 }
 
-void RuleChecker::Report(RuleLineReader& reader, std::ostream& out) {
+std::string RuleChecker::CheckedLine::Text() const {
+    std::string out;
+    switch (kind) {
+        case Kind::kRule:
+            out = CanonicalForm(*rule);
+            break;
+        case Kind::kIgnored:
+            out = "ignored: no keyword";
+            break;
+        case Kind::kStopped:
+            out = "reading stopped: at most " + std::to_string(RuleFileParser::kMaxCandidates) +
+                  " rule lines are read; this line and the rest are ignored";
+            break;
+    }
+    for (size_t i = 0; i < warnings.size(); ++i) {
+        out += i == 0 ? "  # " : "; ";
+        out += warnings[i];
+    }
+    return out;
+}
+
+int RuleChecker::Walk(RuleLineReader& reader, const std::function<void(const CheckedLine&)>& visit) {
     int rules = 0;
     AutoKillRule rule;
     RuleNotes notes;
+    CheckedLine line;
     const int candidates = RuleFileParser::ForEachCandidate(reader, [&](const RuleLinePiece& piece) {
-        out << piece.lineNumber << ": ";
         const bool isRule = RuleFileParser::ParseCandidate(piece.text, rule, &notes);
-        if (isRule) {
-            ++rules;
-            out << CanonicalForm(rule);
-        } else {
-            out << "ignored: no keyword";
-        }
-        const std::vector<std::string> warnings = CandidateWarnings(isRule, rule, notes);
-        for (size_t i = 0; i < warnings.size(); ++i) out << (i == 0 ? "  # " : "; ") << warnings[i];
-        out << '\n';
+        rule.lineNumber = piece.lineNumber;
+        if (isRule) ++rules;
+        line.kind = isRule ? CheckedLine::Kind::kRule : CheckedLine::Kind::kIgnored;
+        line.lineNumber = piece.lineNumber;
+        line.rule = isRule ? &rule : nullptr;
+        line.warnings = CandidateWarnings(isRule, rule, notes);
+        visit(line);
     });
     if (candidates == RuleFileParser::kMaxCandidates) {
-        if (int line = RuleFileParser::FirstUnreadCandidateLine(reader)) {
-            out << line << ": reading stopped: at most " << RuleFileParser::kMaxCandidates
-                << " rule lines are read; this line and the rest are ignored\n";
+        if (int stopped = RuleFileParser::FirstUnreadCandidateLine(reader)) {
+            line.kind = CheckedLine::Kind::kStopped;
+            line.lineNumber = stopped;
+            line.rule = nullptr;
+            line.warnings.clear();
+            visit(line);
         }
     }
+    return rules;
+}
+
+void RuleChecker::Report(RuleLineReader& reader, std::ostream& out) {
+    const int rules = Walk(reader, [&](const CheckedLine& line) {
+        out << line.lineNumber << ": " << line.Text() << '\n';
+    });
     out << rules << " rules\n";
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -43,6 +44,20 @@ class RuleChecker {
     // returned it), the ignored keys for a candidate that is no rule.
     static std::vector<std::string> CandidateWarnings(bool isRule, const AutoKillRule& rule,
                                                       const RuleNotes& notes);
+
+    // One line of the report, before it is printed.
+    struct CheckedLine {
+        enum class Kind { kRule, kIgnored, kStopped };
+        Kind kind = Kind::kRule;
+        int lineNumber = 0;
+        const AutoKillRule* rule = nullptr;  // the parsed rule for kRule; valid during the call only
+        std::vector<std::string> warnings;
+        // What the report prints after "<lineNumber>: ".
+        std::string Text() const;
+    };
+    // Calls visit(const CheckedLine&) for each line the report prints, in order, and returns the
+    // number of rules. The rule of a kRule line has its lineNumber set.
+    static int Walk(RuleLineReader& reader, const std::function<void(const CheckedLine&)>& visit);
 
   private:
     static void Report(RuleLineReader& reader, std::ostream& out);

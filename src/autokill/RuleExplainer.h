@@ -1,0 +1,63 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "autokill/AutoKillRuleSet.h"
+#include "autokill/RuleChecker.h"
+#include "autokill/RuleEvaluator.h"
+#include "session/SessionRow.h"
+#include "settings/UiLanguage.h"
+
+namespace varnel {
+
+// What a rule text will do, for the rule editor: the lines `varnel --check-rules` prints for the
+// text, and for each rule how many of a set of rows it would decide.
+//
+// Check parses with the same parser and checker as the command line (RuleChecker::Walk), so each
+// line's text is exactly what --check-rules prints after "<line>: ". Count tests rows with the same
+// evaluator as the kill pass, first match and ALLOW included: a row is counted once, against the
+// rule that ends its search (a cut for a cutting rule, an exemption for an ALLOW rule); a row whose
+// verdict waits for a host name is counted in held(), not against a rule.
+//
+// Check is linear in the text and allocates per line; Count allocates nothing once the evaluator
+// has seen the rows' process texts. Not thread-safe; one explainer per editor.
+class RuleExplainer {
+  public:
+    struct Line {
+        int lineNumber = 0;  // physical line of the text, 1-based
+        int rule = 0;        // 1-based rule number; 0 for an ignored or unread line
+        bool allow = false;  // the rule exempts rather than cuts
+        std::string text;    // canonical form with its warnings, as --check-rules prints it
+        bool warned = false; // the checker had warnings for the line (or it was left unread)
+        int matches = 0;     // rows this rule ended the search for in the last Count
+    };
+
+    explicit RuleExplainer(const UiLanguage& language);
+
+    // Re-reads `text` as a rule file; the counts go back to 0.
+    void Check(std::string_view text);
+    // Counts `rows` against the rules of the last Check at the local clock's `hour` (0..23).
+    void Count(const std::vector<SessionRow>& rows, int hour);
+
+    const std::vector<Line>& lines() const { return lines_; }
+    int ruleCount() const { return rules_.count(); }
+    int rowsCounted() const { return rowsCounted_; }
+    int cut() const { return cut_; }      // rows some rule would cut
+    int spared() const { return spared_; } // rows an ALLOW rule exempts
+    int held() const { return held_; }    // rows waiting for a host name
+
+  private:
+    UiLanguage language_;
+    AutoKillRuleSet rules_;
+    RuleEvaluator evaluator_;
+    std::vector<Line> lines_;
+    std::vector<int> lineOfRule_;  // index in lines_ of rule i + 1
+    int rowsCounted_ = 0;
+    int cut_ = 0;
+    int spared_ = 0;
+    int held_ = 0;
+};
+
+}  // namespace varnel

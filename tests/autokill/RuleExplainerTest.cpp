@@ -1,0 +1,111 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "autokill/RuleChecker.h"
+#include "autokill/RuleExplainer.h"
+
+namespace varnel {
+namespace {
+
+SessionRow MakeRow(const char* remoteHost, const char* remotePort, const char* process = "curl(77)") {
+    SessionRow row{};
+    const char* texts[kColumnCount] = {"10.0.0.2", "desk.lan", "50000", "93.184.216.34", remoteHost,
+                                       remotePort, "Connecting", "05s", process};
+    for (int c = 0; c < kColumnCount; ++c) std::strncpy(row.text[c], texts[c], SessionRow::kTextSize - 1);
+    return row;
+}
+
+// The explainer's lines are the command line's report, line for line.
+TEST(RuleExplainerTest, LinesAreWhatCheckRulesPrints) {
+    const std::string text =
+        "# comment\n"
+        "PORT2=80\n"
+        "\n"
+        "HOST2=example.com\n"
+        "host2=foo\n";
+    RuleExplainer explainer(UiLanguage::English());
+    explainer.Check(text);
+    std::ostringstream report;
+    RuleChecker::Check(text, report);
+    std::string fromLines;
+    for (const RuleExplainer::Line& line : explainer.lines())
+        fromLines += std::to_string(line.lineNumber) + ": " + line.text + "\n";
+    EXPECT_EQ(fromLines + "2 rules\n", report.str());
+
+    const auto& lines = explainer.lines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].lineNumber, 2);
+    EXPECT_EQ(lines[0].text, "PORT2=80-80");
+    EXPECT_EQ(lines[0].rule, 1);
+    EXPECT_FALSE(lines[0].warned);
+    EXPECT_EQ(lines[1].lineNumber, 4);
+    EXPECT_EQ(lines[1].rule, 2);
+    EXPECT_TRUE(lines[1].warned);
+    EXPECT_NE(lines[1].text.find("also matches badexample.com"), std::string::npos);
+    EXPECT_EQ(lines[2].lineNumber, 5);
+    EXPECT_EQ(lines[2].rule, 0);
+    EXPECT_EQ(lines[2].text.rfind("ignored: no keyword", 0), 0u);
+    EXPECT_EQ(explainer.ruleCount(), 2);
+}
+
+// A row counts once, against the rule that ends its search: an ALLOW ahead of a cutting rule takes
+// the rows both match, a later catch-all gets only what is left, held rows count against nothing.
+TEST(RuleExplainerTest, CountsFollowFirstMatchAndAllow) {
+    RuleExplainer explainer(UiLanguage::English());
+    explainer.Check("ALLOW=1,HOST2=.example.com\nPORT2=80\nPORT2=443\nSTAT=1\n");
+    const std::vector<SessionRow> rows = {
+        MakeRow("www.example.com", "80"),   // allowed, though PORT2=80 matches too
+        MakeRow("cdn.example.com", "443"),  // allowed
+        MakeRow("tracker.net", "80"),       // cut by rule 2
+        MakeRow("tracker.net", "80"),       // cut by rule 2
+        MakeRow("ads.net", "8080"),         // cut by the catch-all on state
+    };
+    explainer.Count(rows, 12);
+    const auto& lines = explainer.lines();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0].matches, 2);
+    EXPECT_TRUE(lines[0].allow);
+    EXPECT_EQ(lines[1].matches, 2);
+    EXPECT_EQ(lines[2].matches, 0);
+    EXPECT_EQ(lines[3].matches, 1);
+    EXPECT_EQ(explainer.cut(), 3);
+    EXPECT_EQ(explainer.spared(), 2);
+    EXPECT_EQ(explainer.held(), 0);
+    EXPECT_EQ(explainer.rowsCounted(), 5);
+
+    // A host name still being looked up holds back a row that a host rule would cut.
+    explainer.Check("HOST2!=.example.com\n");
+    explainer.Count({MakeRow("(93.184.216.34)", "80"), MakeRow("x.tracker.net", "80")}, 12);
+    EXPECT_EQ(explainer.held(), 1);
+    EXPECT_EQ(explainer.lines()[0].matches, 1);
+
+    // A new text forgets the old counts.
+    explainer.Check("PORT2=1\n");
+    EXPECT_EQ(explainer.lines()[0].matches, 0);
+    EXPECT_EQ(explainer.cut(), 0);
+}
+
+// The limit line is shown and marked; the rules before it still count.
+TEST(RuleExplainerTest, StopsAtTheRuleLimitLikeTheLoader) {
+    std::string text;
+    for (int i = 0; i < 1030; ++i) text += "PORT2=" + std::to_string(1000 + i) + "\n";
+    RuleExplainer explainer(UiLanguage::English());
+    explainer.Check(text);
+    ASSERT_EQ(explainer.lines().size(), 1024u);
+    EXPECT_EQ(explainer.ruleCount(), 1023);
+    const RuleExplainer::Line& last = explainer.lines().back();
+    EXPECT_EQ(last.lineNumber, 1024);
+    EXPECT_EQ(last.rule, 0);
+    EXPECT_TRUE(last.warned);
+    EXPECT_EQ(last.text.rfind("reading stopped", 0), 0u);
+    explainer.Count({MakeRow("a", "2022"), MakeRow("a", "2023")}, 3);
+    EXPECT_EQ(explainer.lines()[1022].matches, 1);
+    EXPECT_EQ(explainer.cut(), 1);
+}
+
+}  // namespace
+}  // namespace varnel
