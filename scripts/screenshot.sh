@@ -2,9 +2,11 @@
 # Screenshots of the window in English and Japanese, on the machine's real connections, under a
 # private X server: docs/screenshot-en.png and docs/screenshot-jp.png; then, through
 # scripts/tray-check.sh, the tray menu and the About box (docs/screenshot-tray-menu.png,
-# docs/screenshot-about.png).
+# docs/screenshot-about.png); then, through scripts/options-screenshots.sh, the Options dialog
+# opened with Alt+F10 on both its tabs in both languages (docs/screenshot-options-*.png).
 #   scripts/screenshot.sh [build-dir]      (default: build)
-# Needs xvfb-run, ImageMagick's import, python3, and trayer and xdotool for the tray. A few
+# Needs xvfb-run, ImageMagick's import and compare, python3, and trayer and xdotool for the tray
+# and the dialog. A few
 # loopback connections are opened first so that the list is not empty; they are closed at the end.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -42,4 +44,5 @@ shoot() {  # language, output file
 }
 shoot EN "$root/docs/screenshot-en.png"
 shoot JP "$root/docs/screenshot-jp.png"
+"$root/scripts/options-screenshots.sh" "$build"
 "$root/scripts/tray-check.sh" --screenshots "$build"
