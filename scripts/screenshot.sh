@@ -6,8 +6,8 @@
 # opened with Alt+F10 on both its tabs in both languages (docs/screenshot-options-*.png).
 #   scripts/screenshot.sh [build-dir]      (default: build)
 # Needs xvfb-run, ImageMagick's import and compare, python3, and trayer and xdotool for the tray
-# and the dialog. A few
-# loopback connections are opened first so that the list is not empty; they are closed at the end.
+# and the dialog. A few loopback connections are opened first so that the list is not empty; they
+# are closed at the end.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
