@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QSplitter>
 #include <QVBoxLayout>
 
 #include "autokill/RuleFileWriter.h"
@@ -24,7 +25,8 @@ QString Text(const std::string& bytes) {
 }  // namespace
 
 AutoKillOptionsPage::AutoKillOptionsPage(const SettingsFile& settings, std::string ruleFilePath,
-                                         UiLanguage lang, QWidget* parent)
+                                         UiLanguage lang, RuleExplanationPanel::RowSource rows,
+                                         QWidget* parent)
     : OptionsPage(parent), settings_(settings), ruleFilePath_(std::move(ruleFilePath)), lang_(lang) {
     logCheck_ = new QCheckBox(lang_.Pick("自動切断ログを出力する", "Auto Kill session log output"), this);
     auto* nameLabel = new QLabel(lang_.Pick("ログファイル名", "Output log filename"), this);
@@ -35,6 +37,13 @@ AutoKillOptionsPage::AutoKillOptionsPage(const SettingsFile& settings, std::stri
     rules_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     rules_->setLineWrapMode(QPlainTextEdit::NoWrap);
     rules_->setTabChangesFocus(true);
+    explanation_ = new RuleExplanationPanel(rules_, std::move(rows), lang_, this);
+    auto* split = new QSplitter(Qt::Horizontal, this);
+    split->addWidget(rules_);
+    split->addWidget(explanation_);
+    split->setChildrenCollapsible(false);
+    split->setStretchFactor(0, 1);
+    split->setStretchFactor(1, 1);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(logCheck_);
@@ -43,7 +52,7 @@ AutoKillOptionsPage::AutoKillOptionsPage(const SettingsFile& settings, std::stri
     layout->addWidget(logName_);
     layout->addSpacing(8);
     layout->addWidget(rulesLabel);
-    layout->addWidget(rules_, 1);
+    layout->addWidget(split, 1);
 
     connect(logCheck_, &QCheckBox::toggled, logName_, &QWidget::setEnabled);
     warn_ = [this](const QString& text) {
@@ -70,6 +79,7 @@ void AutoKillOptionsPage::LoadSettings() {
     shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     rules_->setPlainText(shown);
     shownRules_ = rules_->toPlainText();
+    explanation_->Refresh();
 }
 
 std::string AutoKillOptionsPage::RulesBytes() const {

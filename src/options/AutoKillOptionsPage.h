@@ -4,6 +4,7 @@
 #include <string>
 
 #include "options/OptionsPage.h"
+#include "options/RuleExplanationPanel.h"
 #include "settings/SettingsFile.h"
 #include "settings/UiLanguage.h"
 
@@ -20,7 +21,8 @@ namespace varnel {
 // the bytes it had; edited text is written with the line breaks the file used (CR LF when it had
 // any, else LF). Saving replaces the file atomically (RuleFileWriter); an empty box deletes it.
 // A failed save is told in a message box and Apply returns false with the rules still in the box.
-// No syntax check is made: the text is stored as typed.
+// No syntax check is made: the text is stored as typed. Beside the editor a RuleExplanationPanel
+// tells what the text being edited will do, against the rows `rows` gives.
 //
 // The settings file is borrowed and must outlive the page. GUI thread only.
 class AutoKillOptionsPage : public OptionsPage {
@@ -34,7 +36,7 @@ class AutoKillOptionsPage : public OptionsPage {
     using Warn = std::function<void(const QString& text)>;
 
     AutoKillOptionsPage(const SettingsFile& settings, std::string ruleFilePath, UiLanguage lang,
-                        QWidget* parent = nullptr);
+                        RuleExplanationPanel::RowSource rows = {}, QWidget* parent = nullptr);
     ~AutoKillOptionsPage() override;
 
     QString Title() const override;
@@ -44,6 +46,7 @@ class AutoKillOptionsPage : public OptionsPage {
     QPlainTextEdit* rulesEdit() const { return rules_; }
     QCheckBox* logCheck() const { return logCheck_; }
     QLineEdit* logNameEdit() const { return logName_; }
+    RuleExplanationPanel* explanation() const { return explanation_; }
     void SetWarn(Warn warn) { warn_ = std::move(warn); }
 
   private:
@@ -56,6 +59,7 @@ class AutoKillOptionsPage : public OptionsPage {
     QPlainTextEdit* rules_ = nullptr;
     QCheckBox* logCheck_ = nullptr;
     QLineEdit* logName_ = nullptr;
+    RuleExplanationPanel* explanation_ = nullptr;
     Warn warn_;
     // The file as loaded, kept so that an unedited box stores it unchanged.
     std::string loadedBytes_;

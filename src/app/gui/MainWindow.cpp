@@ -285,7 +285,14 @@ void MainWindow::OpenOptions() {
     options_ = new OptionsDialog(settings_, lang_, this);
     options_->setAttribute(Qt::WA_DeleteOnClose);
     options_->setWindowModality(Qt::ApplicationModal);
-    options_->AddPage(new AutoKillOptionsPage(settings_, page_->autoKill().ruleFilePath(), lang_));
+    // The rule editor counts against the rows the list shows at that moment.
+    auto rows = [this](std::vector<SessionRow>& out, int& hour) {
+        SessionMonitor& monitor = page_->monitor();
+        for (int i = 0; i < monitor.listCount(); ++i) out.push_back(monitor.Row(i));
+        hour = monitor.clock().LocalTime().tm_hour;
+    };
+    options_->AddPage(
+        new AutoKillOptionsPage(settings_, page_->autoKill().ruleFilePath(), lang_, std::move(rows)));
     options_->AddPage(new ColorOptionsPage(settings_, lang_));
     connect(options_, &QDialog::accepted, this, &MainWindow::ReloadAfterOptions);
     options_->open();
