@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "autokill/RuleFileParser.h"
+#include "session/AddressText.h"
 #include "session/DottedAddress.h"
 #include "text/FixedText.h"
 
@@ -19,9 +20,15 @@ RowTexts ViewOf(const SessionRow& row) {
     return RowTexts::FromColumns(texts);
 }
 
+// "address:port"; an IPv6 address in brackets ("[::1]:7000"), so that its port stays apart.
+std::string EndpointText(const char* address, const char* port) {
+    return AddressText::IsIp6Text(address) ? std::string("[") + address + "]:" + port
+                                           : std::string(address) + ":" + port;
+}
+
 std::string TupleText(const SessionRow& row) {
-    return std::string(row[kColLocalAddress]) + ":" + row[kColLocalPort] + " " + row[kColRemoteAddress] +
-           ":" + row[kColRemotePort];
+    return EndpointText(row[kColLocalAddress], row[kColLocalPort]) + " " +
+           EndpointText(row[kColRemoteAddress], row[kColRemotePort]);
 }
 
 }  // namespace
@@ -93,8 +100,14 @@ void AutoKill::SetEnabled(bool on) {
 TcpRow AutoKill::ResetRequestFor(const SessionRow& row) {
     TcpRow r{};
     r.state = kTcpDeleteTcb;
-    r.localAddr = ParseDottedAddress(row[kColLocalAddress]);
-    r.remoteAddr = ParseDottedAddress(row[kColRemoteAddress]);
+    if (AddressText::IsIp6Text(row[kColLocalAddress]) || AddressText::IsIp6Text(row[kColRemoteAddress])) {
+        r.v6 = true;
+        AddressText::ParseIp6(row[kColLocalAddress], r.localAddr6);
+        AddressText::ParseIp6(row[kColRemoteAddress], r.remoteAddr6);
+    } else {
+        r.localAddr = ParseDottedAddress(row[kColLocalAddress]);
+        r.remoteAddr = ParseDottedAddress(row[kColRemoteAddress]);
+    }
     r.localPort = htons(static_cast<uint16_t>(std::atoi(row[kColLocalPort])));
     r.remotePort = htons(static_cast<uint16_t>(std::atoi(row[kColRemotePort])));
     return r;
@@ -108,7 +121,8 @@ void AutoKill::AfterRefresh(SessionMonitor& monitor) {
     ++pass_;
     reportedThisPass_ = unreportedThisPass_ = 0;
     const std::vector<KeptConnection>& kept = monitor.kept();
-    if (enabled_ && monitor.rowCount() >= 1 && !index_.empty()) {
+    // Not bound to the shown rows: a poll of only IPv6 connections shows none while ShowIPv6 is off.
+    if (enabled_ && !kept.empty() && !index_.empty()) {
         const int hour = clock_.LocalTime().tm_hour;
         const bool withProcess = monitor.ProcessInfoAvailable();
         const SessionRecord* slots = monitor.table().current.data();
@@ -159,9 +173,13 @@ void AutoKill::Consider(const SessionRow& row, int hour, bool processInfoAvailab
 
 void AutoKill::ReportFailure(const SessionRow& row, const ResetResult& result) {
     const TcpRow request = ResetRequestFor(row);
-    const ConnectionKey key{request.localAddr, request.remoteAddr,
+    const ConnectionKey key{request.localAddr,
+                            request.remoteAddr,
                             ntohs(static_cast<uint16_t>(request.localPort)),
-                            ntohs(static_cast<uint16_t>(request.remotePort))};
+                            ntohs(static_cast<uint16_t>(request.remotePort)),
+                            request.v6,
+                            request.localAddr6,
+                            request.remoteAddr6};
     auto [it, added] = failing_.try_emplace(key, pass_);
     it->second = pass_;
     if (!added) return;

@@ -59,7 +59,9 @@ class AutoKill : public TickHook {
     // Resets the connection a row shows ("Kill Session" on selected rows). Not a block: nothing
     // is counted or logged; the caller reports a failure.
     ResetResult KillRow(const SessionRow& row);
-    // The reset request for a row: its addresses and ports read from the texts.
+    // The reset request for a row: its addresses and ports read from the texts. A row with an IPv6
+    // text (one holding ':') asks for an IPv6 reset; an address text that reads as no address
+    // gives an address that names no connection.
     static TcpRow ResetRequestFor(const SessionRow& row);
 
     uint32_t blockedCount() const { return blockedCount_; }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "session/AddressText.h"
 #include "session/DottedAddress.h"
 #include "session/SessionRecord.h"
 #include "session/SessionRow.h"
@@ -162,15 +163,27 @@ bool RuleIndex::Memo(std::vector<MemoSlot>& memo, uint32_t key, Fact fact, Work&
     return (slot.bits & answer) != 0;
 }
 
-bool RuleIndex::HostHit(uint32_t addr, const TextAnchors& anchors, ConnectionSnapshot& snapshot) {
-    char address[16];
-    FormatDottedAddress(addr, address);
+bool RuleIndex::HostHit(const char* address, const TextAnchors& anchors, ConnectionSnapshot& snapshot) {
     HostNameSource* names = snapshot.hostNameSource();
     if (names == nullptr)
         return anchors.Matches(address, address);  // resolution off: the host is the address
     char host[SessionRecord::kHostSize];
     names->LookupHostName(address, host, sizeof host);
     return anchors.Matches(host, address);
+}
+
+bool RuleIndex::ProcessHit(const KeptConnection& k, ConnectionSnapshot& snapshot) {
+    return !process_.empty() && Memo(pidMemo_, k.pid, kProcess, [&] {
+        // As the rules read it: the process column with its spaces removed.
+        char text[SessionRecord::kProcessSize];
+        size_t n = snapshot.FormatProcessText(k, text, sizeof text);
+        std::string_view raw(text, n);
+        char squeezed[SessionRecord::kProcessSize];
+        size_t m = 0;
+        for (char ch : raw)
+            if (ch != ' ') squeezed[m++] = ch;
+        return process_.Matches(std::string_view(squeezed, m), {});
+    });
 }
 
 bool RuleIndex::CouldCut(const KeptConnection& k, ConnectionSnapshot& snapshot) {
@@ -181,10 +194,29 @@ bool RuleIndex::CouldCut(const KeptConnection& k, ConnectionSnapshot& snapshot) 
     if (k.state < 32 && ((states_ >> k.state) & 1u)) return true;
     // The age as the row shows it is whole seconds of now - firstSeen (modulo 2^32, as the tick).
     if (now_ - k.firstSeen >= minAgeMs_) return true;
+    if (k.key.v6) {
+        // IPv6 addresses do not fit the memo's 32-bit keys: their texts are worked out each time.
+        if (ProcessHit(k, snapshot)) return true;
+        if (remoteAddress_.empty() && localAddress_.empty() && remoteHost_.empty() && localHost_.empty())
+            return false;
+        char local[AddressText::kSize];
+        char remote[AddressText::kSize];
+        AddressText::FormatLocal(k.key, local);
+        AddressText::FormatRemote(k.key, remote);
+        if (!remoteAddress_.empty() && remoteAddress_.Matches(remote, {})) return true;
+        if (!localAddress_.empty() && localAddress_.Matches(local, {})) return true;
+        if (!remoteHost_.empty() && HostHit(remote, remoteHost_, snapshot)) return true;
+        return !localHost_.empty() && HostHit(local, localHost_, snapshot);
+    }
     auto addressText = [](uint32_t addr, const TextAnchors& anchors) {
         char text[16];
         FormatDottedAddress(addr, text);
         return anchors.Matches(text, {});
+    };
+    auto hostHit = [&](uint32_t addr, const TextAnchors& anchors) {
+        char text[16];
+        FormatDottedAddress(addr, text);
+        return HostHit(text, anchors, snapshot);
     };
     if (!remoteAddress_.empty() && Memo(addressMemo_, k.key.remoteAddr, kRemoteAddress,
                                         [&] { return addressText(k.key.remoteAddr, remoteAddress_); }))
@@ -192,23 +224,12 @@ bool RuleIndex::CouldCut(const KeptConnection& k, ConnectionSnapshot& snapshot) 
     if (!localAddress_.empty() && Memo(addressMemo_, k.key.localAddr, kLocalAddress,
                                        [&] { return addressText(k.key.localAddr, localAddress_); }))
         return true;
-    if (!process_.empty() && Memo(pidMemo_, k.pid, kProcess, [&] {
-            // As the rules read it: the process column with its spaces removed.
-            char text[SessionRecord::kProcessSize];
-            size_t n = snapshot.FormatProcessText(k, text, sizeof text);
-            std::string_view raw(text, n);
-            char squeezed[SessionRecord::kProcessSize];
-            size_t m = 0;
-            for (char ch : raw)
-                if (ch != ' ') squeezed[m++] = ch;
-            return process_.Matches(std::string_view(squeezed, m), {});
-        }))
-        return true;
+    if (ProcessHit(k, snapshot)) return true;
     if (!remoteHost_.empty() && Memo(addressMemo_, k.key.remoteAddr, kRemoteHost,
-                                     [&] { return HostHit(k.key.remoteAddr, remoteHost_, snapshot); }))
+                                     [&] { return hostHit(k.key.remoteAddr, remoteHost_); }))
         return true;
     if (!localHost_.empty() && Memo(addressMemo_, k.key.localAddr, kLocalHost,
-                                    [&] { return HostHit(k.key.localAddr, localHost_, snapshot); }))
+                                    [&] { return hostHit(k.key.localAddr, localHost_); }))
         return true;
     return false;
 }

@@ -26,7 +26,8 @@ namespace varnel {
 // rule, tested on the same text the rule tests.
 //
 // Texts are worked out only when an anchor needs them, and once per pass per address (local and
-// remote) and per PID: connections that share an address share the answer. A host text asks the
+// remote) and per PID: connections that share an IPv4 address share the answer (an IPv6 address's
+// texts are worked out for each connection). A host text asks the
 // host-name source, which starts a lookup for an address it does not know yet; a name still being
 // looked up meets no host anchor.
 //
@@ -77,7 +78,8 @@ class RuleIndex {
     // first time it is asked. The memo is direct-mapped: a clash only costs working it out again.
     template <typename Work>
     bool Memo(std::vector<MemoSlot>& memo, uint32_t key, Fact fact, Work&& work);
-    bool HostHit(uint32_t addr, const TextAnchors& anchors, ConnectionSnapshot& snapshot);
+    bool HostHit(const char* address, const TextAnchors& anchors, ConnectionSnapshot& snapshot);
+    bool ProcessHit(const KeptConnection& k, ConnectionSnapshot& snapshot);
     bool File(const AutoKillRule& rule, const UiLanguage& language);
 
     bool anyKillRule_ = false;

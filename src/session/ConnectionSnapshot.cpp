@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "session/DottedAddress.h"
+#include "session/AddressText.h"
 #include "text/FixedText.h"
 
 namespace varnel {
@@ -46,6 +46,7 @@ int ConnectionSnapshot::TakeSnapshot(SessionTable& table) {
         ok = table_.GetTcpTable(rows_);
     }
     kept_.clear();
+    shownKept_ = 0;
     lastReadOk_ = ok;
     if (!ok) {
         firstSeen_.Forget();
@@ -54,23 +55,39 @@ int ConnectionSnapshot::TakeSnapshot(SessionTable& table) {
 
     processNames_.BeginPoll();
     withProcess_ = reader != 3;
+    kept6_.clear();
     for (const TcpRow& row : rows_) {
-        // "0.0.0.0" on either side is a listener or a socket not yet connected.
-        if (row.localAddr == 0 || row.remoteAddr == 0 || !StateKept(row.state)) continue;
+        if (!StateKept(row.state)) continue;
         KeptConnection k;
-        k.key.localAddr = row.localAddr;
-        k.key.remoteAddr = row.remoteAddr;
-        k.key.localPort = PortToHost(row.localPort);
-        k.key.remotePort = PortToHost(row.remotePort);
-        // The table readers leave the remote port of an unconnected row undefined; the "from
-        // stack" reader does not.
-        if (reader != 2 && FirstOctet(row.remoteAddr) == 0) k.key.remotePort = 0;
+        if (row.v6) {
+            // "::" on either side is a listener or a socket not yet connected.
+            if (row.localAddr6.IsUnspecified() || row.remoteAddr6.IsUnspecified()) continue;
+            k.key.v6 = true;
+            k.key.local6 = row.localAddr6;
+            k.key.remote6 = row.remoteAddr6;
+            k.key.localPort = PortToHost(row.localPort);
+            k.key.remotePort = PortToHost(row.remotePort);
+        } else {
+            // "0.0.0.0" on either side is a listener or a socket not yet connected.
+            if (row.localAddr == 0 || row.remoteAddr == 0) continue;
+            k.key.localAddr = row.localAddr;
+            k.key.remoteAddr = row.remoteAddr;
+            k.key.localPort = PortToHost(row.localPort);
+            k.key.remotePort = PortToHost(row.remotePort);
+            // The table readers leave the remote port of an unconnected row undefined; the "from
+            // stack" reader does not.
+            if (reader != 2 && FirstOctet(row.remoteAddr) == 0) k.key.remotePort = 0;
+        }
         k.state = row.state;
         k.pid = row.owningPid;
-        kept_.push_back(k);
+        (k.key.v6 && !showIpv6_ ? kept6_ : kept_).push_back(k);
     }
+    // Unshown IPv6 connections go after every shown one, so the list's slots take the same
+    // connections as when the table had no IPv6 rows.
+    shownKept_ = kept_.size();
+    kept_.insert(kept_.end(), kept6_.begin(), kept6_.end());
     firstSeen_.CarryOver(kept_, clock_.TickMs());
-    const int stored = static_cast<int>(std::min<size_t>(kept_.size(), SessionTable::kSlots));
+    const int stored = static_cast<int>(std::min<size_t>(shownKept_, SessionTable::kSlots));
     for (int i = 0; i < stored; ++i)
         FillRecord(kept_[static_cast<size_t>(i)], table.current[static_cast<size_t>(i)]);
     return stored;
@@ -94,8 +111,8 @@ size_t ConnectionSnapshot::FormatProcessText(const KeptConnection& k, char* out,
 
 void ConnectionSnapshot::FillRecord(const KeptConnection& k, SessionRecord& r) {
     std::memset(&r, 0, sizeof r);
-    FormatDottedAddress(k.key.localAddr, r.localAddress);
-    FormatDottedAddress(k.key.remoteAddr, r.remoteAddress);
+    AddressText::FormatLocal(k.key, r.localAddress);
+    AddressText::FormatRemote(k.key, r.remoteAddress);
     r.localPort = k.key.localPort;
     r.remotePort = k.key.remotePort;
     if (hostNames_ != nullptr) {

@@ -17,11 +17,13 @@ namespace varnel {
 //
 // Which reader serves is decided at every poll from the table's fixed availability: the
 // "from stack" reader when it alone has owners, else the extended reader, else the plain one
-// (then no row carries a process). Listening endpoints (0.0.0.0 on either side) and the closing
-// states (FIN_WAIT1 .. TIME_WAIT) are dropped; what is left are the poll's kept connections.
-// The first 600 of them in table order are stored as records; the list shows at most 599, but the
-// poll remembers every kept connection (kept()), so that auto kill sees those the list has no room
-// for. A connection's identity is its four-tuple; its first-seen tick is carried over from the
+// (then no row carries a process). Listening endpoints (0.0.0.0 or :: on either side) and the
+// closing states (FIN_WAIT1 .. TIME_WAIT) are dropped; what is left are the poll's kept
+// connections, of both IP versions. The first 600 shown ones in table order are stored as records;
+// the list shows at most 599, but the poll remembers every kept connection (kept()), so that auto
+// kill sees those the list has no room for. IPv6 connections are shown only while SetShowIpv6 is
+// on; otherwise they come after all the IPv4 ones in kept() and are never stored, so the list is
+// what it is on a table without IPv6. A connection's identity is its four-tuple; its first-seen tick is carried over from the
 // previous poll when that poll kept it (stored or not), else it is now.
 //
 // Dependencies are borrowed and must outlive the snapshot. Tick's thread only. A poll allocates
@@ -35,6 +37,10 @@ class ConnectionSnapshot {
     void SetHostNameSource(HostNameSource* source) { hostNames_ = source; }
     HostNameSource* hostNameSource() const { return hostNames_; }
 
+    // Whether IPv6 connections may be stored and shown (off at first). Takes effect at the next poll.
+    void SetShowIpv6(bool on) { showIpv6_ = on; }
+    bool showIpv6() const { return showIpv6_; }
+
     bool ProcessInfoAvailable() const {
         return table_.HasTcpExTableFromStack() || table_.HasExtendedTcpTable();
     }
@@ -46,8 +52,12 @@ class ConnectionSnapshot {
     // then no empty table); true before the first.
     bool lastReadOk() const { return lastReadOk_; }
 
-    // Every kept connection of the last poll in table order; entry i < 600 is stored in slot i.
+    // Every kept connection of the last poll, in table order with the unshown IPv6 ones last; entry
+    // i is stored in slot i for every i below the poll's count of stored rows.
     const std::vector<KeptConnection>& kept() const { return kept_; }
+    // How many entries of kept() are of an IP version the list shows (all of them while IPv6 is
+    // shown, else the IPv4 ones); they come first.
+    size_t shownKeptCount() const { return shownKept_; }
 
     // Fills `r` (cleared first) with what the poll would have stored for `k`: address texts, host
     // names from the host-name source (asking for a lookup where none is known), ports, state,
@@ -66,6 +76,9 @@ class ConnectionSnapshot {
     HostNameSource* hostNames_ = nullptr;
     std::vector<TcpRow> rows_;
     std::vector<KeptConnection> kept_;
+    std::vector<KeptConnection> kept6_;  // the poll's unshown IPv6 connections, before they join kept_
+    bool showIpv6_ = false;
+    size_t shownKept_ = 0;
     FirstSeenTable firstSeen_;
     bool withProcess_ = false;  // the last poll's reader names owners
     bool lastReadOk_ = true;

@@ -42,6 +42,10 @@ class SessionMonitor {
 
     // nullptr turns host-name resolution off. The source must outlive its use.
     void SetHostNameSource(HostNameSource* source) { snapshot_.SetHostNameSource(source); }
+    // Whether the list shows IPv6 connections (the ShowIPv6 setting; off at first). Auto kill sees
+    // them either way. Takes effect at the next tick.
+    void SetShowIpv6(bool on) { snapshot_.SetShowIpv6(on); }
+    bool showIpv6() const { return snapshot_.showIpv6(); }
     void SetTickHook(TickHook* hook) { hook_ = hook; }
     // Minutes after which the maximum restarts (the ResetMaxConnections setting).
     void SetResetMaxMinutes(uint32_t minutes) { resetMaxMinutes_ = minutes; }
@@ -70,6 +74,9 @@ class SessionMonitor {
     // 0..rowCount()-1 are the shown rows' connections (in table order, not display order), the
     // rest are the connections the list has no room for.
     const std::vector<KeptConnection>& kept() const { return snapshot_.kept(); }
+    // Entries 0..shownKeptCount()-1 of kept() are of an IP version the list shows; the IPv6
+    // connections it does not show (ShowIPv6 off) come after them.
+    size_t shownKeptCount() const { return snapshot_.shownKeptCount(); }
     // The nine texts the list would show for `k` at tick `now`, built through `scratch`. Host
     // names come from the host-name source, which is asked to look up an address it does not know.
     void BuildKeptRow(const KeptConnection& k, uint32_t now, SessionRecord& scratch, SessionRow& row);

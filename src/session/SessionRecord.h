@@ -8,12 +8,12 @@ namespace varnel {
 // allocated per connection. Texts are NUL-terminated and cut to fit their buffers.
 struct SessionRecord {
     static constexpr int kSortKeySize = 256;  // at most 254 characters are stored
-    static constexpr int kAddressSize = 32;
+    static constexpr int kAddressSize = 48;  // AddressText::kSize
     static constexpr int kHostSize = 128;
     static constexpr int kProcessSize = 128;
 
     char sortKey[kSortKeySize];        // built by the sort; empty after each poll
-    char localAddress[kAddressSize];   // dotted decimal
+    char localAddress[kAddressSize];   // dotted decimal, or an IPv6 text (AddressText)
     char localHost[kHostSize];         // name, the address itself, or "(address)" while pending
     int32_t localPort;                 // host byte order
     char remoteAddress[kAddressSize];

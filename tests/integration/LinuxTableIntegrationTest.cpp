@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <map>
 #include <string>
 #include <thread>
@@ -30,8 +31,17 @@ uint32_t Port(uint16_t hostPort) {
 const TcpRow* FindRow(const std::vector<TcpRow>& rows, uint32_t localAddr, uint16_t localPort,
                       uint32_t remoteAddr, uint16_t remotePort) {
     for (const TcpRow& r : rows)
-        if (r.localAddr == localAddr && r.localPort == Port(localPort) && r.remoteAddr == remoteAddr &&
+        if (!r.v6 && r.localAddr == localAddr && r.localPort == Port(localPort) && r.remoteAddr == remoteAddr &&
             r.remotePort == Port(remotePort))
+            return &r;
+    return nullptr;
+}
+
+const TcpRow* FindRow6(const std::vector<TcpRow>& rows, const in6_addr& localAddr, uint16_t localPort,
+                       const in6_addr& remoteAddr, uint16_t remotePort) {
+    for (const TcpRow& r : rows)
+        if (r.v6 && std::memcmp(r.localAddr6.bytes, &localAddr, 16) == 0 && r.localPort == Port(localPort) &&
+            std::memcmp(r.remoteAddr6.bytes, &remoteAddr, 16) == 0 && r.remotePort == Port(remotePort))
             return &r;
     return nullptr;
 }
@@ -191,7 +201,7 @@ TEST_F(LinuxTableIntegrationTest, ListeningAndTimeWaitSocketsCarryTheirCodes) {
     close(listener);
 }
 
-TEST_F(LinuxTableIntegrationTest, DualStackSocketsCarryingIpv4AppearAsIpv4PureIpv6Never) {
+TEST_F(LinuxTableIntegrationTest, DualStackSocketsCarryingIpv4AppearAsIpv4AndPureIpv6AsIpv6) {
     // A dual-stack server on :: with an IPv4 client ...
     const int dual = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int no = 0;
@@ -236,11 +246,21 @@ TEST_F(LinuxTableIntegrationTest, DualStackSocketsCarryingIpv4AppearAsIpv4PureIp
         EXPECT_EQ(server->owningPid, reader == 2 ? 0u : static_cast<uint32_t>(getpid()));
         ASSERT_NE(FindRow(rows, kLoopback, client4Port, kLoopback, dualPort), nullptr);
         EXPECT_EQ(FindRow(rows, 0, dualPort, 0, 0), nullptr) << "a listener on :: is IPv6";
-        EXPECT_FALSE(AnyRowWithPort(rows, v6Port));
-        EXPECT_FALSE(AnyRowWithPort(rows, client6Port));
+        const TcpRow* listener6 = FindRow6(rows, in6addr_any, dualPort, in6addr_any, 0);
+        ASSERT_NE(listener6, nullptr);
+        EXPECT_EQ(listener6->state, kTcpListen);
+        // The pure IPv6 connection: both ends, with their ::1 addresses, ports, state and owner.
+        for (auto [local, remote] : {std::pair{client6Port, v6Port}, std::pair{v6Port, client6Port}}) {
+            const TcpRow* end = FindRow6(rows, in6addr_loopback, local, in6addr_loopback, remote);
+            ASSERT_NE(end, nullptr) << local << " -> " << remote;
+            EXPECT_EQ(end->state, kTcpEstablished);
+            EXPECT_EQ(end->localAddr, 0u);
+            EXPECT_EQ(end->remoteAddr, 0u);
+            EXPECT_EQ(end->owningPid, reader == 2 ? 0u : static_cast<uint32_t>(getpid()));
+        }
         size_t dualRows = 0;
         for (const TcpRow& r : rows)
-            dualRows += r.localPort == Port(dualPort) || r.remotePort == Port(dualPort);
+            dualRows += !r.v6 && (r.localPort == Port(dualPort) || r.remotePort == Port(dualPort));
         EXPECT_EQ(dualRows, 2u);
     }
     for (int fd : {dual, client4, accepted4, v6, client6, accepted6}) close(fd);

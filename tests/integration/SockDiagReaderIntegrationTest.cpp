@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <tuple>
 #include <vector>
@@ -77,7 +78,15 @@ class MixedSockets {
     std::vector<int> fds_;
 };
 
-using Entry = std::tuple<uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t>;
+using Bytes16 = std::array<uint8_t, 16>;
+using Entry = std::tuple<uint32_t, bool, uint32_t, Bytes16, uint32_t, uint32_t, Bytes16, uint32_t, uint32_t,
+                         uint32_t>;
+
+Bytes16 BytesOf(const Ip6Address& a) {
+    Bytes16 b;
+    std::memcpy(b.data(), a.bytes, 16);
+    return b;
+}
 
 // The rows of open sockets, sorted. Sockets closed by earlier tests in the same namespace
 // (TIME_WAIT, orphans finishing their close) have inode 0 and change state on their own.
@@ -86,8 +95,8 @@ std::vector<Entry> OpenSockets(const std::vector<TcpRow>& rows, const std::vecto
     for (size_t i = 0; i < rows.size(); ++i) {
         const TcpRow& r = rows[i];
         if (ids[i].inode == 0) continue;
-        out.emplace_back(r.state, r.localAddr, r.localPort, r.remoteAddr, r.remotePort, ids[i].inode,
-                         ids[i].uid);
+        out.emplace_back(r.state, r.v6, r.localAddr, BytesOf(r.localAddr6), r.localPort, r.remoteAddr,
+                         BytesOf(r.remoteAddr6), r.remotePort, ids[i].inode, ids[i].uid);
     }
     std::sort(out.begin(), out.end());
     return out;
@@ -117,18 +126,34 @@ TEST_F(SockDiagReaderIntegrationTest, SingleWalkAndPerFamilyDumpsReadTheSameTabl
     ASSERT_TRUE(perFamily.Dump(rows, ids)) << perFamily.lastError();
     const std::vector<Entry> b = OpenSockets(rows, ids);
     EXPECT_EQ(a, b);
-    // 160 fleet ends and 2 listeners; the IPv4 client and the IPv4-mapped accepted socket. The
-    // listener on :: and the three IPv6 sockets are not rows.
-    EXPECT_EQ(a.size(), 164u);
-    for (const Entry& e : a) EXPECT_EQ(std::get<6>(e), static_cast<uint32_t>(getuid()));
+    // 160 fleet ends and 2 listeners; the IPv4 client and the IPv4-mapped accepted socket; the
+    // listeners on :: and ::1, the IPv6 client and its peer.
+    EXPECT_EQ(a.size(), 168u);
+    size_t ipv6 = 0;
+    for (const Entry& e : a) {
+        EXPECT_EQ(std::get<9>(e), static_cast<uint32_t>(getuid()));
+        ipv6 += std::get<1>(e);
+    }
+    EXPECT_EQ(ipv6, 4u);
+
+    // Readers of IPv4 rows only read the table without the four, both ways.
+    SockDiagReader single4(SockDiagReader::Walk::kSingle, false);
+    SockDiagReader perFamily4(SockDiagReader::Walk::kPerFamily, false);
+    ASSERT_TRUE(single4.Dump(rows, ids)) << single4.lastError();
+    const std::vector<Entry> a4 = OpenSockets(rows, ids);
+    ASSERT_TRUE(perFamily4.Dump(rows, ids)) << perFamily4.lastError();
+    EXPECT_EQ(OpenSockets(rows, ids), a4);
+    EXPECT_EQ(a4.size(), 164u);
+    for (const Entry& e : a4) EXPECT_FALSE(std::get<1>(e));
 }
 
 TEST_F(SockDiagReaderIntegrationTest, KernelAppliesTheFilterToTheSingleWalk) {
     MixedSockets mixed;
     ASSERT_TRUE(mixed.Open());
-    SockDiagReader reader;
+    SockDiagReader reader(SockDiagReader::Walk::kSingle, false);
     if (reader.walk() != SockDiagReader::Walk::kSingle) GTEST_SKIP() << "this kernel has no single walk";
     EXPECT_TRUE(reader.kernelFilter());
+    EXPECT_FALSE(SockDiagReader().kernelFilter()) << "a reader of both versions asks for every socket";
 
     const int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
     ASSERT_GE(fd, 0);

@@ -107,22 +107,41 @@ TEST(InetDiagCodecTest, DumpDatagramBecomesRowsInOrderWithIdentity) {
     EXPECT_EQ(p.rows[2].state, kTcpTimeWait);
 }
 
-TEST(InetDiagCodecTest, Ipv6SocketsOnlyWhenBothSidesAreIpv4Mapped) {
+TEST(InetDiagCodecTest, Ipv6SocketsAreIpv4RowsOnlyWhenBothSidesAreIpv4Mapped) {
     const uint32_t mapped[4] = {0, 0, htonl(0xFFFF), Addr("192.168.1.2")};
     const uint32_t mappedPeer[4] = {0, 0, htonl(0xFFFF), Addr("192.168.1.3")};
     const uint32_t loopback6[4] = {0, 0, 0, htonl(1)};
+    const uint32_t doc6[4] = {htonl(0x20010db8), 0, 0, htonl(0x00000042)};
     const uint32_t any6[4] = {0, 0, 0, 0};
     Datagram d;
     d.AddSocket(1, V6Socket(1, mapped, mappedPeer, 200));
-    d.AddSocket(1, V6Socket(1, loopback6, loopback6, 201));
+    d.AddSocket(1, V6Socket(1, loopback6, doc6, 201));
     d.AddSocket(1, V6Socket(10, any6, any6, 202));  // dual-stack listener on ::
     d.AddSocket(1, V6Socket(1, mapped, loopback6, 203));
     Parsed p = Parse(d.bytes, 1);
-    ASSERT_EQ(p.rows.size(), 1u);
+    ASSERT_EQ(p.rows.size(), 4u);
+    EXPECT_FALSE(p.rows[0].v6);
     EXPECT_EQ(p.rows[0].localAddr, Addr("192.168.1.2"));
     EXPECT_EQ(p.rows[0].remoteAddr, Addr("192.168.1.3"));
     EXPECT_EQ(p.rows[0].localPort, htons(5000));
+    EXPECT_TRUE(p.rows[0].localAddr6.IsUnspecified());
     EXPECT_EQ(p.ids[0].inode, 200u);
+
+    // A pure IPv6 socket keeps its 16 bytes as the kernel gave them; the IPv4 fields stay 0.
+    EXPECT_TRUE(p.rows[1].v6);
+    EXPECT_EQ(p.rows[1].localAddr, 0u);
+    EXPECT_EQ(p.rows[1].remoteAddr, 0u);
+    EXPECT_EQ(std::memcmp(p.rows[1].localAddr6.bytes, loopback6, 16), 0);
+    EXPECT_EQ(std::memcmp(p.rows[1].remoteAddr6.bytes, doc6, 16), 0);
+    EXPECT_EQ(p.rows[1].remotePort, htons(40000));
+    EXPECT_EQ(p.ids[1].inode, 201u);
+    EXPECT_TRUE(p.rows[2].v6);
+    EXPECT_EQ(p.rows[2].state, kTcpListen);
+    EXPECT_TRUE(p.rows[2].localAddr6.IsUnspecified());
+    // Mapped on one side only is no IPv4 connection: an IPv6 row with the mapped bytes as they are.
+    EXPECT_TRUE(p.rows[3].v6);
+    EXPECT_EQ(std::memcmp(p.rows[3].localAddr6.bytes, mapped, 16), 0);
+    EXPECT_EQ(p.ids[3].inode, 203u);
 }
 
 TEST(InetDiagCodecTest, EndErrorAndForeignSequence) {
@@ -254,7 +273,7 @@ TEST(InetDiagCodecTest, SingleWalkRequestAsksForBothFamiliesWithTheSameFilter) {
     EXPECT_EQ(req.idiag_states, 0u);
 }
 
-TEST(InetDiagCodecTest, SingleWalkAnswerMixesFamiliesAndKeepsOnlyIpv4Connections) {
+TEST(InetDiagCodecTest, SingleWalkAnswerMixesFamilies) {
     // The older request is answered with messages of its own type, the two families interleaved
     // in hash order.
     const uint32_t mapped[4] = {0, 0, htonl(0xFFFF), Addr("127.0.0.1")};
@@ -277,17 +296,22 @@ TEST(InetDiagCodecTest, SingleWalkAnswerMixesFamiliesAndKeepsOnlyIpv4Connections
     EXPECT_EQ(p.chunk, InetDiagCodec::Chunk::kMore);
     p.chunk = InetDiagCodec::ParseDump(second.bytes.data(), second.bytes.size(), 9, p.rows, p.ids, p.error);
     EXPECT_EQ(p.chunk, InetDiagCodec::Chunk::kDone);
-    ASSERT_EQ(p.rows.size(), 3u);
-    ASSERT_EQ(p.ids.size(), 3u);
+    ASSERT_EQ(p.rows.size(), 4u);
+    ASSERT_EQ(p.ids.size(), 4u);
     EXPECT_EQ(p.rows[0].state, kTcpEstablished);
+    EXPECT_FALSE(p.rows[0].v6);
     EXPECT_EQ(p.ids[0].inode, 10u);
     EXPECT_EQ(p.ids[0].uid, 1000u);
-    EXPECT_EQ(p.rows[1].state, kTcpCloseWait);
-    EXPECT_EQ(p.rows[1].localAddr, Addr("127.0.0.1"));
-    EXPECT_EQ(p.rows[1].remoteAddr, Addr("127.0.0.2"));
-    EXPECT_EQ(p.ids[1].inode, 12u);
-    EXPECT_EQ(p.rows[2].state, kTcpListen);
-    EXPECT_EQ(p.ids[2].inode, 13u);
+    EXPECT_TRUE(p.rows[1].v6);
+    EXPECT_EQ(std::memcmp(p.rows[1].remoteAddr6.bytes, loopback6, 16), 0);
+    EXPECT_EQ(p.ids[1].inode, 11u);
+    EXPECT_EQ(p.rows[2].state, kTcpCloseWait);
+    EXPECT_FALSE(p.rows[2].v6);
+    EXPECT_EQ(p.rows[2].localAddr, Addr("127.0.0.1"));
+    EXPECT_EQ(p.rows[2].remoteAddr, Addr("127.0.0.2"));
+    EXPECT_EQ(p.ids[2].inode, 12u);
+    EXPECT_EQ(p.rows[3].state, kTcpListen);
+    EXPECT_EQ(p.ids[3].inode, 13u);
 
     // The single walk's refusal by a kernel without it arrives as an error of the request.
     Datagram refused;
@@ -326,6 +350,20 @@ TEST(InetDiagCodecTest, ExactRequestNamesTheFourTupleAndCookie) {
     EXPECT_EQ(v4, row.localAddr);
     ASSERT_TRUE(KernelTcp::UnmapV4(req.id.idiag_dst, v4));
     EXPECT_EQ(v4, row.remoteAddr);
+
+    // An IPv6 row's own addresses are sent, never an IPv4-mapped form.
+    TcpRow row6{kTcpDeleteTcb, 0, htons(7000), 0, htons(40001), 0};
+    row6.v6 = true;
+    inet_pton(AF_INET6, "2001:db8::1", row6.localAddr6.bytes);
+    inet_pton(AF_INET6, "::1", row6.remoteAddr6.bytes);
+    n = InetDiagCodec::BuildExact(SOCK_DESTROY, AF_INET6, row6, cookie, 11, out);
+    std::memcpy(&req, out.data() + NLMSG_HDRLEN, sizeof req);
+    EXPECT_EQ(req.sdiag_family, AF_INET6);
+    EXPECT_EQ(std::memcmp(req.id.idiag_src, row6.localAddr6.bytes, 16), 0);
+    EXPECT_EQ(std::memcmp(req.id.idiag_dst, row6.remoteAddr6.bytes, 16), 0);
+    EXPECT_EQ(req.id.idiag_sport, htons(7000));
+    EXPECT_EQ(req.id.idiag_dport, htons(40001));
+    EXPECT_EQ(req.id.idiag_cookie[1], cookie[1]);
 }
 
 TEST(InetDiagCodecTest, ExactReplyIsTheSocketOrTheError) {

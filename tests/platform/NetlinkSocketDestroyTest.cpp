@@ -91,5 +91,59 @@ TEST(NetlinkSocketDestroyTest, AnIpv6SocketCountsOnlyWithBothAddressesIpv4Mapped
     EXPECT_FALSE(NetlinkSocketDestroy::Resettable(m, Request()));
 }
 
+// An IPv6 connection: the request names the 16-byte addresses; the same checks hold.
+TcpRow Request6() {
+    TcpRow r{kTcpDeleteTcb, 0, htons(7000), 0, htons(40002), 0};
+    r.v6 = true;
+    inet_pton(AF_INET6, "2001:db8::7", r.localAddr6.bytes);
+    inet_pton(AF_INET6, "2001:db8::9", r.remoteAddr6.bytes);
+    return r;
+}
+
+inet_diag_msg Socket6(unsigned kernelState) {
+    const TcpRow r = Request6();
+    inet_diag_msg m{};
+    m.idiag_family = AF_INET6;
+    m.idiag_state = static_cast<uint8_t>(kernelState);
+    std::memcpy(m.id.idiag_src, r.localAddr6.bytes, 16);
+    std::memcpy(m.id.idiag_dst, r.remoteAddr6.bytes, 16);
+    m.id.idiag_sport = htons(7000);
+    m.id.idiag_dport = htons(40002);
+    return m;
+}
+
+TEST(NetlinkSocketDestroyTest, AnIpv6ConnectionIsDestroyedOnlyWhenItIsExactlyTheOneAskedFor) {
+    for (unsigned state : {kEstablished, kSynSent, kSynRecv, kNewSynRecv})
+        EXPECT_TRUE(NetlinkSocketDestroy::Resettable(Socket6(state), Request6())) << "kernel state " << state;
+    for (unsigned state : {kFinWait1, kTimeWait, kCloseWait, kListen})
+        EXPECT_FALSE(NetlinkSocketDestroy::Resettable(Socket6(state), Request6())) << "kernel state " << state;
+
+    // The kernel's fallback to a listener on the local port: "::" with the port, never the connection.
+    inet_diag_msg listener = Socket6(kListen);
+    std::memset(listener.id.idiag_src, 0, 16);
+    std::memset(listener.id.idiag_dst, 0, 16);
+    listener.id.idiag_dport = 0;
+    EXPECT_FALSE(NetlinkSocketDestroy::Resettable(listener, Request6()));
+    listener.idiag_state = kEstablished;  // even if it were reported established
+    EXPECT_FALSE(NetlinkSocketDestroy::Resettable(listener, Request6()));
+
+    // One byte of either address, or a port, differs: another socket.
+    for (int byte : {0, 15}) {
+        inet_diag_msg m = Socket6(kEstablished);
+        reinterpret_cast<uint8_t*>(m.id.idiag_src)[byte] ^= 1;
+        EXPECT_FALSE(NetlinkSocketDestroy::Resettable(m, Request6())) << "local byte " << byte;
+        m = Socket6(kEstablished);
+        reinterpret_cast<uint8_t*>(m.id.idiag_dst)[byte] ^= 1;
+        EXPECT_FALSE(NetlinkSocketDestroy::Resettable(m, Request6())) << "remote byte " << byte;
+    }
+    inet_diag_msg m = Socket6(kEstablished);
+    m.id.idiag_sport = htons(7001);
+    EXPECT_FALSE(NetlinkSocketDestroy::Resettable(m, Request6()));
+
+    // An IPv4 socket never answers for an IPv6 request, nor the other way round.
+    EXPECT_FALSE(NetlinkSocketDestroy::Resettable(Socket(kEstablished), Request6()));
+    EXPECT_FALSE(NetlinkSocketDestroy::Resettable(Socket6(kEstablished), Request()));
+}
+
 }  // namespace
 }  // namespace varnel

@@ -67,17 +67,55 @@ TEST(ProcNetTcpParserTest, ReadsIpv4LinesIntoTableRows) {
     EXPECT_EQ(ids[2].inode, 0u);
 }
 
-TEST(ProcNetTcpParserTest, Tcp6GivesOnlyIpv4MappedSocketsAsIpv4Rows) {
+Ip6Address Addr6(const char* text) {
+    Ip6Address a{};
+    inet_pton(AF_INET6, text, a.bytes);
+    return a;
+}
+
+TEST(ProcNetTcpParserTest, Tcp6GivesIpv4MappedSocketsAsIpv4RowsAndTheOthersAsIpv6Rows) {
     std::vector<TcpRow> rows;
     std::vector<SocketIdentity> ids;
-    ASSERT_EQ(ProcNetTcpParser::Parse(kTcp6, true, rows, ids), 1u);
-    EXPECT_EQ(rows[0].state, kTcpEstablished);
-    EXPECT_EQ(rows[0].localAddr, Addr("127.0.0.1"));
+    ASSERT_EQ(ProcNetTcpParser::Parse(kTcp6, true, rows, ids), 3u);
+    // The listener on ::.
+    EXPECT_TRUE(rows[0].v6);
+    EXPECT_EQ(rows[0].state, kTcpListen);
+    EXPECT_TRUE(rows[0].localAddr6.IsUnspecified());
     EXPECT_EQ(rows[0].localPort, Port(5000));
-    EXPECT_EQ(rows[0].remoteAddr, Addr("127.0.0.1"));
-    EXPECT_EQ(rows[0].remotePort, Port(0xBFF6));
-    EXPECT_EQ(ids[0].inode, 31637u);
-    EXPECT_EQ(ids[0].uid, 1000u);
+    // The ::1 client's accepted socket: the words read as the kernel holds them give ::1.
+    EXPECT_TRUE(rows[1].v6);
+    EXPECT_EQ(rows[1].state, kTcpEstablished);
+    EXPECT_EQ(rows[1].localAddr6, Addr6("::1"));
+    EXPECT_EQ(rows[1].remoteAddr6, Addr6("::1"));
+    EXPECT_EQ(rows[1].localAddr, 0u);
+    EXPECT_EQ(rows[1].remoteAddr, 0u);
+    EXPECT_EQ(rows[1].remotePort, Port(0xCFCE));
+    EXPECT_EQ(ids[1].inode, 31639u);
+    // The IPv4 client's accepted socket stays an IPv4 connection.
+    EXPECT_FALSE(rows[2].v6);
+    EXPECT_EQ(rows[2].state, kTcpEstablished);
+    EXPECT_EQ(rows[2].localAddr, Addr("127.0.0.1"));
+    EXPECT_EQ(rows[2].localPort, Port(5000));
+    EXPECT_EQ(rows[2].remoteAddr, Addr("127.0.0.1"));
+    EXPECT_EQ(rows[2].remotePort, Port(0xBFF6));
+    EXPECT_TRUE(rows[2].localAddr6.IsUnspecified());
+    EXPECT_EQ(ids[2].inode, 31637u);
+    EXPECT_EQ(ids[2].uid, 1000u);
+}
+
+TEST(ProcNetTcpParserTest, ReadsAnyIpv6AddressWordByWord) {
+    TcpRow row;
+    SocketIdentity id;
+    // 2001:db8::42 and fe80::1:2, each word as the kernel prints its in-memory value.
+    ASSERT_TRUE(ProcNetTcpParser::ParseLine("   0: B80D0120000000000000000042000000:1B58 "
+                                            "000080FE000000000000000002000100:D431 01 00000000:00000000 "
+                                            "00:00000000 00000000     0        0 7 1",
+                                            true, row, id));
+    EXPECT_TRUE(row.v6);
+    EXPECT_EQ(row.localAddr6, Addr6("2001:db8::42"));
+    EXPECT_EQ(row.remoteAddr6, Addr6("fe80::1:2"));
+    EXPECT_EQ(row.localPort, Port(7000));
+    EXPECT_EQ(row.remotePort, Port(0xD431));
 }
 
 TEST(ProcNetTcpParserTest, AppendsToWhatIsThere) {
@@ -85,19 +123,23 @@ TEST(ProcNetTcpParserTest, AppendsToWhatIsThere) {
     std::vector<SocketIdentity> ids;
     ProcNetTcpParser::Parse(kTcp, false, rows, ids);
     ProcNetTcpParser::Parse(kTcp6, true, rows, ids);
-    EXPECT_EQ(rows.size(), 4u);
-    EXPECT_EQ(ids.size(), 4u);
-    EXPECT_EQ(ids[3].inode, 31637u);
+    EXPECT_EQ(rows.size(), 6u);
+    EXPECT_EQ(ids.size(), 6u);
+    EXPECT_EQ(ids[5].inode, 31637u);
 }
 
 TEST(ProcNetTcpParserTest, MappedOnOneSideOnlyIsNoIpv4Connection) {
     TcpRow row;
     SocketIdentity id;
-    EXPECT_FALSE(
+    ASSERT_TRUE(
         ProcNetTcpParser::ParseLine("   0: 0000000000000000FFFF00000100007F:1388 "
                                     "00000000000000000000000001000000:BFF6 01 00000000:00000000 "
                                     "00:00000000 00000000     0        0 7 1",
                                     true, row, id));
+    EXPECT_TRUE(row.v6);
+    EXPECT_EQ(row.localAddr6, Addr6("::ffff:127.0.0.1"));
+    EXPECT_EQ(row.remoteAddr6, Addr6("::1"));
+    EXPECT_EQ(row.localAddr, 0u);
     // An IPv4 line given as tcp6 text does not have the tcp6 address width.
     EXPECT_FALSE(ProcNetTcpParser::ParseLine(
         "   1: 0100007F:BFF6 0100007F:1388 01 00000000:00000000 00:00000000 00000000     0        0 31636",

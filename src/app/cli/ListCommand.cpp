@@ -36,7 +36,7 @@ bool ListCommand::AnyPending(SessionMonitor& monitor) {
     auto scratch = std::make_unique<SessionRecord>();
     SessionRow row;
     const std::vector<KeptConnection>& kept = monitor.kept();
-    for (size_t k = static_cast<size_t>(monitor.rowCount()); k < kept.size(); ++k) {
+    for (size_t k = static_cast<size_t>(monitor.rowCount()); k < monitor.shownKeptCount(); ++k) {
         monitor.BuildKeptRow(kept[k], monitor.clock().TickMs(), *scratch, row);
         pending = pending || Pending(row);
     }
@@ -46,6 +46,7 @@ bool ListCommand::AnyPending(SessionMonitor& monitor) {
 int ListCommand::Run(std::ostream& out, std::ostream& err) {
     auto monitor = std::make_unique<SessionMonitor>(table_, processes_, clock_, lang_);
     monitor->SetHostNameSource(hostNames_);
+    monitor->SetShowIpv6(ipv6_);
     monitor->Start();
     monitor->Tick();
     if (!monitor->TableReadOk()) {
@@ -69,7 +70,7 @@ int ListCommand::Run(std::ostream& out, std::ostream& err) {
         auto scratch = std::make_unique<SessionRecord>();
         SessionRow row;
         const std::vector<KeptConnection>& kept = monitor->kept();
-        for (size_t k = static_cast<size_t>(monitor->rowCount()); k < kept.size(); ++k) {
+        for (size_t k = static_cast<size_t>(monitor->rowCount()); k < monitor->shownKeptCount(); ++k) {
             monitor->BuildKeptRow(kept[k], monitor->clock().TickMs(), *scratch, row);
             PutRow(out, row);
         }

@@ -19,7 +19,8 @@ namespace varnel {
 // stays one line of nine fields and cannot drive the terminal.
 //
 // The list shows at most 599 rows; with `SetAll(true)` every other connection the poll kept
-// follows them, in table order, with the texts it would show.
+// follows them, in table order, with the texts it would show. IPv6 connections are listed only
+// with `SetIpv6(true)`.
 //
 // With a host-name source, a first poll starts the lookups and the list is taken once they have
 // had up to `resolveWaitMs` to finish; names still unknown then show as "(address)".
@@ -34,6 +35,8 @@ class ListCommand {
     }
 
     void SetAll(bool all) { all_ = all; }
+    // `--ipv6`: IPv6 connections are listed too, as the window shows them with ShowIPv6 on.
+    void SetIpv6(bool on) { ipv6_ = on; }
 
     // Returns the exit code: 0, or 1 when the connection table cannot be read; that is said on
     // `err` and nothing goes to `out` (an unreadable table is no empty one).
@@ -49,6 +52,7 @@ class ListCommand {
     HostNameSource* hostNames_ = nullptr;
     int resolveWaitMs_ = 0;
     bool all_ = false;
+    bool ipv6_ = false;
 };
 
 }  // namespace varnel

@@ -14,7 +14,8 @@ class FakeConnectionTable : public ConnectionTable {
 public:
     FakeConnectionTable() = default;
 
-    // Adds a row; addresses as dotted text, ports in host order.
+    // Adds a row; addresses as dotted text, or IPv6 text (a local address holding ':' makes an
+    // IPv6 row), ports in host order.
     void Add(uint32_t state, std::string_view localAddr, int localPort, std::string_view remoteAddr,
              int remotePort, uint32_t pid = 0);
     void Clear() { rows_.clear(); }
@@ -35,6 +36,7 @@ public:
     int lastReader = 0;
 
     static uint32_t PackAddress(std::string_view dotted);
+    static Ip6Address PackAddress6(std::string_view text);
     static uint32_t PackPort(int hostPort);
 
 private:

@@ -110,7 +110,10 @@ size_t InetDiagCodec::BuildExact(uint16_t type, uint8_t family, const TcpRow& ro
     req.idiag_states = KernelTcp::kAllConnectionStates;
     req.id.idiag_sport = static_cast<uint16_t>(row.localPort);
     req.id.idiag_dport = static_cast<uint16_t>(row.remotePort);
-    if (family == AF_INET6) {
+    if (row.v6) {
+        std::memcpy(req.id.idiag_src, row.localAddr6.bytes, sizeof row.localAddr6.bytes);
+        std::memcpy(req.id.idiag_dst, row.remoteAddr6.bytes, sizeof row.remoteAddr6.bytes);
+    } else if (family == AF_INET6) {
         req.id.idiag_src[2] = htonl(0x0000FFFFu);
         req.id.idiag_src[3] = row.localAddr;
         req.id.idiag_dst[2] = htonl(0x0000FFFFu);
@@ -128,18 +131,27 @@ size_t InetDiagCodec::BuildExact(uint16_t type, uint8_t family, const TcpRow& ro
 bool InetDiagCodec::RowFromMessage(const inet_diag_msg& msg, TcpRow& row, SocketIdentity& id) {
     uint32_t local = 0;
     uint32_t remote = 0;
+    bool v6 = false;
     if (msg.idiag_family == AF_INET) {
         local = msg.id.idiag_src[0];
         remote = msg.id.idiag_dst[0];
     } else if (msg.idiag_family == AF_INET6) {
-        if (!KernelTcp::UnmapV4(msg.id.idiag_src, local) || !KernelTcp::UnmapV4(msg.id.idiag_dst, remote))
-            return false;
+        v6 = !KernelTcp::UnmapV4(msg.id.idiag_src, local) || !KernelTcp::UnmapV4(msg.id.idiag_dst, remote);
     } else {
         return false;
     }
     const uint32_t state = KernelTcp::TableState(msg.idiag_state);
     if (state == 0) return false;
     row.state = state;
+    row.v6 = v6;
+    if (v6) {
+        local = remote = 0;
+        std::memcpy(row.localAddr6.bytes, msg.id.idiag_src, sizeof row.localAddr6.bytes);
+        std::memcpy(row.remoteAddr6.bytes, msg.id.idiag_dst, sizeof row.remoteAddr6.bytes);
+    } else {
+        row.localAddr6 = Ip6Address{};
+        row.remoteAddr6 = Ip6Address{};
+    }
     row.localAddr = local;
     row.localPort = msg.id.idiag_sport;
     row.remoteAddr = remote;

@@ -16,9 +16,9 @@ namespace varnel {
 // connection table and the connection reset exchange, built and read on plain byte buffers so
 // they can be checked without a socket. Stateless; any thread.
 //
-// Rows follow TcpRow: IPv4 addresses only. An IPv6 socket whose two addresses are both
-// IPv4-mapped (::ffff:a.b.c.d) carries an IPv4 connection and becomes a row with the IPv4
-// addresses; any other IPv6 socket is never a row.
+// Rows follow TcpRow. An IPv6 socket whose two addresses are both IPv4-mapped (::ffff:a.b.c.d)
+// carries an IPv4 connection and becomes an IPv4 row with the IPv4 addresses; any other IPv6
+// socket becomes an IPv6 row.
 class InetDiagCodec {
   public:
     static constexpr size_t kMaxRequestSize = 128;
@@ -39,8 +39,9 @@ class InetDiagCodec {
     static size_t BuildSingleWalkDump(bool onlyV4Mapped, uint32_t states, uint32_t seq, Request& out);
 
     // A request about the one socket named by `row`'s four-tuple: `type` SOCK_DIAG_BY_FAMILY
-    // (look it up) or SOCK_DESTROY (abort it; asks for an acknowledgement). For AF_INET6 the
-    // addresses are sent in IPv4-mapped form. `cookie` is INET_DIAG_NOCOOKIE twice, or the cookie
+    // (look it up) or SOCK_DESTROY (abort it; asks for an acknowledgement). An IPv6 row's addresses
+    // are sent as they are (with `family` AF_INET6); for an IPv4 row and AF_INET6 they are sent in
+    // IPv4-mapped form. `cookie` is INET_DIAG_NOCOOKIE twice, or the cookie
     // of a looked-up socket so that only that very socket is acted on.
     static size_t BuildExact(uint16_t type, uint8_t family, const TcpRow& row, const uint32_t cookie[2],
                              uint32_t seq, Request& out);
@@ -53,12 +54,13 @@ class InetDiagCodec {
     };
 
     // Reads one received datagram of a dump answered to request `seq` (either form) and appends
-    // one row (and its identity) per socket that is an IPv4 connection. Messages of another
-    // sequence number are skipped. Never reads outside `data[0, len)`.
+    // one row (and its identity) per TCP socket of either IP family. Messages of another
+    // sequence number are skipped. Never reads outside `data[0, len)`. (The IPv4-mapped filter of
+    // the requests above, when attached, leaves only the IPv4 connections to come.)
     static Chunk ParseDump(const uint8_t* data, size_t len, uint32_t seq, std::vector<TcpRow>& rows,
                            std::vector<SocketIdentity>& ids, int& error);
 
-    // The row and identity of one socket message; false when the socket is no IPv4 connection
+    // The row and identity of one socket message; false when the socket is of neither IP family
     // or its state has no table code.
     static bool RowFromMessage(const inet_diag_msg& msg, TcpRow& row, SocketIdentity& id);
 

@@ -15,8 +15,8 @@ namespace varnel {
 //   GetExtendedTcpTable    - netlink sock_diag dump, owners by SocketOwnerMap.
 //   GetTcpExTableFromStack - /proc/net/tcp and tcp6, owners by the same SocketOwnerMap.
 //   GetTcpTable            - /proc/net/tcp and tcp6, owningPid 0.
-// Only IPv4 connections are rows: IPv6 sockets appear only when they carry an IPv4 connection
-// (both addresses IPv4-mapped), and then with the IPv4 addresses.
+// Connections of both IP versions are rows. An IPv6 socket that carries an IPv4 connection (both
+// addresses IPv4-mapped) is an IPv4 row, with the IPv4 addresses.
 //
 // Availability is decided once, in the constructor: the extended reader exists when a netlink
 // dump works, the from-stack reader when /proc/net/tcp can be read. Options can switch readers

@@ -26,7 +26,8 @@ bool NetlinkSocketDestroy::Resettable(const inet_diag_msg& socket, const TcpRow&
     if (!InetDiagCodec::RowFromMessage(socket, found, id)) return false;
     const bool live =
         found.state == kTcpEstablished || found.state == kTcpSynSent || found.state == kTcpSynRcvd;
-    return live && found.localAddr == row.localAddr &&
+    return live && found.v6 == row.v6 && found.localAddr6 == row.localAddr6 &&
+           found.remoteAddr6 == row.remoteAddr6 && found.localAddr == row.localAddr &&
            static_cast<uint16_t>(found.localPort) == static_cast<uint16_t>(row.localPort) &&
            found.remoteAddr == row.remoteAddr &&
            static_cast<uint16_t>(found.remotePort) == static_cast<uint16_t>(row.remotePort);
@@ -119,6 +120,7 @@ ResetResult NetlinkSocketDestroy::Attempt(uint8_t family, const TcpRow& row) {
 
 ResetResult NetlinkSocketDestroy::SetTcpEntry(const TcpRow& row) {
     if (row.state != kTcpDeleteTcb) return {ResetStatus::kFailed, EINVAL};
+    if (row.v6) return Attempt(AF_INET6, row);
     ResetResult result = Attempt(AF_INET, row);
     if (result.status == ResetStatus::kNoSuchConnection) result = Attempt(AF_INET6, row);
     return result;

@@ -15,8 +15,9 @@ namespace varnel {
 // very connection is touched: the kernel's four-tuple lookup falls back to a listening socket on
 // the local port when the connection is gone, and destroying by four-tuple alone would then close
 // the listener. A lookup that finds a listener, or a socket with other addresses, means
-// kNoSuchConnection. A socket of AF_INET is tried first, then an IPv6 socket with IPv4-mapped
-// addresses.
+// kNoSuchConnection. For an IPv4 row a socket of AF_INET is tried first, then an IPv6 socket with
+// IPv4-mapped addresses; an IPv6 row is looked up among the AF_INET6 sockets only, by its IPv6
+// addresses, with the same checks.
 //
 // Only a connection that is established or being opened at the moment of the lookup (ESTABLISHED,
 // SYN-SENT, SYN-RECV) is destroyed. One in any other state (FIN-WAIT, CLOSE-WAIT, CLOSING,

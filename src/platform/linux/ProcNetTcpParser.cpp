@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <cstdint>
+#include <cstring>
 
 #include "platform/linux/KernelTcp.h"
 
@@ -57,20 +58,15 @@ bool ParseDecimal(std::string_view text, T& out) {
 
 // "AAAAAAAA:PPPP" (tcp) or 32 hexadecimal digits then ":PPPP" (tcp6). The address words are the
 // kernel's in-memory values, so each parsed word is its network-order representation as is.
-bool ParseEndpoint(std::string_view token, bool tcp6, uint32_t& address, uint32_t& port) {
+// `words` receives the address's words (one for tcp).
+bool ParseEndpoint(std::string_view token, bool tcp6, uint32_t (&w)[4], uint32_t& port) {
     const size_t words = tcp6 ? 4 : 1;
     const size_t colon = words * 8;
     if (token.size() != colon + 5 || token[colon] != ':') return false;
-    uint32_t w[4] = {};
     for (size_t i = 0; i < words; ++i)
         if (!ParseHex(token.substr(i * 8, 8), 8, w[i])) return false;
     uint32_t hostPort = 0;
     if (!ParseHex(token.substr(colon + 1), 4, hostPort)) return false;
-    if (tcp6) {
-        if (!KernelTcp::UnmapV4(w, address)) return false;
-    } else {
-        address = w[0];
-    }
     port = htons(static_cast<uint16_t>(hostPort));
     return true;
 }
@@ -91,9 +87,10 @@ bool ProcNetTcpParser::ParseLine(std::string_view line, bool tcp6, TcpRow& row, 
     uint32_t slotNumber = 0;
     if (slot.size() < 2 || slot.back() != ':' || !ParseDecimal(slot.substr(0, slot.size() - 1), slotNumber))
         return false;
-    uint32_t localAddr = 0, localPort = 0, remoteAddr = 0, remotePort = 0, kernelState = 0;
-    if (!ParseEndpoint(NextToken(rest), tcp6, localAddr, localPort)) return false;
-    if (!ParseEndpoint(NextToken(rest), tcp6, remoteAddr, remotePort)) return false;
+    uint32_t local[4] = {}, remote[4] = {};
+    uint32_t localPort = 0, remotePort = 0, kernelState = 0;
+    if (!ParseEndpoint(NextToken(rest), tcp6, local, localPort)) return false;
+    if (!ParseEndpoint(NextToken(rest), tcp6, remote, remotePort)) return false;
     const std::string_view st = NextToken(rest);
     if (!ParseHex(st, 2, kernelState)) return false;
     if (!HexPair(NextToken(rest))) return false;  // tx_queue:rx_queue
@@ -110,7 +107,14 @@ bool ProcNetTcpParser::ParseLine(std::string_view line, bool tcp6, TcpRow& row, 
     if (!ParseDecimal(NextToken(rest), inode)) return false;
     const uint32_t state = KernelTcp::TableState(kernelState);
     if (state == 0) return false;
-    row = TcpRow{state, localAddr, localPort, remoteAddr, remotePort, 0};
+    uint32_t localAddr = local[0], remoteAddr = remote[0];
+    const bool v6 = tcp6 && !(KernelTcp::UnmapV4(local, localAddr) && KernelTcp::UnmapV4(remote, remoteAddr));
+    row = TcpRow{state, v6 ? 0 : localAddr, localPort, v6 ? 0 : remoteAddr, remotePort, 0};
+    if (v6) {
+        row.v6 = true;
+        std::memcpy(row.localAddr6.bytes, local, sizeof local);
+        std::memcpy(row.remoteAddr6.bytes, remote, sizeof remote);
+    }
     id = SocketIdentity{inode, uid};
     return true;
 }

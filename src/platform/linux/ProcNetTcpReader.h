@@ -8,8 +8,8 @@
 
 namespace varnel {
 
-// Reads the TCP socket table from <procRoot>/net/tcp and <procRoot>/net/tcp6 (the IPv4-mapped
-// sockets of the latter), the reader that works without netlink. Rows come with owningPid 0;
+// Reads the TCP socket table from <procRoot>/net/tcp and <procRoot>/net/tcp6 (rows as
+// ProcNetTcpParser makes them), the reader that works without netlink. Rows come with owningPid 0;
 // `ids` gets each row's inode and uid. The text buffer is kept between reads.
 //
 // The files describe the network namespace of the reading thread.

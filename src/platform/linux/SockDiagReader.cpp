@@ -24,7 +24,8 @@ SockDiagReader::Probe SockDiagReader::AfterProbe(int error, bool withFilter) {
     return Probe::kFailed;
 }
 
-SockDiagReader::SockDiagReader(Walk preferred) : buffer_(kReceiveBufferSize) {
+SockDiagReader::SockDiagReader(Walk preferred, bool ipv6Rows)
+    : ipv6Rows_(ipv6Rows), kernelFilter_(!ipv6Rows), buffer_(kReceiveBufferSize) {
     if (preferred == Walk::kPerFamily) {
         walk_ = Walk::kPerFamily;
         return;
@@ -67,10 +68,10 @@ bool SockDiagReader::Decide() {
             case Probe::kPerFamily:
                 // The per-family dumps find out about the filter for themselves.
                 walk_ = Walk::kPerFamily;
-                kernelFilter_ = true;
+                kernelFilter_ = !ipv6Rows_;
                 return true;
             case Probe::kFailed:
-                kernelFilter_ = true;  // the next decision starts over
+                kernelFilter_ = !ipv6Rows_;  // the next decision starts over
                 break;
         }
         lastError_ = error;
@@ -94,6 +95,17 @@ bool SockDiagReader::Dump(std::vector<TcpRow>& rows, std::vector<SocketIdentity>
         ids.clear();
         return false;
     }
+    if (!ipv6Rows_ && !kernelFilter_) {
+        // The kernel sent every IPv6 socket: keep the IPv4 rows, in place.
+        size_t kept = 0;
+        for (size_t i = 0; i < rows.size(); ++i) {
+            if (rows[i].v6) continue;
+            rows[kept] = rows[i];
+            ids[kept++] = ids[i];
+        }
+        rows.resize(kept);
+        ids.resize(kept);
+    }
     lastError_ = 0;
     return true;
 }
@@ -111,8 +123,8 @@ bool SockDiagReader::DumpWith(Request kind, std::vector<TcpRow>& rows, std::vect
         const int error = Exchange(request, length, seq, rows, ids);
         if (error == 0) return true;
         if (filter && error == EINVAL) {
-            // This kernel does not take the filter: read every IPv6 socket and let the codec drop
-            // the ones that are not IPv4-mapped.
+            // This kernel does not take the filter: read every IPv6 socket and drop the ones that
+            // are not IPv4-mapped after the dump.
             kernelFilter_ = false;
             rows.resize(rowsBefore);
             ids.resize(rowsBefore);

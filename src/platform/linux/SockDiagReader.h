@@ -10,9 +10,11 @@
 
 namespace varnel {
 
-// Reads the kernel's TCP socket table through NETLINK_SOCK_DIAG, keeping the AF_INET sockets and
-// the AF_INET6 sockets that carry IPv4 connections (IPv4-mapped on both sides). Rows come in the
-// kernel's order, with owningPid 0; `ids` gets each row's inode and uid.
+// Reads the kernel's TCP socket table through NETLINK_SOCK_DIAG: the AF_INET sockets and the
+// AF_INET6 ones, those that carry IPv4 connections (IPv4-mapped on both sides) as IPv4 rows and the
+// others as IPv6 rows. A reader built for IPv4 rows only attaches a filter so that the kernel sends
+// no IPv6 connection at all (and drops them itself where the kernel refuses the filter). Rows come
+// in the kernel's order, with owningPid 0; `ids` gets each row's inode and uid.
 //
 // Each dump request makes the kernel walk its whole socket hash, however few sockets there are.
 // The reader therefore asks with one request of the older form for both families (one walk), and
@@ -35,7 +37,8 @@ class SockDiagReader {
 
     // `preferred` kSingle: use the single walk where the kernel takes it. kPerFamily: never try
     // it (to compare the two, or to run as an older kernel would).
-    explicit SockDiagReader(Walk preferred = Walk::kSingle);
+    // `ipv6Rows` false: IPv4 rows only.
+    explicit SockDiagReader(Walk preferred = Walk::kSingle, bool ipv6Rows = true);
     ~SockDiagReader();
     SockDiagReader(const SockDiagReader&) = delete;
     SockDiagReader& operator=(const SockDiagReader&) = delete;
@@ -43,8 +46,8 @@ class SockDiagReader {
     bool Dump(std::vector<TcpRow>& rows, std::vector<SocketIdentity>& ids);
 
     Walk walk() const { return walk_; }
-    // False when the kernel refused the IPv4-mapped filter and the codec drops the other IPv6
-    // sockets instead.
+    // True when the IPv4-mapped filter is attached to the requests: only for a reader of IPv4
+    // rows, on a kernel that takes the filter.
     bool kernelFilter() const { return kernelFilter_; }
 
     // The last failure's errno (0 after a successful dump).
@@ -75,7 +78,8 @@ class SockDiagReader {
     int fd_ = -1;
     uint32_t seq_ = 0;
     Walk walk_ = Walk::kUndecided;
-    bool kernelFilter_ = true;  // cleared if the kernel refuses the IPv4-mapped filter
+    bool ipv6Rows_ = true;
+    bool kernelFilter_ = false;  // IPv4 rows only, until the kernel refuses the IPv4-mapped filter
     int lastError_ = 0;
     std::vector<uint8_t> buffer_;
 };

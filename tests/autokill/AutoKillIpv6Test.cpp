@@ -1,0 +1,220 @@
+// Auto kill on IPv6 connections: the same rules, verdicts, resets, counts and reports as for IPv4,
+// whether or not the list shows IPv6.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "autokill/AutoKill.h"
+#include "platform/fake/FakeClock.h"
+#include "platform/fake/FakeConnectionReset.h"
+#include "platform/fake/FakeConnectionTable.h"
+#include "platform/fake/FakeProcessList.h"
+
+namespace varnel {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Names 2001:db8::80 and 2001:db8::81; every other address is pending.
+class StubHosts : public HostNameSource {
+  public:
+    void LookupHostName(const char* address, char* out, size_t n) override {
+        if (std::strcmp(address, "2001:db8::80") == 0)
+            std::snprintf(out, n, "shop.example.com");
+        else if (std::strcmp(address, "2001:db8::81") == 0)
+            std::snprintf(out, n, "ads.example.net");
+        else
+            std::snprintf(out, n, "(%s)", address);
+        asked.emplace_back(address);
+    }
+    std::vector<std::string> asked;
+};
+
+class AutoKillIpv6Test : public ::testing::TestWithParam<bool> {
+  protected:
+    AutoKillIpv6Test() {
+        char tmpl[] = "/tmp/varnel-autokill6-XXXXXX";
+        dir = mkdtemp(tmpl);
+        settings = std::make_unique<SettingsFile>(dir + "/varnel.ini");
+        processes.processes = {{77, "curl"}};
+        monitor = std::make_unique<SessionMonitor>(table, processes, clock, UiLanguage::English());
+        monitor->SetHostNameSource(&hosts);
+        monitor->SetShowIpv6(GetParam());
+        autokill = std::make_unique<AutoKill>(*settings, dir + "/varnel_autoblock.txt", dir, reset, clock,
+                                              UiLanguage::English());
+        monitor->SetTickHook(autokill.get());
+        monitor->Start();
+    }
+    ~AutoKillIpv6Test() override { fs::remove_all(dir); }
+
+    void Rules(const std::string& text) {
+        std::ofstream(dir + "/varnel_autoblock.txt") << text;
+        autokill->LoadRules();
+        autokill->SetEnabled(true);
+    }
+    std::string LogFile() {
+        std::ifstream in(autokill->blockLog().path(), std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    // The remote texts of the resets asked for, sorted (the shown rows go in display order).
+    std::vector<std::string> ResetRemotes() {
+        std::vector<std::string> out;
+        for (const TcpRow& r : reset.calls) {
+            char text[INET6_ADDRSTRLEN];
+            if (r.v6)
+                inet_ntop(AF_INET6, r.remoteAddr6.bytes, text, sizeof text);
+            else
+                inet_ntop(AF_INET, &r.remoteAddr, text, sizeof text);
+            out.emplace_back(text);
+        }
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+
+    std::string dir;
+    std::unique_ptr<SettingsFile> settings;
+    FakeConnectionTable table;
+    FakeProcessList processes;
+    FakeClock clock;
+    FakeConnectionReset reset;
+    StubHosts hosts;
+    std::unique_ptr<SessionMonitor> monitor;
+    std::unique_ptr<AutoKill> autokill;
+};
+
+TEST_P(AutoKillIpv6Test, APortRuleCutsAnIpv6ConnectionWithAnExactIpv6Request) {
+    // Only IPv6 connections: nothing to show while ShowIPv6 is off, but the rules still apply.
+    table.Add(kTcpListen, "::", 7000, "::", 0, 77);
+    table.Add(kTcpEstablished, "::1", 7000, "::1", 40000, 77);
+    table.Add(kTcpEstablished, "::1", 40000, "::1", 7000, 77);
+    table.Add(kTcpSynSent, "2001:db8::1", 40001, "2001:db8::7", 7000, 77);
+    table.Add(kTcpEstablished, "2001:db8::1", 40002, "2001:db8::7", 7001, 77);
+    Rules("PORT2=7000\n");
+    monitor->Tick();
+    EXPECT_EQ(monitor->listCount(), GetParam() ? 4 : 0);
+    ASSERT_EQ(reset.calls.size(), 2u) << "the client of ::1 and the one being opened; never the listener";
+    const TcpRow* byPort[2] = {nullptr, nullptr};
+    for (const TcpRow& r : reset.calls)
+        byPort[ntohs(static_cast<uint16_t>(r.localPort)) == 40000 ? 0 : 1] = &r;
+    ASSERT_NE(byPort[0], nullptr);
+    ASSERT_NE(byPort[1], nullptr);
+    for (const TcpRow* r : byPort) {
+        EXPECT_TRUE(r->v6);
+        EXPECT_EQ(r->state, uint32_t(kTcpDeleteTcb));
+        EXPECT_EQ(r->localAddr, 0u);
+        EXPECT_EQ(r->remoteAddr, 0u);
+        EXPECT_EQ(r->remotePort, htons(7000));
+    }
+    EXPECT_EQ(byPort[0]->localAddr6, FakeConnectionTable::PackAddress6("::1"));
+    EXPECT_EQ(byPort[0]->remoteAddr6, FakeConnectionTable::PackAddress6("::1"));
+    EXPECT_EQ(byPort[1]->localAddr6, FakeConnectionTable::PackAddress6("2001:db8::1"));
+    EXPECT_EQ(byPort[1]->remoteAddr6, FakeConnectionTable::PackAddress6("2001:db8::7"));
+    EXPECT_EQ(autokill->blockedCount(), 2u);
+    const std::string file = LogFile();
+    EXPECT_NE(file.find("(::1):40000 (::1):7000 curl(77)\r\n"), std::string::npos) << file;
+    EXPECT_NE(file.find("(2001:db8::1):40001 (2001:db8::7):7000 curl(77)\r\n"), std::string::npos) << file;
+    EXPECT_EQ(autokill->blockLog().paneLines().size(), 2u);
+}
+
+TEST_P(AutoKillIpv6Test, AddressRulesArePrefixesOfTheCanonicalTextAndSlashesContain) {
+    table.Add(kTcpEstablished, "2001:db8::1", 40001, "2001:db8::7", 443, 77);
+    table.Add(kTcpEstablished, "2001:db8::1", 40002, "2001:db80::7", 443, 77);
+    table.Add(kTcpEstablished, "2001:db8::1", 40003, "2001:0db8:0:0:0:0:0:9", 443, 77);
+    table.Add(kTcpEstablished, "10.0.0.1", 40004, "192.0.2.1", 443, 77);
+    Rules("IP2=2001:db8:\n");
+    monitor->Tick();
+    EXPECT_EQ(ResetRemotes(), (std::vector<std::string>{"2001:db8::7", "2001:db8::9"}))
+        << "2001:db80:: is no prefix match, 2001:0db8:... is matched through its canonical text";
+
+    reset.calls.clear();
+    Rules("IP2=/::7/\n");
+    monitor->Tick();
+    EXPECT_EQ(ResetRemotes(), (std::vector<std::string>{"2001:db80::7", "2001:db8::7"}));
+
+    // An IP1 rule reads the local text; a pattern as written in another form matches nothing.
+    reset.calls.clear();
+    Rules("IP1=2001:DB8::1\nIP2=2001:0db8:\n");
+    monitor->Tick();
+    EXPECT_TRUE(reset.calls.empty());
+    Rules("IP1=2001:db8::1\n");
+    monitor->Tick();
+    EXPECT_EQ(reset.calls.size(), 3u);
+}
+
+TEST_P(AutoKillIpv6Test, HostRulesUseTheNamesOfTheIpv6Addresses) {
+    table.Add(kTcpEstablished, "2001:db8::1", 40001, "2001:db8::80", 443, 77);
+    table.Add(kTcpEstablished, "2001:db8::1", 40002, "2001:db8::81", 443, 77);
+    table.Add(kTcpEstablished, "2001:db8::1", 40003, "2001:db8::82", 443, 77);  // name pending
+    Rules("HOST2=.example.net\n");
+    monitor->Tick();
+    EXPECT_EQ(ResetRemotes(), (std::vector<std::string>{"2001:db8::81"}));
+    EXPECT_NE(std::find(hosts.asked.begin(), hosts.asked.end(), "2001:db8::82"), hosts.asked.end())
+        << "the name of every address is asked for";
+    EXPECT_NE(LogFile().find("ads.example.net:443"), std::string::npos) << LogFile();
+
+    // An exemption by name protects an IPv6 connection as it does an IPv4 one.
+    reset.calls.clear();
+    Rules("ALLOW=1,HOST2=shop.example.com\nPORT2=443\n");
+    monitor->Tick();
+    EXPECT_EQ(ResetRemotes(), (std::vector<std::string>{"2001:db8::81"})) << "::80 allowed, ::82 may be";
+}
+
+TEST_P(AutoKillIpv6Test, AFailedIpv6ResetIsReportedOnceWithItsAddressesInBrackets) {
+    table.Add(kTcpEstablished, "2001:db8::1", 40001, "2001:db8::80", 8080, 77);
+    table.Add(kTcpEstablished, "10.0.0.1", 40001, "10.0.0.2", 8080, 77);  // same ports, IPv4
+    reset.answer = {ResetStatus::kPermissionDenied, EPERM};
+    std::vector<std::string> failures;
+    autokill->SetFailureListener([&](const std::string& line) { failures.push_back(line); });
+    Rules("PORT2=8080\n");
+    for (int i = 0; i < 3; ++i) monitor->Tick();
+    EXPECT_EQ(reset.calls.size(), 6u) << "retried while the rule matches";
+    ASSERT_EQ(failures.size(), 2u) << "once per connection: the two are told apart by their addresses";
+    std::string all = failures[0] + "\n" + failures[1];
+    EXPECT_NE(all.find("NOT BLOCKED [2001:db8::1]:40001 [2001:db8::80]:8080 curl(77): permission denied"),
+              std::string::npos)
+        << all;
+    EXPECT_NE(all.find("NOT BLOCKED 10.0.0.1:40001 10.0.0.2:8080 curl(77)"), std::string::npos) << all;
+    EXPECT_EQ(autokill->blockedCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(ShowIpv6, AutoKillIpv6Test, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "Shown" : "Hidden";
+                         });
+
+TEST(AutoKillRequestTest, Ipv6TextsGiveAnIpv6RequestAndBadOnesNameNoConnection) {
+    SessionRow row{};
+    auto fill = [&](const char* local, const char* remote) {
+        const char* texts[kColumnCount] = {local, "", "7000", remote, "", "40000", "", "", ""};
+        for (int c = 0; c < kColumnCount; ++c) std::snprintf(row.text[c], sizeof row.text[c], "%s", texts[c]);
+        return AutoKill::ResetRequestFor(row);
+    };
+    TcpRow r = fill("2001:db8::1", "::1");
+    EXPECT_TRUE(r.v6);
+    EXPECT_EQ(r.localAddr6, FakeConnectionTable::PackAddress6("2001:db8::1"));
+    EXPECT_EQ(r.remoteAddr6, FakeConnectionTable::PackAddress6("::1"));
+    EXPECT_EQ(r.localPort, htons(7000));
+    EXPECT_EQ(r.remotePort, htons(40000));
+    r = fill("2001:db8::g", "(::1)");
+    EXPECT_TRUE(r.v6);
+    EXPECT_TRUE(r.localAddr6.IsUnspecified());
+    EXPECT_TRUE(r.remoteAddr6.IsUnspecified());
+    r = fill("10.0.0.1", "10.0.0.2");
+    EXPECT_FALSE(r.v6);
+    EXPECT_EQ(r.remoteAddr, FakeConnectionTable::PackAddress("10.0.0.2"));
+}
+
+}  // namespace
+}  // namespace varnel
