@@ -42,11 +42,22 @@ bool EndsWith(std::string_view text, std::string_view suffix) {
     return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
 }
 
+// Digits and dots (also the empty text), or an IPv6 literal: hexadecimal digits, dots (an
+// embedded IPv4 tail) and colons, with at least one colon, which no host name has. `text` is
+// lower case.
 bool IsAddressLiteral(std::string_view text) {
+    bool colon = false;
+    bool hexLetter = false;
     for (char c : text) {
-        if (c != '.' && (c < '0' || c > '9')) return false;
+        if (c == ':') {
+            colon = true;
+        } else if (c >= 'a' && c <= 'f') {
+            hexLetter = true;
+        } else if (c != '.' && (c < '0' || c > '9')) {
+            return false;
+        }
     }
-    return true;  // also for the empty text
+    return colon || !hexLetter;
 }
 
 }  // namespace

@@ -9,7 +9,8 @@ namespace varnel {
 //
 // Names ending ".jp" get one of the nine second-level .jp items (ne, or, ad, gr, ed, ac, co, go,
 // lg) or "Other (.jp)"; other names get one of the 21 generic top-level items (.com ... .post) or
-// "Other Domain"; a text that is empty or made only of digits and dots is an address literal. The
+// "Other Domain"; a text that is empty or made only of digits and dots is an address literal, and
+// so is an IPv6 address text (hexadecimal digits, colons and dots, with at least one colon). The
 // comparison ignores the case of ASCII letters and leaves every other byte as it is, so UTF-8 text
 // is safe. Pure function, any thread.
 class DomainClass {

@@ -64,6 +64,28 @@ TEST(DomainClassTest, AddressLiterals) {
     EXPECT_EQ(ClassOf("192.168.0.1 "), "Color_default");
 }
 
+TEST(DomainClassTest, Ipv6AddressLiteralsAreAddressesLikeDottedOnes) {
+    EXPECT_EQ(ClassOf("::1"), "Color_ip_addr");
+    EXPECT_EQ(ClassOf("::"), "Color_ip_addr");
+    EXPECT_EQ(ClassOf("2001:db8::dead:beef"), "Color_ip_addr");
+    EXPECT_EQ(ClassOf("fe80::1"), "Color_ip_addr");
+    EXPECT_EQ(ClassOf("::ffff:192.0.2.1"), "Color_ip_addr") << "an embedded IPv4 tail";
+    EXPECT_EQ(ClassOf("2001:DB8::A"), "Color_ip_addr") << "case is folded before the test";
+    EXPECT_EQ(ClassOf("ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255"), "Color_ip_addr");
+    // Hexadecimal letters alone do not make an address: no host name holds a colon, many hold only
+    // letters a-f and dots.
+    EXPECT_EQ(ClassOf("cafe.de"), "Color_default");
+    EXPECT_EQ(ClassOf("face.net"), "Color_net");
+    EXPECT_EQ(ClassOf("bad.cafe.com"), "Color_com");
+    EXPECT_EQ(ClassOf("deadbeef"), "Color_default");
+    // A letter beyond f, a blank, a bracket or a zone suffix is no bare literal.
+    EXPECT_EQ(ClassOf("2001:db8::g"), "Color_default");
+    EXPECT_EQ(ClassOf("::1 "), "Color_default");
+    EXPECT_EQ(ClassOf("[::1]"), "Color_default");
+    EXPECT_EQ(ClassOf("(2001:db8::1)"), "Color_default") << "a pending lookup shows in parentheses";
+    EXPECT_EQ(ClassOf("fe80::1%eth0"), "Color_default");
+}
+
 TEST(ColorSchemeTest, ItemTable) {
     std::set<std::string> keys;
     for (int i = 0; i < ColorScheme::kItemCount; ++i) keys.insert(KeyOf(i));
