@@ -3,13 +3,16 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/TcpRow.h"
+
 namespace varnel {
 
-// The system's reverse name lookup for IPv4 addresses. Addresses are in network byte order (the
-// first dotted number in the lowest-addressed byte).
+// The system's reverse name lookup. IPv4 addresses are in network byte order (the first dotted
+// number in the lowest-addressed byte).
 //   NameInfo   - the name service's answer for the address, asked the way getnameinfo is asked
 //                with NI_NAMEREQD: true and `name` set to the host name found; false (and `name`
 //                untouched) when there is no name or the lookup failed.
+//   NameInfo6  - the same for an IPv6 address.
 //   HostByAddr - the official name of the host entry for the address, as gethostbyaddr gives it;
 //                true and `name` set, or false when there is no entry.
 // Both may block for as long as the name service takes (seconds when a DNS server does not
@@ -25,6 +28,7 @@ class ReverseLookup {
 
     virtual bool NameInfo(uint32_t addrNetworkOrder, std::string& name) = 0;
     virtual bool HostByAddr(uint32_t addrNetworkOrder, std::string& name) = 0;
+    virtual bool NameInfo6(const Ip6Address& addr, std::string& name) = 0;
 };
 
 }  // namespace varnel

@@ -10,6 +10,7 @@
 
 #include "platform/Mutex.h"
 #include "platform/SystemSleeper.h"
+#include "session/AddressText.h"
 #include "platform/ThreadAnnotations.h"
 #include "text/FixedText.h"
 
@@ -190,6 +191,11 @@ void ResolverPool::ResolveSlot(Shared& s, int index) {
             found.clear();
             if (s.lookup->HostByAddr(addr, found) && !found.empty()) name = std::move(found);
         }
+    } else if (AddressText::IsIp6Text(address.c_str())) {
+        Ip6Address addr6;
+        std::string found;
+        if (AddressText::ParseIp6(address.c_str(), addr6) && s.lookup->NameInfo6(addr6, found) && !found.empty())
+            name = std::move(found);
     }
 
     bool stopped;

@@ -14,7 +14,7 @@
 
 namespace varnel {
 
-// Resolves IPv4 addresses to host names on background threads without ever making the caller
+// Resolves IPv4 and IPv6 addresses to host names on background threads without ever making the caller
 // wait. LookupHostName answers from the HostNameCache or, while the name is not known, with
 // "(address)"; in the latter case it hands the address to one of kSlotCount slots, and a worker
 // thread of its own (one per request) looks the name up and stores it in the cache, where the
@@ -24,8 +24,10 @@ namespace varnel {
 // A worker, in order: marks its slot Running and copies the address; asks
 // ReverseLookup::NameInfo; when that fails, PrivateAddressFallback is on and the address is
 // private (10/8, 172.16/12, 192.168/16), asks ReverseLookup::HostByAddr; stores the result in the
-// cache; sleeps kSlotHoldTime; frees its slot. Address texts that are not four dotted decimal
-// numbers (0-255) are not looked up at all: their name is the text itself.
+// cache; sleeps kSlotHoldTime; frees its slot. An IPv6 address text is asked of
+// ReverseLookup::NameInfo6 alone (there is no fallback for it). Other address texts, those that are
+// neither four dotted decimal numbers (0-255) nor IPv6, are not looked up at all: their name is
+// the text itself.
 //
 // Slots: Free -> Assigned (LookupHostName, worker about to start) -> Running (worker) -> Free
 // (worker). A new request is not started while a Running slot holds the same address (compared

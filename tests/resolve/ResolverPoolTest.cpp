@@ -1,3 +1,4 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -85,6 +86,33 @@ TEST_F(ResolverPoolTest, TextThatIsNoDottedQuadIsNotLookedUp) {
         ASSERT_TRUE(WaitIdle());
         EXPECT_EQ(Ask(text), text);
     }
+    EXPECT_EQ(lookup->nameInfoCalls(), 0u);
+    EXPECT_EQ(lookup->hostByAddrCalls(), 0u);
+}
+
+TEST_F(ResolverPoolTest, Ipv6AddressesAreAskedOfTheIpv6LookupAndCachedAlike) {
+    Ip6Address named{};
+    ASSERT_EQ(inet_pton(AF_INET6, "2001:db8::5", named.bytes), 1);
+    lookup->SetNameInfo6(named, "v6.example.test");
+    EXPECT_EQ(Ask("2001:db8::5"), "(2001:db8::5)");
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Ask("2001:db8::5"), "v6.example.test");
+    EXPECT_EQ(lookup->nameInfo6Calls(), 1u);
+
+    // No name: the address itself, asked once; a private IPv6 address gets no second try.
+    EXPECT_EQ(Ask("fd00::1"), "(fd00::1)");
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Ask("fd00::1"), "fd00::1");
+    EXPECT_EQ(lookup->nameInfo6Calls(), 2u);
+    EXPECT_EQ(starts, 2);
+
+    // Texts with a colon that are no IPv6 address are not looked up.
+    for (const char* text : {"2001:db8::g", ":::", "1:2:3:4:5:6:7:8:9", "::1%lo", "::1 "}) {
+        Ask(text);
+        ASSERT_TRUE(WaitIdle());
+        EXPECT_EQ(Ask(text), text);
+    }
+    EXPECT_EQ(lookup->nameInfo6Calls(), 2u);
     EXPECT_EQ(lookup->nameInfoCalls(), 0u);
     EXPECT_EQ(lookup->hostByAddrCalls(), 0u);
 }

@@ -13,8 +13,8 @@
 
 namespace varnel {
 
-// A reverse lookup the test controls. Answers come from two maps keyed by network-order address
-// (an address missing from a map fails); with `nameEveryAddress` NameInfo instead answers every
+// A reverse lookup the test controls. Answers come from maps keyed by network-order address (an
+// address missing from a map fails); with `nameEveryAddress` NameInfo instead answers every
 // address with "h<a>-<b>-<c>-<d>.test". While blocked (Block), every call waits inside the lookup
 // until Release, so a test can hold workers in flight. Counters and the addresses asked are kept.
 //
@@ -41,6 +41,10 @@ class FakeReverseLookup : public ReverseLookup {
     void SetHostByAddr(uint32_t addr, std::string name) {
         std::lock_guard lock(mutex_);
         hostByAddr_[addr] = std::move(name);
+    }
+    void SetNameInfo6(const Ip6Address& addr, std::string name) {
+        std::lock_guard lock(mutex_);
+        nameInfo6_[Key6(addr)] = std::move(name);
     }
     void SetNameEveryAddress(bool on) {
         std::lock_guard lock(mutex_);
@@ -78,7 +82,7 @@ class FakeReverseLookup : public ReverseLookup {
         std::lock_guard lock(mutex_);
         return hostByAddrAsked_.size();
     }
-    // Calls that have returned (both kinds).
+    // Calls that have returned (all kinds).
     size_t finishedCalls() const {
         std::lock_guard lock(mutex_);
         return finished_;
@@ -111,7 +115,26 @@ class FakeReverseLookup : public ReverseLookup {
         return Answer(hostByAddr_, addr, name);
     }
 
+    // IPv6 lookups are counted with NameInfo's calls; `nameEveryAddress` does not name them.
+    bool NameInfo6(const Ip6Address& addr, std::string& name) override {
+        std::unique_lock lock(mutex_);
+        ++nameInfo6Calls_;
+        WaitWhileBlocked(lock);
+        ++finished_;
+        auto it = nameInfo6_.find(Key6(addr));
+        if (it == nameInfo6_.end()) return false;
+        name = it->second;
+        return true;
+    }
+    size_t nameInfo6Calls() const {
+        std::lock_guard lock(mutex_);
+        return nameInfo6Calls_;
+    }
+
   private:
+    static std::string Key6(const Ip6Address& addr) {
+        return std::string(reinterpret_cast<const char*>(addr.bytes), sizeof addr.bytes);
+    }
     void WaitWhileBlocked(std::unique_lock<std::mutex>& lock) {
         if (!blocked_) return;
         ++waiting_;
@@ -130,6 +153,8 @@ class FakeReverseLookup : public ReverseLookup {
     std::condition_variable changed_;
     std::map<uint32_t, std::string> nameInfo_;
     std::map<uint32_t, std::string> hostByAddr_;
+    std::map<std::string, std::string> nameInfo6_;
+    size_t nameInfo6Calls_ = 0;
     bool nameEveryAddress_ = false;
     bool blocked_ = false;
     size_t waiting_ = 0;

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 namespace varnel {
@@ -15,6 +16,18 @@ bool SystemReverseLookup::NameInfo(uint32_t addrNetworkOrder, std::string& name)
     sa.sin_family = AF_INET;
     sa.sin_addr.s_addr = addrNetworkOrder;
     char host[NI_MAXHOST];  // 1025
+    int rc = getnameinfo(reinterpret_cast<const sockaddr*>(&sa), sizeof sa, host, sizeof host, nullptr, 0,
+                         NI_NAMEREQD);
+    if (rc != 0) return false;
+    name = host;
+    return true;
+}
+
+bool SystemReverseLookup::NameInfo6(const Ip6Address& addr, std::string& name) {
+    sockaddr_in6 sa{};
+    sa.sin6_family = AF_INET6;
+    std::memcpy(sa.sin6_addr.s6_addr, addr.bytes, sizeof addr.bytes);
+    char host[NI_MAXHOST];
     int rc = getnameinfo(reinterpret_cast<const sockaddr*>(&sa), sizeof sa, host, sizeof host, nullptr, 0,
                          NI_NAMEREQD);
     if (rc != 0) return false;
