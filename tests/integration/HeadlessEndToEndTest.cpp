@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "integration/NetnsGuard.h"
+#include "integration/VarnelProcess.h"
 
 namespace {
 
@@ -59,72 +60,10 @@ void Connect(Pair& p) {
     p.clientPort = PortOf(p.client);
 }
 
-// True when the client end sees the connection aborted within `ms`.
-bool SeesAbort(int fd, int ms) {
-    pollfd pfd{fd, POLLIN, 0};
-    if (poll(&pfd, 1, ms) <= 0) return false;
-    char c;
-    ssize_t n = recv(fd, &c, 1, MSG_DONTWAIT);
-    return n < 0 ? errno == ECONNRESET || errno == ECONNABORTED : n == 0;
-}
-
-struct Child {
-    pid_t pid = -1;
-    int out = -1, err = -1;
-};
-
-// Starts varnel with its output on pipes. `dropNetAdmin`: without the right to reset connections.
-Child StartVarnel(const std::string& configDir, bool dropNetAdmin) {
-    int out[2], err[2];
-    if (pipe(out) != 0 || pipe(err) != 0) return {};
-    Child c;
-    c.pid = fork();
-    if (c.pid == 0) {
-        dup2(out[1], 1);
-        dup2(err[1], 2);
-        close(out[0]);
-        close(err[0]);
-        if (dropNetAdmin && prctl(PR_CAPBSET_DROP, 12 /* CAP_NET_ADMIN */, 0, 0, 0) != 0) _exit(90);
-        execl(VARNEL_BINARY, VARNEL_BINARY, "--headless", "--autokill", "--no-resolve", "--config-dir",
-              configDir.c_str(), static_cast<char*>(nullptr));
-        _exit(91);
-    }
-    close(out[1]);
-    close(err[1]);
-    c.out = out[0];
-    c.err = err[0];
-    return c;
-}
-
-std::string Drain(int fd) {
-    std::string s;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0) s.append(buf, static_cast<size_t>(n));
-    close(fd);
-    return s;
-}
-
-// Stops varnel with SIGTERM and returns its exit status (it must end within a tick or so).
-int Stop(Child& c, std::string& out, std::string& err) {
-    kill(c.pid, SIGTERM);
-    auto start = std::chrono::steady_clock::now();
-    int status = 0;
-    while (waitpid(c.pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() - start > std::chrono::seconds(5)) {
-            kill(c.pid, SIGKILL);
-            waitpid(c.pid, &status, 0);
-            ADD_FAILURE() << "varnel did not end after SIGTERM";
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_LT(took, std::chrono::milliseconds(1000)) << "SIGTERM must end it within one tick";
-    out = Drain(c.out);
-    err = Drain(c.err);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
+using varnel_test::Child;
+using varnel_test::SeesAbort;
+using varnel_test::StartVarnel;
+using varnel_test::Stop;
 
 class HeadlessEndToEndTest : public ::testing::Test {
 protected:

@@ -1,0 +1,88 @@
+#pragma once
+
+// The program itself as a child process of an integration test: `varnel --headless --autokill
+// --no-resolve` with its output on pipes, stopped with SIGTERM. Also how a test's own connection
+// end learns that it was cut.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <string>
+#include <thread>
+
+namespace varnel_test {
+
+// True when the connection end `fd` sees the connection aborted within `ms`.
+inline bool SeesAbort(int fd, int ms) {
+    pollfd pfd{fd, POLLIN, 0};
+    if (poll(&pfd, 1, ms) <= 0) return false;
+    char c;
+    ssize_t n = recv(fd, &c, 1, MSG_DONTWAIT);
+    return n < 0 ? errno == ECONNRESET || errno == ECONNABORTED : n == 0;
+}
+
+struct Child {
+    pid_t pid = -1;
+    int out = -1, err = -1;
+};
+
+// Starts varnel with its output on pipes. `dropNetAdmin`: without the right to reset connections.
+inline Child StartVarnel(const std::string& configDir, bool dropNetAdmin) {
+    int out[2], err[2];
+    if (pipe(out) != 0 || pipe(err) != 0) return {};
+    Child c;
+    c.pid = fork();
+    if (c.pid == 0) {
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        close(out[0]);
+        close(err[0]);
+        if (dropNetAdmin && prctl(PR_CAPBSET_DROP, 12 /* CAP_NET_ADMIN */, 0, 0, 0) != 0) _exit(90);
+        execl(VARNEL_BINARY, VARNEL_BINARY, "--headless", "--autokill", "--no-resolve", "--config-dir",
+              configDir.c_str(), static_cast<char*>(nullptr));
+        _exit(91);
+    }
+    close(out[1]);
+    close(err[1]);
+    c.out = out[0];
+    c.err = err[0];
+    return c;
+}
+
+inline std::string Drain(int fd) {
+    std::string s;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0) s.append(buf, static_cast<size_t>(n));
+    close(fd);
+    return s;
+}
+
+// Stops varnel with SIGTERM and returns its exit status (it must end within a tick or so).
+inline int Stop(Child& c, std::string& out, std::string& err) {
+    kill(c.pid, SIGTERM);
+    auto start = std::chrono::steady_clock::now();
+    int status = 0;
+    while (waitpid(c.pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() - start > std::chrono::seconds(5)) {
+            kill(c.pid, SIGKILL);
+            waitpid(c.pid, &status, 0);
+            ADD_FAILURE() << "varnel did not end after SIGTERM";
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, std::chrono::milliseconds(1000)) << "SIGTERM must end it within one tick";
+    out = Drain(c.out);
+    err = Drain(c.err);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace varnel_test
