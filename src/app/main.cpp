@@ -118,5 +118,6 @@ int main(int argc, char** argv) {
     ListCommand list(table, processes, clock, lang);
     list.SetHostNameSource(resolver.get(), kListResolveWaitMs);
     list.SetAll(cl.all);
+    list.SetIpv6(cl.ipv6);
     return list.Run(std::cout, std::cerr);
 }

@@ -22,7 +22,7 @@ const char* CommandLine::UsageLine() {
 
 const char* CommandLine::HelpText() {
     return "Usage: varnel [MODE] [OPTIONS]\n"
-           "Monitor this machine's IPv4 TCP connections and cut them by rule.\n"
+           "Monitor this machine's TCP connections and cut them by rule.\n"
            "\n"
            "Modes (default: the window):\n"
            "  --list               take one snapshot, print the session list (TAB-separated) and exit\n"
@@ -34,6 +34,7 @@ const char* CommandLine::HelpText() {
            "\n"
            "Options:\n"
            "  --all                with --list: every connection, not only the 599 rows the list shows\n"
+           "  --ipv6               with --list: list IPv6 connections too (the window: ShowIPv6=1)\n"
            "  --no-resolve         show addresses instead of host names\n"
            "  --autokill           with --headless: switch auto kill on whatever the settings say\n"
            "  --lang EN|JP         language of the texts (default: from LC_ALL, LC_MESSAGES, LANG)\n"
@@ -42,7 +43,7 @@ const char* CommandLine::HelpText() {
            "                       is no folder or cannot be made ends the program with status 2\n"
            "\n"
            "The list shows at most 599 connections; auto kill is not bound by that: its rules are tested\n"
-           "against every connection at every tick, shown or not.\n";
+           "against every connection at every tick, shown or not, IPv4 and IPv6 alike.\n";
 }
 
 bool CommandLine::Parse(int argc, const char* const* argv, std::string& error) {
@@ -82,6 +83,8 @@ bool CommandLine::Parse(int argc, const char* const* argv, std::string& error) {
             autokill = true;
         } else if (arg == "--all") {
             all = true;
+        } else if (arg == "--ipv6") {
+            ipv6 = true;
         } else if (arg == "--lang") {
             std::string v;
             if (!value(v)) return false;

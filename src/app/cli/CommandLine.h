@@ -15,6 +15,7 @@ struct CommandLine {
     bool noResolve = false;
     bool autokill = false;
     bool all = false;                 // --list --all: every kept connection, not only the rows the list shows
+    bool ipv6 = false;                // --list --ipv6: IPv6 connections are listed too
     std::optional<std::string> lang;  // "EN" or "JP", upper case
     std::optional<std::string> configDir;  // --config-dir
     std::optional<std::string> rulesFile;  // --check-rules FILE

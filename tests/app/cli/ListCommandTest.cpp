@@ -110,6 +110,51 @@ TEST(ListCommandTest, NoFieldCanSendATerminalAControl) {
               "ev [2Jil (42)\n");
 }
 
+// Runs --list (with --all, --ipv6 as asked) on `table` and returns what it prints.
+std::string ListText(FakeConnectionTable& table, bool all, bool ipv6) {
+    FakeProcessList processes;
+    processes.processes = {{42, "ssh"}};
+    FakeClock clock;
+    std::ostringstream out;
+    ListCommand list(table, processes, clock, UiLanguage::English());
+    list.SetAll(all);
+    list.SetIpv6(ipv6);
+    list.Run(out, std::cerr);
+    return out.str();
+}
+
+TEST(ListCommandTest, WithoutIpv6TheOutputIsThatOfTheTableWithoutIpv6Connections) {
+    FakeConnectionTable v4, mixed;
+    for (int i = 0; i < 620; ++i) {
+        v4.Add(kTcpEstablished, "10.0.0.1", 40000 + i, "10.0.0.7", 22, 42);
+        mixed.Add(kTcpEstablished, "10.0.0.1", 40000 + i, "10.0.0.7", 22, 42);
+        if (i % 3 == 0) mixed.Add(kTcpEstablished, "2001:db8::1", 50000 + i, "2001:db8::7", 22, 42);
+    }
+    mixed.Add(kTcpListen, "::", 22, "::", 0, 42);
+    for (bool all : {false, true}) {
+        const std::string expected = ListText(v4, all, false);
+        EXPECT_EQ(ListText(mixed, all, false), expected) << "all " << all;
+        EXPECT_EQ(expected.find(':'), std::string::npos);
+    }
+}
+
+TEST(ListCommandTest, Ipv6ListsTheIpv6ConnectionsInTheCanonicalFormAndCountsThemInThe599) {
+    FakeConnectionTable table;
+    table.Add(kTcpEstablished, "10.0.0.1", 40000, "10.0.0.7", 22, 42);
+    table.Add(kTcpSynSent, "2001:0DB8:0:0:0:0:0:1", 50000, "2001:db8::7", 22, 42);
+    table.Add(kTcpListen, "::", 22, "::", 0, 42);
+    EXPECT_EQ(ListText(table, false, true),
+              "IP Address1\tHostname1\tPort1\tIP Address2\tHostname2\tPort2\tStatus\tTime\tProcessName(PID)\n"
+              "10.0.0.1\t10.0.0.1\t40000\t10.0.0.7\t10.0.0.7\t22\tConnecting\t00s\tssh(42)\n"
+              "2001:db8::1\t2001:db8::1\t50000\t2001:db8::7\t2001:db8::7\t22\tWaiting\t00s\tssh(42)\n");
+
+    for (int i = 0; i < 700; ++i) table.Add(kTcpEstablished, "::1", 30000 + i, "::1", 7000, 42);
+    auto lines = [](const std::string& text) { return std::count(text.begin(), text.end(), '\n'); };
+    EXPECT_EQ(lines(ListText(table, false, true)), 1 + 599);
+    EXPECT_EQ(lines(ListText(table, true, true)), 1 + 702);
+    EXPECT_EQ(lines(ListText(table, true, false)), 1 + 1);
+}
+
 TEST(ListCommandTest, AnUnreadableTableIsAnErrorNotAnEmptyList) {
     FakeConnectionTable table;
     FakeProcessList processes;
@@ -128,6 +173,16 @@ TEST(CommandLineTest, ParsesModesAndOptions) {
         const char* argv[] = {"varnel", "--list", "--all"};
         ASSERT_TRUE(cl.Parse(3, argv, error)) << error;
         EXPECT_TRUE(cl.all);
+        EXPECT_FALSE(cl.ipv6);
+    }
+    {
+        CommandLine cl;
+        std::string error;
+        const char* argv[] = {"varnel", "--list", "--ipv6", "--all"};
+        ASSERT_TRUE(cl.Parse(4, argv, error)) << error;
+        EXPECT_TRUE(cl.ipv6);
+        EXPECT_TRUE(cl.all);
+        EXPECT_NE(std::string(CommandLine::HelpText()).find("--ipv6"), std::string::npos);
     }
     CommandLine cl;
     std::string error;
