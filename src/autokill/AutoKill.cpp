@@ -26,12 +26,12 @@ std::string EndpointText(const char* address, const char* port) {
                                            : std::string(address) + ":" + port;
 }
 
-std::string TupleText(const SessionRow& row) {
+}  // namespace
+
+std::string AutoKill::TupleText(const SessionRow& row) {
     return EndpointText(row[kColLocalAddress], row[kColLocalPort]) + " " +
            EndpointText(row[kColRemoteAddress], row[kColRemotePort]);
 }
-
-}  // namespace
 
 AutoKill::AutoKill(const SettingsFile& settings, std::string ruleFilePath, std::string logFolder,
                    ConnectionReset& reset, Clock& clock, UiLanguage lang)

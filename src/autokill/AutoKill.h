@@ -63,6 +63,9 @@ class AutoKill : public TickHook {
     // text (one holding ':') asks for an IPv6 reset; an address text that reads as no address
     // gives an address that names no connection.
     static TcpRow ResetRequestFor(const SessionRow& row);
+    // "address:port address:port" of a row for a failure report, an IPv6 address in brackets
+    // ("[::1]:7000") so that its port stays apart.
+    static std::string TupleText(const SessionRow& row);
 
     uint32_t blockedCount() const { return blockedCount_; }
     std::string BlockedText() const;  // " BLOCKED : %5d"

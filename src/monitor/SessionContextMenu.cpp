@@ -74,6 +74,8 @@ QString SessionContextMenu::ItemText(int command, bool japanese) {
             return "PING(&G)";
         case kTracert:
             return "TRACERT(&T)";
+        case kShowIpv6:
+            return japanese ? QString("IPv6接続を表示") : QString("Show IPv6 connections");
         default:
             break;
     }
@@ -107,6 +109,11 @@ std::unique_ptr<QMenu> SessionContextMenu::CreateMenu(QWidget* parent) const {
         for (int command : {kNslookup, kWhois, kPing, kTracert}) add(menu.get(), command);
     }
 
+    menu->addSeparator();
+    QAction* ipv6 = add(menu.get(), kShowIpv6);
+    ipv6->setCheckable(true);
+    ipv6->setChecked(page_.showIpv6());
+
     const bool empty = page_.monitor().listCount() == 0;
     const bool anySelected = !empty && !SelectedRowsInOrder(page_).empty();
     remove->setEnabled(!empty);
@@ -131,6 +138,9 @@ void SessionContextMenu::Run(int command) {
             break;
         case kKillSession:
             KillSelectedSessions();
+            break;
+        case kShowIpv6:
+            page_.SetShowIpv6(!page_.showIpv6());
             break;
         default:
             break;  // the entries without a handler
@@ -164,9 +174,7 @@ int SessionContextMenu::KillSelectedSessions() {
         ResetResult result = page_.autoKill().KillRow(texts);
         if (result.ok() || result.status == ResetStatus::kNoSuchConnection) continue;
         std::string line = std::string(page_.language().Pick("切断できません ", "NOT KILLED ")) +
-                           texts[kColLocalAddress] + ":" + texts[kColLocalPort] + " " +
-                           texts[kColRemoteAddress] + ":" + texts[kColRemotePort] + " " + texts[kColProcess] +
-                           ": " + result.Describe();
+                           AutoKill::TupleText(texts) + " " + texts[kColProcess] + ": " + result.Describe();
         page_.autoKill().blockLog().AddPaneLine(line);
         failures << QString::fromStdString(line);
     }

@@ -12,10 +12,11 @@ namespace varnel {
 
 class SessionMonitorPage;
 
-// The session list's pop-up menu and its three commands: "Remove all items", "Clipboard Copy"
-// (the selected rows' remote host names) and "Kill Session" (reset the selected connections now).
-// The English menu also carries the copy-column, packet-filter and network-tool entries, which do
-// nothing when chosen; the Japanese menu has only the three commands.
+// The session list's pop-up menu and its commands: "Remove all items", "Clipboard Copy" (the
+// selected rows' remote host names), "Kill Session" (reset the selected connections now) and, last,
+// "Show IPv6 connections" (checked while the list shows them; always enabled). The English menu
+// also carries the copy-column, packet-filter and network-tool entries, which do nothing when
+// chosen; the Japanese menu has only the four commands.
 //
 // Ctrl+C and Ctrl+Delete on the list run the copy and the kill.
 //
@@ -35,6 +36,7 @@ class SessionContextMenu : public QObject {
         kPing = 32826,
         kTracert = 32827,
         kFirstCopyItem = 32854,  // "Select Copy items", one per column up to 32862
+        kShowIpv6 = 32870,
     };
 
     explicit SessionContextMenu(SessionMonitorPage& page);

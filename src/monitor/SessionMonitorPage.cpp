@@ -62,6 +62,7 @@ SessionMonitorPage::SessionMonitorPage(MonitorPlatform platform, const SettingsF
     ReadSettings();
     monitor_->SetResetMaxMinutes(resetMaxMinutes_);
     monitor_->SetHostNameSource(askDns_ ? platform_.hostNames : nullptr);
+    monitor_->SetShowIpv6(showIpv6_);
     autoKill_->LoadRules();
     autoKill_->SetEnabled(settings_.ReadSwitch(kSection, "AutoBlock", false));
     ReportRuleLoad();
@@ -102,6 +103,7 @@ void SessionMonitorPage::ReadSettings() {
     askDns_ = settings_.ReadInt(kSection, "AskDNS", 1) != 0;
     autoStart_ = settings_.ReadInt(kSection, "AutoStart", 1) == 1;
     logView_ = settings_.ReadInt(kSection, "AutoBlockLogView", 0) != 0;
+    showIpv6_ = settings_.ReadInt(kSection, "ShowIPv6", 0) == 1;
     splitSize_ = std::clamp(settings_.ReadInt(kSection, "SplitSize", 100), 12, 1200);
     resetMaxMinutes_ =
         static_cast<uint32_t>(std::clamp(settings_.ReadInt(kSection, "ResetMaxConnections", 1440), 1, 65535));
@@ -356,6 +358,13 @@ void SessionMonitorPage::OnAskDns(bool on) {
     if (platform_.hostNames == nullptr) return;
     askDns_ = on;
     monitor_->SetHostNameSource(on ? platform_.hostNames : nullptr);
+}
+
+void SessionMonitorPage::SetShowIpv6(bool on) {
+    showIpv6_ = on;
+    monitor_->SetShowIpv6(on);
+    // Written now rather than at close: the key exists only once the user has switched it.
+    settings_.WriteInt(kSection, "ShowIPv6", on ? 1 : 0);
 }
 
 void SessionMonitorPage::OnAutoBlock(bool on) {

@@ -102,6 +102,11 @@ class SessionMonitorPage : public QWidget {
     // Refreshes the counter, the BLOCKED label and the pane from the monitor and auto kill.
     void UpdateLabels();
 
+    // Whether the list shows IPv6 connections (setting ShowIPv6, 0 by default). Switching writes
+    // the setting at once; the list follows at the next tick. Auto kill covers IPv6 either way.
+    void SetShowIpv6(bool on);
+    bool showIpv6() const { return showIpv6_; }
+
     bool logView() const { return logView_; }
     int splitSize() const { return splitSize_; }
     uint32_t resetMaxMinutes() const { return resetMaxMinutes_; }
@@ -168,6 +173,7 @@ class SessionMonitorPage : public QWidget {
     bool askDns_ = true;
     bool autoStart_ = true;
     bool logView_ = false;
+    bool showIpv6_ = false;
     int splitSize_ = 100;
     uint32_t resetMaxMinutes_ = 1440;
     int widths_[kColumnCount] = {};

@@ -1,6 +1,8 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QAction>
 #include <QClipboard>
 #include <QGuiApplication>
@@ -63,14 +65,15 @@ TEST_F(SessionContextMenuTest, EnablingFollowsRowsAndSelection) {
     EXPECT_TRUE(Enabling(*menu)[M::kKillSession]);
 }
 
-TEST_F(SessionContextMenuTest, EnglishMenuCarriesTheInertItemsJapaneseOnlyTheThreeCommands) {
+TEST_F(SessionContextMenuTest, EnglishMenuCarriesTheInertItemsJapaneseOnlyTheFourCommands) {
     SessionMonitorPage& en = MakeWithRows(1);
     auto menu = en.contextMenu().CreateMenu(nullptr);
     QStringList texts;
     for (QAction* a : menu->actions()) texts << (a->isSeparator() ? QString("-") : a->text());
     EXPECT_EQ(texts, (QStringList{"Remove all items(&R)", "Clipboard Copy(&C)\tCtrl+C", "Select Copy items",
                                   "-", "Add to Packet filter rules(&P)", "Kill Session(&K)\tCtrl+DEL", "-",
-                                  "NSLOOKUP(&N)", "WHOIS(&W)", "PING(&G)", "TRACERT(&T)"}));
+                                  "NSLOOKUP(&N)", "WHOIS(&W)", "PING(&G)", "TRACERT(&T)", "-",
+                                  "Show IPv6 connections"}));
     QMenu* copyItems = menu->actions()[2]->menu();
     ASSERT_NE(copyItems, nullptr);
     ASSERT_EQ(copyItems->actions().size(), 9);
@@ -87,7 +90,7 @@ TEST_F(SessionContextMenuTest, EnglishMenuCarriesTheInertItemsJapaneseOnlyTheThr
     texts.clear();
     for (QAction* a : menu->actions()) texts << (a->isSeparator() ? QString("-") : a->text());
     EXPECT_EQ(texts, (QStringList{"すべての項目を削除(&R)", "クリップボードへコピー(&C)\tCtrl+C", "-",
-                                  "セッションの強制切断(&K)\tCtrl+DEL"}));
+                                  "セッションの強制切断(&K)\tCtrl+DEL", "-", "IPv6接続を表示"}));
 }
 
 TEST_F(SessionContextMenuTest, CopyPutsTheSelectedRemoteHostsWithCrLf) {
@@ -177,6 +180,63 @@ TEST_F(SessionContextMenuTest, RemoveAllItemsEmptiesListCacheAndCounters) {
     EXPECT_EQ(page.model().rowCount(), 3);  // the table was kept
     page.OnMonitorTick();
     EXPECT_EQ(page.counterLabel()->text().toStdString(), " Connections (Max) :    3 (   3)");
+}
+
+TEST_F(SessionContextMenuTest, ShowIpv6ConnectionsIsACheckedSwitchKeptInTheSettings) {
+    h.table.Add(kTcpEstablished, "10.0.0.1", 45000, "10.0.0.2", 80, 77);
+    h.table.Add(kTcpEstablished, "2001:db8::1", 45001, "2001:db8::2", 7000, 77);
+    h.table.Add(kTcpListen, "::", 7000, "::", 0, 77);
+    SessionMonitorPage& page = h.Make();
+    page.StartStop();
+    page.OnMonitorTick();
+    auto checked = [&page] {
+        auto menu = page.contextMenu().CreateMenu(nullptr);
+        for (QAction* a : menu->actions())
+            if (a->data().toInt() == SessionContextMenu::kShowIpv6) {
+                EXPECT_TRUE(a->isCheckable());
+                EXPECT_TRUE(a->isEnabled());
+                return a->isChecked();
+            }
+        ADD_FAILURE() << "no Show IPv6 connections entry";
+        return false;
+    };
+    EXPECT_FALSE(checked());
+    EXPECT_EQ(h.Column(kColRemoteAddress), std::vector<std::string>{"10.0.0.2"});
+    EXPECT_EQ(page.counterLabel()->text().toStdString(), " Connections (Max) :    1 (   1)");
+    EXPECT_EQ(h.settings.ReadString("Session", "ShowIPv6", "unset"), "unset") << "not written until switched";
+
+    page.contextMenu().Run(SessionContextMenu::kShowIpv6);
+    EXPECT_TRUE(checked());
+    EXPECT_EQ(h.settings.ReadInt("Session", "ShowIPv6", 0), 1);
+    page.OnMonitorTick();
+    std::vector<std::string> remotes = h.Column(kColRemoteAddress);
+    std::sort(remotes.begin(), remotes.end());
+    EXPECT_EQ(remotes, (std::vector<std::string>{"10.0.0.2", "2001:db8::2"})) << "the listener is no row";
+    EXPECT_EQ(page.counterLabel()->text().toStdString(), " Connections (Max) :    2 (   2)");
+
+    // An IPv6 row is killed and copied like any other; a refused kill names it in brackets.
+    const int row6 = h.Column(kColRemoteAddress)[0] == "2001:db8::2" ? 0 : 1;
+    h.Select({row6});
+    EXPECT_EQ(page.contextMenu().CopySelectedHosts(), "(2001:db8::2)\r\n");
+    h.reset.answer = {ResetStatus::kPermissionDenied, EPERM};
+    EXPECT_EQ(page.contextMenu().KillSelectedSessions(), 1);
+    ASSERT_EQ(h.reset.calls.size(), 1u);
+    EXPECT_TRUE(h.reset.calls[0].v6);
+    EXPECT_EQ(h.reset.calls[0].remoteAddr6, FakeConnectionTable::PackAddress6("2001:db8::2"));
+    ASSERT_EQ(h.warnings.size(), 1u);
+    EXPECT_TRUE(h.warnings[0].startsWith("NOT KILLED [2001:db8::1]:45001 [2001:db8::2]:7000 curl(77)"))
+        << h.warnings[0].toStdString();
+
+    // A page made afterwards starts with the saved choice; switching back hides them again.
+    SessionMonitorPage& again = h.Make();
+    EXPECT_TRUE(again.showIpv6());
+    again.StartStop();
+    again.OnMonitorTick();
+    EXPECT_EQ(again.model().rowCount(), 2);
+    again.contextMenu().Run(SessionContextMenu::kShowIpv6);
+    again.OnMonitorTick();
+    EXPECT_EQ(h.Column(kColRemoteAddress), std::vector<std::string>{"10.0.0.2"});
+    EXPECT_EQ(h.settings.ReadInt("Session", "ShowIPv6", 1), 0);
 }
 
 TEST(MainWindowTest, OneTabHoldingThePageAndClosingSavesItsSettings) {
