@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "autokill/RuleFile.h"
+#include "session/AddressText.h"
 
 namespace varnel {
 
@@ -115,6 +116,69 @@ void AddressWarning(std::string_view key, const RulePattern& p, std::vector<std:
     }
 }
 
+bool IsHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// The IPv6 pattern `text` as the canonical texts (RFC 5952, as inet_ntop writes them) could hold
+// it: hexadecimal letters in lower case, no leading zeros in a group, no 0 group beside "::" (the
+// "::" takes every zero group of its run), and a whole address in its canonical form. The first
+// group of a containment, if shorter than four digits, may be the end of a longer group ("0d" of
+// "a0d"), so its zeros stay.
+std::string CanonicalIpv6Pattern(std::string_view text, bool containment) {
+    std::string lower(text);
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
+    std::string out;
+    for (size_t start = 0; start <= lower.size();) {
+        size_t colon = lower.find(':', start);
+        if (colon == std::string::npos) colon = lower.size();
+        std::string_view group = std::string_view(lower).substr(start, colon - start);
+        bool hex = !group.empty();
+        for (char c : group) hex = hex && IsHexDigit(c);
+        const bool keepZeros = containment && start == 0 && group.size() < 4;
+        if (hex && !keepZeros)
+            while (group.size() > 1 && group.front() == '0') group.remove_prefix(1);
+        out.append(group);
+        if (colon < lower.size()) out += ':';
+        start = colon + 1;
+    }
+    for (bool changed = true; changed;) {
+        changed = false;
+        for (const char* zeroBeside : {":0::", "::0:"}) {
+            const size_t at = out.find(zeroBeside);
+            if (at == std::string::npos) continue;
+            out.replace(at, 4, "::");
+            changed = true;
+        }
+        if (out.starts_with("0::") && !containment) {
+            out.erase(0, 1);
+            changed = true;
+        }
+        if (out.ends_with("::0") && !containment) {
+            out.pop_back();
+            changed = true;
+        }
+    }
+    Ip6Address whole;
+    char canonical[AddressText::kSize];
+    if (AddressText::ParseIp6(out.c_str(), whole)) {
+        AddressText::FormatIp6(whole, canonical);
+        out = canonical;
+    }
+    return out;
+}
+
+// An IPv6 pattern (one holding ':') not written as the address texts are: it never matches.
+void Ipv6Warning(std::string_view key, const RulePattern& p, std::vector<std::string>& out) {
+    if (!p.IsSet() || p.needle().find(':') == std::string::npos) return;
+    const std::string fixed = CanonicalIpv6Pattern(p.needle(), p.containment());
+    if (fixed == p.needle()) return;
+    const std::string write = p.containment() ? "/" + fixed + "/" : fixed;
+    out.push_back(std::string(key) + " " + std::string(p.text()) +
+                  " never matches: IPv6 addresses are shown in canonical form; write " + write);
+}
+
 void HostWarning(std::string_view key, const RulePattern& p, std::vector<std::string>& out) {
     if (!p.IsSet() || p.containment() || p.unnamedHost() || p.text().front() == '.') return;
     out.push_back(std::string(key) + " \"" + p.text() + "\" also matches bad" + p.text() + "; write ." +
@@ -157,6 +221,7 @@ std::vector<std::string> RuleChecker::Warnings(const AutoKillRule& rule, const R
             case RuleKeyword::kIp1:
             case RuleKeyword::kIp2:
                 AddressWarning(key, *pattern, out);
+                Ipv6Warning(key, *pattern, out);
                 break;
             default:
                 break;

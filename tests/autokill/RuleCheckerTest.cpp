@@ -91,6 +91,50 @@ TEST(RuleCheckerTest, ConversionWarnings) {
               "1: ignored: no keyword  # Host2 ignored: keywords are upper case\n0 rules\n");
 }
 
+TEST(RuleCheckerTest, Ipv6PatternsNotInCanonicalFormAreWarnedAbout) {
+    struct Case {
+        const char* line;
+        const char* warning;  // "" for none
+    } cases[] = {
+        {"IP2=2001:db8:", ""},
+        {"IP2=2001:db8::", ""},
+        {"IP1=::1", ""},
+        {"IP2=/::7/", ""},
+        {"IP2=fe80::", ""},
+        {"IP2=2001:db8:0:", ""},  // a lone zero group is written out
+        {"IP2=/0d:/", ""},        // the end of a group such as a0d
+        {"IP2=/0db8:/",
+         "IP2 /0db8:/ never matches: IPv6 addresses are shown in canonical form; write /db8:/"},
+        {"IP2=::ffff:192.0.2.1", ""},
+        {"IP2=2001:DB8:",
+         "IP2 2001:DB8: never matches: IPv6 addresses are shown in canonical form; write 2001:db8:"},
+        {"IP2=2001:0db8:",
+         "IP2 2001:0db8: never matches: IPv6 addresses are shown in canonical form; write 2001:db8:"},
+        {"IP1=2001:db8:0:0::",
+         "IP1 2001:db8:0:0:: never matches: IPv6 addresses are shown in canonical form; "
+         "write 2001:db8::"},
+        {"IP2=2001:db8::0:1",
+         "IP2 2001:db8::0:1 never matches: IPv6 addresses are shown in canonical form; "
+         "write 2001:db8::1"},
+        {"IP2=2001:db8:0:0:0:0:0:1",
+         "IP2 2001:db8:0:0:0:0:0:1 never matches: IPv6 addresses are shown in "
+         "canonical form; write 2001:db8::1"},
+        {"IP2=2001:db8::1:1:1:1:1",
+         "IP2 2001:db8::1:1:1:1:1 never matches: IPv6 addresses are shown in "
+         "canonical form; write 2001:db8:0:1:1:1:1:1"},
+        {"IP2=/::ABCD/",
+         "IP2 /::ABCD/ never matches: IPv6 addresses are shown in canonical form; write /::abcd/"},
+        {"IP2!=0:0::1", "IP2! 0:0::1 never matches: IPv6 addresses are shown in canonical form; write ::1"},
+    };
+    for (const Case& c : cases) {
+        const std::string report = Report(c.line);
+        const size_t hash = report.find("  # ");
+        const std::string warnings =
+            hash == std::string::npos ? "" : report.substr(hash + 4, report.find('\n') - hash - 4);
+        EXPECT_EQ(warnings, c.warning) << c.line;
+    }
+}
+
 TEST(RuleCheckerTest, CanonicalFormReadsBackToTheSameRule) {
     const char* patterns[] = {"a,b",     "a\"b",       "\"abc",  "abc\"", "x,\"\",y",
                               "xHOST1y", "HOST1HOST1", "é.日本", "????"};
