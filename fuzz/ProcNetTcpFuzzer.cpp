@@ -1,12 +1,15 @@
 // Arbitrary /proc/net/tcp or tcp6 text (the first byte chooses which). Invariants:
 //   - Parse appends exactly the rows ParseLine accepts line by line, rows and identities in step;
 //   - every row has a state code 1..12 and owningPid 0;
-//   - a row written back in the kernel's line format parses to the same row and identity.
+//   - a row written back in the kernel's line format parses to the same row and identity;
+//   - an IPv6 row has 0 for its IPv4 addresses, an IPv4 row zero IPv6 addresses, and tcp text
+//     gives no IPv6 row.
 #include <arpa/inet.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -31,6 +34,25 @@ unsigned KernelState(uint32_t code) {
     return code < sizeof kByCode / sizeof kByCode[0] ? kByCode[code] : 0;
 }
 
+bool SameRow(const TcpRow& a, const TcpRow& b) {
+    return a.state == b.state && a.v6 == b.v6 && a.localAddr == b.localAddr && a.localPort == b.localPort &&
+           a.remoteAddr == b.remoteAddr && a.remotePort == b.remotePort && a.localAddr6 == b.localAddr6 &&
+           a.remoteAddr6 == b.remoteAddr6;
+}
+
+// The 32 hexadecimal digits of an address as tcp6 text holds it: each 32-bit word's in-memory value.
+void Words(const TcpRow& r, bool local, char out[33]) {
+    uint32_t w[4];
+    if (r.v6) {
+        std::memcpy(w, local ? r.localAddr6.bytes : r.remoteAddr6.bytes, sizeof w);
+    } else {
+        w[0] = w[1] = 0;
+        w[2] = htonl(0x0000FFFFu);
+        w[3] = local ? r.localAddr : r.remoteAddr;
+    }
+    std::snprintf(out, 33, "%08X%08X%08X%08X", w[0], w[1], w[2], w[3]);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -53,10 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         SocketIdentity id;
         if (!ProcNetTcpParser::ParseLine(line, tcp6, row, id)) continue;
         Check(accepted < rows.size(), "Parse kept every accepted line");
-        Check(row.state == rows[accepted].state && row.localAddr == rows[accepted].localAddr &&
-                  row.localPort == rows[accepted].localPort && row.remoteAddr == rows[accepted].remoteAddr &&
-                  row.remotePort == rows[accepted].remotePort && id.inode == ids[accepted].inode &&
-                  id.uid == ids[accepted].uid,
+        Check(SameRow(row, rows[accepted]) && id.inode == ids[accepted].inode && id.uid == ids[accepted].uid,
               "Parse and ParseLine agree");
         ++accepted;
     }
@@ -67,27 +86,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Check(r.state >= 1 && r.state <= 12, "state code in range");
         Check(r.owningPid == 0, "no owner from the text");
         Check(r.localPort <= 0xFFFF && r.remotePort <= 0xFFFF, "ports fit 16 bits");
+        Check(tcp6 || !r.v6, "tcp text gives IPv4 rows only");
+        Check(r.v6 ? r.localAddr == 0 && r.remoteAddr == 0
+                   : r.localAddr6.IsUnspecified() && r.remoteAddr6.IsUnspecified(),
+              "the other version's addresses are zero");
         char line[512];
-        if (tcp6)
+        if (tcp6) {
+            char local[33], remote[33];
+            Words(r, true, local);
+            Words(r, false, remote);
             std::snprintf(line, sizeof line,
-                          "%4zu: 0000000000000000FFFF0000%08X:%04X 0000000000000000FFFF0000%08X:%04X %02X "
-                          "00000000:00000000 00:00000000 00000000 %5u %8d %llu 1",
-                          i, r.localAddr, ntohs(static_cast<uint16_t>(r.localPort)), r.remoteAddr,
+                          "%4zu: %s:%04X %s:%04X %02X 00000000:00000000 00:00000000 00000000 %5u %8d %llu 1", i,
+                          local, ntohs(static_cast<uint16_t>(r.localPort)), remote,
                           ntohs(static_cast<uint16_t>(r.remotePort)), KernelState(r.state), ids[i].uid, 0,
                           static_cast<unsigned long long>(ids[i].inode));
-        else
+        } else {
             std::snprintf(
                 line, sizeof line,
                 "%4zu: %08X:%04X %08X:%04X %02X 00000000:00000000 00:00000000 00000000 %5u %8d %llu 1", i,
                 r.localAddr, ntohs(static_cast<uint16_t>(r.localPort)), r.remoteAddr,
                 ntohs(static_cast<uint16_t>(r.remotePort)), KernelState(r.state), ids[i].uid, 0,
                 static_cast<unsigned long long>(ids[i].inode));
+        }
         TcpRow again;
         SocketIdentity againId;
         Check(ProcNetTcpParser::ParseLine(line, tcp6, again, againId), "written row parses");
-        Check(again.state == r.state && again.localAddr == r.localAddr && again.localPort == r.localPort &&
-                  again.remoteAddr == r.remoteAddr && again.remotePort == r.remotePort &&
-                  againId.inode == ids[i].inode && againId.uid == ids[i].uid,
+        Check(SameRow(again, r) && againId.inode == ids[i].inode && againId.uid == ids[i].uid,
               "written row reads back the same");
     }
     return 0;
