@@ -1,8 +1,8 @@
 #pragma once
 
 // Child processes that hold loopback TCP connections for tests and benchmarks: each child listens
-// on 127.0.0.1 (a port of its own), opens a number of connections to itself and keeps both ends of
-// each open until the fleet stops it. A child can be told to open new connections and close old
+// on 127.0.0.1 (or, for an IPv6 child, on ::1 alone) on a port of its own, opens a number of
+// connections to itself and keeps both ends of each open until the fleet stops it. A child can be told to open new connections and close old
 // ones (with a reset, so no TIME_WAIT is left). Header-only so the benchmarks can use it too.
 //
 // Children die with the process that started them (PR_SET_PDEATHSIG); stopped in order, they
@@ -33,6 +33,7 @@ class LoopbackFleet {
     };
     struct Child {
         pid_t pid = -1;
+        bool ipv6 = false;
         uint16_t listenPort = 0;
         std::vector<Pair> pairs;  // as last reported (after the latest Churn)
         int commandFd = -1;
@@ -44,10 +45,12 @@ class LoopbackFleet {
     LoopbackFleet(const LoopbackFleet&) = delete;
     LoopbackFleet& operator=(const LoopbackFleet&) = delete;
 
-    // Starts `children` processes holding `pairsPerChild` connections each. False (with `error`
-    // set) when a child could not start or report.
-    bool Start(int children, int pairsPerChild) {
+    // Starts `children` processes holding `pairsPerChild` connections each, the last
+    // `ipv6Children` of them over ::1. False (with `error` set) when a child could not start or
+    // report.
+    bool Start(int children, int pairsPerChild, int ipv6Children = 0) {
         for (int i = 0; i < children; ++i) {
+            const bool ipv6 = i >= children - ipv6Children;
             int command[2], report[2];
             if (pipe(command) != 0 || pipe(report) != 0) return Fail("pipe");
             const pid_t pid = fork();
@@ -55,12 +58,13 @@ class LoopbackFleet {
             if (pid == 0) {
                 close(command[1]);
                 close(report[0]);
-                RunChild(command[0], report[1], pairsPerChild);
+                RunChild(command[0], report[1], pairsPerChild, ipv6);
             }
             close(command[0]);
             close(report[1]);
             Child child;
             child.pid = pid;
+            child.ipv6 = ipv6;
             child.commandFd = command[1];
             child.reportFd = report[0];
             children_.push_back(child);
@@ -158,16 +162,18 @@ class LoopbackFleet {
         uint16_t clientPort;
     };
 
-    static bool OpenPair(int listener, const sockaddr_in& to, HeldPair& pair) {
-        pair.client = socket(AF_INET, SOCK_STREAM, 0);
+    // `to` is a sockaddr_in or sockaddr_in6 of `toLength` bytes; the port sits at the same place
+    // in both.
+    static bool OpenPair(int listener, const sockaddr_storage& to, socklen_t toLength, HeldPair& pair) {
+        pair.client = socket(to.ss_family, SOCK_STREAM, 0);
         if (pair.client < 0) return false;
-        if (connect(pair.client, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) return false;
+        if (connect(pair.client, reinterpret_cast<const sockaddr*>(&to), toLength) != 0) return false;
         pair.server = accept(listener, nullptr, nullptr);
         if (pair.server < 0) return false;
-        sockaddr_in local{};
+        sockaddr_storage local{};
         socklen_t len = sizeof local;
         getsockname(pair.client, reinterpret_cast<sockaddr*>(&local), &len);
-        pair.clientPort = ntohs(local.sin_port);
+        pair.clientPort = ntohs(reinterpret_cast<const sockaddr_in*>(&local)->sin_port);
         return true;
     }
 
@@ -179,7 +185,7 @@ class LoopbackFleet {
         close(pair.server);
     }
 
-    [[noreturn]] static void RunChild(int commandFd, int reportFd, int pairs) {
+    [[noreturn]] static void RunChild(int commandFd, int reportFd, int pairs, bool ipv6) {
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         // Keep only the pipes, so no socket of the parent is held here as well.
         if (dup2(commandFd, 3) < 0 || dup2(reportFd, 4) < 0) _exit(1);
@@ -188,24 +194,36 @@ class LoopbackFleet {
         commandFd = 3;
         reportFd = 4;
 
-        const int listener = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in at{};
-        at.sin_family = AF_INET;
-        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof at;
-        if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
+        const int listener = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
+        sockaddr_storage at{};
+        socklen_t atLength;
+        if (ipv6) {
+            int only = 1;  // a pure IPv6 listener, no IPv4-mapped peers
+            setsockopt(listener, IPPROTO_IPV6, IPV6_V6ONLY, &only, sizeof only);
+            auto* at6 = reinterpret_cast<sockaddr_in6*>(&at);
+            at6->sin6_family = AF_INET6;
+            at6->sin6_addr = in6addr_loopback;
+            atLength = sizeof(sockaddr_in6);
+        } else {
+            auto* at4 = reinterpret_cast<sockaddr_in*>(&at);
+            at4->sin_family = AF_INET;
+            at4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            atLength = sizeof(sockaddr_in);
+        }
+        socklen_t len = atLength;
+        if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&at), atLength) != 0 ||
             listen(listener, 1024) != 0 || getsockname(listener, reinterpret_cast<sockaddr*>(&at), &len) != 0)
             _exit(1);
         std::deque<HeldPair> held;
         auto openPairs = [&](uint32_t n) {
             for (uint32_t i = 0; i < n; ++i) {
                 HeldPair pair;
-                if (!OpenPair(listener, at, pair)) _exit(2);
+                if (!OpenPair(listener, at, atLength, pair)) _exit(2);
                 held.push_back(pair);
             }
         };
         auto report = [&] {
-            const uint16_t port = ntohs(at.sin_port);
+            const uint16_t port = ntohs(reinterpret_cast<const sockaddr_in*>(&at)->sin_port);
             const uint32_t count = static_cast<uint32_t>(held.size());
             std::vector<uint16_t> ports;
             ports.reserve(held.size());
