@@ -227,7 +227,7 @@ TEST_F(Ipv6IntegrationTest, HeadlessAutoKillCutsAnIpv6ConnectionByPortOnceAndLea
     Connection6 target, bystander;
     ASSERT_TRUE(target.Open("::1", 7000));
     ASSERT_TRUE(bystander.Open("2001:db8::1", 0, "2001:db8::2"));
-    std::ofstream(dir + "/varnel_autoblock.txt") << "# the issue's rule\r\nPORT2=7000\r\n";
+    std::ofstream(dir + "/varnel_autoblock.txt") << "# cut every client of port 7000\r\nPORT2=7000\r\n";
 
     varnel_test::Child child = varnel_test::StartVarnel(dir, false);
     ASSERT_GT(child.pid, 0);
