@@ -13,12 +13,6 @@ namespace varnel {
 
 namespace {
 
-RowTexts ViewOf(const SessionRow& row) {
-    const char* texts[kColumnCount];
-    for (int c = 0; c < kColumnCount; ++c) texts[c] = row[c];
-    return RowTexts::FromColumns(texts);
-}
-
 std::string TupleText(const SessionRow& row) {
     return std::string(row[kColLocalAddress]) + ":" + row[kColLocalPort] + " " + row[kColRemoteAddress] +
            ":" + row[kColRemotePort];
@@ -143,7 +137,7 @@ void AutoKill::AfterRefresh(SessionMonitor& monitor) {
 }
 
 void AutoKill::Consider(const SessionRow& row, int hour, bool processInfoAvailable) {
-    const Verdict v = evaluator_.Evaluate(ViewOf(row), hour);
+    const Verdict v = evaluator_.Evaluate(RowTexts::FromRow(row), hour);
     if (v.verdict < Verdict::kKillAndLog) return;
     const ResetResult result = KillRow(row);
     if (!result.ok()) {

@@ -27,6 +27,12 @@ RowTexts RowTexts::FromColumns(const char* const texts[9]) {
     return RowTexts{at(0), at(1), at(2), at(3), at(4), at(5), at(6), at(7), at(8)};
 }
 
+RowTexts RowTexts::FromRow(const SessionRow& row) {
+    const char* texts[kColumnCount];
+    for (int c = 0; c < kColumnCount; ++c) texts[c] = row[c];
+    return FromColumns(texts);
+}
+
 RuleEvaluator::RuleEvaluator(const AutoKillRuleSet& rules, const UiLanguage& language) {
     Rebuild(rules, language);
 }

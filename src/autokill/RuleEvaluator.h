@@ -8,6 +8,7 @@
 
 #include "settings/UiLanguage.h"
 #include "autokill/AutoKillRuleSet.h"
+#include "session/SessionRow.h"
 
 namespace varnel {
 
@@ -26,6 +27,8 @@ struct RowTexts {
 
     // From the nine texts in column order; null pointers read as empty texts.
     static RowTexts FromColumns(const char* const texts[9]);
+    // The texts of a session-list row; they stay valid as long as the row.
+    static RowTexts FromRow(const SessionRow& row);
 };
 
 // The outcome of testing one row.

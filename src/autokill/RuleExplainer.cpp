@@ -4,16 +4,6 @@
 
 namespace varnel {
 
-namespace {
-
-RowTexts ViewOf(const SessionRow& row) {
-    const char* texts[kColumnCount];
-    for (int c = 0; c < kColumnCount; ++c) texts[c] = row[c];
-    return RowTexts::FromColumns(texts);
-}
-
-}  // namespace
-
 RuleExplainer::RuleExplainer(const UiLanguage& language)
     : language_(language), evaluator_(rules_, language) {
     evaluator_.SetIndexing(true);
@@ -71,7 +61,7 @@ void RuleExplainer::Count(const std::vector<SessionRow>& rows, int hour) {
     cut_ = spared_ = held_ = 0;
     if (rules_.empty()) return;
     for (const SessionRow& row : rows) {
-        const Verdict v = evaluator_.Evaluate(ViewOf(row), hour);
+        const Verdict v = evaluator_.Evaluate(RowTexts::FromRow(row), hour);
         if (v.held) {
             ++held_;
             continue;

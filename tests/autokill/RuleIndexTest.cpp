@@ -45,6 +45,18 @@ struct Rig {
         processes.processes = {{10, "fire fox"}, {11, "curl"}, {12, "sshd"}};
         snapshot.SetHostNameSource(&hosts);
     }
+    // `count` connections from two local addresses to five remotes (one of them never named, one
+    // named with a parenthesis), on spread ports, every `synEvery`-th one being opened, polled
+    // twice 90 s apart so that ages differ.
+    void AddMixed(int count, int synEvery) {
+        const char* remotes[] = {"93.184.0.1", "93.184.0.22", "198.51.100.4", "203.0.113.9", "10.1.2.3"};
+        for (int i = 0; i < count; ++i)
+            table.Add(i % synEvery == 0 ? kTcpSynSent : kTcpEstablished, i % 2 ? "192.168.1.5" : "10.0.0.7",
+                      40000 + i, remotes[i % 5], i % 3 == 0 ? 443 : 80 + i % 50, 10 + i % 3);
+        Poll();
+        clock.Advance(90'000);
+        Poll();
+    }
     void Poll() {
         std::memset(session.current.data(), 0, sizeof session.current);
         snapshot.TakeSnapshot(session);
@@ -111,13 +123,7 @@ std::string RandomRules(std::mt19937& rng) {
 TEST(RuleIndexTest, NeverPassesOverAConnectionARuleWouldCut) {
     std::mt19937 rng(20261208);
     Rig rig;
-    const char* remotes[] = {"93.184.0.1", "93.184.0.22", "198.51.100.4", "203.0.113.9", "10.1.2.3"};
-    for (int i = 0; i < 300; ++i)
-        rig.table.Add(i % 9 == 0 ? kTcpSynSent : kTcpEstablished, i % 2 ? "192.168.1.5" : "10.0.0.7",
-                      40000 + i, remotes[i % 5], i % 3 == 0 ? 443 : 80 + i % 50, 10 + i % 3);
-    rig.Poll();
-    rig.clock.Advance(90'000);
-    rig.Poll();
+    rig.AddMixed(300, 9);
 
     int cut = 0, rejected = 0;
     for (int round = 0; round < 300; ++round) {
@@ -199,13 +205,7 @@ TEST(RuleIndexTest, SelectiveRulesTouchNoTextOfConnectionsTheyCannotCut) {
 TEST(RuleIndexTest, IndexedEvaluationGivesTheSameVerdicts) {
     std::mt19937 rng(8122026);
     Rig rig;
-    const char* remotes[] = {"93.184.0.1", "93.184.0.22", "198.51.100.4", "203.0.113.9", "10.1.2.3"};
-    for (int i = 0; i < 200; ++i)
-        rig.table.Add(i % 7 == 0 ? kTcpSynSent : kTcpEstablished, i % 2 ? "192.168.1.5" : "10.0.0.7",
-                      40000 + i, remotes[i % 5], i % 3 == 0 ? 443 : 80 + i % 50, 10 + i % 3);
-    rig.Poll();
-    rig.clock.Advance(90'000);
-    rig.Poll();
+    rig.AddMixed(200, 7);
     int decided = 0, held = 0;
     for (int round = 0; round < 300; ++round) {
         std::string text;
