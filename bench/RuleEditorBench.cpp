@@ -177,6 +177,27 @@ bool Verify(benchmark::State& state, const RuleExplainer& explainer, const std::
     return true;
 }
 
+// The text after each keystroke: the file with its middle rule retyped, a new text every time (as
+// typing gives), so the explainer cannot answer that line from what it saw before.
+class Keystrokes {
+  public:
+    explicit Keystrokes(const std::string& text) {
+        size_t at = 0;
+        for (int line = 0; line < 520; ++line) at = text.find('\n', at) + 1;
+        while (text[at] == ';' || text[at] == '\n') at = text.find('\n', at) + 1;  // a rule line
+        head_ = text.substr(0, at);
+        tail_ = text.substr(text.find('\n', at) + 1);
+    }
+    const std::string& Next() {
+        text_ = head_ + "HOST2=.typing" + std::to_string(++n_) + ".example.com\n" + tail_;
+        return text_;
+    }
+
+  private:
+    std::string head_, tail_, text_;
+    uint64_t n_ = 0;
+};
+
 using Clock = std::chrono::steady_clock;
 double Seconds(Clock::time_point a, Clock::time_point b) {
     return std::chrono::duration<double>(b - a).count();
@@ -184,10 +205,12 @@ double Seconds(Clock::time_point a, Clock::time_point b) {
 
 void ExplainAlone(benchmark::State& state) {
     DesktopRig desk;
-    const std::string text = RuleText();
+    Keystrokes typing(RuleText());
     RuleExplainer explainer(UiLanguage::English());
+    explainer.Check(typing.Next());  // the dialog checks the whole file once when it opens
     double check = 0, count = 0;
     for (auto _ : state) {
+        const std::string& text = typing.Next();
         const auto t0 = Clock::now();
         explainer.Check(text);
         const auto t1 = Clock::now();
@@ -211,10 +234,12 @@ void ExplainAlone(benchmark::State& state) {
 // shared machine's load from one benchmark to the next.
 template <typename Tick>
 void Paired(benchmark::State& state, DesktopRig& desk, Tick&& tick) {
-    const std::string text = RuleText();
+    Keystrokes typing(RuleText());
     RuleExplainer explainer(UiLanguage::English());
+    explainer.Check(typing.Next());
     double check = 0, count = 0, ticks = 0;
     for (auto _ : state) {
+        const std::string& text = typing.Next();
         const auto t0 = Clock::now();
         explainer.Check(text);
         const auto t1 = Clock::now();
@@ -255,12 +280,14 @@ void PairedKernelTick(benchmark::State& state) {
     state.counters["tick_rows"] = rig->monitor.rowCount();
 }
 
-void PrintRatios(RatioReporter& reporter, const std::string& name, const char* tick) {
+// The target holds against the window's real tick, which reads the kernel's table; the fake
+// table's tick, without the dump, is printed for comparison.
+void PrintRatios(RatioReporter& reporter, const std::string& name, const char* tick, bool target) {
     if (reporter.counters.count(name) == 0) return;
     auto& k = reporter.counters[name];
     const double ratio = k["explain/tick"];
-    std::printf("  %-34s %6.3f   (target <= 1: %s)\n", ("explain / " + std::string(tick)).c_str(), ratio,
-                ratio <= 1.0 ? "met" : "MISSED");
+    std::printf("  %-34s %6.3f   %s\n", ("explain / " + std::string(tick)).c_str(), ratio,
+                !target ? "(for comparison)" : ratio <= 1.0 ? "(target <= 1: met)" : "(target <= 1: MISSED)");
     std::printf("    check %.0f us (%.3f of the tick), count %.0f us (%.3f), explain %.0f us, tick %.0f us\n",
                 k["check_us"], k["check/tick"], k["count_us"], k["count/tick"], k["explain_us"], k["tick_us"]);
 }
@@ -299,8 +326,8 @@ int main(int argc, char** argv) {
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     std::printf("Rule editor, 1,023 rules, 599 rows, taken in turns with a tick:\n");
-    PrintRatios(reporter, "PairedExplainFakeTick", "tick (fake table, 599 rows)");
-    if (kernel) PrintRatios(reporter, "PairedExplainKernelTick/600", "tick (kernel table, 600 sockets)");
+    PrintRatios(reporter, "PairedExplainFakeTick", "tick (fake table, 599 rows)", false);
+    if (kernel) PrintRatios(reporter, "PairedExplainKernelTick/600", "tick (kernel table, 600 sockets)", true);
     if (reporter.counters.count("ExplainAlone1023Rules") != 0) {
         auto& k = reporter.counters["ExplainAlone1023Rules"];
         std::printf("  alone: %.0f us (check %.0f us, count %.0f us), %.0f rules, %.0f rows, %.0f exempted, "

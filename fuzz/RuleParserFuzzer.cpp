@@ -196,6 +196,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const UiLanguage lang = size % 2 == 0 ? UiLanguage::English() : UiLanguage::Japanese();
     RuleEvaluator evaluator(set, lang);
+    RuleEvaluator indexed(set, lang);
+    indexed.SetIndexing(true);
     RowTexts fixed;
     fixed.localAddress = "192.168.1.5";
     fixed.localHost = "desk.lan";
@@ -221,6 +223,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             Require(v.verdict >= 0 && v.verdict <= 2 && v.rule >= 0 && v.rule <= set.count(), "verdict");
             Require(v.verdict == Verdict::kLeave || v.rule >= 1, "kill names its rule");
             Require(v == Reference(set, row, hour, lang), "evaluator agrees with the plain evaluation");
+            Require(indexed.Evaluate(row, hour) == v, "indexed evaluation agrees");
         }
     }
     CheckIndex(set, evaluator, lang, static_cast<int>(size % 24));

@@ -34,6 +34,27 @@ wait_for() {
 # Number of pixels that differ between two pictures of the same size.
 pixels_differ() { compare -metric AE "$1" "$2" null: 2>&1 >/dev/null | sed 's/[^0-9].*//'; }
 
+# Loopback connections held open while the pictures are taken, so that the rules page can count
+# some: three to port 7000 (which a sample rule names) and two to a port of the system's choosing.
+python3 - "$work/fleet-ready" <<'PY' &
+import socket, sys, time
+held = []
+for port in (7000, 0):
+    server = socket.socket(); server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    try:
+        server.bind(("127.0.0.1", port))
+    except OSError:
+        server.bind(("127.0.0.1", 0))
+    server.listen(8)
+    for _ in range(3 if port else 2):
+        c = socket.create_connection(server.getsockname()); a, _ = server.accept(); held += [c, a]
+    held.append(server)
+open(sys.argv[1], "w").close()
+time.sleep(300)
+PY
+pids+=($!)
+wait_for test -e "$work/fleet-ready" || fail "the loopback connections could not be opened"
+
 shoot() {  # language (EN|JP), suffix of the file names, title of the dialog
     local lang=$1 suffix=$2 title=$3
     local dir=$work/$suffix

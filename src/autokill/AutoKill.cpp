@@ -14,12 +14,6 @@ namespace varnel {
 
 namespace {
 
-RowTexts ViewOf(const SessionRow& row) {
-    const char* texts[kColumnCount];
-    for (int c = 0; c < kColumnCount; ++c) texts[c] = row[c];
-    return RowTexts::FromColumns(texts);
-}
-
 // "address:port"; an IPv6 address in brackets ("[::1]:7000"), so that its port stays apart.
 std::string EndpointText(const char* address, const char* port) {
     return AddressText::IsIp6Text(address) ? std::string("[") + address + "]:" + port
@@ -157,7 +151,7 @@ void AutoKill::AfterRefresh(SessionMonitor& monitor) {
 }
 
 void AutoKill::Consider(const SessionRow& row, int hour, bool processInfoAvailable) {
-    const Verdict v = evaluator_.Evaluate(ViewOf(row), hour);
+    const Verdict v = evaluator_.Evaluate(RowTexts::FromRow(row), hour);
     if (v.verdict < Verdict::kKillAndLog) return;
     const ResetResult result = KillRow(row);
     if (!result.ok()) {

@@ -265,30 +265,37 @@ std::string RuleChecker::CheckedLine::Text() const {
     return out;
 }
 
+void RuleChecker::CheckCandidate(std::string_view piece, int lineNumber, AutoKillRule& rule, RuleNotes& notes,
+                                 CheckedLine& line) {
+    const bool isRule = RuleFileParser::ParseCandidate(piece, rule, &notes);
+    rule.lineNumber = lineNumber;
+    line.kind = isRule ? CheckedLine::Kind::kRule : CheckedLine::Kind::kIgnored;
+    line.lineNumber = lineNumber;
+    line.rule = isRule ? &rule : nullptr;
+    line.warnings = CandidateWarnings(isRule, rule, notes);
+}
+
+bool RuleChecker::StoppedLine(RuleLineReader& reader, CheckedLine& line) {
+    const int stopped = RuleFileParser::FirstUnreadCandidateLine(reader);
+    if (stopped == 0) return false;
+    line.kind = CheckedLine::Kind::kStopped;
+    line.lineNumber = stopped;
+    line.rule = nullptr;
+    line.warnings.clear();
+    return true;
+}
+
 int RuleChecker::Walk(RuleLineReader& reader, const std::function<void(const CheckedLine&)>& visit) {
     int rules = 0;
     AutoKillRule rule;
     RuleNotes notes;
     CheckedLine line;
     const int candidates = RuleFileParser::ForEachCandidate(reader, [&](const RuleLinePiece& piece) {
-        const bool isRule = RuleFileParser::ParseCandidate(piece.text, rule, &notes);
-        rule.lineNumber = piece.lineNumber;
-        if (isRule) ++rules;
-        line.kind = isRule ? CheckedLine::Kind::kRule : CheckedLine::Kind::kIgnored;
-        line.lineNumber = piece.lineNumber;
-        line.rule = isRule ? &rule : nullptr;
-        line.warnings = CandidateWarnings(isRule, rule, notes);
+        CheckCandidate(piece.text, piece.lineNumber, rule, notes, line);
+        if (line.kind == CheckedLine::Kind::kRule) ++rules;
         visit(line);
     });
-    if (candidates == RuleFileParser::kMaxCandidates) {
-        if (int stopped = RuleFileParser::FirstUnreadCandidateLine(reader)) {
-            line.kind = CheckedLine::Kind::kStopped;
-            line.lineNumber = stopped;
-            line.rule = nullptr;
-            line.warnings.clear();
-            visit(line);
-        }
-    }
+    if (candidates == RuleFileParser::kMaxCandidates && StoppedLine(reader, line)) visit(line);
     return rules;
 }
 

@@ -55,6 +55,13 @@ class RuleChecker {
         // What the report prints after "<lineNumber>: ".
         std::string Text() const;
     };
+    // Parses and checks one rule-candidate piece into `line` (kRule or kIgnored; line.rule points
+    // at `rule`, which receives the parsed rule with `lineNumber` set).
+    static void CheckCandidate(std::string_view piece, int lineNumber, AutoKillRule& rule, RuleNotes& notes,
+                               CheckedLine& line);
+    // The kStopped line for a reader that ForEachCandidate left at the candidate limit; false when
+    // no candidate is left unread.
+    static bool StoppedLine(RuleLineReader& reader, CheckedLine& line);
     // Calls visit(const CheckedLine&) for each line the report prints, in order, and returns the
     // number of rules. The rule of a kRule line has its lineNumber set.
     static int Walk(RuleLineReader& reader, const std::function<void(const CheckedLine&)>& visit);

@@ -27,6 +27,12 @@ RowTexts RowTexts::FromColumns(const char* const texts[9]) {
     return RowTexts{at(0), at(1), at(2), at(3), at(4), at(5), at(6), at(7), at(8)};
 }
 
+RowTexts RowTexts::FromRow(const SessionRow& row) {
+    const char* texts[kColumnCount];
+    for (int c = 0; c < kColumnCount; ++c) texts[c] = row[c];
+    return FromColumns(texts);
+}
+
 RuleEvaluator::RuleEvaluator(const AutoKillRuleSet& rules, const UiLanguage& language) {
     Rebuild(rules, language);
 }
@@ -119,6 +125,101 @@ void RuleEvaluator::Rebuild(const AutoKillRuleSet& rules, const UiLanguage& lang
     checkIndex_.clear();
     results_.assign(checks_.size(), 0);
     processScratch_.reserve(256);
+    BuildIndex();
+}
+
+void RuleEvaluator::SetIndexing(bool on) {
+    indexing_ = on;
+    BuildIndex();
+}
+
+void RuleEvaluator::BuildIndex() {
+    everyRow_.clear();
+    for (auto& ports : portRules_) ports.clear();
+    for (TextAnchors& anchors : textRules_) anchors = TextAnchors();
+    for (auto& rules : containRules_) rules.clear();
+    for (auto& memo : containMemo_) memo.clear();
+    candidates_.clear();
+    anchored_.clear();
+    if (!indexing_) return;
+    candidates_.reserve(rules_.size());
+    anchored_.reserve(rules_.size());
+    for (uint32_t i = 0; i < rules_.size(); ++i) {
+        const CompiledRule& rule = rules_[i];
+        if (rule.never) continue;
+        const Check* port = nullptr;
+        const Check* text = nullptr;
+        const Check* contained = nullptr;
+        for (uint32_t s = rule.firstStep; s < rule.firstStep + rule.stepCount; ++s) {
+            if ((steps_[s] & 1) != 0) continue;  // a negated condition names no text to look up
+            const Check& c = checks_[steps_[s] >> 1];
+            if (c.op == Op::kPortRange && c.b - c.a < 256 && port == nullptr) port = &c;
+            if ((c.op == Op::kPrefix || c.op == Op::kSuffix) && c.b > 0 && (text == nullptr || c.b > text->b))
+                text = &c;
+            if (c.op == Op::kContains && c.b > 0 && (contained == nullptr || c.b > contained->b)) contained = &c;
+        }
+        if (port != nullptr) {
+            auto& byPort = portRules_[port->subject == kLocalPort ? 0 : 1];
+            for (uint32_t p = port->a; p <= port->b; ++p) byPort[p].push_back(i);
+        } else if (text != nullptr) {
+            TextAnchors& anchors = textRules_[text->subject];
+            anchors.suffix = text->op == Op::kSuffix;
+            anchors.rules[std::string(arena_, text->a, text->b)].push_back(i);
+            if (std::find(anchors.lengths.begin(), anchors.lengths.end(), text->b) == anchors.lengths.end())
+                anchors.lengths.push_back(text->b);
+        } else if (contained != nullptr) {
+            containRules_[contained->subject].push_back(
+                Contained{std::string_view(arena_.data() + contained->a, contained->b), i});
+        } else {
+            everyRow_.push_back(i);
+        }
+    }
+    for (TextAnchors& anchors : textRules_) std::sort(anchors.lengths.begin(), anchors.lengths.end());
+}
+
+void RuleEvaluator::GatherCandidates(const Row& row) {
+    // Each rule is filed once, and a row meets each filing at most once (one port per side, one
+    // text per subject and length), so no rule is gathered twice.
+    anchored_.clear();
+    for (int side = 0; side < 2; ++side) {
+        const auto& byPort = portRules_[side];
+        if (byPort.empty()) continue;
+        const int64_t port = row.port[side == 0 ? kLocalPort : kRemotePort];
+        if (port < 0 || port > 65535) continue;
+        auto it = byPort.find(static_cast<uint32_t>(port));
+        if (it != byPort.end()) anchored_.insert(anchored_.end(), it->second.begin(), it->second.end());
+    }
+    for (int subject = 0; subject < kSubjectCount; ++subject) {
+        const TextAnchors& anchors = textRules_[subject];
+        if (anchors.lengths.empty()) continue;  // the row's text for it may not be worked out
+        const std::string_view text = row.text[subject];
+        for (size_t length : anchors.lengths) {
+            if (length > text.size()) break;
+            auto it = anchors.rules.find(anchors.suffix ? text.substr(text.size() - length) : text.substr(0, length));
+            if (it != anchors.rules.end())
+                anchored_.insert(anchored_.end(), it->second.begin(), it->second.end());
+        }
+    }
+    for (int subject = 0; subject < kSubjectCount; ++subject) {
+        const std::vector<Contained>& rules = containRules_[subject];
+        if (rules.empty()) continue;
+        // Many rows share a host, an address or a process: each distinct text is searched for
+        // the needles once.
+        auto& memo = containMemo_[subject];
+        const std::string_view text = row.text[subject];
+        auto it = memo.find(text);
+        if (it == memo.end()) {
+            if (memo.size() >= kContainMemoSize) memo.clear();
+            std::vector<uint32_t> hits;
+            for (const Contained& c : rules)
+                if (text.find(c.needle) != std::string_view::npos) hits.push_back(c.rule);
+            it = memo.emplace(std::string(text), std::move(hits)).first;
+        }
+        anchored_.insert(anchored_.end(), it->second.begin(), it->second.end());
+    }
+    std::sort(anchored_.begin(), anchored_.end());
+    candidates_.resize(everyRow_.size() + anchored_.size());
+    std::merge(everyRow_.begin(), everyRow_.end(), anchored_.begin(), anchored_.end(), candidates_.begin());
 }
 
 bool RuleEvaluator::Passes(const Check& test, const Row& row) const {
@@ -179,7 +280,10 @@ Verdict RuleEvaluator::Evaluate(const RowTexts& texts, int hour) {
     uint8_t* results = results_.data();
     const Check* checks = checks_.data();
     const uint32_t* steps = steps_.data();
-    for (size_t i = 0; i < rules_.size(); ++i) {
+    if (indexing_) GatherCandidates(row);
+    const size_t count = indexing_ ? candidates_.size() : rules_.size();
+    for (size_t n = 0; n < count; ++n) {
+        const size_t i = indexing_ ? candidates_[n] : n;
         const CompiledRule& rule = rules_[i];
         if (rule.never) continue;
         const uint32_t* step = steps + rule.firstStep;

@@ -4,18 +4,25 @@
 
 namespace varnel {
 
-namespace {
-
-RowTexts ViewOf(const SessionRow& row) {
-    const char* texts[kColumnCount];
-    for (int c = 0; c < kColumnCount; ++c) texts[c] = row[c];
-    return RowTexts::FromColumns(texts);
+RuleExplainer::RuleExplainer(const UiLanguage& language)
+    : language_(language), evaluator_(rules_, language) {
+    evaluator_.SetIndexing(true);
 }
 
-}  // namespace
-
-RuleExplainer::RuleExplainer(const UiLanguage& language)
-    : language_(language), evaluator_(rules_, language) {}
+RuleExplainer::Parsed& RuleExplainer::Lookup(std::string_view piece, int lineNumber) {
+    auto it = parsed_.find(piece);
+    if (it != parsed_.end()) return it->second;
+    // Every edit leaves a text behind; forget them all now and then rather than keep each one.
+    if (parsed_.size() >= 4 * static_cast<size_t>(RuleFileParser::kMaxCandidates)) parsed_.clear();
+    Parsed parsed;
+    RuleNotes notes;
+    RuleChecker::CheckedLine checked;
+    RuleChecker::CheckCandidate(piece, lineNumber, parsed.rule, notes, checked);
+    parsed.isRule = checked.kind == RuleChecker::CheckedLine::Kind::kRule;
+    parsed.text = checked.Text();
+    parsed.warned = !checked.warnings.empty();
+    return parsed_.emplace(std::string(piece), std::move(parsed)).first->second;
+}
 
 void RuleExplainer::Check(std::string_view text) {
     lines_.clear();
@@ -23,19 +30,28 @@ void RuleExplainer::Check(std::string_view text) {
     rules_.Clear();
     rowsCounted_ = cut_ = spared_ = held_ = 0;
     RuleLineReader reader(text);
-    RuleChecker::Walk(reader, [&](const RuleChecker::CheckedLine& checked) {
+    const int candidates = RuleFileParser::ForEachCandidate(reader, [&](const RuleLinePiece& piece) {
+        Parsed& parsed = Lookup(piece.text, piece.lineNumber);
+        parsed.rule.lineNumber = piece.lineNumber;
         Line line;
-        line.lineNumber = checked.lineNumber;
-        line.text = checked.Text();
-        line.warned = !checked.warnings.empty() ||
-                      checked.kind == RuleChecker::CheckedLine::Kind::kStopped;
-        if (checked.kind == RuleChecker::CheckedLine::Kind::kRule && rules_.Add(*checked.rule)) {
+        line.lineNumber = piece.lineNumber;
+        line.text = parsed.text;
+        line.warned = parsed.warned;
+        if (parsed.isRule && rules_.Add(parsed.rule)) {
             line.rule = rules_.count();
-            line.allow = checked.rule->allow != 0;
+            line.allow = parsed.rule.allow != 0;
             lineOfRule_.push_back(static_cast<int>(lines_.size()));
         }
         lines_.push_back(std::move(line));
     });
+    RuleChecker::CheckedLine stopped;
+    if (candidates == RuleFileParser::kMaxCandidates && RuleChecker::StoppedLine(reader, stopped)) {
+        Line line;
+        line.lineNumber = stopped.lineNumber;
+        line.text = stopped.Text();
+        line.warned = true;
+        lines_.push_back(std::move(line));
+    }
     evaluator_.Rebuild(rules_, language_);
 }
 
@@ -45,7 +61,7 @@ void RuleExplainer::Count(const std::vector<SessionRow>& rows, int hour) {
     cut_ = spared_ = held_ = 0;
     if (rules_.empty()) return;
     for (const SessionRow& row : rows) {
-        const Verdict v = evaluator_.Evaluate(ViewOf(row), hour);
+        const Verdict v = evaluator_.Evaluate(RowTexts::FromRow(row), hour);
         if (v.held) {
             ++held_;
             continue;

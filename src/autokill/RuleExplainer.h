@@ -1,7 +1,9 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "autokill/AutoKillRuleSet.h"
@@ -21,8 +23,10 @@ namespace varnel {
 // rule that ends its search (a cut for a cutting rule, an exemption for an ALLOW rule); a row whose
 // verdict waits for a host name is counted in held(), not against a rule.
 //
-// Check is linear in the text and allocates per line; Count allocates nothing once the evaluator
-// has seen the rows' process texts. Not thread-safe; one explainer per editor.
+// Check remembers what each candidate text parsed to, so that after an edit only the changed lines
+// are parsed and checked again; Count files the rules under the evaluator's index, so a row is
+// tested against the few rules it could match. Count allocates nothing once the evaluator has seen
+// the rows' process texts. Not thread-safe; one explainer per editor.
 class RuleExplainer {
   public:
     struct Line {
@@ -49,7 +53,21 @@ class RuleExplainer {
     int held() const { return held_; }    // rows waiting for a host name
 
   private:
+    // What one candidate text gave, independent of where it stands.
+    struct Parsed {
+        bool isRule = false;
+        AutoKillRule rule;
+        std::string text;
+        bool warned = false;
+    };
+    struct TextHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+    Parsed& Lookup(std::string_view piece, int lineNumber);
+
     UiLanguage language_;
+    std::unordered_map<std::string, Parsed, TextHash, std::equal_to<>> parsed_;
     AutoKillRuleSet rules_;
     RuleEvaluator evaluator_;
     std::vector<Line> lines_;

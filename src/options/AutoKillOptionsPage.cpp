@@ -54,6 +54,13 @@ AutoKillOptionsPage::AutoKillOptionsPage(const SettingsFile& settings, std::stri
     layout->addWidget(rulesLabel);
     layout->addWidget(split, 1);
 
+    // The page is painted white like the colour page; its check box and labels draw no background
+    // of their own.
+    QPalette white = palette();
+    white.setColor(QPalette::Window, Qt::white);
+    setPalette(white);
+    setAutoFillBackground(true);
+
     connect(logCheck_, &QCheckBox::toggled, logName_, &QWidget::setEnabled);
     warn_ = [this](const QString& text) {
         QMessageBox::warning(this, QCoreApplication::applicationName(), text);

@@ -49,6 +49,9 @@ ColorOptionsPage::ColorOptionsPage(const SettingsFile& settings, const UiLanguag
     list_->setGeometry(DialogRect(fm, 4, 8, jp ? 244 : 298, 152));
     defaultButton_->setGeometry(DialogRect(fm, 8, 166, 50, 14));
     defaultButton_->setText(QString::fromUtf8(lang_.Pick("デフォルト色", "Default Color")));
+    // The laid-out width is for the original font; a wider one must not cut the caption.
+    if (defaultButton_->sizeHint().width() > defaultButton_->width())
+        defaultButton_->resize(defaultButton_->sizeHint().width(), defaultButton_->height());
     defaultButton_->setAutoDefault(false);
 
     if (newerPlatform) {

@@ -76,12 +76,19 @@ void RuleExplanationPanel::Render() {
     for (size_t i = 0; i < lines.size(); ++i) {
         const RuleExplainer::Line& line = lines[i];
         if (i != 0) text += QLatin1Char('\n');
-        text += QString::number(line.lineNumber) + QLatin1String(": ") + Utf8(line.text);
-        if (line.rule != 0 && counted_) {
-            text += QLatin1String("  => ");
-            text += line.allow ? QString::fromUtf8(lang_.Pick("除外 %1", "spares %1")).arg(line.matches)
-                               : QString::fromUtf8(lang_.Pick("切断 %1", "cuts %1")).arg(line.matches);
+        // The count comes first, in a column of its own: a line's warnings can be long.
+        if (counted_) {
+            if (line.rule != 0) {
+                const QString label = QString::fromUtf8(line.allow ? lang_.Pick("除外", "spares")
+                                                                   : lang_.Pick("切断", "cuts"));
+                text += (lang_.IsJapanese() ? label : label.leftJustified(6)) + QLatin1Char(' ') +
+                        QString::number(line.matches).rightJustified(4) + QLatin1String("  ");
+            } else {
+                // As wide as the column: a Japanese label is two double-width characters.
+                text += QString(lang_.IsJapanese() ? 11 : 13, QLatin1Char(' '));
+            }
         }
+        text += QString::number(line.lineNumber) + QLatin1String(": ") + Utf8(line.text);
     }
     QString summary =
         QString::fromUtf8(lang_.Pick("ルール %1 件", "%1 rules")).arg(explainer_.ruleCount());

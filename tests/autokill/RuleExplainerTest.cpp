@@ -28,13 +28,19 @@ TEST(RuleExplainerTest, LinesAreWhatCheckRulesPrints) {
         "HOST2=example.com\n"
         "host2=foo\n";
     RuleExplainer explainer(UiLanguage::English());
-    explainer.Check(text);
-    std::ostringstream report;
-    RuleChecker::Check(text, report);
-    std::string fromLines;
-    for (const RuleExplainer::Line& line : explainer.lines())
-        fromLines += std::to_string(line.lineNumber) + ": " + line.text + "\n";
-    EXPECT_EQ(fromLines + "2 rules\n", report.str());
+    // The same explainer through a series of edits: lines it has seen before move, change and come
+    // back, and each time it says what the command line says.
+    const std::string edits[] = {"PORT2=80\nHOST2=.x.org\n", "#\n\nPORT2=80\nPORT2=81\nHOST2=.x.org\n",
+                                 "PORT2=81\nPORT2=8\nHOST2=x.org", text};
+    for (const std::string& edit : edits) {
+        explainer.Check(edit);
+        std::ostringstream report;
+        RuleChecker::Check(edit, report);
+        std::string fromLines;
+        for (const RuleExplainer::Line& line : explainer.lines())
+            fromLines += std::to_string(line.lineNumber) + ": " + line.text + "\n";
+        EXPECT_EQ(fromLines + std::to_string(explainer.ruleCount()) + " rules\n", report.str());
+    }
 
     const auto& lines = explainer.lines();
     ASSERT_EQ(lines.size(), 3u);
