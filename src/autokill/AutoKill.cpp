@@ -128,7 +128,7 @@ void AutoKill::AfterRefresh(SessionMonitor& monitor) {
             if (slot < kept.size() && !index_.CouldCut(kept[slot], monitor.snapshot())) continue;
             Consider(monitor.Row(i), hour, withProcess);
         }
-        // Then every connection the list has no room for.
+        // Then every connection the list has no room for or does not show (IPv6 while ShowIPv6 is off).
         for (size_t k = static_cast<size_t>(monitor.rowCount()); k < kept.size(); ++k) {
             if (!index_.CouldCut(kept[k], monitor.snapshot())) continue;
             monitor.BuildKeptRow(kept[k], now, scratchRecord_, scratchRow_);
