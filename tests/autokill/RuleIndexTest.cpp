@@ -16,7 +16,8 @@
 namespace varnel {
 namespace {
 
-// Names 93.184.0.x after x; other addresses have no name, 198.51.100.x is still being looked up.
+// Names 93.184.0.x and 2001:db8::x after x; other addresses have no name, 198.51.100.x and fd00::x
+// are still being looked up.
 class Hosts : public HostNameSource {
   public:
     int lookups = 0;
@@ -24,8 +25,10 @@ class Hosts : public HostNameSource {
         ++lookups;
         if (std::strncmp(address, "93.184.0.", 9) == 0)
             std::snprintf(out, n, "h%s.ads.example.com", address + 9);
-        else if (std::strncmp(address, "198.51.100.", 11) == 0)
+        else if (std::strncmp(address, "198.51.100.", 11) == 0 || std::strncmp(address, "fd00::", 6) == 0)
             std::snprintf(out, n, "(%s)", address);
+        else if (std::strncmp(address, "2001:db8::", 10) == 0)
+            std::snprintf(out, n, "v6-%s.example.net", address + 10);
         else
             std::snprintf(out, n, "%s", address);
     }
@@ -56,6 +59,13 @@ struct Rig {
         Poll();
         clock.Advance(90'000);
         Poll();
+    }
+    // `count` IPv6 connections beside them, to remotes named, unnamed and still being looked up.
+    void AddIpv6(int count) {
+        const char* remotes[] = {"2001:db8::5", "2001:db8::1:0:0:9", "fd00::4", "::1", "2001:db80::7"};
+        for (int i = 0; i < count; ++i)
+            table.Add(i % 7 == 0 ? kTcpSynSent : kTcpEstablished, i % 2 ? "2001:db8::1" : "fe80::1",
+                      30000 + i, remotes[i % 5], i % 3 == 0 ? 443 : 80 + i % 50, 10 + i % 3);
     }
     void Poll() {
         std::memset(session.current.data(), 0, sizeof session.current);
@@ -224,6 +234,50 @@ TEST(RuleIndexTest, IndexedEvaluationGivesTheSameVerdicts) {
     }
     EXPECT_GT(decided, 10000);
     EXPECT_GT(held, 100);
+}
+
+// Rules on IPv6 texts, and every other rule, over IPv4 and IPv6 connections together: the index
+// never passes over one the evaluator would cut, and the evaluator's own index changes no verdict.
+TEST(RuleIndexTest, Ipv6ConnectionsAreIndexedLikeIpv4Ones) {
+    std::mt19937 rng(6062026);
+    Rig rig;
+    rig.AddIpv6(150);
+    rig.AddMixed(100, 9);  // polls both
+    const char* ipv6Rules[] = {"IP2=2001:db8:", "IP2=2001:db8::",        "IP2=/::9/",  "IP1=fe80::",
+                               "IP2!=2001:",    "HOST2=.example.net",    "HOST2=????", "IP2=::1,PORT2=443",
+                               "IP1=/db8::1/",  "HOST2=v6-5.example.net"};
+    int cut = 0, rejected = 0, ipv6Cut = 0;
+    for (int round = 0; round < 200; ++round) {
+        std::string text = RandomRules(rng);
+        for (int r = 0; r < 2; ++r) {
+            text += ipv6Rules[rng() % (sizeof ipv6Rules / sizeof *ipv6Rules)];
+            text += rng() % 3 == 0 ? ",ALLOW=1\n" : "\n";
+        }
+        AutoKillRuleSet set;
+        RuleFileParser::Parse(text, set);
+        RuleEvaluator plain(set, rig.lang);
+        RuleEvaluator indexed(set, rig.lang);
+        indexed.SetIndexing(true);
+        RuleIndex index;
+        index.Rebuild(set, rig.lang);
+        index.BeginPass(rig.clock.TickMs(), rig.clock.LocalTime().tm_hour);
+        for (const KeptConnection& k : rig.snapshot.kept()) {
+            const Verdict want = rig.Evaluate(plain, k);
+            ASSERT_EQ(rig.Evaluate(indexed, k), want) << text;
+            const bool kills = want.verdict != Verdict::kLeave;
+            const bool candidate = index.CouldCut(k, rig.snapshot);
+            if (kills) {
+                ++cut;
+                ipv6Cut += k.key.v6;
+                ASSERT_TRUE(candidate) << text << "port " << k.key.localPort;
+            } else if (!candidate) {
+                ++rejected;
+            }
+        }
+    }
+    EXPECT_GT(ipv6Cut, 1000);
+    EXPECT_GT(cut - ipv6Cut, 1000);
+    EXPECT_GT(rejected, 1000);
 }
 
 }  // namespace
