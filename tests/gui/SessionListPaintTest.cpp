@@ -226,6 +226,42 @@ TEST_F(SessionListPaintTest, SelectedRowHighlightedWithoutFocus) {
     EXPECT_EQ(CountColour(img, Cell(other, kColRemoteHost), kHighlight), 0);
 }
 
+TEST_F(SessionListPaintTest, Ipv6RowsAreColouredByDomainAndElidedInTheUsersWidths) {
+    const char* kLong = "2001:db8:1234:5678:9abc:def0:1234:5678";
+    names.names["2001:db8::2"] = "www.example.co.jp";
+    names.names[kLong] = "mail.example.co.jp";
+    table.Add(kTcpEstablished, "2001:db8::1", 40010, "2001:db8::2", 443, 0);
+    table.Add(kTcpEstablished, "2001:db8::1", 40011, kLong, 443, 0);
+    table.Add(kTcpEstablished, "2001:db8::1", 40012, "2001:db8::9", 443, 0);
+    table.Add(kTcpEstablished, "192.168.1.5", 40001, "10.0.0.2", 443, 0);
+    Make();
+    ASSERT_EQ(monitor->listCount(), 1) << "ShowIPv6 is off";
+    monitor->SetShowIpv6(true);
+    Tick();
+    ASSERT_EQ(monitor->listCount(), 4);
+    const QImage img = GrabRows();
+    // A named IPv6 address takes its name's colour; an unnamed one shows as an address literal.
+    const int named = RowOfRemoteAddress("2001:db8::2");
+    EXPECT_GT(CountColour(img, Cell(named, kColRemoteHost), kPink), 10);
+    EXPECT_GT(CountColour(img, Cell(named, kColRemoteAddress), kYellow), 10);
+    EXPECT_GT(CountColour(img, Cell(named, kColLocalAddress), kYellow), 10);
+    const int unnamed = RowOfRemoteAddress("2001:db8::9");
+    EXPECT_GT(CountColour(img, Cell(unnamed, kColRemoteHost), kYellow), 10);
+    EXPECT_EQ(CountColour(img, Cell(unnamed, kColRemoteHost), kWhite), 0);
+    // The long address in the user's 90 px column is cut with an ellipsis and stays in its cell:
+    // the host cell beside it holds pink text only.
+    const int longRow = RowOfRemoteAddress(kLong);
+    EXPECT_EQ(list->columnWidth(kColRemoteAddress), 90);
+    const QRect cell = Cell(longRow, kColRemoteAddress);
+    EXPECT_GT(CountColour(img, cell, kYellow), 10);
+    EXPECT_EQ(CountColour(img, Cell(longRow, kColRemoteHost), kYellow), 0);
+    const QString full = model->index(longRow, kColRemoteAddress).data().toString();
+    EXPECT_EQ(full, kLong);
+    const QString shown = list->fontMetrics().elidedText(full, Qt::ElideRight,
+                                                         SessionItemDelegate::TextRect(cell, false).width());
+    EXPECT_TRUE(shown.endsWith(QChar(0x2026))) << shown.toStdString();
+}
+
 TEST_F(SessionListPaintTest, RightAlignedAndElidedCellsKeepTheirInsets) {
     AddDefaultRows();
     table.Add(kTcpEstablished, "192.168.1.5", 40005, "10.0.0.5", 8, 0);
