@@ -471,7 +471,7 @@ int main(int argc, char** argv) {
         std::printf("Dump requests: %s, IPv4-mapped filter %s\n",
                     reader.walk() == varnel::SockDiagReader::Walk::kSingle ? "one walk for both families"
                                                                            : "one per family",
-                    reader.kernelFilter() ? "in the kernel" : "in the reader");
+                    reader.kernelFilter() ? "in the kernel" : "none (every IPv6 socket is a row)");
     }
     std::vector<int> sizes = {10000, 600};
     if (const char* only = std::getenv("SNAPSHOT_BENCH_SOCKETS")) sizes = {std::atoi(only)};
