@@ -1,0 +1,121 @@
+#!/bin/bash
+# The headless service's privileges, proved without systemd: inside a private network namespace,
+# `varnel --headless --autokill` runs as an unprivileged user holding exactly the capabilities the
+# unit gives it (CAP_NET_ADMIN, CAP_SYS_PTRACE and CAP_DAC_READ_SEARCH, ambient, no new
+# privileges) and
+#   - cuts a connection its rule names, and names the owning process, which belongs to root;
+#   - without CAP_SYS_PTRACE (the links in /proc/<pid>/fd cannot be read) or without
+#     CAP_DAC_READ_SEARCH (the folder cannot be listed) still cuts it, but cannot name the owner;
+#   - without CAP_NET_ADMIN cuts nothing and reports the refusal on standard error.
+# Also checks the unit file: `systemd-analyze verify` passes (on a copy that starts this build's
+# binary), `systemd-analyze security --offline=true` rates its exposure at most 2.2, and the
+# capabilities it grants are the ones proved here.
+#   tests/service/service-privileges.sh VARNEL_BINARY UNIT_FILE
+# Needs root (for the namespace and to change user); exits 77 (skipped) without it.
+set -euo pipefail
+bin=$(readlink -f "$1")
+unit=$(readlink -f "$2")
+fail() { echo "FAILED: $*" >&2; exit 1; }
+
+if [ "${VARNEL_IN_NETNS:-}" != 1 ] && command -v systemd-analyze >/dev/null; then
+    copy=$(mktemp -d)
+    sed -e "s|/usr/bin/varnel|$bin|" -e '/^Documentation=/d' "$unit" >"$copy/varnel-headless.service"
+    systemd-analyze verify "$copy/varnel-headless.service" || fail "systemd-analyze verify"
+    exposure=$(systemd-analyze security --offline=true "$copy/varnel-headless.service" 2>/dev/null |
+               sed -n 's/.*Overall exposure level for varnel-headless.service: \([0-9.]*\).*/\1/p')
+    rm -rf "$copy"
+    [ -n "$exposure" ] || fail "systemd-analyze security gave no exposure level"
+    awk -v e="$exposure" 'BEGIN { exit !(e <= 2.2) }' || fail "exposure $exposure is above 2.2"
+    echo "unit verified; exposure $exposure"
+fi
+if [ "$(id -u)" != 0 ] || ! command -v setpriv >/dev/null || ! command -v unshare >/dev/null; then
+    echo "skipped: needs root, setpriv and unshare"; exit 77
+fi
+if [ "${VARNEL_IN_NETNS:-}" != 1 ]; then
+    VARNEL_IN_NETNS=1 exec unshare -n -- "$0" "$@"
+fi
+ip link set lo up
+
+# The unit grants exactly these, in its bounding set and as ambient capabilities.
+caps='CAP_NET_ADMIN CAP_SYS_PTRACE CAP_DAC_READ_SEARCH'
+grep -qx "AmbientCapabilities=$caps" "$unit" || fail "unit: AmbientCapabilities is not $caps"
+grep -qx "CapabilityBoundingSet=$caps" "$unit" || fail "unit: CapabilityBoundingSet is not $caps"
+grep -qx 'NoNewPrivileges=yes' "$unit" || fail "unit: NoNewPrivileges missing"
+
+work=$(mktemp -d)
+chmod 755 "$work"
+server=""
+trap 'kill $server 2>/dev/null || true; [ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
+user=nobody
+group=$(id -gn "$user")
+
+# A server on the rule's port, owned by root; each client connection is held until reset.
+python3 - "$work/ready" <<'PY' &
+import socket, sys, threading, time
+s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(("127.0.0.1", 7000)); s.listen(16)
+open(sys.argv[1], "w").close()
+held = []
+while True:
+    c, _ = s.accept(); held.append(c)
+PY
+server=$!
+for _ in $(seq 50); do [ -e "$work/ready" ] && break; sleep 0.1; done
+[ -e "$work/ready" ] || fail "the server did not start"
+
+# Runs the service's command as $user with the given capabilities (comma-separated, +name) while a
+# root-owned client on port 7000 waits to be cut; leaves stdout, stderr and the client's fate in
+# $work/<label>.*
+run() {
+    local label=$1 caps=$2
+    local cfg=$work/$label-etc log=$work/$label-log
+    mkdir -p "$cfg" "$log"
+    printf '[Settings]\nLogRootFolder=%s\n[Session]\nAskDNS=0\nBlockedLog=1\n' "$log" >"$cfg/$(basename "$bin").ini"
+    printf '# only the test server\x27s port\nPORT2=7000\n' >"$cfg/$(basename "$bin")_autoblock.txt"
+    chmod 755 "$cfg"; chmod 644 "$cfg"/*
+    chown "$user:$group" "$log"
+    python3 - "$work/$label.client" <<'PY' &
+import socket, sys, time
+c = socket.create_connection(("127.0.0.1", 7000))
+try:
+    c.settimeout(8)
+    data = c.recv(1)
+    outcome = "closed" if data == b"" else "data"
+except (ConnectionResetError, ConnectionAbortedError):  # a destroyed socket aborts
+    outcome = "reset"
+except socket.timeout:
+    outcome = "timeout"
+open(sys.argv[1], "w").write(outcome)
+PY
+    local client=$!
+    sleep 0.5
+    setpriv --reuid="$user" --regid="$group" --clear-groups --no-new-privs \
+        --inh-caps=-all${caps:+,$caps} --ambient-caps=-all${caps:+,$caps} --bounding-set=-all${caps:+,$caps} \
+        timeout -s TERM 3 "$bin" --headless --autokill --no-resolve --config-dir "$cfg" \
+        >"$work/$label.out" 2>"$work/$label.err" || true
+    wait "$client" || true
+    cat "$work/$label.client" 2>/dev/null || echo "(client left no outcome)"
+}
+
+outcome=$(run full +net_admin,+sys_ptrace,+dac_read_search)
+grep -q 'BLOCKED' "$work/full.out" || fail "with the unit's capabilities nothing was cut: $(cat "$work/full.err")"
+[ "$outcome" = reset ] || fail "with the unit's capabilities the client saw '$outcome', not a reset"
+grep -Eq 'python3[.0-9]*\([0-9]+\)' "$work/full.out" || fail "the owner of root's connection is not named: $(cat "$work/full.out")"
+[ "$(grep -c 'BLOCKED' "$work/full.out")" = 1 ] || fail "the connection was reported more than once"
+ls "$work"/full-log/*.log >/dev/null 2>&1 || fail "no block log in the log folder"
+echo "the unit's capabilities: cut, owner named: $(grep BLOCKED "$work/full.out" | head -1)"
+
+for without in sys_ptrace dac_read_search; do
+    outcome=$(run "no-$without" "+net_admin,+${without/sys_ptrace/dac_read_search}")
+    [ "$outcome" = reset ] || fail "without CAP_${without^^} the client saw '$outcome', not a reset"
+    grep -Eq 'python3[.0-9]*\(' "$work/no-$without.out" && fail "without CAP_${without^^} the owner was named after all"
+    echo "without CAP_${without^^}: cut, owner not named: $(grep BLOCKED "$work/no-$without.out" | head -1)"
+done
+
+outcome=$(run noadmin +sys_ptrace,+dac_read_search)
+[ "$outcome" = reset ] && fail "without CAP_NET_ADMIN the connection was cut"
+grep -q 'BLOCKED' "$work/noadmin.out" && fail "without CAP_NET_ADMIN a cut was reported"
+grep -qi 'not blocked\|permission\|operation not permitted' "$work/noadmin.err" ||
+    fail "without CAP_NET_ADMIN the refusal was not reported: $(cat "$work/noadmin.err")"
+echo "without CAP_NET_ADMIN: nothing cut, refusal reported: $(grep -i 'not blocked' "$work/noadmin.err" | head -1)"
+echo "service privileges: ok"
