@@ -66,17 +66,9 @@ warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$work/varnel.1" 2>&1 >/
 [ -z "$warnings" ] || fail "man warns about varnel.1: $warnings"
 echo "varnel.1: formats without warnings"
 
-# Every option the program lists must be in the manual page and in the completion.
-completion="$root/usr/share/bash-completion/completions/varnel"
-[ -f "$completion" ] || fail "no bash completion in the package"
-options=$("$root/usr/bin/varnel" --help | grep -o -- '--[a-z][a-z-]*' | sort -u)
-[ -n "$options" ] || fail "varnel --help lists no option"
-for opt in $options; do
-    roff=$(printf '%s' "$opt" | sed 's/-/\\\\-/g')
-    grep -q -- "^\.[A-Z]*.*$roff" "$work/varnel.1" || fail "varnel.1 does not describe $opt"
-    grep -q -- "$opt\\b" "$completion" || fail "the bash completion does not offer $opt"
-done
-echo "varnel.1 and the completion cover:" $options
+echo "== options"
+sh tests/packaging/options-documented.sh "$root/usr/bin/varnel" "$man_gz" \
+    "$root/usr/share/bash-completion/completions/varnel"
 
 if [ "$(id -u)" != 0 ] || { [ "$CI" != true ] && [ "$VARNEL_PACKAGE_INSTALL" != 1 ]; }; then
     echo "== not installing the package (needs root and CI=true or VARNEL_PACKAGE_INSTALL=1)"
