@@ -2,7 +2,8 @@
 # `cmake --install` of a built tree lays out what a Linux desktop program needs, and the pieces
 # name each other consistently: the desktop entry runs the installed program and shows the
 # installed icon, the AppStream metainfo launches that entry and shows screenshots that exist in
-# docs/, every PNG icon has the size of its folder, and the gzipped files carry no time stamp.
+# docs/, every PNG icon has the size of its folder, the gzipped files carry no time stamp, and
+# version and web address agree with the About box.
 # Usage: install-layout.sh BUILD_DIR SOURCE_DIR
 set -e
 build=$1 source=$2
@@ -78,6 +79,18 @@ for url in $shots; do
     esac
     [ -f "$source/${url#"$homepage"}" ] || fail "screenshot $url is not in the repository"
 done
+
+# One version and one address everywhere: the metainfo's release (the project's version), the
+# package's changelog, the manual page and the About box.
+version=$(sed -n 's:.*<release version="\([^"]*\)".*:\1:p' "$metainfo" | head -1)
+[ -n "$version" ] || fail "the metainfo has no release"
+changelog_version=$(gzip -dc "$usr/share/doc/varnel/changelog.gz" | sed -n '1s/^varnel (\([^)]*\)).*/\1/p')
+[ "$changelog_version" = "$version" ] || fail "the changelog is at ${changelog_version:-?}, the project at $version"
+gzip -dc "$usr/share/man/man1/varnel.1.gz" | grep -q "^\.TH VARNEL 1 .*\"Varnel $version\"" ||
+    fail "the manual page's title line does not say Varnel $version"
+about="$source/src/app/gui/AboutBox.h"
+grep -q "kVersionText = \".* Version $version\";" "$about" || fail "the About box does not say Version $version"
+grep -q "kUrl = \"$homepage\";" "$about" || fail "the About box does not link to $homepage"
 
 if command -v desktop-file-validate >/dev/null; then
     out=$(desktop-file-validate "$desktop" 2>&1) && [ -z "$out" ] || fail "desktop-file-validate: $out"
