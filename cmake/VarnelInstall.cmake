@@ -6,7 +6,10 @@ include(GNUInstallDirs)
 set(VARNEL_HOMEPAGE_URL "https://varnel.example.org/")
 # One id for the desktop entry and the AppStream component, so software centres can pair them.
 set(VARNEL_APP_ID "org.example.varnel.Varnel")
-# Helper programs that the desktop user runs through a privilege prompt belong here, out of PATH.
+# Helper programs that the desktop user runs through a privilege prompt belong here, out of PATH
+# (install(TARGETS helper DESTINATION ${VARNEL_INSTALL_HELPERDIR})). The package is laid out under
+# /usr while a plain `cmake --install` goes to CMAKE_INSTALL_PREFIX, so the program should find a
+# helper from its own path (bin/../libexec/varnel/), not from a path fixed at build time.
 set(VARNEL_INSTALL_HELPERDIR "${CMAKE_INSTALL_LIBEXECDIR}/varnel")
 
 install(TARGETS varnel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

@@ -48,10 +48,11 @@ for f in "$@"; do
     echo "$(basename "$f"): clean"
 done
 
-echo "== appstreamcli validate"
+echo "== appstreamcli validate-tree"
 set -- "$root"/usr/share/metainfo/*.metainfo.xml
 [ -f "$1" ] || fail "no AppStream metainfo in the package"
-appstreamcli validate --no-net --strict "$@" || fail "appstreamcli validate failed"
+# The whole tree, so that the desktop entry the metainfo launches is checked to be there too.
+appstreamcli validate-tree --no-net --strict "$root" || fail "appstreamcli validate-tree failed"
 desktop_id=$(basename "$(ls "$root"/usr/share/applications/*.desktop)")
 grep -q "<launchable type=\"desktop-id\">$desktop_id</launchable>" "$@" ||
     fail "the metainfo does not launch $desktop_id"
