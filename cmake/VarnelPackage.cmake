@@ -16,6 +16,8 @@ rule file, or enforces the rules as a headless monitor.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # Stripped, with the modes Debian expects whatever the umask of whoever builds.
 set(CPACK_STRIP_FILES ON)
+set(CPACK_VARNEL_OBJCOPY ${CMAKE_OBJCOPY})
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/VarnelPackageStrip.cmake)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
