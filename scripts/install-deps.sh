@@ -10,6 +10,7 @@ PACKAGES="
   iproute2 util-linux dbus-daemon
   xvfb xauth x11-apps x11-utils imagemagick fonts-vlgothic fonts-dejavu-core
   trayer xdotool librsvg2-bin
+  lintian desktop-file-utils appstream man-db groff-base
 "
 missing=""
 for p in $PACKAGES; do

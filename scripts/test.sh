@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs what is missing, builds and runs every test: the unit and integration tests, the same
 # under AddressSanitizer and UndefinedBehaviorSanitizer, the resolver under ThreadSanitizer, and
-# a short run of every fuzzer.
+# a short run of every fuzzer; on CI (as root) the Debian package is built, validated, installed,
+# run and removed again.
 set -e
 cd "$(dirname "$0")/.."
 sh scripts/install-deps.sh
@@ -26,3 +27,8 @@ done
 
 echo "== fuzzers (short runs)"
 sh scripts/fuzz.sh "${FUZZ_SECONDS:-20}"
+
+if [ "$CI" = true ] && [ "$(id -u)" = 0 ]; then
+    echo "== Debian package"
+    sh scripts/package-check.sh build
+fi

@@ -1,0 +1,58 @@
+# Where `cmake --install` puts the program and its desktop files, by GNUInstallDirs.
+include(GNUInstallDirs)
+
+# The project's web address: the AppStream homepage and the base of its screenshot URLs (the site
+# serves the repository's docs/ folder). The About box shows the same address (AboutBox.h kUrl).
+set(VARNEL_HOMEPAGE_URL "https://varnel.example.org/")
+# One id for the desktop entry and the AppStream component, so software centres can pair them.
+set(VARNEL_APP_ID "org.example.varnel.Varnel")
+# Helper programs that the desktop user runs through a privilege prompt belong here, out of PATH
+# (install(TARGETS helper DESTINATION ${VARNEL_INSTALL_HELPERDIR})). The package is laid out under
+# /usr while a plain `cmake --install` goes to CMAKE_INSTALL_PREFIX, so the program should find a
+# helper from its own path (bin/../libexec/varnel/), not from a path fixed at build time.
+set(VARNEL_INSTALL_HELPERDIR "${CMAKE_INSTALL_LIBEXECDIR}/varnel")
+
+install(TARGETS varnel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+set(VARNEL_DATA_DIR ${CMAKE_SOURCE_DIR}/data)
+set(VARNEL_DATA_OUT ${CMAKE_BINARY_DIR}/data)
+
+install(FILES ${VARNEL_DATA_DIR}/${VARNEL_APP_ID}.desktop
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+
+configure_file(${VARNEL_DATA_DIR}/${VARNEL_APP_ID}.metainfo.xml.in
+    ${VARNEL_DATA_OUT}/${VARNEL_APP_ID}.metainfo.xml @ONLY)
+install(FILES ${VARNEL_DATA_OUT}/${VARNEL_APP_ID}.metainfo.xml
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+
+install(FILES ${VARNEL_DATA_DIR}/icons/varnel.svg
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+foreach(size 16 22 24 32 48 64 128 256)
+    install(FILES ${VARNEL_DATA_DIR}/icons/varnel-${size}.png
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+        RENAME varnel.png)
+endforeach()
+
+install(FILES ${VARNEL_DATA_DIR}/varnel.bash-completion
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME varnel)
+
+# Debian wants manual pages and the changelog compressed, without a time stamp in the gzip header
+# so that two builds give the same bytes.
+find_program(VARNEL_GZIP gzip REQUIRED)
+set(VARNEL_GZIPPED)
+foreach(pair "varnel.1|varnel.1.gz" "debian/changelog|changelog.gz")
+    string(REPLACE "|" ";" pair "${pair}")
+    list(GET pair 0 in)
+    list(GET pair 1 out)
+    add_custom_command(OUTPUT ${VARNEL_DATA_OUT}/${out}
+        COMMAND ${VARNEL_GZIP} -9 -n -c ${VARNEL_DATA_DIR}/${in} > ${VARNEL_DATA_OUT}/${out}
+        DEPENDS ${VARNEL_DATA_DIR}/${in}
+        VERBATIM)
+    list(APPEND VARNEL_GZIPPED ${VARNEL_DATA_OUT}/${out})
+endforeach()
+add_custom_target(varnel_data ALL DEPENDS ${VARNEL_GZIPPED})
+add_dependencies(varnel varnel_data)
+
+install(FILES ${VARNEL_DATA_OUT}/varnel.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${VARNEL_DATA_OUT}/changelog.gz ${VARNEL_DATA_DIR}/debian/copyright
+    DESTINATION ${CMAKE_INSTALL_DOCDIR})

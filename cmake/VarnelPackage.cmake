@@ -1,0 +1,32 @@
+# The Debian package: `cpack -G DEB` in the build folder (scripts/package.sh does it all).
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME varnel)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "Varnel maintainers <maintainers@varnel.example.org>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "monitor this machine's TCP connections and cut them by rule")
+set(CPACK_PACKAGE_DESCRIPTION
+"Varnel watches this machine's IPv4 TCP connections and cuts the ones you do
+not want. It polls the connection table every 500 ms and shows up to 599
+connections in a colour-coded, sortable list with host names, ports, state,
+age and owning process.
+
+Connections are reset by hand or automatically by text rules, and each cut is
+written to a monthly block log. Without a desktop it prints the list, checks a
+rule file, or enforces the rules as a headless monitor.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+# Stripped, with the modes Debian expects whatever the umask of whoever builds.
+set(CPACK_STRIP_FILES ON)
+set(CPACK_VARNEL_OBJCOPY ${CMAKE_OBJCOPY})
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/VarnelPackageStrip.cmake)
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${VARNEL_HOMEPAGE_URL})
+# The libraries the program links, at the versions this build saw; Qt's X11 platform plugin comes
+# with libqt6gui6, which that list holds.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+
+include(CPack)
