@@ -56,3 +56,8 @@ add_dependencies(varnel varnel_data)
 install(FILES ${VARNEL_DATA_OUT}/varnel.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${VARNEL_DATA_OUT}/changelog.gz ${VARNEL_DATA_DIR}/debian/copyright
     DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# The headless service for servers: its unit where Debian's systemd looks for packaged units, and
+# its settings in /etc/varnel (a conffile, kept on removal; the rules beside it are the admin's).
+install(FILES ${VARNEL_DATA_DIR}/service/varnel-headless.service DESTINATION /lib/systemd/system)
+install(FILES ${VARNEL_DATA_DIR}/service/varnel.ini DESTINATION /etc/varnel)

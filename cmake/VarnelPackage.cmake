@@ -5,14 +5,15 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Varnel maintainers <maintainers@varnel.example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "monitor this machine's TCP connections and cut them by rule")
 set(CPACK_PACKAGE_DESCRIPTION
-"Varnel watches this machine's IPv4 TCP connections and cuts the ones you do
-not want. It polls the connection table every 500 ms and shows up to 599
-connections in a colour-coded, sortable list with host names, ports, state,
-age and owning process.
+"Varnel watches this machine's TCP connections (IPv4 and IPv6) and cuts the
+ones you do not want. It polls the connection table every 500 ms and shows
+up to 599 connections in a colour-coded, sortable list with host names,
+ports, state, age and owning process.
 
 Connections are reset by hand or automatically by text rules, and each cut is
 written to a monthly block log. Without a desktop it prints the list, checks a
-rule file, or enforces the rules as a headless monitor.")
+rule file, or enforces the rules as a headless monitor, also as the sandboxed
+systemd service varnel-headless.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # Stripped, with the modes Debian expects whatever the umask of whoever builds.
 set(CPACK_STRIP_FILES ON)
@@ -28,5 +29,9 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${VARNEL_HOMEPAGE_URL})
 # The libraries the program links, at the versions this build saw; Qt's X11 platform plugin comes
 # with libqt6gui6, which that list holds.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+
+# Files under /etc are the admin's: dpkg keeps their edits on upgrade and leaves them on removal.
+file(WRITE ${CMAKE_BINARY_DIR}/debian-control/conffiles "/etc/varnel/varnel.ini\n")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/debian-control/conffiles)
 
 include(CPack)

@@ -89,7 +89,10 @@ installed_here=1
 (cd "$work" && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "./$(basename "$deb")" >/dev/null)
 dpkg-query -W -f='${Status}\n' varnel | grep -q " installed$" || fail "apt-get did not install varnel"
 dpkg -L varnel >"$work/files"
+# Configuration files stay after removal, as with every Debian package.
+dpkg-query -W -f='${Conffiles}\n' varnel | awk 'NF { print $1 }' >"$work/conffiles"
 for f in /usr/bin/varnel /usr/share/applications/"$desktop_id" /usr/share/man/man1/varnel.1.gz \
+         /lib/systemd/system/varnel-headless.service /etc/varnel/varnel.ini \
          /usr/share/icons/hicolor/scalable/apps/varnel.svg /usr/share/icons/hicolor/48x48/apps/varnel.png; do
     grep -qx "$f" "$work/files" || fail "the package does not own $f"
     [ -e "$f" ] || fail "$f is not installed"
@@ -100,6 +103,12 @@ done
 home="$work/home"
 mkdir -p "$home/config/varnel"
 run() { env HOME="$home" XDG_CONFIG_HOME="$home/config" "$@"; }
+
+if command -v systemd-analyze >/dev/null; then
+    echo "== systemd-analyze verify, security"
+    systemd-analyze verify /lib/systemd/system/varnel-headless.service || fail "the service unit does not verify"
+    systemd-analyze security --offline=true /lib/systemd/system/varnel-headless.service 2>/dev/null | tail -1
+fi
 
 echo "== varnel --list"
 run /usr/bin/varnel --list >"$work/list" || fail "varnel --list failed"
@@ -134,6 +143,7 @@ esac
 left=""
 while read -r f; do
     [ -d "$f" ] && continue  # folders shared with other packages stay
+    grep -qx "$f" "$work/conffiles" && continue
     [ -e "$f" ] || [ -L "$f" ] && left="$left $f"
 done <"$work/files"
 [ -z "$left" ] || fail "left behind after removal:$left"

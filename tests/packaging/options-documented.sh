@@ -14,7 +14,7 @@ case $manpage in
     *) text=$(cat "$manpage") ;;
 esac
 
-options=$("$varnel" --help | grep -o -- '--[a-z][a-z-]*' | sort -u)
+options=$("$varnel" --help | grep -o -- '--[a-z][a-z0-9-]*' | sort -u)
 [ -n "$options" ] || fail "varnel --help lists no option"
 offered=$(bash -c '. "$1"; COMP_WORDS=(varnel ""); COMP_CWORD=1; _varnel; echo "${COMPREPLY[*]}"' \
     sh "$completion")
