@@ -74,5 +74,13 @@ TEST_F(ResetRequestStreamTest, AnUnterminatedLastLineIsRefusedNotCarriedOut) {
     EXPECT_EQ(answers, "");
 }
 
+TEST_F(ResetRequestStreamTest, AnOverlongUnterminatedLastLineIsRefusedAsTooLong) {
+    EXPECT_EQ(Feed("RESET 127.0.0.1 1 127.0.0.2 2\n" + std::string(1000, 'x')), "OK\n");
+    std::string answers;
+    stream.Finish(answers);
+    EXPECT_EQ(answers, "REFUSED line-too-long\n");
+    EXPECT_EQ(reset.calls.size(), 1u);
+}
+
 }  // namespace
 }  // namespace varnel
