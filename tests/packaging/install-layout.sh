@@ -22,7 +22,9 @@ for f in share/man/man1/varnel.1.gz share/bash-completion/completions/varnel \
          share/doc/varnel/copyright share/doc/varnel/changelog.gz; do
     [ -f "$usr/$f" ] || fail "usr/$f is not installed"
 done
-[ ! -e "$usr/libexec" ] || fail "usr/libexec is installed, but no helper goes there yet"
+[ -x "$usr/libexec/varnel/varnel-reset-helper" ] || fail "no executable usr/libexec/varnel/varnel-reset-helper"
+[ "$(ls -A "$usr/libexec")" = varnel ] && [ "$(ls -A "$usr/libexec/varnel")" = varnel-reset-helper ] ||
+    fail "usr/libexec holds more than the reset helper"
 
 # gzip -n: bytes 4 to 7 of the header (the time stamp) are zero, so builds are reproducible.
 for gz in "$usr/share/man/man1/varnel.1.gz" "$usr/share/doc/varnel/changelog.gz"; do

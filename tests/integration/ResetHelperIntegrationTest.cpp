@@ -1,0 +1,242 @@
+// The real varnel-reset-helper as a child on pipes, inside the private network namespace of
+// in-netns.sh: it cuts the test's own loopback connection by its four-tuple and refuses or
+// answers everything else, one line per request.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "integration/NetnsGuard.h"
+#include "integration/VarnelProcess.h"
+
+namespace {
+
+uint16_t PortOf(int fd) {
+    sockaddr_storage at{};
+    socklen_t len = sizeof at;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&at), &len);
+    return at.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&at)->sin6_port)
+                                    : ntohs(reinterpret_cast<sockaddr_in*>(&at)->sin_port);
+}
+
+// A loopback connection of `family`: client connected to server, accepted from listener.
+struct Loopback {
+    int listener = -1, client = -1, server = -1;
+    uint16_t listenPort = 0, clientPort = 0;
+    std::string address;
+
+    explicit Loopback(int family) : address(family == AF_INET6 ? "::1" : "127.0.0.1") {
+        sockaddr_storage at{};
+        socklen_t len;
+        if (family == AF_INET6) {
+            auto* a = reinterpret_cast<sockaddr_in6*>(&at);
+            a->sin6_family = AF_INET6;
+            a->sin6_addr = in6addr_loopback;
+            len = sizeof *a;
+        } else {
+            auto* a = reinterpret_cast<sockaddr_in*>(&at);
+            a->sin_family = AF_INET;
+            a->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            len = sizeof *a;
+        }
+        listener = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (bind(listener, reinterpret_cast<sockaddr*>(&at), len) != 0 || listen(listener, 4) != 0) return;
+        listenPort = PortOf(listener);
+        if (family == AF_INET6)
+            reinterpret_cast<sockaddr_in6*>(&at)->sin6_port = htons(listenPort);
+        else
+            reinterpret_cast<sockaddr_in*>(&at)->sin_port = htons(listenPort);
+        client = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (connect(client, reinterpret_cast<sockaddr*>(&at), len) != 0) return;
+        server = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        clientPort = PortOf(client);
+    }
+    ~Loopback() {
+        for (int fd : {listener, client, server})
+            if (fd >= 0) close(fd);
+    }
+    bool ok() const { return server >= 0; }
+    // The server end's four-tuple as a request.
+    std::string ServerEnd() const {
+        return "RESET " + address + " " + std::to_string(listenPort) + " " + address + " " +
+               std::to_string(clientPort);
+    }
+};
+
+// The helper binary as a child: requests to `in`, answers from `out`.
+class Helper {
+  public:
+    explicit Helper(bool dropNetAdmin = false) {
+        int in[2], out[2];
+        if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(in[0], 0);
+            dup2(out[1], 1);
+            if (dropNetAdmin && prctl(PR_CAPBSET_DROP, 12 /* CAP_NET_ADMIN */, 0, 0, 0) != 0) _exit(90);
+            execl(VARNEL_RESET_HELPER, VARNEL_RESET_HELPER, static_cast<char*>(nullptr));
+            _exit(91);
+        }
+        close(in[0]);
+        close(out[1]);
+        in_ = in[1];
+        out_ = out[0];
+    }
+    ~Helper() {
+        CloseInput();
+        if (out_ >= 0) close(out_);
+        if (pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+
+    // Sends one request line and returns the answer line, or "" if none came within a second.
+    std::string Ask(const std::string& line) {
+        const std::string request = line + "\n";
+        if (write(in_, request.data(), request.size()) != static_cast<ssize_t>(request.size())) return "";
+        return ReadLine();
+    }
+    std::string ReadLine() {
+        std::string answer;
+        for (;;) {
+            pollfd p{out_, POLLIN, 0};
+            if (poll(&p, 1, 1000) != 1) return "";
+            char c;
+            if (read(out_, &c, 1) != 1) return "";
+            if (c == '\n') return answer;
+            answer += c;
+        }
+    }
+    void CloseInput() {
+        if (in_ >= 0) close(in_);
+        in_ = -1;
+    }
+    // The exit status, or -1 if the helper has not ended within `ms`.
+    int WaitExit(int ms) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        int status = 0;
+        while (waitpid(pid_, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) return -1;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+    pid_t pid() const { return pid_; }
+
+  private:
+    pid_t pid_ = -1;
+    int in_ = -1, out_ = -1;
+};
+
+// The error the connection end `fd` reads within a second: ECONNRESET or ECONNABORTED when it
+// was cut, 0 for an orderly end, -1 while it stays quiet and alive.
+int ReadError(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 1000) <= 0) return -1;
+    char byte;
+    return recv(fd, &byte, 1, 0) < 0 ? errno : 0;
+}
+
+bool Aborted(int fd) {
+    const int error = ReadError(fd);
+    return error == ECONNRESET || error == ECONNABORTED;
+}
+
+class ResetHelperIntegrationTest : public ::testing::Test {
+  protected:
+    void SetUp() override { REQUIRE_PRIVATE_NETNS(); }
+};
+
+TEST_F(ResetHelperIntegrationTest, ResetsAnIpv4ConnectionAndThePeerSeesTheAbort) {
+    Loopback c(AF_INET);
+    ASSERT_TRUE(c.ok());
+    Helper helper;
+    EXPECT_EQ(helper.Ask(c.ServerEnd()), "OK");
+    EXPECT_TRUE(Aborted(c.client));
+    // It is gone now: asked again, the helper says so.
+    EXPECT_EQ(helper.Ask(c.ServerEnd()), "GONE");
+}
+
+TEST_F(ResetHelperIntegrationTest, ResetsAnIpv6Connection) {
+    Loopback c(AF_INET6);
+    ASSERT_TRUE(c.ok());
+    Helper helper;
+    EXPECT_EQ(helper.Ask(c.ServerEnd()), "OK");
+    EXPECT_TRUE(Aborted(c.client));
+}
+
+TEST_F(ResetHelperIntegrationTest, RefusesOrAnswersEverythingElseAndLeavesTheConnection) {
+    Loopback c(AF_INET);
+    ASSERT_TRUE(c.ok());
+    Helper helper;
+    const std::string port = std::to_string(c.listenPort);
+    EXPECT_EQ(helper.Ask("RESET 127.0.0.1 " + port + " 0.0.0.0 0"), "REFUSED listener");
+    // A tuple on the listener's port that no connection has: the kernel's lookup would find the
+    // listener, which must not be cut.
+    EXPECT_EQ(helper.Ask("RESET 127.0.0.1 " + port + " 127.0.0.1 1"), "GONE");
+    EXPECT_EQ(helper.Ask("RESET 127.0.0.1 " + port), "REFUSED malformed");
+    EXPECT_EQ(helper.Ask("KILL 127.0.0.1 " + port + " 127.0.0.1 " + std::to_string(c.clientPort)),
+              "REFUSED unknown-request");
+    EXPECT_EQ(helper.Ask(std::string(1000, 'R')), "REFUSED line-too-long");
+
+    // The listener and the connection are untouched.
+    EXPECT_FALSE(varnel_test::SeesAbort(c.client, 100));
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(c.listenPort);
+    const int another = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    EXPECT_EQ(connect(another, reinterpret_cast<sockaddr*>(&to), sizeof to), 0) << "listener was cut";
+    close(another);
+}
+
+TEST_F(ResetHelperIntegrationTest, WithoutNetAdminItAnswersPermissionDenied) {
+    Loopback c(AF_INET);
+    ASSERT_TRUE(c.ok());
+    Helper helper(/*dropNetAdmin=*/true);
+    EXPECT_EQ(helper.Ask(c.ServerEnd()), "ERROR EPERM");
+    EXPECT_FALSE(varnel_test::SeesAbort(c.client, 100));
+}
+
+// The capability sets of `pid` as /proc shows them ("CapEff:\t0000000000001000" and so on).
+std::string CapabilityLine(pid_t pid, const std::string& name) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(name + ":", 0) == 0) return line.substr(name.size() + 2);
+    return "";
+}
+
+TEST_F(ResetHelperIntegrationTest, KeepsOnlyNetAdmin) {
+    Helper helper;
+    // Once it has answered, it has dropped its privileges.
+    ASSERT_EQ(helper.Ask("RESET 127.0.0.1 1 127.0.0.1 2"), "GONE");
+    EXPECT_EQ(CapabilityLine(helper.pid(), "CapEff"), "0000000000001000");
+    EXPECT_EQ(CapabilityLine(helper.pid(), "CapPrm"), "0000000000001000");
+    EXPECT_EQ(CapabilityLine(helper.pid(), "CapInh"), "0000000000000000");
+    EXPECT_EQ(CapabilityLine(helper.pid(), "CapBnd"), "0000000000001000");
+    EXPECT_EQ(CapabilityLine(helper.pid(), "NoNewPrivs"), "1");
+}
+
+TEST_F(ResetHelperIntegrationTest, ExitsZeroWithinASecondWhenInputCloses) {
+    Helper helper;
+    EXPECT_EQ(helper.Ask("RESET 127.0.0.1 1 127.0.0.1 2"), "GONE");
+    helper.CloseInput();
+    EXPECT_EQ(helper.WaitExit(1000), 0);
+}
+
+}  // namespace
