@@ -48,39 +48,13 @@
 #include "settings/UiLanguage.h"
 #include "autokill/RuleEvaluator.h"
 #include "autokill/RuleFileParser.h"
+#include "CountingAllocator.h"
 #include "integration/NetnsGuard.h"
 #include "platform/linux/LinuxConnectionTable.h"
 #include "platform/linux/SockDiagReader.h"
 #include "session/SessionMonitor.h"
 #include "support/LoopbackFleet.h"
 
-namespace {
-std::atomic<uint64_t> gAllocations{0};
-}
-
-// GCC sees malloc behind the replaced operator new and free behind delete and takes them for a
-// mismatch; they are the pair.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(size_t size) {
-    gAllocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size != 0 ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](size_t size) {
-    return operator new(size);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, size_t) noexcept {
-    std::free(p);
-}
 
 namespace varnel {
 namespace {
