@@ -19,6 +19,7 @@
 #include "platform/fake/FakeConnectionReset.h"
 #include "platform/fake/FakeConnectionTable.h"
 #include "platform/fake/FakeProcessList.h"
+#include "AutoKillRig.h"
 
 namespace varnel {
 namespace {
@@ -40,34 +41,10 @@ class StubHosts : public HostNameSource {
     std::vector<std::string> asked;
 };
 
-class AutoKillIpv6Test : public ::testing::TestWithParam<bool> {
+class AutoKillIpv6Test : public ::testing::TestWithParam<bool>, public AutoKillRig<StubHosts> {
   protected:
-    AutoKillIpv6Test() {
-        char tmpl[] = "/tmp/varnel-autokill6-XXXXXX";
-        dir = mkdtemp(tmpl);
-        settings = std::make_unique<SettingsFile>(dir + "/varnel.ini");
-        processes.processes = {{77, "curl"}};
-        monitor = std::make_unique<SessionMonitor>(table, processes, clock, UiLanguage::English());
-        monitor->SetHostNameSource(&hosts);
-        monitor->SetShowIpv6(GetParam());
-        autokill = std::make_unique<AutoKill>(*settings, dir + "/varnel_autoblock.txt", dir, reset, clock,
-                                              UiLanguage::English());
-        monitor->SetTickHook(autokill.get());
-        monitor->Start();
-    }
-    ~AutoKillIpv6Test() override { fs::remove_all(dir); }
+    AutoKillIpv6Test() : AutoKillRig(GetParam()) {}
 
-    void Rules(const std::string& text) {
-        std::ofstream(dir + "/varnel_autoblock.txt") << text;
-        autokill->LoadRules();
-        autokill->SetEnabled(true);
-    }
-    std::string LogFile() {
-        std::ifstream in(autokill->blockLog().path(), std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
     // The remote texts of the resets asked for, sorted (the shown rows go in display order).
     std::vector<std::string> ResetRemotes() {
         std::vector<std::string> out;
@@ -82,16 +59,6 @@ class AutoKillIpv6Test : public ::testing::TestWithParam<bool> {
         std::sort(out.begin(), out.end());
         return out;
     }
-
-    std::string dir;
-    std::unique_ptr<SettingsFile> settings;
-    FakeConnectionTable table;
-    FakeProcessList processes;
-    FakeClock clock;
-    FakeConnectionReset reset;
-    StubHosts hosts;
-    std::unique_ptr<SessionMonitor> monitor;
-    std::unique_ptr<AutoKill> autokill;
 };
 
 TEST_P(AutoKillIpv6Test, APortRuleCutsAnIpv6ConnectionWithAnExactIpv6Request) {

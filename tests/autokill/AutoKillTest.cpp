@@ -14,6 +14,7 @@
 #include "platform/fake/FakeConnectionReset.h"
 #include "platform/fake/FakeConnectionTable.h"
 #include "platform/fake/FakeProcessList.h"
+#include "AutoKillRig.h"
 
 namespace varnel {
 namespace {
@@ -34,44 +35,7 @@ class StubHosts : public HostNameSource {
     }
 };
 
-class AutoKillTest : public ::testing::Test {
-  protected:
-    AutoKillTest() {
-        char tmpl[] = "/tmp/varnel-autokill-XXXXXX";
-        dir = mkdtemp(tmpl);
-        settings = std::make_unique<SettingsFile>(dir + "/varnel.ini");
-        processes.processes = {{77, "curl"}};
-        monitor = std::make_unique<SessionMonitor>(table, processes, clock, UiLanguage::English());
-        monitor->SetHostNameSource(&hosts);
-        autokill = std::make_unique<AutoKill>(*settings, dir + "/varnel_autoblock.txt", dir, reset, clock,
-                                              UiLanguage::English());
-        monitor->SetTickHook(autokill.get());
-        monitor->Start();
-    }
-    ~AutoKillTest() override { fs::remove_all(dir); }
-
-    void Rules(const std::string& text) {
-        std::ofstream(dir + "/varnel_autoblock.txt") << text;
-        autokill->LoadRules();
-        autokill->SetEnabled(true);
-    }
-    std::string LogFile() {
-        std::ifstream in(autokill->blockLog().path(), std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-
-    std::string dir;
-    std::unique_ptr<SettingsFile> settings;
-    FakeConnectionTable table;
-    FakeProcessList processes;
-    FakeClock clock;
-    FakeConnectionReset reset;
-    StubHosts hosts;
-    std::unique_ptr<SessionMonitor> monitor;
-    std::unique_ptr<AutoKill> autokill;
-};
+class AutoKillTest : public ::testing::Test, public AutoKillRig<StubHosts> {};
 
 TEST_F(AutoKillTest, NoRulesOrSwitchedOffKillsNothing) {
     table.Add(kTcpEstablished, "10.0.0.1", 50000, "93.184.0.1", 80, 77);
