@@ -14,6 +14,11 @@ set(VARNEL_INSTALL_HELPERDIR "${CMAKE_INSTALL_LIBEXECDIR}/varnel")
 
 install(TARGETS varnel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS varnel-reset-helper RUNTIME DESTINATION ${VARNEL_INSTALL_HELPERDIR})
+# The window starts its helper, so building the one builds the other.
+add_dependencies(varnel varnel-reset-helper)
+file(RELATIVE_PATH VARNEL_HELPER_FROM_BINDIR "/p/${CMAKE_INSTALL_BINDIR}" "/p/${VARNEL_INSTALL_HELPERDIR}")
+set_property(SOURCE ${CMAKE_SOURCE_DIR}/src/platform/linux/PkexecHelperLauncher.cpp APPEND PROPERTY
+    COMPILE_DEFINITIONS "VARNEL_HELPER_FROM_BINDIR=\"${VARNEL_HELPER_FROM_BINDIR}\"")
 
 set(VARNEL_DATA_DIR ${CMAKE_SOURCE_DIR}/data)
 set(VARNEL_DATA_OUT ${CMAKE_BINARY_DIR}/data)
@@ -33,6 +38,19 @@ foreach(size 16 22 24 32 48 64 128 256)
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
         RENAME varnel.png)
 endforeach()
+
+# The polkit action pkexec checks before it starts the helper as root. It names the helper by its
+# installed path, known only when installing (cpack installs under its own prefix), so the file is
+# finished then.
+configure_file(${VARNEL_DATA_DIR}/polkit/org.example.varnel.reset-helper.policy.in
+    ${VARNEL_DATA_OUT}/polkit/policy.in @ONLY)
+install(CODE "
+    file(READ \"${VARNEL_DATA_OUT}/polkit/policy.in\" policy)
+    string(REPLACE \"%HELPER_PATH%\" \"\${CMAKE_INSTALL_PREFIX}/${VARNEL_INSTALL_HELPERDIR}/varnel-reset-helper\"
+        policy \"\${policy}\")
+    file(WRITE \"${VARNEL_DATA_OUT}/polkit/org.example.varnel.reset-helper.policy\" \"\${policy}\")")
+install(FILES ${VARNEL_DATA_OUT}/polkit/org.example.varnel.reset-helper.policy
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/polkit-1/actions)
 
 install(FILES ${VARNEL_DATA_DIR}/varnel.bash-completion
     DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME varnel)

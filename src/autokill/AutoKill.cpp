@@ -155,8 +155,13 @@ void AutoKill::Consider(const SessionRow& row, int hour, bool processInfoAvailab
     if (v.verdict < Verdict::kKillAndLog) return;
     const ResetResult result = KillRow(row);
     if (!result.ok()) {
-        // A connection that ended since the poll is neither a block nor a failure.
-        if (result.status != ResetStatus::kNoSuchConnection) ReportFailure(row, result);
+        // A connection that ended since the poll is neither a block nor a failure. One whose reset
+        // waits for the right to reset (a password prompt) is tried again next pass; what it was
+        // already reported for stays reported, and a first report waits for the outcome.
+        if (result.status == ResetStatus::kPending)
+            KeepFailing(row);
+        else if (result.status != ResetStatus::kNoSuchConnection)
+            ReportFailure(row, result);
         return;
     }
     // $RULE$ is the rule's line in the rule file, the number --check-rules shows.
@@ -165,16 +170,24 @@ void AutoKill::Consider(const SessionRow& row, int hour, bool processInfoAvailab
     ++blockedCount_;
 }
 
-void AutoKill::ReportFailure(const SessionRow& row, const ResetResult& result) {
+ConnectionKey AutoKill::KeyOf(const SessionRow& row) {
     const TcpRow request = ResetRequestFor(row);
-    const ConnectionKey key{request.localAddr,
-                            request.remoteAddr,
-                            ntohs(static_cast<uint16_t>(request.localPort)),
-                            ntohs(static_cast<uint16_t>(request.remotePort)),
-                            request.v6,
-                            request.localAddr6,
-                            request.remoteAddr6};
-    auto [it, added] = failing_.try_emplace(key, pass_);
+    return ConnectionKey{request.localAddr,
+                         request.remoteAddr,
+                         ntohs(static_cast<uint16_t>(request.localPort)),
+                         ntohs(static_cast<uint16_t>(request.remotePort)),
+                         request.v6,
+                         request.localAddr6,
+                         request.remoteAddr6};
+}
+
+void AutoKill::KeepFailing(const SessionRow& row) {
+    auto it = failing_.find(KeyOf(row));
+    if (it != failing_.end()) it->second = pass_;
+}
+
+void AutoKill::ReportFailure(const SessionRow& row, const ResetResult& result) {
+    auto [it, added] = failing_.try_emplace(KeyOf(row), pass_);
     it->second = pass_;
     if (!added) return;
     if (reportedThisPass_ >= kReportsPerPass) {

@@ -81,7 +81,10 @@ class AutoKill : public TickHook {
     }
 
   private:
+    static ConnectionKey KeyOf(const SessionRow& row);
     void ReportFailure(const SessionRow& row, const ResetResult& result);
+    // A connection already reported as failing stays so through a pass it could not be tried in.
+    void KeepFailing(const SessionRow& row);
     // Evaluates one row and cuts, counts, logs or reports as its verdict says.
     void Consider(const SessionRow& row, int hour, bool processInfoAvailable);
 

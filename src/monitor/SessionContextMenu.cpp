@@ -169,8 +169,12 @@ QString SessionContextMenu::CopySelectedHosts() {
 
 int SessionContextMenu::KillSelectedSessions() {
     QStringList failures;
-    for (int row : SelectedRowsInOrder(page_)) {
-        const SessionRow& texts = page_.monitor().Row(row);
+    // The texts are taken first: preparing may wait for a password prompt while ticks go on and
+    // the rows change under their indexes.
+    std::vector<SessionRow> chosen;
+    for (int row : SelectedRowsInOrder(page_)) chosen.push_back(page_.monitor().Row(row));
+    if (!chosen.empty()) page_.PrepareReset(true);
+    for (const SessionRow& texts : chosen) {
         ResetResult result = page_.autoKill().KillRow(texts);
         if (result.ok() || result.status == ResetStatus::kNoSuchConnection) continue;
         std::string line = std::string(page_.language().Pick("切断できません ", "NOT KILLED ")) +

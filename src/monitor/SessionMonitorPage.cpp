@@ -368,6 +368,7 @@ void SessionMonitorPage::SetShowIpv6(bool on) {
 }
 
 void SessionMonitorPage::OnAutoBlock(bool on) {
+    if (on && !autoKill_->rules().empty()) PrepareReset(false);
     autoKill_->SetEnabled(on);
     autoKill_->blockLog().ClearPane();
     blockedLabel_->setEnabled(on);
@@ -408,6 +409,10 @@ void SessionMonitorPage::ReloadColours() {
 
 void SessionMonitorPage::FlushHostNames() {
     if (platform_.flushHostNames) platform_.flushHostNames();
+}
+
+void SessionMonitorPage::PrepareReset(bool byHand) {
+    if (platform_.prepareReset) platform_.prepareReset(byHand);
 }
 
 void SessionMonitorPage::Warning(const QString& text) const {

@@ -15,6 +15,10 @@ std::string ResetResult::Describe() const {
             return "not supported: this kernel cannot destroy sockets (needs CONFIG_INET_DIAG_DESTROY)";
         case ResetStatus::kNoSuchConnection:
             return "no such connection";
+        case ResetStatus::kPending:
+            return detail.empty() ? std::string("waiting for the administrator's password") : detail;
+        case ResetStatus::kRefused:
+            return "refused: " + (detail.empty() ? std::string("no reason given") : detail);
         case ResetStatus::kFailed:
             break;
     }

@@ -12,11 +12,14 @@ enum class ResetStatus {
     kNotSupported,      // the kernel cannot destroy sockets
     kNoSuchConnection,  // no socket has that four-tuple (already gone)
     kFailed,            // anything else; `error` holds the errno
+    kPending,           // cannot be done yet (the right to reset is being asked for); try again later
+    kRefused,           // the privileged helper is not available or turned the request down; `detail` says why
 };
 
 struct ResetResult {
     ResetStatus status = ResetStatus::kFailed;
-    int error = 0;  // errno of the failing call, 0 on success
+    int error = 0;       // errno of the failing call, 0 on success
+    std::string detail;  // kPending and kRefused: why, for a person; empty otherwise
 
     bool ok() const { return status == ResetStatus::kOk; }
     // One line for a person: why the reset failed and, where there is one, what would help.

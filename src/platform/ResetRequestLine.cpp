@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -163,6 +164,77 @@ std::string ResetRequestLine::Answer(const ResetResult& result) {
 
 std::string ResetRequestLine::Refused(std::string_view reason) {
     return "REFUSED " + std::string(reason);
+}
+
+namespace {
+
+std::string AddressText(bool v6, uint32_t v4, const Ip6Address& address6) {
+    char text[INET6_ADDRSTRLEN] = {};
+    if (v6)
+        inet_ntop(AF_INET6, address6.bytes, text, sizeof text);
+    else
+        inet_ntop(AF_INET, &v4, text, sizeof text);
+    return text;
+}
+
+// The errno whose name is `name` (as strerrorname_np gives it), or 0.
+int ErrnoNamed(std::string_view name) {
+    for (int e = 1; e < 4096; ++e) {
+        const char* known = strerrorname_np(e);
+        if (known != nullptr && name == known) return e;
+    }
+    return 0;
+}
+
+// Keeps a helper's text printable and short before it reaches a report.
+std::string Printable(std::string_view text) {
+    std::string out;
+    for (char c : text.substr(0, 80)) out += (c >= 0x20 && c < 0x7f) ? c : '?';
+    return out;
+}
+
+}  // namespace
+
+std::string ResetRequestLine::Request(const TcpRow& row) {
+    return "RESET " + AddressText(row.v6, row.localAddr, row.localAddr6) + " " +
+           std::to_string(ntohs(static_cast<uint16_t>(row.localPort))) + " " +
+           AddressText(row.v6, row.remoteAddr, row.remoteAddr6) + " " +
+           std::to_string(ntohs(static_cast<uint16_t>(row.remotePort)));
+}
+
+ResetResult ResetRequestLine::ReadAnswer(std::string_view line) {
+    ResetResult r;
+    if (line == "OK") {
+        r.status = ResetStatus::kOk;
+        return r;
+    }
+    if (line == "GONE") {
+        r.status = ResetStatus::kNoSuchConnection;
+        return r;
+    }
+    constexpr std::string_view kError = "ERROR ";
+    constexpr std::string_view kRefusedWord = "REFUSED ";
+    if (line.substr(0, kError.size()) == kError) {
+        const std::string_view name = line.substr(kError.size());
+        r.error = ErrnoNamed(name);
+        if (r.error == EPERM || r.error == EACCES)
+            r.status = ResetStatus::kPermissionDenied;
+        else if (r.error == EOPNOTSUPP)
+            r.status = ResetStatus::kNotSupported;
+        else
+            r.status = ResetStatus::kFailed;
+        if (r.error == 0) {
+            r.status = ResetStatus::kRefused;
+            r.detail = "the reset helper failed (" + Printable(name) + ")";
+        }
+        return r;
+    }
+    r.status = ResetStatus::kRefused;
+    if (line.substr(0, kRefusedWord.size()) == kRefusedWord)
+        r.detail = "the reset helper turned the request down (" + Printable(line.substr(kRefusedWord.size())) + ")";
+    else
+        r.detail = "the reset helper gave no answer it should give (" + Printable(line) + ")";
+    return r;
 }
 
 }  // namespace varnel

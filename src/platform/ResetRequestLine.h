@@ -24,6 +24,10 @@ class ResetRequestLine {
   public:
     // The most bytes of a request line, without its newline.
     static constexpr size_t kMaxLength = 255;
+    // The helper's first line, written once it has dropped its privileges and reads requests. A
+    // helper started behind a password prompt writes it only after the prompt was answered, so
+    // it is how the starting program learns that resets can go through.
+    static constexpr std::string_view kReady = "READY";
 
     struct Parsed {
         bool ok = false;
@@ -37,6 +41,15 @@ class ResetRequestLine {
     static std::string Answer(const ResetResult& result);
     // The answer line for a refused request: REFUSED <reason>.
     static std::string Refused(std::string_view reason);
+
+    // The starting program's side.
+    // The request line (without newline) for a reset request as ConnectionReset takes it.
+    static std::string Request(const TcpRow& row);
+    // What an answer line (without newline) says, as the result of the reset it answers. A
+    // REFUSED answer or a line that is no answer at all is kRefused with the reason in `detail`;
+    // ERROR <name> gives back the errno of that name (kPermissionDenied for EPERM and EACCES,
+    // kNotSupported for EOPNOTSUPP).
+    static ResetResult ReadAnswer(std::string_view line);
 };
 
 }  // namespace varnel

@@ -195,6 +195,38 @@ TEST_F(AutoKillTest, AFailedResetIsNoBlockAndIsReportedOncePerConnection) {
     EXPECT_EQ(autokill->blockedCount(), 0u);
 }
 
+// While the right to reset is being asked for, a reset is pending: not a failure to report, only
+// tried again next tick; what it ends in (cut or refused) is what the user hears of, once.
+TEST_F(AutoKillTest, APendingResetIsRetriedAndOnlyItsOutcomeIsReported) {
+    table.Add(kTcpEstablished, "10.0.0.1", 50000, "93.184.0.2", 80, 77);
+    reset.answer.status = ResetStatus::kPending;
+    std::vector<std::string> failures;
+    autokill->SetFailureListener([&](const std::string& line) { failures.push_back(line); });
+    Rules("PORT2=80\n");
+    for (int i = 0; i < 3; ++i) monitor->Tick();
+    EXPECT_EQ(reset.calls.size(), 3u);
+    EXPECT_TRUE(failures.empty());
+    EXPECT_EQ(autokill->blockedCount(), 0u);
+
+    reset.answer = {ResetStatus::kRefused, 0, "the administrator's password was not given (pkexec cancelled)"};
+    monitor->Tick();
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_NE(failures[0].find("NOT BLOCKED 10.0.0.1:50000 93.184.0.2:80 curl(77): refused: the "
+                               "administrator's password was not given"),
+              std::string::npos)
+        << failures[0];
+    // Asked again later: pending again, then refused again; the connection stays reported once.
+    reset.answer = {ResetStatus::kPending, 0, ""};
+    monitor->Tick();
+    reset.answer = {ResetStatus::kRefused, 0, "not authorized"};
+    monitor->Tick();
+    EXPECT_EQ(failures.size(), 1u);
+    // Authorized in the end: cut.
+    reset.answer = {ResetStatus::kOk, 0, ""};
+    monitor->Tick();
+    EXPECT_EQ(autokill->blockedCount(), 1u);
+}
+
 TEST_F(AutoKillTest, ManyFailuresAtOnceAreReportedTwentyByNameAndTheRestInOneLine) {
     AddIdleCrowd(table);  // 700 connections, most of them beyond the list
     reset.answer = {ResetStatus::kPermissionDenied, EPERM};

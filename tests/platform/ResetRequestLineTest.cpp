@@ -112,5 +112,33 @@ TEST(ResetRequestLineTest, AnswersNameTheResult) {
     EXPECT_EQ(ResetRequestLine::Refused("listener"), "REFUSED listener");
 }
 
+TEST(ResetRequestLineTest, TheStartersRequestsAndReadingsRoundTripWithTheHelpersSide) {
+    for (const char* line : {"RESET 10.0.0.1 50000 93.184.0.2 80", "RESET 2001:db8::1 40001 ::1 7000"}) {
+        const ResetRequestLine::Parsed parsed = ResetRequestLine::Parse(line);
+        ASSERT_TRUE(parsed.ok) << line;
+        EXPECT_EQ(ResetRequestLine::Request(parsed.row), line);
+    }
+    for (const ResetResult& r : {ResetResult{ResetStatus::kOk, 0}, ResetResult{ResetStatus::kNoSuchConnection, 0},
+                                 ResetResult{ResetStatus::kPermissionDenied, EPERM},
+                                 ResetResult{ResetStatus::kNotSupported, EOPNOTSUPP},
+                                 ResetResult{ResetStatus::kFailed, ENOBUFS}}) {
+        const ResetResult back = ResetRequestLine::ReadAnswer(ResetRequestLine::Answer(r));
+        EXPECT_EQ(back.status, r.status) << ResetRequestLine::Answer(r);
+        EXPECT_EQ(back.error, r.status == ResetStatus::kOk || r.status == ResetStatus::kNoSuchConnection ? 0 : r.error);
+    }
+}
+
+TEST(ResetRequestLineTest, ARefusalOrANonAnswerIsRefusedWithPrintableReason) {
+    const ResetResult refused = ResetRequestLine::ReadAnswer("REFUSED listener");
+    EXPECT_EQ(refused.status, ResetStatus::kRefused);
+    EXPECT_EQ(refused.detail, "the reset helper turned the request down (listener)");
+    for (const char* odd : {"", "ok", "ERROR", "ERROR ENOSUCHNAME", "OK \x1b[2J"}) {
+        const ResetResult r = ResetRequestLine::ReadAnswer(odd);
+        EXPECT_EQ(r.status, ResetStatus::kRefused) << odd;
+        EXPECT_FALSE(r.ok());
+        for (char c : r.detail) EXPECT_TRUE(c >= 0x20 && c < 0x7f) << r.detail;
+    }
+}
+
 }  // namespace
 }  // namespace varnel

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/gui/ResetAuthorization.h"
 #include "app/gui/ResumeWatcher.h"
 #include "app/gui/SignalBridge.h"
 #include "app/startup/DisplayCheck.h"
@@ -24,7 +25,10 @@
 #include "settings/SettingsFile.h"
 #include "app/gui/MainWindow.h"
 #include "platform/linux/LinuxConnectionTable.h"
+#include "platform/PrivilegedReset.h"
 #include "platform/linux/NetlinkSocketDestroy.h"
+#include "platform/linux/PkexecHelperLauncher.h"
+#include "platform/linux/ProcessCapabilities.h"
 #include "platform/linux/ProcProcessList.h"
 #include "platform/linux/SystemClock.h"
 #include "platform/linux/SystemReverseLookup.h"
@@ -82,8 +86,13 @@ int RunWindow(int argc, char** argv, const CommandLine& cl, const UiLanguage& la
 
     LinuxConnectionTable table;
     ProcProcessList processes;
-    NetlinkSocketDestroy reset;
     SystemClock clock;
+    // Without the right to reset, resets go through the helper, started behind the
+    // administrator's password prompt when the first one is needed; it ends with this process.
+    NetlinkSocketDestroy directReset;
+    PkexecHelperLauncher launcher(PkexecHelperLauncher::FindHelper(ConfigLocation::ExecutablePath()));
+    PrivilegedReset reset(directReset, ProcessCapabilities::HoldsNetAdmin(), launcher, clock);
+    ResetAuthorization authorization(reset, lang);
     auto cache = std::make_shared<HostNameCache>();
     std::unique_ptr<ResolverPool> resolver =
         cl.noResolve ? nullptr
@@ -91,8 +100,15 @@ int RunWindow(int argc, char** argv, const CommandLine& cl, const UiLanguage& la
 
     int status = 0;
     {
-        MonitorPlatform platform{table, processes, reset, clock, resolver.get(), [cache] { cache->Flush(); }};
+        MonitorPlatform platform{table, processes, reset, clock, resolver.get(), [cache] { cache->Flush(); },
+                                 [&authorization](bool byHand) { authorization.Prepare(byHand); }};
         MainWindow window(platform, settings, location.RuleFilePath(), location.folder(), lang);
+        authorization.SetParentWidget(&window);
+        // Auto kill's failures go to the log pane and, for a desktop session's journal or the
+        // terminal it was started from, to standard error.
+        window.page()->autoKill().SetFailureListener([](const std::string& line) {
+            std::fprintf(stderr, "varnel: %s\n", PrintableLine(line).c_str());
+        });
         QObject::connect(&window, &MainWindow::optionsRequested, &window, &MainWindow::OpenOptions);
         // SIGTERM and SIGINT end the program as Exit does, settings saved.
         SignalBridge signalBridge;

@@ -1,7 +1,7 @@
 // varnel-reset-helper: the one privileged piece the desktop program starts (through a privilege
 // prompt) to cut connections. It reads `RESET <local-ip> <local-port> <remote-ip> <remote-port>`
-// lines on stdin and answers each on stdout (OK, GONE, REFUSED <reason>, ERROR <errno-name>);
-// see platform/ResetRequestStream.h. It exits 0 when stdin closes, 1 when it cannot drop its
+// lines on stdin and answers each on stdout (OK, GONE, REFUSED <reason>, ERROR <errno-name>),
+// after a first line READY once its privileges are dropped; see platform/ResetRequestStream.h. It exits 0 when stdin closes, 1 when it cannot drop its
 // privileges or its pipes fail.
 //
 // It does not refuse a terminal on stdin, so that it can be tried and tested by hand; the
@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/ResetRequestLine.h"
 #include "platform/ResetRequestStream.h"
 #include "platform/linux/NetlinkSocketDestroy.h"
 
@@ -72,6 +73,7 @@ int main() {
     }
     NetlinkSocketDestroy reset;
     ResetRequestStream stream(reset);
+    if (!WriteAll(std::string(ResetRequestLine::kReady) + "\n")) return 1;
     char buffer[512];
     std::string answers;
     for (;;) {
