@@ -17,7 +17,16 @@
 #include <string>
 #include <thread>
 
+#include <sys/stat.h>
+
+#include <filesystem>
+
 #include "integration/NetnsGuard.h"
+#include "platform/PrivilegedReset.h"
+#include "platform/ResetRequestLine.h"
+#include "platform/fake/FakeClock.h"
+#include "platform/fake/FakeConnectionReset.h"
+#include "platform/linux/PkexecHelperLauncher.h"
 #include "integration/VarnelProcess.h"
 
 namespace {
@@ -92,6 +101,7 @@ class Helper {
         close(out[1]);
         in_ = in[1];
         out_ = out[0];
+        greeting_ = ReadLine();
     }
     ~Helper() {
         CloseInput();
@@ -136,8 +146,10 @@ class Helper {
     }
 
     pid_t pid() const { return pid_; }
+    const std::string& greeting() const { return greeting_; }
 
   private:
+    std::string greeting_;
     pid_t pid_ = -1;
     int in_ = -1, out_ = -1;
 };
@@ -223,8 +235,8 @@ std::string CapabilityLine(pid_t pid, const std::string& name) {
 
 TEST_F(ResetHelperIntegrationTest, KeepsOnlyNetAdmin) {
     Helper helper;
-    // Once it has answered, it has dropped its privileges.
-    ASSERT_EQ(helper.Ask("RESET 127.0.0.1 1 127.0.0.1 2"), "GONE");
+    // Once it has said it is ready, it has dropped its privileges.
+    ASSERT_EQ(helper.greeting(), "READY");
     EXPECT_EQ(CapabilityLine(helper.pid(), "CapEff"), "0000000000001000");
     EXPECT_EQ(CapabilityLine(helper.pid(), "CapPrm"), "0000000000001000");
     EXPECT_EQ(CapabilityLine(helper.pid(), "CapInh"), "0000000000000000");
@@ -237,6 +249,116 @@ TEST_F(ResetHelperIntegrationTest, ExitsZeroWithinASecondWhenInputCloses) {
     EXPECT_EQ(helper.Ask("RESET 127.0.0.1 1 127.0.0.1 2"), "GONE");
     helper.CloseInput();
     EXPECT_EQ(helper.WaitExit(1000), 0);
+}
+
+using namespace varnel;
+
+// The window's way to the helper: a launcher program standing in for pkexec (the password prompt
+// cannot be answered in a test) starts the real helper, or refuses as pkexec does.
+class LauncherTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        REQUIRE_PRIVATE_NETNS();
+        char tmpl[] = "/tmp/varnel-launcher-XXXXXX";
+        dir_ = mkdtemp(tmpl);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+
+    // A launcher script with `body` after its #! line; "$1" is the helper's path.
+    std::string StandIn(const std::string& body) {
+        const std::string path = dir_ + "/pkexec";
+        std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
+        chmod(path.c_str(), 0755);
+        return path;
+    }
+    // Resets through `reset` until it is no longer pending (at most 3 s).
+    static ResetResult Settled(PrivilegedReset& reset, const TcpRow& row) {
+        ResetResult r;
+        for (int i = 0; i < 300; ++i) {
+            r = reset.SetTcpEntry(row);
+            if (r.status != ResetStatus::kPending) return r;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return r;
+    }
+    static bool Gone(pid_t pid) {
+        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+        std::string line;
+        while (std::getline(status, line))
+            if (line.rfind("State:", 0) == 0) return line.find('Z') != std::string::npos;
+        return true;
+    }
+
+    std::string dir_;
+    FakeConnectionReset direct;
+    FakeClock clock;
+};
+
+TEST_F(LauncherTest, ThroughTheLauncherTheHelperCutsAndEndsWithItsStarter) {
+    Loopback c(AF_INET);
+    ASSERT_TRUE(c.ok());
+    PkexecHelperLauncher launcher(VARNEL_RESET_HELPER, StandIn("echo $$ >" + dir_ + "/pid\nexec \"$1\""));
+    pid_t helperPid = 0;
+    {
+        PrivilegedReset reset(direct, /*holdsRight=*/false, launcher, clock);
+        const TcpRow row = ResetRequestLine::Parse(c.ServerEnd()).row;
+        EXPECT_EQ(reset.SetTcpEntry(row).status, ResetStatus::kPending) << "the first reset only starts it";
+        const ResetResult r = Settled(reset, row);
+        EXPECT_TRUE(r.ok()) << r.Describe();
+        EXPECT_TRUE(Aborted(c.client));
+        EXPECT_EQ(Settled(reset, row).status, ResetStatus::kNoSuchConnection);
+        EXPECT_TRUE(direct.calls.empty());
+        std::ifstream(dir_ + "/pid") >> helperPid;
+        ASSERT_GT(helperPid, 0);
+        EXPECT_FALSE(Gone(helperPid));
+    }
+    // Its starter gone, the helper is too, at once.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (!Gone(helperPid) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(Gone(helperPid));
+}
+
+TEST_F(LauncherTest, EveryWayOfNotStartingIsARefusalThatSaysWhy) {
+    const TcpRow row = ResetRequestLine::Parse("RESET 127.0.0.1 1 127.0.0.1 2").row;
+    struct Case {
+        std::string launcher;
+        std::string helper;
+        std::string reason;
+    };
+    const std::vector<Case> cases = {
+        {StandIn("exit 126"), VARNEL_RESET_HELPER, "the administrator's password was not given"},
+        {dir_ + "/x127", VARNEL_RESET_HELPER, "not authorized"},
+        {dir_ + "/no-such-pkexec", VARNEL_RESET_HELPER, "is not installed (it asks for the administrator's password)"},
+        {dir_ + "/pkexec", dir_ + "/no-such-helper", "the reset helper is not installed"},
+        {dir_ + "/hello", VARNEL_RESET_HELPER, "did not start as expected"},
+        {dir_ + "/mute", VARNEL_RESET_HELPER, "did not answer within 2 s"},
+    };
+    std::ofstream(dir_ + "/x127") << "#!/bin/sh\nexit 127\n";
+    std::ofstream(dir_ + "/hello") << "#!/bin/sh\necho HELLO\nexec sleep 5\n";
+    std::ofstream(dir_ + "/mute") << "#!/bin/sh\necho READY\nexec sleep 5\n";
+    for (const char* name : {"/x127", "/hello", "/mute"}) chmod((dir_ + name).c_str(), 0755);
+    for (const Case& k : cases) {
+        PkexecHelperLauncher launcher(k.helper, k.launcher);
+        PrivilegedReset reset(direct, false, launcher, clock);
+        const ResetResult r = Settled(reset, row);
+        EXPECT_EQ(r.status, ResetStatus::kRefused) << k.launcher << ": " << r.Describe();
+        EXPECT_NE(r.Describe().find(k.reason), std::string::npos) << k.launcher << ": " << r.Describe();
+    }
+}
+
+TEST(LauncherFindTest, TheHelperIsFoundInLibexecWhenInstalledElseBesideTheProgram) {
+    char tmpl[] = "/tmp/varnel-find-XXXXXX";
+    const std::string root = mkdtemp(tmpl);
+    std::filesystem::create_directories(root + "/bin");
+    std::filesystem::create_directories(root + "/libexec/varnel");
+    EXPECT_EQ(PkexecHelperLauncher::FindHelper(root + "/bin/varnel"), "");
+    for (const std::string& at : {root + "/bin/varnel-reset-helper", root + "/libexec/varnel/varnel-reset-helper"}) {
+        std::ofstream(at) << "#!/bin/sh\n";
+        chmod(at.c_str(), 0755);
+        EXPECT_EQ(PkexecHelperLauncher::FindHelper(root + "/bin/varnel"), at);
+    }
+    std::filesystem::remove_all(root);
 }
 
 }  // namespace
