@@ -4,6 +4,7 @@
 #include <QTemporaryDir>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -42,7 +43,8 @@ class PageHarness {
 
     SessionMonitorPage& Make(UiLanguage lang = UiLanguage::English()) {
         page.reset();
-        MonitorPlatform platform{table, processes, reset, clock, &names, [this] { ++flushes; }};
+        MonitorPlatform platform{table, processes, useReset ? *useReset : reset, clock, &names,
+                                 [this] { ++flushes; }, prepareReset};
         page = std::make_unique<SessionMonitorPage>(platform, settings, RulePath(), dir.path().toStdString(),
                                                     lang);
         page->SetWarn([this](const QString& text) { warnings.push_back(text); });
@@ -80,6 +82,9 @@ class PageHarness {
     FakeConnectionTable table;
     FakeProcessList processes;
     FakeConnectionReset reset;
+    // When set before Make, the page resets through this one instead, prepared by prepareReset.
+    ConnectionReset* useReset = nullptr;
+    std::function<void(bool byHand)> prepareReset;
     FakeClock clock;
     PendingHostNames names;
     int flushes = 0;

@@ -6,65 +6,15 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
-#include <deque>
-
 #include "platform/fake/FakeClock.h"
 #include "platform/fake/FakeConnectionReset.h"
+#include "platform/fake/FakeResetHelperLauncher.h"
 
 namespace varnel {
 namespace {
 
-// A helper that is starting until `readyAfterPolls` polls have passed, then answers from
-// `answers` in order; `end` makes it end with `endReason`.
-struct FakeHelper {
-    int readyAfterPolls = 0;
-    int polls = 0;
-    bool end = false;
-    std::string endReason = "the reset helper ended (exit status 1)";
-    std::deque<std::string> answers;
-    std::vector<std::string> requests;
-    bool destroyed = false;
-};
-
-class FakeChannel : public ResetHelperChannel {
-  public:
-    explicit FakeChannel(FakeHelper& h) : h_(h) {}
-    ~FakeChannel() override { h_.destroyed = true; }
-    State Poll() override {
-        if (h_.end) return State::kEnded;
-        return ++h_.polls > h_.readyAfterPolls ? State::kReady : State::kStarting;
-    }
-    std::string EndReason() const override { return h_.endReason; }
-    std::optional<std::string> Exchange(std::string_view request, int) override {
-        h_.requests.emplace_back(request);
-        if (h_.end || h_.answers.empty()) {
-            h_.end = true;
-            return std::nullopt;
-        }
-        std::string a = h_.answers.front();
-        h_.answers.pop_front();
-        return a;
-    }
-
-  private:
-    FakeHelper& h_;
-};
-
-class FakeLauncher : public ResetHelperLauncher {
-  public:
-    int launches = 0;
-    std::string refuse;  // when set, Launch fails with it
-    FakeHelper helper;
-    std::unique_ptr<ResetHelperChannel> Launch(std::string& why) override {
-        ++launches;
-        if (!refuse.empty()) {
-            why = refuse;
-            return nullptr;
-        }
-        helper.destroyed = false;
-        return std::make_unique<FakeChannel>(helper);
-    }
-};
+using FakeHelper = FakeResetHelper;
+using FakeLauncher = FakeResetHelperLauncher;
 
 TcpRow Row() {
     TcpRow r{kTcpDeleteTcb, 0, htons(50000), 0, htons(80), 0};
