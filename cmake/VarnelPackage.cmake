@@ -11,8 +11,12 @@ up to 599 connections in a colour-coded, sortable list with host names,
 ports, state, age and owning process.
 
 Connections are reset by hand or automatically by text rules, and each cut is
-written to a monthly block log. Without a desktop it prints the list, checks a
-rule file, or enforces the rules as a headless monitor, also as the sandboxed
+written to a monthly block log. The window runs as the desktop user: its
+first cut asks for the administrator's password (pkexec), and a small
+helper that keeps only CAP_NET_ADMIN does the resets.
+
+Without a desktop it prints the list, checks a rule file, or enforces the
+rules as a headless monitor, also as the sandboxed
 systemd service varnel-headless.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # Stripped, with the modes Debian expects whatever the umask of whoever builds.
@@ -29,6 +33,9 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${VARNEL_HOMEPAGE_URL})
 # The libraries the program links, at the versions this build saw; Qt's X11 platform plugin comes
 # with libqt6gui6, which that list holds.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# pkexec asks a desktop user for the administrator's password before the window's first cut; the
+# window runs without it and says so when a cut needs it, and servers (the service) never do.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS pkexec)
 
 # Files under /etc are the admin's: dpkg keeps their edits on upgrade and leaves them on removal.
 file(WRITE ${CMAKE_BINARY_DIR}/debian-control/conffiles "/etc/varnel/varnel.ini\n")

@@ -7,10 +7,10 @@ PACKAGES="
   qt6-base-dev qt6-base-dev-tools qt6-l10n-tools libgl-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  iproute2 util-linux dbus-daemon
+  iproute2 util-linux dbus-daemon libcap2-bin python3
   xvfb xauth x11-apps x11-utils imagemagick fonts-vlgothic fonts-dejavu-core
   trayer xdotool librsvg2-bin
-  lintian desktop-file-utils appstream man-db groff-base
+  lintian desktop-file-utils appstream man-db groff-base libxml2-utils polkitd
 "
 missing=""
 for p in $PACKAGES; do

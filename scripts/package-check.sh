@@ -57,6 +57,9 @@ desktop_id=$(basename "$(ls "$root"/usr/share/applications/*.desktop)")
 grep -q "<launchable type=\"desktop-id\">$desktop_id</launchable>" "$@" ||
     fail "the metainfo does not launch $desktop_id"
 
+echo "== polkit action"
+sh tests/packaging/polkit-action.sh "$root/usr/share/polkit-1/actions" /usr/libexec/varnel/varnel-reset-helper
+
 echo "== manual page"
 man_gz="$root/usr/share/man/man1/varnel.1.gz"
 [ -f "$man_gz" ] || fail "no manual page in the package"
@@ -86,14 +89,16 @@ case $(dpkg-query -W -f='${Status}' varnel 2>/dev/null || true) in
 esac
 cp "$deb" "$work/"
 installed_here=1
-(cd "$work" && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "./$(basename "$deb")" >/dev/null)
+# Without the recommended pkexec: the check needs nothing from outside this machine.
+(cd "$work" && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "./$(basename "$deb")" >/dev/null)
 dpkg-query -W -f='${Status}\n' varnel | grep -q " installed$" || fail "apt-get did not install varnel"
 dpkg -L varnel >"$work/files"
 # Configuration files stay after removal, as with every Debian package.
 dpkg-query -W -f='${Conffiles}\n' varnel | awk 'NF { print $1 }' >"$work/conffiles"
 for f in /usr/bin/varnel /usr/share/applications/"$desktop_id" /usr/share/man/man1/varnel.1.gz \
          /lib/systemd/system/varnel-headless.service /etc/varnel/varnel.ini \
-         /usr/share/icons/hicolor/scalable/apps/varnel.svg /usr/share/icons/hicolor/48x48/apps/varnel.png; do
+         /usr/share/icons/hicolor/scalable/apps/varnel.svg /usr/share/icons/hicolor/48x48/apps/varnel.png \
+         /usr/libexec/varnel/varnel-reset-helper /usr/share/polkit-1/actions/org.example.varnel.reset-helper.policy; do
     grep -qx "$f" "$work/files" || fail "the package does not own $f"
     [ -e "$f" ] || fail "$f is not installed"
 done

@@ -26,6 +26,9 @@ done
 [ "$(ls -A "$usr/libexec")" = varnel ] && [ "$(ls -A "$usr/libexec/varnel")" = varnel-reset-helper ] ||
     fail "usr/libexec holds more than the reset helper"
 
+# The polkit action pkexec checks names the installed helper and keeps the answer for the session.
+sh "$source/tests/packaging/polkit-action.sh" "$usr/share/polkit-1/actions" /usr/libexec/varnel/varnel-reset-helper
+
 # gzip -n: bytes 4 to 7 of the header (the time stamp) are zero, so builds are reproducible.
 for gz in "$usr/share/man/man1/varnel.1.gz" "$usr/share/doc/varnel/changelog.gz"; do
     [ "$(od -An -tu1 -j4 -N4 "$gz" | tr -s ' ')" = " 0 0 0 0" ] || fail "$gz has a time stamp"
