@@ -411,8 +411,8 @@ void SessionMonitorPage::FlushHostNames() {
     if (platform_.flushHostNames) platform_.flushHostNames();
 }
 
-void SessionMonitorPage::PrepareReset(bool byHand) {
-    if (platform_.prepareReset) platform_.prepareReset(byHand);
+void SessionMonitorPage::PrepareReset(bool forKill) {
+    if (platform_.prepareReset) platform_.prepareReset(forKill);
 }
 
 void SessionMonitorPage::Warning(const QString& text) const {

@@ -40,10 +40,11 @@ struct MonitorPlatform {
     HostNameSource* hostNames = nullptr;
     // Empties the host-name cache under the cache's own lock ("Remove all items"); may be empty.
     std::function<void()> flushHostNames;
-    // Readies `reset` for resets to come, before a Kill Session (byHand, may wait for the user)
-    // and when the user switches auto kill on with rules loaded (must not wait): where resets need
-    // the administrator's password, this is when it is asked for. May be empty.
-    std::function<void(bool byHand)> prepareReset;
+    // Readies `reset` for resets the user has just asked for: before a Kill Session (forKill; may
+    // wait for the user) and when the user switches auto kill on with rules loaded (must not
+    // wait). Where resets need the administrator's password, this is when it is asked for. May
+    // be empty.
+    std::function<void(bool forKill)> prepareReset;
 };
 
 // The "Session Monitor" page: the START/STOP button, the three switches, the BLOCKED and
@@ -138,7 +139,7 @@ class SessionMonitorPage : public QWidget {
     // Empties the host-name cache (through MonitorPlatform::flushHostNames).
     void FlushHostNames();
     // Through MonitorPlatform::prepareReset.
-    void PrepareReset(bool byHand);
+    void PrepareReset(bool forKill);
 
     void SetWarn(Warn warn) { warn_ = std::move(warn); }
     void SetStartProgram(StartProgram start) { startProgram_ = std::move(start); }

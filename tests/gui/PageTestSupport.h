@@ -84,7 +84,7 @@ class PageHarness {
     FakeConnectionReset reset;
     // When set before Make, the page resets through this one instead, prepared by prepareReset.
     ConnectionReset* useReset = nullptr;
-    std::function<void(bool byHand)> prepareReset;
+    std::function<void(bool forKill)> prepareReset;
     FakeClock clock;
     PendingHostNames names;
     int flushes = 0;

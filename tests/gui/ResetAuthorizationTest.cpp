@@ -24,7 +24,7 @@ class ResetAuthorizationTest : public ::testing::Test {
         privileged = std::make_unique<PrivilegedReset>(h.reset, holdsRight, launcher, h.clock);
         authorization = std::make_unique<ResetAuthorization>(*privileged, UiLanguage::English());
         h.useReset = privileged.get();
-        h.prepareReset = [this](bool byHand) { authorization->Prepare(byHand); };
+        h.prepareReset = [this](bool forKill) { authorization->Prepare(forKill); };
         for (int i = 0; i < 3; ++i) h.table.Add(kTcpEstablished, "10.0.0.1", 45000 + i, "10.0.0.2", 80, 77);
         SessionMonitorPage& page = h.Make();
         page.StartStop();

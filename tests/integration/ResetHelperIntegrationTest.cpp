@@ -333,11 +333,15 @@ TEST_F(LauncherTest, EveryWayOfNotStartingIsARefusalThatSaysWhy) {
         {dir_ + "/pkexec", dir_ + "/no-such-helper", "the reset helper is not installed"},
         {dir_ + "/hello", VARNEL_RESET_HELPER, "did not start as expected"},
         {dir_ + "/mute", VARNEL_RESET_HELPER, "did not answer within 2 s"},
+        // Ready, then reads nothing: the request meets a pipe without a reader, which must not
+        // end this process with SIGPIPE.
+        {dir_ + "/deaf", VARNEL_RESET_HELPER, "the reset helper stopped answering"},
     };
+    std::ofstream(dir_ + "/deaf") << "#!/bin/sh\necho READY\nexec sleep 5 <&-\n";
     std::ofstream(dir_ + "/x127") << "#!/bin/sh\nexit 127\n";
     std::ofstream(dir_ + "/hello") << "#!/bin/sh\necho HELLO\nexec sleep 5\n";
     std::ofstream(dir_ + "/mute") << "#!/bin/sh\necho READY\nexec sleep 5\n";
-    for (const char* name : {"/x127", "/hello", "/mute"}) chmod((dir_ + name).c_str(), 0755);
+    for (const char* name : {"/x127", "/hello", "/mute", "/deaf"}) chmod((dir_ + name).c_str(), 0755);
     for (const Case& k : cases) {
         PkexecHelperLauncher launcher(k.helper, k.launcher);
         PrivilegedReset reset(direct, false, launcher, clock);

@@ -101,7 +101,7 @@ int RunWindow(int argc, char** argv, const CommandLine& cl, const UiLanguage& la
     int status = 0;
     {
         MonitorPlatform platform{table, processes, reset, clock, resolver.get(), [cache] { cache->Flush(); },
-                                 [&authorization](bool byHand) { authorization.Prepare(byHand); }};
+                                 [&authorization](bool forKill) { authorization.Prepare(forKill); }};
         MainWindow window(platform, settings, location.RuleFilePath(), location.folder(), lang);
         authorization.SetParentWidget(&window);
         // Auto kill's failures go to the log pane and, for a desktop session's journal or the

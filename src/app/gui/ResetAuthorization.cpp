@@ -11,12 +11,13 @@ namespace varnel {
 ResetAuthorization::ResetAuthorization(PrivilegedReset& reset, UiLanguage lang, QObject* parent)
     : QObject(parent), reset_(reset), lang_(lang) {}
 
-void ResetAuthorization::Prepare(bool byHand) {
+void ResetAuthorization::Prepare(bool forKill) {
     using State = PrivilegedReset::HelperState;
     const State state = reset_.Poll();
     if (state == State::kNotNeeded || state == State::kReady) return;
-    if (!byHand) {
-        reset_.StartHelper(false);
+    // Either way the user has just asked for cuts: a prompt given up on a moment ago is shown again.
+    if (!forKill) {
+        reset_.StartHelper(true);
         return;
     }
     // A wait already showing (a second Kill Session from the tray) has the prompt in hand.

@@ -29,7 +29,7 @@ class ResetAuthorization : public QObject {
     // The window the wait is shown over; may be null.
     void SetParentWidget(QWidget* parent) { parentWidget_ = parent; }
     // MonitorPlatform::prepareReset.
-    void Prepare(bool byHand);
+    void Prepare(bool forKill);
     // The wait while it is shown (tests), else null.
     QDialog* waitDialog() const { return wait_; }
 

@@ -1,6 +1,7 @@
 #include "platform/linux/PipeHelperChannel.h"
 
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,16 +19,31 @@ namespace {
 // No answer line is longer; more without a newline is not the helper talking.
 constexpr size_t kMaxLine = 512;
 
+// Writes to a pipe whose reader may be gone without the SIGPIPE that would end this whole
+// program: the signal is held back for this thread during the write, and one the write raised is
+// taken before the mask is restored, so only EPIPE tells.
 bool WriteAll(int fd, std::string_view text) {
+    sigset_t pipeOnly, before;
+    sigemptyset(&pipeOnly);
+    sigaddset(&pipeOnly, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeOnly, &before);
+    bool ok = true;
     while (!text.empty()) {
         const ssize_t n = write(fd, text.data(), text.size());
         if (n < 0) {
             if (errno == EINTR) continue;
-            return false;
+            ok = false;
+            break;
         }
         text.remove_prefix(static_cast<size_t>(n));
     }
-    return true;
+    if (!ok && errno == EPIPE && !sigismember(&before, SIGPIPE)) {
+        const timespec now{0, 0};
+        while (sigtimedwait(&pipeOnly, nullptr, &now) == SIGPIPE) {
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    return ok;
 }
 
 }  // namespace
@@ -70,6 +86,8 @@ ResetHelperChannel::State PipeHelperChannel::Poll() {
 
 std::optional<std::string> PipeHelperChannel::Exchange(std::string_view request, int timeoutMs) {
     if (Poll() != State::kReady) return std::nullopt;
+    // Nothing the helper wrote unasked may pass for the answer to this request.
+    buffer_.clear();
     if (!WriteAll(toHelper_, std::string(request) + "\n")) {
         Reap(200);
         End(ExitText());
