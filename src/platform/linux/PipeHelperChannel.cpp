@@ -176,7 +176,8 @@ std::string PipeHelperChannel::ExitText() const {
         if (code == 126) return "the administrator's password was not given (" + launcherName_ + " cancelled)";
         if (code == 127)
             return "not authorized (" + launcherName_ +
-                   " could not get the authorization: wrong password, or no authentication agent running)";
+                   " could not get the authorization: wrong password, no authentication agent, or polkit not"
+                   " running)";
         return "the reset helper ended before it was ready (exit status " + std::to_string(code) + ")";
     }
     return "the reset helper ended (exit status " + std::to_string(code) + ")";
