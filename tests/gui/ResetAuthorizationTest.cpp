@@ -33,7 +33,7 @@ class ResetAuthorizationTest : public ::testing::Test {
     }
     // While the wait is up, `act` runs on it once (after `ms`); records whether it was shown.
     void WhileWaiting(int ms, std::function<void(QDialog&)> act) {
-        QTimer::singleShot(ms, [this, act] {
+        QTimer::singleShot(ms, &timerContext, [this, act] {
             if (QDialog* d = authorization->waitDialog()) {
                 waitShown = true;
                 act(*d);
@@ -46,6 +46,8 @@ class ResetAuthorizationTest : public ::testing::Test {
     std::unique_ptr<PrivilegedReset> privileged;
     std::unique_ptr<ResetAuthorization> authorization;
     bool waitShown = false;
+    // A look that never came (no wait was shown) dies with the test instead of firing in the next.
+    QObject timerContext;
 };
 
 TEST_F(ResetAuthorizationTest, KillSessionWaitsForThePromptThenCutsTheChosenRows) {
