@@ -336,12 +336,15 @@ TEST_F(LauncherTest, EveryWayOfNotStartingIsARefusalThatSaysWhy) {
         // Ready, then reads nothing: the request meets a pipe without a reader, which must not
         // end this process with SIGPIPE.
         {dir_ + "/deaf", VARNEL_RESET_HELPER, "the reset helper stopped answering"},
+        // A flood without a line end is no greeting, and is not kept.
+        {dir_ + "/flood", VARNEL_RESET_HELPER, "wrote what it was not asked for"},
     };
+    std::ofstream(dir_ + "/flood") << "#!/bin/sh\nhead -c 5000 /dev/zero | tr '\\0' x\nexec sleep 5\n";
     std::ofstream(dir_ + "/deaf") << "#!/bin/sh\necho READY\nexec sleep 5 <&-\n";
     std::ofstream(dir_ + "/x127") << "#!/bin/sh\nexit 127\n";
     std::ofstream(dir_ + "/hello") << "#!/bin/sh\necho HELLO\nexec sleep 5\n";
     std::ofstream(dir_ + "/mute") << "#!/bin/sh\necho READY\nexec sleep 5\n";
-    for (const char* name : {"/x127", "/hello", "/mute", "/deaf"}) chmod((dir_ + name).c_str(), 0755);
+    for (const char* name : {"/x127", "/hello", "/mute", "/deaf", "/flood"}) chmod((dir_ + name).c_str(), 0755);
     for (const Case& k : cases) {
         PkexecHelperLauncher launcher(k.helper, k.launcher);
         PrivilegedReset reset(direct, false, launcher, clock);

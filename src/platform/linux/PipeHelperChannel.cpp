@@ -67,6 +67,11 @@ PipeHelperChannel::~PipeHelperChannel() {
 ResetHelperChannel::State PipeHelperChannel::Poll() {
     if (state_ == State::kEnded) return state_;
     const bool open = ReadAvailable();
+    // Nothing is asked between requests, and the greeting is one short line.
+    if (buffer_.size() > kMaxLine && (state_ == State::kReady || buffer_.find('\n') == std::string::npos)) {
+        End("the reset helper wrote what it was not asked for");
+        return state_;
+    }
     if (state_ == State::kStarting) {
         if (std::optional<std::string> line = TakeLine()) {
             if (*line == ResetRequestLine::kReady) {

@@ -1,6 +1,7 @@
 #include "platform/linux/PkexecHelperLauncher.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -69,9 +70,21 @@ std::unique_ptr<ResetHelperChannel> PkexecHelperLauncher::Launch(std::string& wh
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, toHelper[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, fromHelper[1], STDOUT_FILENO);
+    // Whatever this thread blocks or ignores, the launcher starts with the usual signals: SIGTERM
+    // must reach a launcher still showing its prompt when the wait is given up.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none, usual;
+    sigemptyset(&none);
+    sigemptyset(&usual);
+    for (int sig : {SIGPIPE, SIGTERM, SIGINT, SIGHUP}) sigaddset(&usual, sig);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &usual);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     char* argv[] = {launcher_.data(), helperPath_.data(), nullptr};
     pid_t pid = -1;
-    const int error = posix_spawnp(&pid, launcher_.c_str(), &actions, nullptr, argv, environ);
+    const int error = posix_spawnp(&pid, launcher_.c_str(), &actions, &attributes, argv, environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     close(toHelper[0]);
     close(fromHelper[1]);
