@@ -44,24 +44,14 @@ grep -qx 'NoNewPrivileges=yes' "$unit" || fail "unit: NoNewPrivileges missing"
 
 work=$(mktemp -d)
 chmod 755 "$work"
-server=""
-trap 'kill $server 2>/dev/null || true; [ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
+server_pid=""
+trap 'kill $server_pid 2>/dev/null || true; [ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
 user=nobody
 group=$(id -gn "$user")
 
 # A server on the rule's port, owned by root; each client connection is held until reset.
-python3 - "$work/ready" <<'PY' &
-import socket, sys, threading, time
-s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-s.bind(("127.0.0.1", 7000)); s.listen(16)
-open(sys.argv[1], "w").close()
-held = []
-while True:
-    c, _ = s.accept(); held.append(c)
-PY
-server=$!
-for _ in $(seq 50); do [ -e "$work/ready" ] && break; sleep 0.1; done
-[ -e "$work/ready" ] || fail "the server did not start"
+. "$(dirname "$0")/port7000-peers.sh"
+serve_port7000 "$work"
 
 # Runs the service's command as $user with the given capabilities (comma-separated, +name) while a
 # root-owned client on port 7000 waits to be cut; leaves stdout, stderr and the client's fate in
@@ -74,20 +64,8 @@ run() {
     printf '# only the test server\x27s port\nPORT2=7000\n' >"$cfg/$(basename "$bin")_autoblock.txt"
     chmod 755 "$cfg"; chmod 644 "$cfg"/*
     chown "$user:$group" "$log"
-    python3 - "$work/$label.client" <<'PY' &
-import socket, sys, time
-c = socket.create_connection(("127.0.0.1", 7000))
-try:
-    c.settimeout(8)
-    data = c.recv(1)
-    outcome = "closed" if data == b"" else "data"
-except (ConnectionResetError, ConnectionAbortedError):  # a destroyed socket aborts
-    outcome = "reset"
-except socket.timeout:
-    outcome = "timeout"
-open(sys.argv[1], "w").write(outcome)
-PY
-    local client=$!
+    connect_port7000 "$work/$label.client" 8
+    local client=$client_pid
     sleep 0.5
     setpriv --reuid="$user" --regid="$group" --clear-groups --no-new-privs \
         --inh-caps=-all${caps:+,$caps} --ambient-caps=-all${caps:+,$caps} --bounding-set=-all${caps:+,$caps} \

@@ -33,34 +33,14 @@ user=nobody
 group=$(id -gn "$user")
 
 # A server on the rule's port, owned by root; each client connection is held until reset.
-python3 - "$work/ready" <<'PY' &
-import socket, sys
-s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-s.bind(("127.0.0.1", 7000)); s.listen(16)
-open(sys.argv[1], "w").close()
-held = []
-while True:
-    c, _ = s.accept(); held.append(c)
-PY
-pids="$pids $!"; disown $!
-for _ in $(seq 50); do [ -e "$work/ready" ] && break; sleep 0.1; done
-[ -e "$work/ready" ] || fail "the server did not start"
+. "$(dirname "$0")/port7000-peers.sh"
+serve_port7000 "$work"
+pids="$pids $server_pid"; disown "$server_pid"
 
 # A client of the server that writes what became of it to $work/<label>.client.
 client() {
-    python3 - "$work/$1.client" <<'PY' &
-import socket, sys
-c = socket.create_connection(("127.0.0.1", 7000))
-try:
-    c.settimeout(15)
-    outcome = "closed" if c.recv(1) == b"" else "data"
-except (ConnectionResetError, ConnectionAbortedError):
-    outcome = "reset"
-except socket.timeout:
-    outcome = "timeout"
-open(sys.argv[1], "w").write(outcome)
-PY
-    pids="$pids $!"; disown $!
+    connect_port7000 "$work/$1.client" 15
+    pids="$pids $client_pid"; disown "$client_pid"
 }
 
 # Starts the window as $user with the stand-in pkexec whose script body is $2; its PID in $win.
