@@ -13,24 +13,10 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 bin=$build/src/varnel
 [ -x "$bin" ] || { echo "no $bin; build first" >&2; exit 1; }
-for tool in Xvfb xdotool xwininfo import compare; do
-    command -v "$tool" >/dev/null || { echo "needs $tool (scripts/install-deps.sh)" >&2; exit 1; }
-done
+. "$root/scripts/x-session.sh"
+x_needs Xvfb xdotool xwininfo import compare
+x_workdir options-screenshots
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "options-screenshots: FAILED: $*" >&2; exit 1; }
-
-# Waits up to 10 s for a command to succeed.
-wait_for() {
-    for _ in $(seq 100); do "$@" && return 0; sleep 0.1; done
-    return 1
-}
 # Number of pixels that differ between two pictures of the same size.
 pixels_differ() { compare -metric AE "$1" "$2" null: 2>&1 >/dev/null | sed 's/[^0-9].*//'; }
 
@@ -73,15 +59,8 @@ RULES
     "$bin" --config-dir "$cfg" --check-rules >"$dir/check.log" 2>&1 ||
         fail "the sample rules do not pass --check-rules: $(cat "$dir/check.log")"
 
-    # A free display number, told by the server itself.
-    exec 3<> >(:)
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 2>"$dir/xvfb.log" &
-    local xvfb=$!
-    pids+=($xvfb)
-    local number
-    read -r -t 10 number <&3 || fail "Xvfb did not start"
-    exec 3<&-
-    export DISPLAY=:$number
+    start_xvfb "$dir/xvfb.log"
+    local xvfb=${pids[-1]}
 
     # A single-instance lock of this run's own, so a copy running elsewhere does not interfere.
     XDG_RUNTIME_DIR=$dir/run "$bin" --lang "$lang" --config-dir "$cfg" >"$dir/varnel.log" 2>&1 &

@@ -12,25 +12,10 @@ if [ "${1:-}" = --screenshots ]; then shots=1; shift; fi
 build=${1:-$root/build}
 bin=$build/src/varnel
 [ -x "$bin" ] || { echo "no $bin; build first" >&2; exit 1; }
-for tool in Xvfb trayer xdotool xwininfo import; do
-    command -v "$tool" >/dev/null || { echo "needs $tool (scripts/install-deps.sh)" >&2; exit 1; }
-done
-
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "tray-check: FAILED: $*" >&2; exit 1; }
-
-# A free display number, told by the server itself.
-exec 3<> >(:)
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 2>"$work/xvfb.log" &
-pids+=($!)
-read -r -t 10 number <&3 || fail "Xvfb did not start"
-export DISPLAY=:$number
+. "$root/scripts/x-session.sh"
+x_needs Xvfb trayer xdotool xwininfo import
+x_workdir tray-check
+start_xvfb "$work/xvfb.log"
 
 trayer --edge top --align right --widthtype request --height 24 --SetDockType true >"$work/trayer.log" 2>&1 &
 pids+=($!)
@@ -44,11 +29,6 @@ program=$!
 pids+=($program)
 
 map_state() { xwininfo -id "$1" | sed -n 's/.*Map State: //p'; }
-# Waits up to 10 s for a command to succeed.
-wait_for() {
-    for _ in $(seq 100); do "$@" && return 0; sleep 0.1; done
-    return 1
-}
 
 main=""
 icon=""
