@@ -128,7 +128,8 @@ void AutoKill::AfterRefresh(SessionMonitor& monitor) {
             if (slot < kept.size() && !index_.CouldCut(kept[slot], monitor.snapshot())) continue;
             Consider(monitor.Row(i), hour, withProcess);
         }
-        // Then every connection the list has no room for or does not show (IPv6 while ShowIPv6 is off).
+        // Then every connection the list has no room for or does not show (half-closed, and IPv6
+        // while ShowIPv6 is off), with the texts the rules judge it by.
         for (size_t k = static_cast<size_t>(monitor.rowCount()); k < kept.size(); ++k) {
             if (!index_.CouldCut(kept[k], monitor.snapshot())) continue;
             monitor.BuildKeptRow(kept[k], now, scratchRecord_, scratchRow_);

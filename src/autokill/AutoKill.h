@@ -24,8 +24,9 @@ namespace varnel {
 //
 // The kill pass tests every connection the poll kept against the rules: first the rows the list
 // shows, in display order, then every connection the list has no room for or does not show (the
-// IPv6 ones while ShowIPv6 is off), with the texts it would show for them (so neither the 599-row
-// limit nor the list's choice of IP version ever limits enforcement). A RuleIndex passes
+// half-closed ones, and the IPv6 ones while ShowIPv6 is off), with the texts it would show for
+// them, a half-closed one judged as established (so neither the 599-row limit nor the list's
+// choice of states and IP version ever limits enforcement). A RuleIndex passes
 // over the connections no rule could cut before their texts are built. A matching connection is
 // reset through ConnectionReset, built from the row's texts. Only a reset that worked is a block:
 // it raises BLOCKED and, unless the rule says NOLOG, writes a block-log line. A reset that failed

@@ -191,7 +191,9 @@ bool RuleIndex::CouldCut(const KeptConnection& k, ConnectionSnapshot& snapshot) 
     if (everyThisPass_) return true;
     if (anyRemotePort_ && HasPort(remotePorts_, k.key.remotePort)) return true;
     if (anyLocalPort_ && HasPort(localPorts_, k.key.localPort)) return true;
-    if (k.state < 32 && ((states_ >> k.state) & 1u)) return true;
+    // Tested on the state the rules judge by: a half-closed connection as established.
+    const uint32_t state = JudgedState(k.state);
+    if (state < 32 && ((states_ >> state) & 1u)) return true;
     // The age as the row shows it is whole seconds of now - firstSeen (modulo 2^32, as the tick).
     if (now_ - k.firstSeen >= minAgeMs_) return true;
     if (k.key.v6) {

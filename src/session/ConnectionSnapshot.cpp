@@ -56,8 +56,10 @@ int ConnectionSnapshot::TakeSnapshot(SessionTable& table) {
     processNames_.BeginPoll();
     withProcess_ = reader != 3;
     kept6_.clear();
+    halfClosed_.clear();
     for (const TcpRow& row : rows_) {
-        if (!StateKept(row.state)) continue;
+        const bool halfClosed = IsHalfClosedState(row.state);
+        if (!halfClosed && !StateKept(row.state)) continue;
         KeptConnection k;
         if (row.v6) {
             // "::" on either side is a listener or a socket not yet connected.
@@ -80,14 +82,16 @@ int ConnectionSnapshot::TakeSnapshot(SessionTable& table) {
         }
         k.state = row.state;
         k.pid = row.owningPid;
-        (k.key.v6 && !showIpv6_ ? kept6_ : kept_).push_back(k);
+        (k.key.v6 && !showIpv6_ ? kept6_ : halfClosed ? halfClosed_ : kept_).push_back(k);
     }
-    // Unshown IPv6 connections go after every shown one, so the list's slots take the same
-    // connections as when the table had no IPv6 rows.
+    // What the list does not show goes after every connection it may show, so the list's slots
+    // take the same connections as when the table had no IPv6 and no half-closed rows.
+    const size_t listable = kept_.size();
+    kept_.insert(kept_.end(), halfClosed_.begin(), halfClosed_.end());
     shownKept_ = kept_.size();
     kept_.insert(kept_.end(), kept6_.begin(), kept6_.end());
     firstSeen_.CarryOver(kept_, clock_.TickMs());
-    const int stored = static_cast<int>(std::min<size_t>(shownKept_, SessionTable::kSlots));
+    const int stored = static_cast<int>(std::min<size_t>(listable, SessionTable::kSlots));
     for (int i = 0; i < stored; ++i)
         FillRecord(kept_[static_cast<size_t>(i)], table.current[static_cast<size_t>(i)]);
     return stored;

@@ -18,13 +18,18 @@ namespace varnel {
 // Which reader serves is decided at every poll from the table's fixed availability: the
 // "from stack" reader when it alone has owners, else the extended reader, else the plain one
 // (then no row carries a process). Listening endpoints (0.0.0.0 or :: on either side) and the
-// closing states (FIN_WAIT1 .. TIME_WAIT) are dropped; what is left are the poll's kept
-// connections, of both IP versions. The first 600 shown ones in table order are stored as records;
-// the list shows at most 599, but the poll remembers every kept connection (kept()), so that auto
-// kill sees those the list has no room for. IPv6 connections are shown only while SetShowIpv6 is
-// on; otherwise they come after all the IPv4 ones in kept() and are never stored, so the list is
-// what it is on a table without IPv6. A connection's identity is its four-tuple; its first-seen tick is carried over from the
-// previous poll when that poll kept it (stored or not), else it is now.
+// states that carry no more data (CLOSING, LAST_ACK, TIME_WAIT) are dropped; what is left are the
+// poll's kept connections, of both IP versions. The list shows the states it always showed
+// (StateKept): the first 600 such connections in table order are stored as records; the list
+// shows at most 599, but the poll remembers every kept connection (kept()), so that auto kill sees
+// those the list has no room for or does not show. Half-closed connections (FIN_WAIT1, FIN_WAIT2,
+// CLOSE_WAIT: one direction still carries data) are kept for auto kill but never stored; they
+// follow the connections the list may show. IPv6 connections are shown only while SetShowIpv6 is
+// on; otherwise they come last in kept() and are never stored, so the list is what it is on a
+// table without IPv6 and without half-closed connections. A connection's identity is its
+// four-tuple; its first-seen tick is carried over from the previous poll when that poll kept it
+// (stored or not), else it is now; a connection back in a listed state from a half-closed one is
+// new again, as one back from a state that is not kept.
 //
 // Dependencies are borrowed and must outlive the snapshot. Tick's thread only. A poll allocates
 // nothing once its buffers have grown to the table's size.
@@ -52,11 +57,12 @@ class ConnectionSnapshot {
     // then no empty table); true before the first.
     bool lastReadOk() const { return lastReadOk_; }
 
-    // Every kept connection of the last poll, in table order with the unshown IPv6 ones last; entry
-    // i is stored in slot i for every i below the poll's count of stored rows.
+    // Every kept connection of the last poll: those in a state the list shows, then the half-closed
+    // ones, then the unshown IPv6 ones (of any kept state), each group in table order. Entry i is
+    // stored in slot i for every i below the poll's count of stored rows.
     const std::vector<KeptConnection>& kept() const { return kept_; }
     // How many entries of kept() are of an IP version the list shows (all of them while IPv6 is
-    // shown, else the IPv4 ones); they come first.
+    // shown, else the IPv4 ones), half-closed ones included; they come first.
     size_t shownKeptCount() const { return shownKept_; }
 
     // Fills `r` (cleared first) with what the poll would have stored for `k`: address texts, host
@@ -67,6 +73,8 @@ class ConnectionSnapshot {
     // Returns its length; `out` is terminated and cut to `outSize`.
     size_t FormatProcessText(const KeptConnection& k, char* out, size_t outSize);
 
+    // The list's state filter: CLOSED, LISTEN, SYN_SENT, SYN_RCVD, ESTABLISHED, DELETE_TCB (a code
+    // of 1 or less counts as CLOSED). Half-closed connections are kept besides, for auto kill only.
     static bool StateKept(uint32_t state);
 
   private:
@@ -77,6 +85,7 @@ class ConnectionSnapshot {
     std::vector<TcpRow> rows_;
     std::vector<KeptConnection> kept_;
     std::vector<KeptConnection> kept6_;  // the poll's unshown IPv6 connections, before they join kept_
+    std::vector<KeptConnection> halfClosed_;  // its shown-version half-closed ones, likewise
     bool showIpv6_ = false;
     size_t shownKept_ = 0;
     FirstSeenTable firstSeen_;

@@ -28,7 +28,10 @@ int64_t FirstSeenTable::FindUnmatched(const ConnectionKey& key) const {
 
 void FirstSeenTable::Take(KeptConnection& c, size_t previousAt, uint32_t now) {
     matched_[previousAt] = 1;
-    c.firstSeen = previous_[previousAt].firstSeen != 0 ? previous_[previousAt].firstSeen : now;
+    const KeptConnection& was = previous_[previousAt];
+    // Back from half-closed is back from a state the list does not show: new again.
+    const bool back = IsHalfClosedState(was.state) && !IsHalfClosedState(c.state);
+    c.firstSeen = was.firstSeen != 0 && !back ? was.firstSeen : now;
 }
 
 void FirstSeenTable::CarryOver(std::vector<KeptConnection>& poll, uint32_t now) {

@@ -11,8 +11,11 @@ namespace varnel {
 // connection the poll kept and not only those the list has room for.
 //
 // CarryOver takes a whole poll: a connection the previous poll had keeps its first-seen tick, any
-// other starts now; a connection that leaves the table and comes back is new again. Forget drops
-// the previous poll (a failed read of the table: the next poll starts every connection afresh).
+// other starts now; a connection that leaves the table and comes back is new again. A connection
+// that half-closes keeps its tick (its age goes on); one that goes from half-closed back to any
+// other state has passed through a state the list does not show and is new again, as one that
+// left. Forget drops the previous poll (a failed read of the table: the next poll starts every
+// connection afresh).
 //
 // The kernel lists connections in the order of its hash, which the connections that stay keep
 // from poll to poll; so the previous poll is walked alongside the new one, and a connection is

@@ -51,8 +51,21 @@ struct ConnectionKeyHash {
     size_t operator()(const ConnectionKey& k) const { return k.Hash(); }
 };
 
-// One connection of a poll that passed the snapshot's filters (no listener, no closing state),
-// whether or not the list has room for it. Plain data: the poll keeps them in a reused array.
+// Half-closed: one side has sent its FIN, the other direction still carries data (FIN-WAIT-1,
+// FIN-WAIT-2, CLOSE-WAIT). The list does not show such a connection, but the rules cut it.
+inline bool IsHalfClosedState(uint32_t state) {
+    return state == kTcpFinWait1 || state == kTcpFinWait2 || state == kTcpCloseWait;
+}
+
+// The state the rules judge a connection by: a half-closed one is judged as established (its
+// Status text and STAT value are those of an established connection), any other by its own.
+inline uint32_t JudgedState(uint32_t state) {
+    return IsHalfClosedState(state) ? uint32_t{kTcpEstablished} : state;
+}
+
+// One connection of a poll that passed the snapshot's filters (no listener, not one that can no
+// longer carry data), whether or not the list has room for it or shows its state. Plain data: the
+// poll keeps them in a reused array.
 struct KeptConnection {
     ConnectionKey key;
     uint32_t state = 0;      // TCP state code 1..12

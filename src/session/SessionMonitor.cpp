@@ -68,8 +68,9 @@ void SessionMonitor::RefreshRows() {
 }
 
 void SessionMonitor::BuildKeptRow(const KeptConnection& k, uint32_t now, SessionRecord& scratch,
-                                  SessionRow& row) {
+                                  SessionRow& row, KeptState which) {
     snapshot_.FillRecord(k, scratch);
+    if (which == KeptState::kJudged) scratch.state = static_cast<int32_t>(JudgedState(k.state));
     BuildSessionRow(scratch, now, ProcessInfoAvailable(), lang_, row);
 }
 

@@ -70,16 +70,22 @@ class SessionMonitor {
     const SessionRow& Row(int i) const { return rows_[static_cast<size_t>(i)]; }
     const SessionRecord& Record(int i) const { return *table_.displayOrder[static_cast<size_t>(i)]; }
 
-    // Every connection the last poll kept, in table order, the shown ones included: entries
-    // 0..rowCount()-1 are the shown rows' connections (in table order, not display order), the
-    // rest are the connections the list has no room for.
+    // Every connection the last poll kept, the shown ones included: entries 0..rowCount()-1 are
+    // the shown rows' connections (in table order, not display order), the rest are the
+    // connections the list has no room for, then the half-closed ones it does not show, then the
+    // IPv6 ones it does not show (ConnectionSnapshot::kept()).
     const std::vector<KeptConnection>& kept() const { return snapshot_.kept(); }
-    // Entries 0..shownKeptCount()-1 of kept() are of an IP version the list shows; the IPv6
-    // connections it does not show (ShowIPv6 off) come after them.
+    // Entries 0..shownKeptCount()-1 of kept() are of an IP version the list shows (half-closed
+    // ones included); the IPv6 connections it does not show (ShowIPv6 off) come after them.
     size_t shownKeptCount() const { return snapshot_.shownKeptCount(); }
-    // The nine texts the list would show for `k` at tick `now`, built through `scratch`. Host
-    // names come from the host-name source, which is asked to look up an address it does not know.
-    void BuildKeptRow(const KeptConnection& k, uint32_t now, SessionRecord& scratch, SessionRow& row);
+    // Which state a row of a kept connection shows: the one the rules judge it by (a half-closed
+    // connection as established), or the table's own.
+    enum class KeptState { kJudged, kAsInTable };
+    // The nine texts the list would show for `k` at tick `now`, built through `scratch`, with the
+    // state `which` says. Host names come from the host-name source, which is asked to look up an
+    // address it does not know.
+    void BuildKeptRow(const KeptConnection& k, uint32_t now, SessionRecord& scratch, SessionRow& row,
+                      KeptState which = KeptState::kJudged);
     ConnectionSnapshot& snapshot() { return snapshot_; }
 
     uint32_t shownCount() const { return shownCount_; }

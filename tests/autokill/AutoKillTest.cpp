@@ -123,6 +123,27 @@ TEST_F(AutoKillTest, ConnectionsTheListHasNoRoomForAreCutWithTheTextsTheyWouldSh
     EXPECT_NE(file.find("93.184.0.3 other.net:6667 Waiting 00s curl(77) #2"), std::string::npos) << file;
 }
 
+// Half-closed connections still carry data one way: they are cut as established ones are, with
+// the texts and the age of an established connection. Those that carry nothing more are not kept.
+TEST_F(AutoKillTest, HalfClosedConnectionsAreJudgedAsEstablishedAndCut) {
+    const uint32_t states[] = {kTcpSynSent,   kTcpEstablished, kTcpFinWait1, kTcpFinWait2,
+                               kTcpCloseWait, kTcpClosing,     kTcpLastAck,  kTcpTimeWait};
+    for (uint32_t s : states) table.Add(s, "10.0.0.1", 50000 + int(s), "93.184.0.1", 6667, 77);
+    settings->WriteString("Session", "AutoBlockLogFormat", "$PORT1$ $STAT$ $TM$");
+    Rules("TIME=60,STAT=1,PORT2=6667\n");
+    monitor->Tick();
+    clock.Advance(60'000);
+    monitor->Tick();
+    EXPECT_EQ(monitor->listCount(), 2) << "the list shows what it showed";
+    EXPECT_EQ(monitor->kept().size(), 5u);
+    ASSERT_EQ(reset.calls.size(), 4u);
+    const std::string file = LogFile();
+    for (int port = 50005; port <= 50008; ++port) {
+        EXPECT_EQ(reset.calls[size_t(port - 50005)].localPort, htons(uint16_t(port)));
+        EXPECT_NE(file.find(std::to_string(port) + " Connecting 01m 00s\r\n"), std::string::npos) << file;
+    }
+}
+
 TEST_F(AutoKillTest, AnUnshownConnectionAgesAndIsExemptedLikeAShownOne) {
     AddIdleCrowd(table);
     table.Add(kTcpEstablished, "10.0.0.1", 50000, "93.184.0.1", 6667, 77);

@@ -49,13 +49,16 @@ struct Rig {
         snapshot.SetHostNameSource(&hosts);
     }
     // `count` connections from two local addresses to five remotes (one of them never named, one
-    // named with a parenthesis), on spread ports, every `synEvery`-th one being opened, polled
-    // twice 90 s apart so that ages differ.
+    // named with a parenthesis), on spread ports, every `synEvery`-th one being opened, of the
+    // others every fourth half-closed, polled twice 90 s apart so that ages differ.
     void AddMixed(int count, int synEvery) {
         const char* remotes[] = {"93.184.0.1", "93.184.0.22", "198.51.100.4", "203.0.113.9", "10.1.2.3"};
         for (int i = 0; i < count; ++i)
-            table.Add(i % synEvery == 0 ? kTcpSynSent : kTcpEstablished, i % 2 ? "192.168.1.5" : "10.0.0.7",
-                      40000 + i, remotes[i % 5], i % 3 == 0 ? 443 : 80 + i % 50, 10 + i % 3);
+            table.Add(i % synEvery == 0 ? kTcpSynSent
+                      : i % 4 == 1      ? kTcpFinWait1 + static_cast<uint32_t>(i / 4 % 3)
+                                        : kTcpEstablished,
+                      i % 2 ? "192.168.1.5" : "10.0.0.7", 40000 + i, remotes[i % 5],
+                      i % 3 == 0 ? 443 : 80 + i % 50, 10 + i % 3);
         Poll();
         clock.Advance(90'000);
         Poll();
@@ -76,6 +79,7 @@ struct Rig {
         SessionRecord r;
         SessionRow row;
         snapshot.FillRecord(k, r);
+        r.state = static_cast<int32_t>(JudgedState(k.state));  // as SessionMonitor::BuildKeptRow
         BuildSessionRow(r, clock.TickMs(), true, lang, row);
         const char* texts[kColumnCount];
         for (int c = 0; c < kColumnCount; ++c) texts[c] = row[c];

@@ -119,6 +119,95 @@ TEST_F(HeadlessEndToEndTest, ResetsTheConnectionItsRuleNamesAndLogsItOnce) {
     EXPECT_EQ(text.str(), first + "\r\n");
 }
 
+// Milliseconds since `start`.
+long long MillisSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+        .count();
+}
+
+// A half-closed connection still carries data one way, as long as its sender likes. Both ways of
+// half-closing: the server shuts its side while the client keeps sending, and the client shuts its
+// side while the server keeps streaming. Once a rule names their port (a reload, so that the rule
+// never sees them established), each is cut within two ticks: the peer of the cut end sees the
+// reset and no more data passes.
+TEST_F(HeadlessEndToEndTest, HalfClosedConnectionsOnARuledPortAreCutWithinTwoTicks) {
+    Pair serverShut, clientShut;
+    Connect(serverShut);
+    Connect(clientShut);
+    std::ofstream(dir + "/varnel_autoblock.txt") << "PORT2=1\r\n";  // names no connection here
+    Child c = StartVarnel(dir, false);
+    ASSERT_GT(c.pid, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    for (int fd : {serverShut.client, serverShut.accepted, clientShut.client, clientShut.accepted})
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    ASSERT_EQ(shutdown(serverShut.accepted, SHUT_WR), 0);
+    ASSERT_EQ(shutdown(clientShut.client, SHUT_WR), 0);
+
+    // serverShut: the client (CLOSE-WAIT) sends, the server (FIN-WAIT-2) reads until it is reset.
+    // clientShut: the server (CLOSE-WAIT) sends until its send fails, the client (FIN-WAIT-2) reads.
+    static const char chunk[4096] = {};
+    char sink[65536];
+    long long serverShutCut = -1, clientShutCut = -1;
+    int serverShutError = 0, clientShutError = 0;
+    size_t serverShutBytes = 0, clientShutBytes = 0;
+    auto pump = [&](std::chrono::steady_clock::time_point start, long long ms) {
+        while ((serverShutCut < 0 || clientShutCut < 0) && MillisSince(start) < ms) {
+            if (serverShutCut < 0) {
+                (void)send(serverShut.client, chunk, sizeof chunk, MSG_NOSIGNAL);
+                const ssize_t n = recv(serverShut.accepted, sink, sizeof sink, 0);
+                if (n > 0) serverShutBytes += static_cast<size_t>(n);
+                if (n == 0 || (n < 0 && errno != EAGAIN)) {
+                    serverShutError = n == 0 ? 0 : errno;
+                    serverShutCut = MillisSince(start);
+                }
+            }
+            if (clientShutCut < 0) {
+                const ssize_t sent = send(clientShut.accepted, chunk, sizeof chunk, MSG_NOSIGNAL);
+                if (sent < 0 && errno != EAGAIN) {
+                    clientShutError = errno;
+                    clientShutCut = MillisSince(start);
+                }
+                const ssize_t n = recv(clientShut.client, sink, sizeof sink, 0);
+                if (n > 0) clientShutBytes += static_cast<size_t>(n);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    };
+    pump(std::chrono::steady_clock::now(), 1100);  // two ticks under a rule that names neither
+    ASSERT_EQ(serverShutCut, -1) << "cut before its rule was there";
+    ASSERT_EQ(clientShutCut, -1) << "cut before its rule was there";
+    EXPECT_GT(serverShutBytes, 100'000u) << "the open half carries data";
+    EXPECT_GT(clientShutBytes, 100'000u) << "the open half carries data";
+
+    std::ofstream(dir + "/varnel_autoblock.txt")
+        << "IP2=127.0.0.1,PORT2=" << serverShut.serverPort
+        << "\r\nIP2=127.0.0.1,PORT2=" << clientShut.serverPort << "\r\n";
+    ASSERT_EQ(kill(c.pid, SIGHUP), 0);
+    pump(std::chrono::steady_clock::now(), 3000);
+    EXPECT_EQ(serverShutError, ECONNRESET) << "after " << serverShutCut << " ms";
+    EXPECT_TRUE(clientShutError == EPIPE || clientShutError == ECONNRESET)
+        << clientShutError << " after " << clientShutCut << " ms";
+    EXPECT_GE(serverShutCut, 0);
+    EXPECT_LE(serverShutCut, 1200) << "server half-closed first: not cut within two ticks";
+    EXPECT_GE(clientShutCut, 0);
+    EXPECT_LE(clientShutCut, 1200) << "client half-closed first: not cut within two ticks";
+
+    // The data stops: the cut ends send no more and, their queues read, receive nothing more.
+    EXPECT_LT(send(serverShut.client, chunk, sizeof chunk, MSG_NOSIGNAL), 0);
+    ssize_t n;
+    while ((n = recv(clientShut.client, sink, sizeof sink, 0)) > 0) {
+    }
+    EXPECT_TRUE(n == 0 || errno != EAGAIN) << "the client end is still open";
+
+    std::string out, err;
+    EXPECT_EQ(Stop(c, out, err), 0) << err;
+    for (const Pair* p : {&serverShut, &clientShut}) {
+        const std::string tuple = "127.0.0.1:" + std::to_string(p->clientPort) +
+                                  " 127.0.0.1:" + std::to_string(p->serverPort) + " ";
+        EXPECT_NE(out.find(tuple), std::string::npos) << tuple << "not on stdout:\n" << out;
+    }
+}
+
 TEST_F(HeadlessEndToEndTest, WithoutTheRightToResetTheFailureIsReportedOnce) {
     Pair p;
     Connect(p);

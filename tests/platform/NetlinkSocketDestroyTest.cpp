@@ -1,6 +1,6 @@
-// Which looked-up socket the reset destroys: only the connection asked for, and only while it is
-// established or being opened. The states of a closing connection are answered "no such
-// connection" so they are never counted as cuts.
+// Which looked-up socket the reset destroys: only the connection asked for, and only while it can
+// still carry data (established, being opened or half-closed). The states of a connection that
+// carries nothing more are answered "no such connection" so they are never counted as cuts.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -46,10 +46,10 @@ enum : unsigned {
     kNewSynRecv,
 };
 
-TEST(NetlinkSocketDestroyTest, OnlyAConnectionEstablishedOrBeingOpenedIsDestroyed) {
-    for (unsigned state : {kEstablished, kSynSent, kSynRecv, kNewSynRecv})
+TEST(NetlinkSocketDestroyTest, OnlyAConnectionThatCanStillCarryDataIsDestroyed) {
+    for (unsigned state : {kEstablished, kSynSent, kSynRecv, kNewSynRecv, kFinWait1, kFinWait2, kCloseWait})
         EXPECT_TRUE(NetlinkSocketDestroy::Resettable(Socket(state), Request())) << "kernel state " << state;
-    for (unsigned state : {kFinWait1, kFinWait2, kTimeWait, kClose, kCloseWait, kLastAck, kListen, kClosing})
+    for (unsigned state : {kTimeWait, kClose, kLastAck, kListen, kClosing})
         EXPECT_FALSE(NetlinkSocketDestroy::Resettable(Socket(state), Request())) << "kernel state " << state;
     EXPECT_FALSE(NetlinkSocketDestroy::Resettable(Socket(13), Request())) << "a state with no table code";
 }
@@ -84,7 +84,7 @@ TEST(NetlinkSocketDestroyTest, AnIpv6SocketCountsOnlyWithBothAddressesIpv4Mapped
     m.id.idiag_src[0] = 0;
     m.id.idiag_dst[0] = 0;
     EXPECT_TRUE(NetlinkSocketDestroy::Resettable(m, Request()));
-    m.idiag_state = kCloseWait;
+    m.idiag_state = kLastAck;
     EXPECT_FALSE(NetlinkSocketDestroy::Resettable(m, Request()));
     m.idiag_state = kEstablished;
     m.id.idiag_dst[2] = 0;  // a real IPv6 peer
@@ -113,9 +113,9 @@ inet_diag_msg Socket6(unsigned kernelState) {
 }
 
 TEST(NetlinkSocketDestroyTest, AnIpv6ConnectionIsDestroyedOnlyWhenItIsExactlyTheOneAskedFor) {
-    for (unsigned state : {kEstablished, kSynSent, kSynRecv, kNewSynRecv})
+    for (unsigned state : {kEstablished, kSynSent, kSynRecv, kNewSynRecv, kFinWait1, kCloseWait})
         EXPECT_TRUE(NetlinkSocketDestroy::Resettable(Socket6(state), Request6())) << "kernel state " << state;
-    for (unsigned state : {kFinWait1, kTimeWait, kCloseWait, kListen})
+    for (unsigned state : {kTimeWait, kLastAck, kListen})
         EXPECT_FALSE(NetlinkSocketDestroy::Resettable(Socket6(state), Request6())) << "kernel state " << state;
 
     // The kernel's fallback to a listener on the local port: "::" with the port, never the connection.

@@ -49,6 +49,11 @@ TEST_F(ConnectionSnapshotTest, KeepsOnlyShownStatesAndDropsListeningEndpoints) {
     EXPECT_STREQ(Rec(0).localHost, "10.0.0.1") << "resolution off: the host is the address";
     EXPECT_EQ(Rec(0).remotePort, 443);
     EXPECT_EQ(Rec(6).localAddress[0], '\0');
+    // The half-closed ones are kept besides, after them, for auto kill; CLOSING, LAST_ACK and
+    // TIME_WAIT carry no more data and are not.
+    ASSERT_EQ(snapshot.kept().size(), 9u);
+    EXPECT_EQ(snapshot.shownKeptCount(), 9u);
+    for (size_t i = 6; i < 9; ++i) EXPECT_EQ(snapshot.kept()[i].state, kTcpFinWait1 + (i - 6));
     // A state code of 0 or below counts as CLOSED.
     table.Clear();
     table.Add(0, "10.0.0.1", 1, "10.0.0.2", 2);
@@ -75,6 +80,8 @@ TEST_F(ConnectionSnapshotTest, FirstSeenFollowsTheFourTuple) {
     table.rows()[1].state = kTcpCloseWait;
     clock.tick = 1500;
     Poll();
+    ASSERT_EQ(snapshot.kept().size(), 2u);
+    EXPECT_EQ(snapshot.kept()[1].firstSeen, 1000u) << "half-closing, it keeps its age";
     table.rows()[1].state = kTcpEstablished;
     clock.tick = 2000;
     Poll();
@@ -89,7 +96,7 @@ TEST_F(ConnectionSnapshotTest, FirstSeenFollowsTheFourTuple) {
     EXPECT_EQ(Rec(0).firstSeen, 2500u);
 }
 
-TEST_F(ConnectionSnapshotTest, AFailedPollForgetsEveryAge) {
+TEST_F(ConnectionSnapshotTest, AFailedPollOrAnEmptyOneForgetsEveryAge) {
     table.Add(kTcpEstablished, "10.0.0.1", 5000, "10.0.0.2", 80, 100);
     clock.tick = 1000;
     Poll();
@@ -100,6 +107,17 @@ TEST_F(ConnectionSnapshotTest, AFailedPollForgetsEveryAge) {
     clock.tick = 2000;
     ASSERT_EQ(Poll(), 1);
     EXPECT_EQ(Rec(0).firstSeen, 2000u);
+
+    // A poll that read the table and found it empty: the connection is back, and new.
+    const TcpRow row = table.rows()[0];
+    table.Clear();
+    clock.tick = 2500;
+    EXPECT_EQ(Poll(), 0);
+    EXPECT_TRUE(snapshot.lastReadOk());
+    table.rows().push_back(row);
+    clock.tick = 3000;
+    ASSERT_EQ(Poll(), 1);
+    EXPECT_EQ(Rec(0).firstSeen, 3000u);
 }
 
 TEST_F(ConnectionSnapshotTest, ManyConnectionsEachKeepTheirOwnAge) {

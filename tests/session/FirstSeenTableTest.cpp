@@ -61,6 +61,20 @@ TEST(FirstSeenTableTest, AgreesWithThePlainRuleWhateverThePollsDo) {
     EXPECT_GE(walkedPolls, 30u) << "ordinary polls are carried over by the walk, not by lookups";
 }
 
+// Far beyond the walk's look-ahead: the one lookup after the walk finds it among the leftovers.
+TEST(FirstSeenTableTest, AConnectionMovedFromTheEndOfTheTableToItsFrontKeepsItsAge) {
+    FirstSeenTable table;
+    std::vector<KeptConnection> kept;
+    for (uint32_t i = 0; i < 100; ++i) kept.push_back(Conn(i));
+    table.CarryOver(kept, 10);
+    std::rotate(kept.begin(), kept.end() - 1, kept.end());
+    for (KeptConnection& c : kept) c.firstSeen = 0;
+    table.CarryOver(kept, 20);
+    EXPECT_EQ(Id(kept[0]), 99u);
+    for (const KeptConnection& c : kept) EXPECT_EQ(c.firstSeen, 10u) << Id(c);
+    EXPECT_EQ(table.lastMisses(), 1u) << "the rest are carried over by the walk";
+}
+
 TEST(FirstSeenTableTest, AConnectionAwayForOnePollOrAfterAFailedReadIsNew) {
     FirstSeenTable table;
     std::vector<KeptConnection> kept = {Conn(1), Conn(2)};

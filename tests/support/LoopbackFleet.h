@@ -2,8 +2,11 @@
 
 // Child processes that hold loopback TCP connections for tests and benchmarks: each child listens
 // on 127.0.0.1 (or, for an IPv6 child, on ::1 alone) on a port of its own, opens a number of
-// connections to itself and keeps both ends of each open until the fleet stops it. A child can be told to open new connections and close old
-// ones (with a reset, so no TIME_WAIT is left). Header-only so the benchmarks can use it too.
+// connections to itself and keeps both ends of each open until the fleet stops it. A half-closing
+// child shuts the client side of each connection it opens for writing, so that its connections
+// wait half-closed (the client end in FIN-WAIT-2, the server end in CLOSE-WAIT). A child can be
+// told to open new connections and close old ones (with a reset, so no TIME_WAIT is left).
+// Header-only so the benchmarks can use it too.
 //
 // Children die with the process that started them (PR_SET_PDEATHSIG); stopped in order, they
 // reset their connections first. Not thread-safe.
@@ -46,11 +49,12 @@ class LoopbackFleet {
     LoopbackFleet& operator=(const LoopbackFleet&) = delete;
 
     // Starts `children` processes holding `pairsPerChild` connections each, the last
-    // `ipv6Children` of them over ::1. False (with `error` set) when a child could not start or
-    // report.
-    bool Start(int children, int pairsPerChild, int ipv6Children = 0) {
+    // `ipv6Children` of them over ::1, the first `halfClosedChildren` of them half-closing their
+    // connections. False (with `error` set) when a child could not start or report.
+    bool Start(int children, int pairsPerChild, int ipv6Children = 0, int halfClosedChildren = 0) {
         for (int i = 0; i < children; ++i) {
             const bool ipv6 = i >= children - ipv6Children;
+            const bool halfClose = i < halfClosedChildren;
             int command[2], report[2];
             if (pipe(command) != 0 || pipe(report) != 0) return Fail("pipe");
             const pid_t pid = fork();
@@ -58,7 +62,7 @@ class LoopbackFleet {
             if (pid == 0) {
                 close(command[1]);
                 close(report[0]);
-                RunChild(command[0], report[1], pairsPerChild, ipv6);
+                RunChild(command[0], report[1], pairsPerChild, ipv6, halfClose);
             }
             close(command[0]);
             close(report[1]);
@@ -185,7 +189,7 @@ class LoopbackFleet {
         close(pair.server);
     }
 
-    [[noreturn]] static void RunChild(int commandFd, int reportFd, int pairs, bool ipv6) {
+    [[noreturn]] static void RunChild(int commandFd, int reportFd, int pairs, bool ipv6, bool halfClose) {
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         // Keep only the pipes, so no socket of the parent is held here as well.
         if (dup2(commandFd, 3) < 0 || dup2(reportFd, 4) < 0) _exit(1);
@@ -219,6 +223,7 @@ class LoopbackFleet {
             for (uint32_t i = 0; i < n; ++i) {
                 HeldPair pair;
                 if (!OpenPair(listener, at, atLength, pair)) _exit(2);
+                if (halfClose && shutdown(pair.client, SHUT_WR) != 0) _exit(2);
                 held.push_back(pair);
             }
         };

@@ -71,7 +71,8 @@ int ListCommand::Run(std::ostream& out, std::ostream& err) {
         SessionRow row;
         const std::vector<KeptConnection>& kept = monitor->kept();
         for (size_t k = static_cast<size_t>(monitor->rowCount()); k < monitor->shownKeptCount(); ++k) {
-            monitor->BuildKeptRow(kept[k], monitor->clock().TickMs(), *scratch, row);
+            monitor->BuildKeptRow(kept[k], monitor->clock().TickMs(), *scratch, row,
+                                  SessionMonitor::KeptState::kAsInTable);
             PutRow(out, row);
         }
     }

@@ -19,8 +19,9 @@ namespace varnel {
 // stays one line of nine fields and cannot drive the terminal.
 //
 // The list shows at most 599 rows; with `SetAll(true)` every other connection the poll kept
-// follows them, in table order, with the texts it would show. IPv6 connections are listed only
-// with `SetIpv6(true)`.
+// follows them, in table order, with the texts it would show: first those the list has no room
+// for, then the half-closed ones (which auto kill judges as established), with their own state
+// ("FIN WAIT1", "FIN WAIT2", "CLOSE WAIT"). IPv6 connections are listed only with `SetIpv6(true)`.
 //
 // With a host-name source, a first poll starts the lookups and the list is taken once they have
 // had up to `resolveWaitMs` to finish; names still unknown then show as "(address)".

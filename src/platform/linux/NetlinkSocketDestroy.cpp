@@ -24,8 +24,10 @@ bool NetlinkSocketDestroy::Resettable(const inet_diag_msg& socket, const TcpRow&
     TcpRow found;
     SocketIdentity id;
     if (!InetDiagCodec::RowFromMessage(socket, found, id)) return false;
-    const bool live =
-        found.state == kTcpEstablished || found.state == kTcpSynSent || found.state == kTcpSynRcvd;
+    // Every state in which the connection can still carry data, in either direction.
+    const bool live = found.state == kTcpEstablished || found.state == kTcpSynSent ||
+                      found.state == kTcpSynRcvd || found.state == kTcpFinWait1 ||
+                      found.state == kTcpFinWait2 || found.state == kTcpCloseWait;
     return live && found.v6 == row.v6 && found.localAddr6 == row.localAddr6 &&
            found.remoteAddr6 == row.remoteAddr6 && found.localAddr == row.localAddr &&
            static_cast<uint16_t>(found.localPort) == static_cast<uint16_t>(row.localPort) &&

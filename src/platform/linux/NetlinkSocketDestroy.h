@@ -19,11 +19,12 @@ namespace varnel {
 // IPv4-mapped addresses; an IPv6 row is looked up among the AF_INET6 sockets only, by its IPv6
 // addresses, with the same checks.
 //
-// Only a connection that is established or being opened at the moment of the lookup (ESTABLISHED,
-// SYN-SENT, SYN-RECV) is destroyed. One in any other state (FIN-WAIT, CLOSE-WAIT, CLOSING,
-// LAST-ACK, TIME-WAIT) has ended on at least one side since the table was read: it is left to
-// finish and answered kNoSuchConnection, so that a caller counting kOk as a cut never counts a
-// connection that was closing anyway.
+// Only a connection that can still carry data at the moment of the lookup is destroyed: one
+// established, being opened (SYN-SENT, SYN-RECV) or half-closed (FIN-WAIT-1, FIN-WAIT-2,
+// CLOSE-WAIT: one direction is still open, and can carry as much as a whole connection). One in
+// any other state (CLOSING, LAST-ACK, TIME-WAIT) carries nothing more: it is left to finish and
+// answered kNoSuchConnection, so that a caller counting kOk as a cut never counts a connection
+// that was ending anyway.
 //
 // Results: kOk; kPermissionDenied (EPERM/EACCES: the caller lacks CAP_NET_ADMIN in the network
 // namespace's user namespace); kNotSupported (EOPNOTSUPP: a kernel without socket destroy);
@@ -39,7 +40,8 @@ class NetlinkSocketDestroy : public ConnectionReset {
 
     static ResetResult FromErrno(int error);
     // True when the looked-up `socket` is the connection `row` names (same addresses and ports,
-    // not a listener) and in a state that a reset still cuts (established or being opened).
+    // not a listener) and in a state that a reset still cuts (established, being opened or
+    // half-closed).
     static bool Resettable(const inet_diag_msg& socket, const TcpRow& row);
 
   private:

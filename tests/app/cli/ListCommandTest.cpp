@@ -21,6 +21,8 @@ TEST(ListCommandTest, PrintsTitlesAndRowsInDisplayOrder) {
     processes.processes = {{42, "ssh"}};
     table.Add(kTcpSynSent, "10.0.0.1", 50001, "10.0.0.7", 22, 42);
     table.Add(kTcpListen, "0.0.0.0", 22, "0.0.0.0", 0, 1);
+    table.Add(kTcpCloseWait, "10.0.0.1", 50002, "10.0.0.7", 22, 42);  // half-closed: not listed
+    table.Add(kTcpTimeWait, "10.0.0.1", 50003, "10.0.0.7", 22, 42);
     table.Add(kTcpEstablished, "10.0.0.1", 50000, "10.0.0.7", 22, 42);
     std::ostringstream out;
     EXPECT_EQ(ListCommand(table, processes, clock, UiLanguage::English()).Run(out, std::cerr), 0);
@@ -43,6 +45,7 @@ TEST(ListCommandTest, AllPrintsTheConnectionsBeyondTheListsRows) {
     FakeConnectionTable table;
     FakeProcessList processes;
     FakeClock clock;
+    table.Add(kTcpFinWait2, "10.0.0.1", 39999, "10.0.0.7", 22, 0);
     for (int i = 0; i < 650; ++i) table.Add(kTcpEstablished, "10.0.0.1", 40000 + i, "10.0.0.7", 22, 0);
     auto lines = [&](bool all) {
         std::ostringstream out;
@@ -54,8 +57,11 @@ TEST(ListCommandTest, AllPrintsTheConnectionsBeyondTheListsRows) {
     };
     EXPECT_EQ(lines(false).first, 1 + 599);
     auto [count, text] = lines(true);
-    EXPECT_EQ(count, 1 + 650);
-    EXPECT_TRUE(text.ends_with("10.0.0.1\t10.0.0.1\t40649\t10.0.0.7\t10.0.0.7\t22\tConnecting\t00s\t(0)\n"))
+    EXPECT_EQ(count, 1 + 651);
+    // The half-closed connection comes last, with its own state.
+    EXPECT_TRUE(
+        text.ends_with("10.0.0.1\t10.0.0.1\t40649\t10.0.0.7\t10.0.0.7\t22\tConnecting\t00s\t(0)\n"
+                       "10.0.0.1\t10.0.0.1\t39999\t10.0.0.7\t10.0.0.7\t22\tFIN WAIT2\t00s\t(0)\n"))
         << text.substr(text.size() - 200);
 }
 
