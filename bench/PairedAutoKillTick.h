@@ -74,6 +74,9 @@ void PairedAutoKillTick(benchmark::State& state, const std::string& rules,
     state.counters["rules"] = autokill.rules();
     state.counters["rows"] = killing->monitor.rowCount();
     state.counters["kept"] = static_cast<double>(killing->monitor.kept().size());
+    size_t halfClosed = 0;
+    for (const KeptConnection& k : killing->monitor.kept()) halfClosed += IsHalfClosedState(k.state);
+    state.counters["halfClosed"] = static_cast<double>(halfClosed);
     state.counters["dump_us"] = dump / n * 1e6;
     state.counters["tick_us"] = tick / n * 1e6;
     state.counters["autokill_tick_us"] = killTick / n * 1e6;

@@ -20,6 +20,8 @@
 //                  (AutoKill hooked in, 20 typical rules from a rule file, none matching) in turns
 //   PairedAutoKillTick1023Rules the same with the 1,023 rules of PairedKillPass
 // Allocations are counted by the replaced global operator new and reported per iteration.
+// SNAPSHOT_BENCH_SOCKETS=N takes one table size only; SNAPSHOT_BENCH_HALF_CLOSED=1 makes half of the
+// children half-close their connections (half of the sockets in FIN-WAIT-2 and CLOSE-WAIT).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <linux/netlink.h>
@@ -62,6 +64,9 @@ namespace {
 using testing::LoopbackFleet;
 
 constexpr int kChildren = 20;
+// SNAPSHOT_BENCH_HALF_CLOSED=1: half of the children half-close every connection they hold, so
+// that half of the sockets are half-closed (FIN-WAIT-2 and CLOSE-WAIT): not shown, kept for auto kill.
+bool gHalfClosed = false;
 constexpr uint32_t kChurnPerTick = 10;
 
 uint64_t Allocations() {
@@ -317,13 +322,14 @@ benchmark::internal::Benchmark* Register(const std::string& name, std::function<
 int RunSize(int sockets) {
     const int pairsPerChild = sockets / 2 / kChildren;
     LoopbackFleet fleet;
-    if (!fleet.Start(kChildren, pairsPerChild)) {
+    if (!fleet.Start(kChildren, pairsPerChild, 0, gHalfClosed ? kChildren / 2 : 0)) {
         std::fprintf(stderr, "cannot start the fleet: %s\n", fleet.error().c_str());
         return 1;
     }
     const std::string n = "/" + std::to_string(sockets);
-    std::printf("\n== %d sockets: %zu connections (both ends) + %d listeners in %d processes\n", sockets,
-                fleet.connectionCount(), kChildren, kChildren);
+    std::printf("\n== %d sockets: %zu connections (both ends) + %d listeners in %d processes%s\n", sockets,
+                fleet.connectionCount(), kChildren, kChildren,
+                gHalfClosed ? "; the connections of half of them half-closed" : "");
     std::fflush(stdout);
     Register("BareDump" + n, [](benchmark::State& s) { BareDump(s, gPlan.walk); });
     if (gPlan.walk == SockDiagReader::Walk::kSingle)
@@ -388,9 +394,10 @@ int RunSize(int sockets) {
             std::snprintf(verdict, sizeof verdict, "the target is for 10,000 sockets");
         std::printf(
             "  %-32s %8.3f   (%s; dump %.0f us, tick %.0f us (%.3f of the dump), tick with auto kill "
-            "%.0f us; allocations per tick %.2f; %.0f connections kept, %.0f rows shown)\n",
+            "%.0f us; allocations per tick %.2f; %.0f connections kept, %.0f of them half-closed, %.0f rows "
+            "shown)\n",
             label, ratio, verdict, k["dump_us"], k["tick_us"], k["tick/dump"], k["autokill_tick_us"],
-            k["allocs/tick"], k["kept"], k["rows"]);
+            k["allocs/tick"], k["kept"], k["halfClosed"], k["rows"]);
     }
     std::printf("Ratios, %d sockets, from the separate benchmarks:\n", sockets);
     PrintRatio(reporter, "(b) steady tick / (d) ss -tanp", "SteadyTick" + n, "SsTanp" + n, 1.0 / 8);
@@ -447,6 +454,8 @@ int main(int argc, char** argv) {
                                                                            : "one per family",
                     reader.kernelFilter() ? "in the kernel" : "none (every IPv6 socket is a row)");
     }
+    varnel::gHalfClosed = std::getenv("SNAPSHOT_BENCH_HALF_CLOSED") != nullptr &&
+                          std::atoi(std::getenv("SNAPSHOT_BENCH_HALF_CLOSED")) != 0;
     std::vector<int> sizes = {10000, 600};
     if (const char* only = std::getenv("SNAPSHOT_BENCH_SOCKETS")) sizes = {std::atoi(only)};
     for (int sockets : sizes)
