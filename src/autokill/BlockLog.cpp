@@ -166,8 +166,9 @@ void BlockLog::AppendToFile(const std::string& line) {
 
 std::string BlockLog::WriteToFile(const std::string& text) const {
     if (!nameError_.empty()) return nameError_;
-    int dir = ::open(folder_.empty() ? "." : folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0) return "the log folder " + folder_ + ": " + std::strerror(errno);
+    std::string why;
+    int dir = OpenFolder(why);
+    if (dir < 0) return "the log folder " + folder_ + ": " + why;
     // Folders inside the name are entered one by one without following links, so that the name
     // cannot be bent out of the log folder by a link planted in it.
     const std::vector<std::string_view> parts = Components(name_);
@@ -186,7 +187,7 @@ std::string BlockLog::WriteToFile(const std::string& text) const {
     const std::string last(parts.back());
     int fd = ::openat(dir, last.c_str(),
                       O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0640);
-    std::string why = fd < 0 ? OpenError(dir, last, errno) : std::string();
+    if (fd < 0) why = OpenError(dir, last, errno);
     ::close(dir);
     if (fd < 0) return why;
 
@@ -201,12 +202,47 @@ std::string BlockLog::WriteToFile(const std::string& text) const {
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             why = std::string(n < 0 ? std::strerror(errno) : "nothing written") + " (" +
-                  std::to_string(done) + " of " + std::to_string(text.size()) + " bytes written)";
+                  std::to_string(done) + " of " + std::to_string(text.size()) + " bytes written";
+            // Part of a line would glue the next line to it: the file goes back to its size before.
+            // O_APPEND wrote at the end, which was st_size unless another writer appended meanwhile.
+            if (done > 0)
+                why += ::ftruncate(fd, st.st_size) == 0
+                           ? ", taken back"
+                           : std::string(", not taken back: ") + std::strerror(errno);
+            why += ")";
         }
         done += n > 0 ? static_cast<size_t>(n) : 0;
     }
     if (::close(fd) != 0 && why.empty()) why = std::string("closing: ") + std::strerror(errno);
     return why;
+}
+
+int BlockLog::OpenFolder(std::string& why) const {
+    // The folder itself is not followed when it is a link (a trailing '/' would follow it), and it
+    // must belong to this user or root: in a folder someone else owns, that someone could swap the
+    // file for a link or a FIFO between our checks, or read the lines.
+    std::string path = folder_.empty() ? std::string(".") : folder_;
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    const int dir = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (dir < 0) {
+        const int error = errno;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+            why = "a symbolic link, which is not followed";
+        else
+            why = std::strerror(error);
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(dir, &st) != 0) {
+        why = std::strerror(errno);
+    } else if (st.st_uid != ::geteuid() && st.st_uid != 0) {
+        why = "owned by user " + std::to_string(st.st_uid) + ", neither this user nor root";
+    } else {
+        return dir;
+    }
+    ::close(dir);
+    return -1;
 }
 
 void BlockLog::AddPaneLine(std::string_view line) {

@@ -310,22 +310,59 @@ TEST_F(BlockLogFailureTest, AFailureIsReportedOnceUntilAWriteWorksAgain) {
     EXPECT_EQ(log.paneLines().size(), 9u) << "seven block lines and two reports";
 }
 
-TEST_F(BlockLogFailureTest, AWriteErrorIsReportedWithTheReason) {
-    // The file size limit makes the write fail after part of the line (EFBIG); in a child process,
-    // so that the limit stays there.
+TEST_F(BlockLogFailureTest, AWriteCutShortIsReportedAndTakenBackToWholeLines) {
+    // The file size limit lets the second line in only in part, then fails the write (EFBIG); in
+    // a child process, so that the limit stays there.
     BlockLog log = MakeHeard();
     auto writeOverTheLimit = [&] {
+        log.Write(MakeRow(), true, 1);
+        const std::string whole = Read(log.path());
         std::signal(SIGXFSZ, SIG_IGN);
         rlimit limit{};
-        limit.rlim_cur = limit.rlim_max = 40;
+        limit.rlim_cur = limit.rlim_max = whole.size() + 20;
         setrlimit(RLIMIT_FSIZE, &limit);
         log.Write(MakeRow(), true, 1);
-        bool ok = reports.size() == 1 &&
-                  reports[0].find(log.path() + ": File too large (40 of ") != std::string::npos;
+        const std::string expected = log.path() + ": File too large (20 of " + std::to_string(whole.size()) +
+                                     " bytes written, taken back)";
+        bool ok = reports.size() == 1 && reports[0].find(expected) != std::string::npos;
         if (!ok) std::fprintf(stderr, "reports: %s\n", reports.empty() ? "none" : reports[0].c_str());
+        if (Read(log.path()) != whole) {
+            std::fprintf(stderr, "file: %s\n", Read(log.path()).c_str());
+            ok = false;
+        }
         std::exit(ok ? 0 : 1);
     };
     EXPECT_EXIT(writeOverTheLimit(), ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(BlockLogFailureTest, TheLogFolderIsNotFollowedWhenALinkNorUsedWhenSomeoneElseOwnsIt) {
+    fs::create_directory(dir + "/real");
+    fs::create_directory_symlink(dir + "/real", dir + "/planted");
+    for (const std::string& given : {dir + "/planted", dir + "/planted/"}) {
+        reports.clear();
+        settings->WriteString("Settings", "LogRootFolder", given);
+        BlockLog log = MakeHeard();
+        log.Write(MakeRow(), true, 1);
+        ASSERT_EQ(reports.size(), 1u) << given;
+        EXPECT_EQ(reports[0], "block log not written: " + log.path() + ": the log folder " + dir +
+                                  "/planted/: a symbolic link, which is not followed");
+    }
+    EXPECT_TRUE(fs::is_empty(dir + "/real"));
+
+    // Someone else's folder (root can hand it over; another user cannot, so the case needs root).
+    if (geteuid() != 0) GTEST_SKIP() << "giving a folder to another user needs root";
+    ASSERT_EQ(chown((dir + "/real").c_str(), 65534, 65534), 0);
+    reports.clear();
+    settings->WriteString("Settings", "LogRootFolder", dir + "/real");
+    BlockLog log = MakeHeard();
+    log.Write(MakeRow(), true, 1);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0], "block log not written: " + log.path() + ": the log folder " + dir +
+                              "/real/: owned by user 65534, neither this user nor root");
+    EXPECT_TRUE(fs::is_empty(dir + "/real"));
+    ASSERT_EQ(chown((dir + "/real").c_str(), 0, 0), 0);
+    log.Write(MakeRow(), true, 1);
+    EXPECT_FALSE(fs::is_empty(dir + "/real")) << "a folder of root's is used";
 }
 
 TEST_F(BlockLogTest, PaneLinesNeverHoldControlCharacters) {
