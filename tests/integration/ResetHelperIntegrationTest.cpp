@@ -6,28 +6,27 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
 
-#include <sys/stat.h>
-
-#include <filesystem>
-
 #include "integration/NetnsGuard.h"
+#include "integration/VarnelProcess.h"
 #include "platform/PrivilegedReset.h"
 #include "platform/ResetRequestLine.h"
 #include "platform/fake/FakeClock.h"
 #include "platform/fake/FakeConnectionReset.h"
 #include "platform/linux/PkexecHelperLauncher.h"
-#include "integration/VarnelProcess.h"
 
 namespace {
 
@@ -224,8 +223,9 @@ TEST_F(ResetHelperIntegrationTest, WithoutNetAdminItAnswersPermissionDenied) {
     EXPECT_FALSE(varnel_test::SeesAbort(c.client, 100));
 }
 
-// The capability sets of `pid` as /proc shows them ("CapEff:\t0000000000001000" and so on).
-std::string CapabilityLine(pid_t pid, const std::string& name) {
+// A line of /proc/<pid>/status after its name: the capability sets ("CapEff:\t0000000000001000"),
+// the ids ("Uid:\t65534\t65534\t65534\t65534") and so on.
+std::string StatusLine(pid_t pid, const std::string& name) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string line;
     while (std::getline(status, line))
@@ -233,15 +233,33 @@ std::string CapabilityLine(pid_t pid, const std::string& name) {
     return "";
 }
 
-TEST_F(ResetHelperIntegrationTest, KeepsOnlyNetAdmin) {
+TEST_F(ResetHelperIntegrationTest, KeepsOnlyNetAdminAsNobodyAndStillCuts) {
     Helper helper;
     // Once it has said it is ready, it has dropped its privileges.
     ASSERT_EQ(helper.greeting(), "READY");
-    EXPECT_EQ(CapabilityLine(helper.pid(), "CapEff"), "0000000000001000");
-    EXPECT_EQ(CapabilityLine(helper.pid(), "CapPrm"), "0000000000001000");
-    EXPECT_EQ(CapabilityLine(helper.pid(), "CapInh"), "0000000000000000");
-    EXPECT_EQ(CapabilityLine(helper.pid(), "CapBnd"), "0000000000001000");
-    EXPECT_EQ(CapabilityLine(helper.pid(), "NoNewPrivs"), "1");
+    EXPECT_EQ(StatusLine(helper.pid(), "CapEff"), "0000000000001000");
+    EXPECT_EQ(StatusLine(helper.pid(), "CapPrm"), "0000000000001000");
+    EXPECT_EQ(StatusLine(helper.pid(), "CapInh"), "0000000000000000");
+    EXPECT_EQ(StatusLine(helper.pid(), "CapBnd"), "0000000000001000");
+    EXPECT_EQ(StatusLine(helper.pid(), "NoNewPrivs"), "1");
+    // Started by the machine's root, it is nobody now, with no groups (real, effective, saved and
+    // file-system ids). A namespace of in-netns.sh run by a user maps no nobody to switch to.
+    std::ifstream map("/proc/self/uid_map");
+    std::string inside, outside, count;
+    map >> inside >> outside >> count;
+    if (geteuid() == 0 && inside == "0" && outside == "0" && count == "4294967295") {
+        const passwd* nobody = getpwnam("nobody");
+        const std::string uid = std::to_string(nobody != nullptr ? nobody->pw_uid : 65534);
+        const std::string gid = std::to_string(nobody != nullptr ? nobody->pw_gid : 65534);
+        EXPECT_EQ(StatusLine(helper.pid(), "Uid"), uid + "\t" + uid + "\t" + uid + "\t" + uid);
+        EXPECT_EQ(StatusLine(helper.pid(), "Gid"), gid + "\t" + gid + "\t" + gid + "\t" + gid);
+        EXPECT_EQ(StatusLine(helper.pid(), "Groups").find_first_not_of(' '), std::string::npos);
+    }
+    // And CAP_NET_ADMIN alone still cuts.
+    Loopback c(AF_INET);
+    ASSERT_TRUE(c.ok());
+    EXPECT_EQ(helper.Ask(c.ServerEnd()), "OK");
+    EXPECT_TRUE(Aborted(c.client));
 }
 
 TEST_F(ResetHelperIntegrationTest, ExitsZeroWithinASecondWhenInputCloses) {
