@@ -315,12 +315,17 @@ class LauncherTest : public ::testing::Test {
 TEST_F(LauncherTest, ThroughTheLauncherTheHelperCutsAndEndsWithItsStarter) {
     Loopback c(AF_INET);
     ASSERT_TRUE(c.ok());
-    PkexecHelperLauncher launcher(VARNEL_RESET_HELPER, StandIn("echo $$ >" + dir_ + "/pid\nexec \"$1\""));
+    // The stand-in holds the helper back until the test says "go", as a password prompt would:
+    // otherwise, on a busy machine, the helper may be ready before the first reset looks.
+    PkexecHelperLauncher launcher(VARNEL_RESET_HELPER,
+                                  StandIn("echo $$ >" + dir_ + "/pid\nwhile [ ! -e " + dir_ +
+                                          "/go ]; do sleep 0.01; done\nexec \"$1\""));
     pid_t helperPid = 0;
     {
         PrivilegedReset reset(direct, /*holdsRight=*/false, launcher, clock);
         const TcpRow row = ResetRequestLine::Parse(c.ServerEnd()).row;
         EXPECT_EQ(reset.SetTcpEntry(row).status, ResetStatus::kPending) << "the first reset only starts it";
+        std::ofstream(dir_ + "/go").close();
         const ResetResult r = Settled(reset, row);
         EXPECT_TRUE(r.ok()) << r.Describe();
         EXPECT_TRUE(Aborted(c.client));
@@ -335,6 +340,25 @@ TEST_F(LauncherTest, ThroughTheLauncherTheHelperCutsAndEndsWithItsStarter) {
     while (!Gone(helperPid) && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_TRUE(Gone(helperPid));
+}
+
+// A helper that is ready by the time the first reset asks (a prompt answered at once, a kept
+// authorization) cuts at that reset, and a row it cut is never cut, nor counted, again.
+TEST_F(LauncherTest, AHelperReadyBeforeTheFirstResetCutsAtOnceAndOnlyOnce) {
+    Loopback c(AF_INET);
+    ASSERT_TRUE(c.ok());
+    PkexecHelperLauncher launcher(VARNEL_RESET_HELPER, StandIn("exec \"$1\""));
+    PrivilegedReset reset(direct, /*holdsRight=*/false, launcher, clock);
+    reset.StartHelper(/*byHand=*/true);
+    for (int i = 0; i < 300 && reset.Poll() == PrivilegedReset::HelperState::kStarting; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(reset.Poll(), PrivilegedReset::HelperState::kReady) << reset.failure();
+    const TcpRow row = ResetRequestLine::Parse(c.ServerEnd()).row;
+    const ResetResult r = reset.SetTcpEntry(row);
+    EXPECT_TRUE(r.ok()) << r.Describe();
+    EXPECT_TRUE(Aborted(c.client));
+    for (int again = 0; again < 3; ++again)
+        EXPECT_EQ(reset.SetTcpEntry(row).status, ResetStatus::kNoSuchConnection);
 }
 
 TEST_F(LauncherTest, EveryWayOfNotStartingIsARefusalThatSaysWhy) {
