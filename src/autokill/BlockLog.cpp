@@ -61,6 +61,41 @@ std::string OpenError(int dirFd, std::string_view part, int error) {
     return std::strerror(error);
 }
 
+bool OwnedByUsOrRoot(const struct stat& st) {
+    return st.st_uid == ::geteuid() || st.st_uid == 0;
+}
+
+// The folder that the symbolic link `path` names, opened when the link itself was made by this
+// user or root (systemd's LogsDirectory= of a DynamicUser= service is such a link), one level
+// only; -1 with `why` set otherwise. The link is held open while it is read, so another link
+// swapped in under its name is never the one followed.
+int OpenThroughOwnLink(const std::string& path, std::string& why) {
+    const size_t slash = path.rfind('/');
+    const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const int parentFd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int link = parentFd < 0 ? -1 : ::openat(parentFd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st {};
+    char target[4096];
+    ssize_t length = -1;
+    if (link < 0 || ::fstat(link, &st) != 0) {
+        why = std::strerror(errno);
+    } else if (!S_ISLNK(st.st_mode) || !OwnedByUsOrRoot(st)) {
+        why = "a symbolic link made by user " + std::to_string(st.st_uid) + ", which is not followed";
+    } else if ((length = ::readlinkat(link, "", target, sizeof target - 1)) < 0) {
+        why = std::strerror(errno);
+    }
+    int dir = -1;
+    if (length >= 0) {
+        target[length] = '\0';
+        dir = ::openat(parentFd, target, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (dir < 0) why = std::string("the folder its link names: ") + std::strerror(errno);
+    }
+    if (link >= 0) ::close(link);
+    if (parentFd >= 0) ::close(parentFd);
+    return dir;
+}
+
 }  // namespace
 
 BlockLog::BlockLog(const SettingsFile& settings, std::string defaultFolder, Clock& clock, UiLanguage lang)
@@ -218,25 +253,26 @@ std::string BlockLog::WriteToFile(const std::string& text) const {
 }
 
 int BlockLog::OpenFolder(std::string& why) const {
-    // The folder itself is not followed when it is a link (a trailing '/' would follow it), and it
-    // must belong to this user or root: in a folder someone else owns, that someone could swap the
-    // file for a link or a FIFO between our checks, or read the lines.
+    // A trailing '/' would make the last component followed even with O_NOFOLLOW.
     std::string path = folder_.empty() ? std::string(".") : folder_;
     while (path.size() > 1 && path.back() == '/') path.pop_back();
-    const int dir = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    int dir = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (dir < 0) {
+        // A link fails as ELOOP or, with O_DIRECTORY, as ENOTDIR.
         const int error = errno;
         struct stat st {};
         if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
-            why = "a symbolic link, which is not followed";
+            dir = OpenThroughOwnLink(path, why);
         else
             why = std::strerror(error);
-        return -1;
+        if (dir < 0) return -1;
     }
+    // In a folder someone else owns, that someone could swap the file for a link or a FIFO
+    // between our checks, or read the lines.
     struct stat st {};
     if (::fstat(dir, &st) != 0) {
         why = std::strerror(errno);
-    } else if (st.st_uid != ::geteuid() && st.st_uid != 0) {
+    } else if (!OwnedByUsOrRoot(st)) {
         why = "owned by user " + std::to_string(st.st_uid) + ", neither this user nor root";
     } else {
         return dir;

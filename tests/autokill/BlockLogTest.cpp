@@ -335,23 +335,32 @@ TEST_F(BlockLogFailureTest, AWriteCutShortIsReportedAndTakenBackToWholeLines) {
     EXPECT_EXIT(writeOverTheLimit(), ::testing::ExitedWithCode(0), "");
 }
 
-TEST_F(BlockLogFailureTest, TheLogFolderIsNotFollowedWhenALinkNorUsedWhenSomeoneElseOwnsIt) {
+TEST_F(BlockLogFailureTest, TheLogFolderAndItsLinkMustBeTheUsersOrRoots) {
     fs::create_directory(dir + "/real");
+    fs::create_directory_symlink("real", dir + "/ours");
     fs::create_directory_symlink(dir + "/real", dir + "/planted");
+    // A link of this user's is followed (systemd's LogsDirectory= of a DynamicUser= service is one).
+    settings->WriteString("Settings", "LogRootFolder", dir + "/ours/");
+    MakeHeard().Write(MakeRow(), true, 1);
+    EXPECT_TRUE(reports.empty()) << reports[0];
+    EXPECT_FALSE(fs::is_empty(dir + "/real"));
+    if (geteuid() != 0) GTEST_SKIP() << "handing a link or a folder to another user needs root";
+    fs::remove_all(dir + "/real");
+    fs::create_directory(dir + "/real");
+    ASSERT_EQ(lchown((dir + "/planted").c_str(), 65534, 65534), 0);
     const std::pair<std::string, std::string> cases[] = {
-        {"planted/", "a symbolic link, which is not followed"},  // the '/' must not make it followed
-        {"real", "owned by user 65534, neither this user nor root"},
+        // The '/' must not make the link followed.
+        {"planted/", "planted/: a symbolic link made by user 65534, which is not followed"},
+        {"real", "real/: owned by user 65534, neither this user nor root"},
+        {"ours", "ours/: owned by user 65534, neither this user nor root"},
     };
-    if (geteuid() == 0) ASSERT_EQ(chown((dir + "/real").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chown((dir + "/real").c_str(), 65534, 65534), 0);
     for (const auto& [name, why] : cases) {
-        if (name == "real" && geteuid() != 0) continue;  // handing a folder over needs root
         reports.clear();
         settings->WriteString("Settings", "LogRootFolder", dir + "/" + name);
         MakeHeard().Write(MakeRow(), true, 1);
         ASSERT_EQ(reports.size(), 1u) << name;
-        const std::string folder = dir + "/" + name.substr(0, name.find('/')) + "/";
-        EXPECT_NE(reports[0].find(": the log folder " + folder + ": " + why), std::string::npos)
-            << reports[0];
+        EXPECT_NE(reports[0].find(": the log folder " + dir + "/" + why), std::string::npos) << reports[0];
     }
     EXPECT_TRUE(fs::is_empty(dir + "/real"));
 }
