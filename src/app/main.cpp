@@ -8,6 +8,7 @@
 #include "app/cli/CommandLine.h"
 #include "app/cli/HeadlessCommand.h"
 #include "app/cli/ListCommand.h"
+#include "app/startup/StandardDescriptors.h"
 #include "settings/ConfigLocation.h"
 #include "settings/UiLanguage.h"
 #include "text/FixedText.h"
@@ -48,6 +49,17 @@ std::unique_ptr<ResolverPool> MakeResolver() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before anything opens a descriptor: a closed 0, 1 or 2 would be taken by the first socket.
+    StandardDescriptors::Closed closed;
+    if (!StandardDescriptors::Secure(closed)) {
+        if (!closed.error)
+            std::fputs("varnel: cannot open /dev/null for a closed standard descriptor\n", stderr);
+        return 1;
+    }
+    // /dev/null now stands in for a closed standard output. The stream is marked failed, so that
+    // a command that reports a reader gone (--headless) says so on standard error.
+    if (closed.output) std::cout.setstate(std::ios::badbit);
+
     CommandLine cl;
     std::string error;
     if (!cl.Parse(argc, argv, error)) {

@@ -61,6 +61,41 @@ std::string OpenError(int dirFd, std::string_view part, int error) {
     return std::strerror(error);
 }
 
+bool OwnedByUsOrRoot(const struct stat& st) {
+    return st.st_uid == ::geteuid() || st.st_uid == 0;
+}
+
+// The folder that the symbolic link `path` names, opened when the link itself was made by this
+// user or root (systemd's LogsDirectory= of a DynamicUser= service is such a link), one level
+// only; -1 with `why` set otherwise. The link is held open while it is read, so another link
+// swapped in under its name is never the one followed.
+int OpenThroughOwnLink(const std::string& path, std::string& why) {
+    const size_t slash = path.rfind('/');
+    const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const int parentFd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int link = parentFd < 0 ? -1 : ::openat(parentFd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st {};
+    char target[4096];
+    ssize_t length = -1;
+    if (link < 0 || ::fstat(link, &st) != 0) {
+        why = std::strerror(errno);
+    } else if (!S_ISLNK(st.st_mode) || !OwnedByUsOrRoot(st)) {
+        why = "a symbolic link made by user " + std::to_string(st.st_uid) + ", which is not followed";
+    } else if ((length = ::readlinkat(link, "", target, sizeof target - 1)) < 0) {
+        why = std::strerror(errno);
+    }
+    int dir = -1;
+    if (length >= 0) {
+        target[length] = '\0';
+        dir = ::openat(parentFd, target, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (dir < 0) why = std::string("the folder its link names: ") + std::strerror(errno);
+    }
+    if (link >= 0) ::close(link);
+    if (parentFd >= 0) ::close(parentFd);
+    return dir;
+}
+
 }  // namespace
 
 BlockLog::BlockLog(const SettingsFile& settings, std::string defaultFolder, Clock& clock, UiLanguage lang)
@@ -166,8 +201,9 @@ void BlockLog::AppendToFile(const std::string& line) {
 
 std::string BlockLog::WriteToFile(const std::string& text) const {
     if (!nameError_.empty()) return nameError_;
-    int dir = ::open(folder_.empty() ? "." : folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0) return "the log folder " + folder_ + ": " + std::strerror(errno);
+    std::string why;
+    int dir = OpenFolder(why);
+    if (dir < 0) return "the log folder " + folder_ + ": " + why;
     // Folders inside the name are entered one by one without following links, so that the name
     // cannot be bent out of the log folder by a link planted in it.
     const std::vector<std::string_view> parts = Components(name_);
@@ -186,7 +222,7 @@ std::string BlockLog::WriteToFile(const std::string& text) const {
     const std::string last(parts.back());
     int fd = ::openat(dir, last.c_str(),
                       O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0640);
-    std::string why = fd < 0 ? OpenError(dir, last, errno) : std::string();
+    if (fd < 0) why = OpenError(dir, last, errno);
     ::close(dir);
     if (fd < 0) return why;
 
@@ -201,12 +237,48 @@ std::string BlockLog::WriteToFile(const std::string& text) const {
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             why = std::string(n < 0 ? std::strerror(errno) : "nothing written") + " (" +
-                  std::to_string(done) + " of " + std::to_string(text.size()) + " bytes written)";
+                  std::to_string(done) + " of " + std::to_string(text.size()) + " bytes written";
+            // Part of a line would glue the next line to it: the file goes back to its size before.
+            // O_APPEND wrote at the end, which was st_size unless another writer appended meanwhile.
+            if (done > 0)
+                why += ::ftruncate(fd, st.st_size) == 0
+                           ? ", taken back"
+                           : std::string(", not taken back: ") + std::strerror(errno);
+            why += ")";
         }
         done += n > 0 ? static_cast<size_t>(n) : 0;
     }
     if (::close(fd) != 0 && why.empty()) why = std::string("closing: ") + std::strerror(errno);
     return why;
+}
+
+int BlockLog::OpenFolder(std::string& why) const {
+    // A trailing '/' would make the last component followed even with O_NOFOLLOW.
+    std::string path = folder_.empty() ? std::string(".") : folder_;
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    int dir = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (dir < 0) {
+        // A link fails as ELOOP or, with O_DIRECTORY, as ENOTDIR.
+        const int error = errno;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+            dir = OpenThroughOwnLink(path, why);
+        else
+            why = std::strerror(error);
+        if (dir < 0) return -1;
+    }
+    // In a folder someone else owns, that someone could swap the file for a link or a FIFO
+    // between our checks, or read the lines.
+    struct stat st {};
+    if (::fstat(dir, &st) != 0) {
+        why = std::strerror(errno);
+    } else if (!OwnedByUsOrRoot(st)) {
+        why = "owned by user " + std::to_string(st.st_uid) + ", neither this user nor root";
+    } else {
+        return dir;
+    }
+    ::close(dir);
+    return -1;
 }
 
 void BlockLog::AddPaneLine(std::string_view line) {

@@ -27,11 +27,13 @@ namespace varnel {
 // boundary); it ends in CR LF in the file.
 //
 // The name template is outside input and the program may run as root in a folder that others
-// can write, so the file is opened the careful way: the name must stay inside the log folder (no
-// absolute name, no ".." component), every folder of the name below the log folder and the file
-// itself are opened without following symbolic links, and only a regular file is written (opened
-// without blocking, so a FIFO planted under the name cannot hang the tick). A new file gets mode
-// 0640 (less what the umask takes).
+// can write, so the file is opened the careful way: the log folder must belong to this user or
+// root, and when it is a symbolic link, so must the link (one level is followed; a link someone
+// else planted is refused); the name must stay inside it (no absolute name, no ".." component),
+// every folder of the name below the log folder and the file itself are opened without following
+// symbolic links, and only a regular file is written (opened without blocking, so a FIFO planted
+// under the name cannot hang the tick). A new file gets mode 0640 (less what the umask takes). A write that stops part way through a line (a full
+// file system, a size limit) is taken back, so the file holds whole lines only.
 //
 // A line the file does not take (folder missing, name refused, no rights, write error) still goes
 // to the pane. The failure is reported, with the path and the reason, as a pane line and to the
@@ -94,6 +96,8 @@ class BlockLog {
     void AppendToFile(const std::string& line);
     // Appends `text` to the file; the reason when it could not, else empty.
     std::string WriteToFile(const std::string& text) const;
+    // The log folder opened for openat, or -1 with `why` set.
+    int OpenFolder(std::string& why) const;
 
     const SettingsFile& settings_;
     std::string defaultFolder_;

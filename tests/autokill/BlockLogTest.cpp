@@ -310,22 +310,59 @@ TEST_F(BlockLogFailureTest, AFailureIsReportedOnceUntilAWriteWorksAgain) {
     EXPECT_EQ(log.paneLines().size(), 9u) << "seven block lines and two reports";
 }
 
-TEST_F(BlockLogFailureTest, AWriteErrorIsReportedWithTheReason) {
-    // The file size limit makes the write fail after part of the line (EFBIG); in a child process,
-    // so that the limit stays there.
+TEST_F(BlockLogFailureTest, AWriteCutShortIsReportedAndTakenBackToWholeLines) {
+    // The file size limit lets the second line in only in part, then fails the write (EFBIG); in
+    // a child process, so that the limit stays there.
     BlockLog log = MakeHeard();
     auto writeOverTheLimit = [&] {
+        log.Write(MakeRow(), true, 1);
+        const std::string whole = Read(log.path());
         std::signal(SIGXFSZ, SIG_IGN);
         rlimit limit{};
-        limit.rlim_cur = limit.rlim_max = 40;
+        limit.rlim_cur = limit.rlim_max = whole.size() + 20;
         setrlimit(RLIMIT_FSIZE, &limit);
         log.Write(MakeRow(), true, 1);
-        bool ok = reports.size() == 1 &&
-                  reports[0].find(log.path() + ": File too large (40 of ") != std::string::npos;
+        const std::string expected = log.path() + ": File too large (20 of " + std::to_string(whole.size()) +
+                                     " bytes written, taken back)";
+        bool ok = reports.size() == 1 && reports[0].find(expected) != std::string::npos;
         if (!ok) std::fprintf(stderr, "reports: %s\n", reports.empty() ? "none" : reports[0].c_str());
+        if (Read(log.path()) != whole) {
+            std::fprintf(stderr, "file: %s\n", Read(log.path()).c_str());
+            ok = false;
+        }
         std::exit(ok ? 0 : 1);
     };
     EXPECT_EXIT(writeOverTheLimit(), ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(BlockLogFailureTest, TheLogFolderAndItsLinkMustBeTheUsersOrRoots) {
+    fs::create_directory(dir + "/real");
+    fs::create_directory_symlink("real", dir + "/ours");
+    fs::create_directory_symlink(dir + "/real", dir + "/planted");
+    // A link of this user's is followed (systemd's LogsDirectory= of a DynamicUser= service is one).
+    settings->WriteString("Settings", "LogRootFolder", dir + "/ours/");
+    MakeHeard().Write(MakeRow(), true, 1);
+    EXPECT_TRUE(reports.empty()) << reports[0];
+    EXPECT_FALSE(fs::is_empty(dir + "/real"));
+    if (geteuid() != 0) GTEST_SKIP() << "handing a link or a folder to another user needs root";
+    fs::remove_all(dir + "/real");
+    fs::create_directory(dir + "/real");
+    ASSERT_EQ(lchown((dir + "/planted").c_str(), 65534, 65534), 0);
+    const std::pair<std::string, std::string> cases[] = {
+        // The '/' must not make the link followed.
+        {"planted/", "planted/: a symbolic link made by user 65534, which is not followed"},
+        {"real", "real/: owned by user 65534, neither this user nor root"},
+        {"ours", "ours/: owned by user 65534, neither this user nor root"},
+    };
+    ASSERT_EQ(chown((dir + "/real").c_str(), 65534, 65534), 0);
+    for (const auto& [name, why] : cases) {
+        reports.clear();
+        settings->WriteString("Settings", "LogRootFolder", dir + "/" + name);
+        MakeHeard().Write(MakeRow(), true, 1);
+        ASSERT_EQ(reports.size(), 1u) << name;
+        EXPECT_NE(reports[0].find(": the log folder " + dir + "/" + why), std::string::npos) << reports[0];
+    }
+    EXPECT_TRUE(fs::is_empty(dir + "/real"));
 }
 
 TEST_F(BlockLogTest, PaneLinesNeverHoldControlCharacters) {

@@ -287,4 +287,32 @@ TEST_F(HeadlessEndToEndTest, AClosedStandardOutputIsToldOnceAndTheLogGoesOn) {
     EXPECT_NE(text.str().find(":" + std::to_string(q.serverPort) + " "), std::string::npos) << text.str();
 }
 
+TEST_F(HeadlessEndToEndTest, StartedWithStandardOutputClosedItSaysSoAndWritesNothingIntoItsSockets) {
+    Pair p;
+    Connect(p);
+    WriteRules(p);
+    int err[2];
+    ASSERT_EQ(pipe(err), 0);
+    Child c;
+    c.pid = fork();
+    if (c.pid == 0) {  // `varnel --headless >&-`
+        dup2(err[1], 2);
+        close(1);
+        execl(VARNEL_BINARY, VARNEL_BINARY, "--headless", "--autokill", "--no-resolve", "--config-dir",
+              dir.c_str(), static_cast<char*>(nullptr));
+        _exit(91);
+    }
+    close(err[1]);
+    c.err = err[0];
+    EXPECT_TRUE(SeesAbort(p.client, 5000)) << "it cuts as ever";
+    // Descriptor 1 is /dev/null, not the first socket the program opened.
+    char target[256] = {};
+    EXPECT_GT(readlink(("/proc/" + std::to_string(c.pid) + "/fd/1").c_str(), target, sizeof target - 1), 0);
+    EXPECT_STREQ(target, "/dev/null");
+    std::string out, errText;
+    EXPECT_EQ(Stop(c, out, errText), 0) << errText;
+    const std::string said = "varnel: standard output closed; block-log lines go on to " + dir + "/";
+    EXPECT_NE(errText.find(said), std::string::npos) << errText;
+}
+
 }  // namespace

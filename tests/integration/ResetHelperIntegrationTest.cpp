@@ -6,28 +6,27 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
 
-#include <sys/stat.h>
-
-#include <filesystem>
-
 #include "integration/NetnsGuard.h"
+#include "integration/VarnelProcess.h"
 #include "platform/PrivilegedReset.h"
 #include "platform/ResetRequestLine.h"
 #include "platform/fake/FakeClock.h"
 #include "platform/fake/FakeConnectionReset.h"
 #include "platform/linux/PkexecHelperLauncher.h"
-#include "integration/VarnelProcess.h"
 
 namespace {
 
@@ -224,8 +223,9 @@ TEST_F(ResetHelperIntegrationTest, WithoutNetAdminItAnswersPermissionDenied) {
     EXPECT_FALSE(varnel_test::SeesAbort(c.client, 100));
 }
 
-// The capability sets of `pid` as /proc shows them ("CapEff:\t0000000000001000" and so on).
-std::string CapabilityLine(pid_t pid, const std::string& name) {
+// A line of /proc/<pid>/status after its name: the capability sets ("CapEff:\t0000000000001000"),
+// the ids ("Uid:\t65534\t65534\t65534\t65534") and so on.
+std::string StatusLine(pid_t pid, const std::string& name) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string line;
     while (std::getline(status, line))
@@ -233,15 +233,31 @@ std::string CapabilityLine(pid_t pid, const std::string& name) {
     return "";
 }
 
-TEST_F(ResetHelperIntegrationTest, KeepsOnlyNetAdmin) {
+TEST_F(ResetHelperIntegrationTest, KeepsOnlyNetAdminAsNobodyAndStillCuts) {
     Helper helper;
     // Once it has said it is ready, it has dropped its privileges.
     ASSERT_EQ(helper.greeting(), "READY");
-    EXPECT_EQ(CapabilityLine(helper.pid(), "CapEff"), "0000000000001000");
-    EXPECT_EQ(CapabilityLine(helper.pid(), "CapPrm"), "0000000000001000");
-    EXPECT_EQ(CapabilityLine(helper.pid(), "CapInh"), "0000000000000000");
-    EXPECT_EQ(CapabilityLine(helper.pid(), "CapBnd"), "0000000000001000");
-    EXPECT_EQ(CapabilityLine(helper.pid(), "NoNewPrivs"), "1");
+    EXPECT_EQ(StatusLine(helper.pid(), "CapEff"), "0000000000001000");
+    EXPECT_EQ(StatusLine(helper.pid(), "CapPrm"), "0000000000001000");
+    EXPECT_EQ(StatusLine(helper.pid(), "CapInh"), "0000000000000000");
+    EXPECT_EQ(StatusLine(helper.pid(), "CapBnd"), "0000000000001000");
+    EXPECT_EQ(StatusLine(helper.pid(), "NoNewPrivs"), "1");
+    // Started by the machine's root, it is nobody now (real, effective, saved and file-system ids)
+    // without groups; a namespace of in-netns.sh run by a user maps no nobody to switch to.
+    std::ifstream map("/proc/self/uid_map");
+    std::string inside, outside, count;
+    map >> inside >> outside >> count;
+    if (geteuid() == 0 && inside == "0" && outside == "0" && count == "4294967295") {
+        const passwd* nobody = getpwnam("nobody");
+        const std::string uid = std::to_string(nobody != nullptr ? nobody->pw_uid : 65534);
+        EXPECT_EQ(StatusLine(helper.pid(), "Uid"), uid + "\t" + uid + "\t" + uid + "\t" + uid);
+        EXPECT_EQ(StatusLine(helper.pid(), "Groups").find_first_not_of(' '), std::string::npos);
+    }
+    // And CAP_NET_ADMIN alone still cuts.
+    Loopback c(AF_INET);
+    ASSERT_TRUE(c.ok());
+    EXPECT_EQ(helper.Ask(c.ServerEnd()), "OK");
+    EXPECT_TRUE(Aborted(c.client));
 }
 
 TEST_F(ResetHelperIntegrationTest, ExitsZeroWithinASecondWhenInputCloses) {
@@ -297,12 +313,17 @@ class LauncherTest : public ::testing::Test {
 TEST_F(LauncherTest, ThroughTheLauncherTheHelperCutsAndEndsWithItsStarter) {
     Loopback c(AF_INET);
     ASSERT_TRUE(c.ok());
-    PkexecHelperLauncher launcher(VARNEL_RESET_HELPER, StandIn("echo $$ >" + dir_ + "/pid\nexec \"$1\""));
+    // The stand-in holds the helper back until the test says "go", as a password prompt would:
+    // otherwise, on a busy machine, the helper may be ready before the first reset looks.
+    PkexecHelperLauncher launcher(VARNEL_RESET_HELPER,
+                                  StandIn("echo $$ >" + dir_ + "/pid\nwhile [ ! -e " + dir_ +
+                                          "/go ]; do sleep 0.01; done\nexec \"$1\""));
     pid_t helperPid = 0;
     {
         PrivilegedReset reset(direct, /*holdsRight=*/false, launcher, clock);
         const TcpRow row = ResetRequestLine::Parse(c.ServerEnd()).row;
         EXPECT_EQ(reset.SetTcpEntry(row).status, ResetStatus::kPending) << "the first reset only starts it";
+        std::ofstream(dir_ + "/go").close();
         const ResetResult r = Settled(reset, row);
         EXPECT_TRUE(r.ok()) << r.Describe();
         EXPECT_TRUE(Aborted(c.client));
@@ -317,6 +338,25 @@ TEST_F(LauncherTest, ThroughTheLauncherTheHelperCutsAndEndsWithItsStarter) {
     while (!Gone(helperPid) && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_TRUE(Gone(helperPid));
+}
+
+// A helper that is ready by the time the first reset asks (a prompt answered at once, a kept
+// authorization) cuts at that reset, and a row it cut is never cut, nor counted, again.
+TEST_F(LauncherTest, AHelperReadyBeforeTheFirstResetCutsAtOnceAndOnlyOnce) {
+    Loopback c(AF_INET);
+    ASSERT_TRUE(c.ok());
+    PkexecHelperLauncher launcher(VARNEL_RESET_HELPER, StandIn("exec \"$1\""));
+    PrivilegedReset reset(direct, /*holdsRight=*/false, launcher, clock);
+    reset.StartHelper(/*byHand=*/true);
+    for (int i = 0; i < 300 && reset.Poll() == PrivilegedReset::HelperState::kStarting; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(reset.Poll(), PrivilegedReset::HelperState::kReady) << reset.failure();
+    const TcpRow row = ResetRequestLine::Parse(c.ServerEnd()).row;
+    const ResetResult r = reset.SetTcpEntry(row);
+    EXPECT_TRUE(r.ok()) << r.Describe();
+    EXPECT_TRUE(Aborted(c.client));
+    for (int again = 0; again < 3; ++again)
+        EXPECT_EQ(reset.SetTcpEntry(row).status, ResetStatus::kNoSuchConnection);
 }
 
 TEST_F(LauncherTest, EveryWayOfNotStartingIsARefusalThatSaysWhy) {

@@ -2,7 +2,8 @@
 # The polkit action shipped for the reset helper: one policy file in ACTIONS_DIR, valid against
 # polkit's DTD (when polkit's DTD is installed), whose exec.path annotation is HELPER_PATH (what
 # pkexec compares with the program it is asked to run), asking an active local user for the
-# administrator's password once per session (auth_admin_keep) and others every time.
+# administrator's password with the answer kept a few minutes (auth_admin_keep: the window's helper
+# then lives as long as the window) and others every time.
 # Usage: polkit-action.sh ACTIONS_DIR HELPER_PATH
 set -e
 dir=$1 helper=$2
@@ -23,6 +24,6 @@ path=$(sed -n 's:.*<annotate key="org.freedesktop.policykit.exec.path">\(.*\)</a
 [ "$path" = "$helper" ] || fail "the action names '$path', not $helper"
 id=$(sed -n 's:.*<action id="\([^"]*\)".*:\1:p' "$policy")
 [ "$(basename "$policy")" = "$id.policy" ] || fail "$(basename "$policy") is not named after its action $id"
-grep -q '<allow_active>auth_admin_keep</allow_active>' "$policy" || fail "an active user is not asked once per session"
+grep -q '<allow_active>auth_admin_keep</allow_active>' "$policy" || fail "an active user's answer is not kept (auth_admin_keep)"
 grep -q '<allow_any>auth_admin</allow_any>' "$policy" || fail "a remote user is not asked every time"
 echo "polkit action $id: runs $path"
