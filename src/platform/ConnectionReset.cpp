@@ -22,6 +22,7 @@ std::string ResetResult::Describe() const {
         case ResetStatus::kFailed:
             break;
     }
+    if (!detail.empty()) return "reset failed: " + detail;
     return std::string("reset failed: ") + (error != 0 ? std::strerror(error) : "unknown error");
 }
 

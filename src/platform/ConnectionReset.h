@@ -19,7 +19,7 @@ enum class ResetStatus {
 struct ResetResult {
     ResetStatus status = ResetStatus::kFailed;
     int error = 0;       // errno of the failing call, 0 on success
-    std::string detail;  // kPending and kRefused: why, for a person; empty otherwise
+    std::string detail;  // kPending, kRefused and some kFailed: why, for a person; else empty
 
     bool ok() const { return status == ResetStatus::kOk; }
     // One line for a person: why the reset failed and, where there is one, what would help.

@@ -254,6 +254,19 @@ TEST_F(SocketDestroyIntegrationTest, AConnectionInFinWait2StillReceivesAndIsDest
     EXPECT_EQ(TableState(c.clientPort, c.listenPort), 0u);
 }
 
+// Its program closed the half-closed end (an orphan): some kernels answer 0 to its destroy and keep
+// it, so the answer must agree with the table: a cut only when the socket is gone.
+TEST_F(SocketDestroyIntegrationTest, AnOrphanedHalfClosedEndIsACutOnlyWhenItIsGone) {
+    HalfClosed c;
+    ASSERT_TRUE(c.halfClosed);
+    close(c.client);
+    c.client = -1;
+    ASSERT_EQ(TableState(c.clientPort, c.listenPort), kTcpFinWait2);
+    const ResetResult r = destroy.SetTcpEntry(c.ClientEnd());
+    EXPECT_EQ(r.ok(), TableState(c.clientPort, c.listenPort) == 0u) << r.Describe();
+    EXPECT_NE(destroy.SetTcpEntry(c.ClientEnd()).status, ResetStatus::kOk) << "never cut twice";
+}
+
 TEST_F(SocketDestroyIntegrationTest, AnEndedConnectionBesideAnEstablishedOneLeavesOnlyTheLatterCut) {
     Ended ended;
     ASSERT_TRUE(ended.ended);

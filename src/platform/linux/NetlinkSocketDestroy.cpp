@@ -111,13 +111,26 @@ ResetResult NetlinkSocketDestroy::Attempt(uint8_t family, const TcpRow& row) {
     }
     if (!Resettable(reply.socket, row)) return {ResetStatus::kNoSuchConnection, ENOENT};
 
+    // A socket whose program has closed it (no inode: a half-closed orphan still sending its
+    // queue) is one that kernels before the fix for "forever orphan" sockets answer 0 for and
+    // leave alone; such a socket is looked up again, so that it is never counted as a cut.
+    const bool orphan = reply.socket.idiag_inode == 0;
+    uint32_t cookie[2] = {reply.socket.id.idiag_cookie[0], reply.socket.id.idiag_cookie[1]};
     seq = ++seq_;
-    length = InetDiagCodec::BuildExact(SOCK_DESTROY, family, row, reply.socket.id.idiag_cookie, seq, request);
+    length = InetDiagCodec::BuildExact(SOCK_DESTROY, family, row, cookie, seq, request);
     if (!Exchange(request, length, seq, reply, error)) return FromErrno(error);
     if (reply.hasSocket) return {ResetStatus::kFailed, EPROTO};
     // ESTALE: the four-tuple now names another socket than the one looked up; ours is gone.
     if (reply.error == ESTALE) return {ResetStatus::kNoSuchConnection, ENOENT};
-    return FromErrno(reply.error);
+    if (reply.error != 0 || !orphan) return FromErrno(reply.error);
+
+    seq = ++seq_;
+    length = InetDiagCodec::BuildExact(SOCK_DIAG_BY_FAMILY, family, row, cookie, seq, request);
+    if (!Exchange(request, length, seq, reply, error)) return FromErrno(error);
+    if (reply.hasSocket && Resettable(reply.socket, row))
+        return {ResetStatus::kFailed, EBUSY,
+                "this kernel does not cut a connection its program has already closed"};
+    return FromErrno(0);
 }
 
 ResetResult NetlinkSocketDestroy::SetTcpEntry(const TcpRow& row) {
