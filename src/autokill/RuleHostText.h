@@ -16,11 +16,14 @@ namespace varnel {
 //   rule on that host back (RuleEvaluator);
 // - not known yet and older: the address text, as for a lookup that failed. The list may still
 //   show "(address)" until the lookup really ends.
+// "Older" allows kTickJitterMs: the tick due two seconds after the first sighting may read its
+// clock a little early, and a hold must not run on to the tick after it.
 // `firstSeen` and `now` are ticks of the monitor's clock (subtracted as unsigned 32-bit values).
 // Reuses the capacity of `out`. Tick's thread only (the source's rule).
 void RuleHostText(HostNameSource* source, std::string_view address, uint32_t firstSeen, uint32_t now,
                   std::string& out);
 
 inline constexpr uint32_t kPendingHoldMs = 2000;
+inline constexpr uint32_t kTickJitterMs = 50;
 
 }  // namespace varnel

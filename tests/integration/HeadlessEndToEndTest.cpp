@@ -20,6 +20,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "integration/NetnsGuard.h"
 #include "integration/VarnelProcess.h"
@@ -59,6 +60,54 @@ void Connect(Pair& p) {
     ASSERT_GE(p.accepted, 0);
     p.clientPort = PortOf(p.client);
 }
+
+// A listening socket on `address` (a loopback address), on `port` or any free one.
+int Listen(const char* address, int port, int& boundPort) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    inet_pton(AF_INET, address, &a.sin_addr);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 128) != 0) {
+        close(fd);
+        return -1;
+    }
+    boundPort = PortOf(fd);
+    return fd;
+}
+
+// A connection from `from` (a loopback address) to the listener `server` on `to`:`port`; `p.server`
+// stays -1, the listener is the caller's.
+void ConnectFrom(const char* from, const char* to, int port, int server, Pair& p) {
+    p.client = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    inet_pton(AF_INET, from, &a.sin_addr);
+    ASSERT_EQ(bind(p.client, reinterpret_cast<sockaddr*>(&a), sizeof a), 0) << from;
+    inet_pton(AF_INET, to, &a.sin_addr);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    ASSERT_EQ(connect(p.client, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    p.accepted = accept(server, nullptr, nullptr);
+    ASSERT_GE(p.accepted, 0);
+    p.clientPort = PortOf(p.client);
+    p.serverPort = port;
+}
+
+// A name server that takes every question and never answers, on 127.0.0.2 port 53.
+struct SilentNameServer {
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    bool ok = false;
+    SilentNameServer() {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(53);
+        inet_pton(AF_INET, "127.0.0.2", &a.sin_addr);
+        ok = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    }
+    ~SilentNameServer() { close(fd); }
+};
 
 using varnel_test::Child;
 using varnel_test::SeesAbort;
@@ -199,6 +248,115 @@ TEST_F(HeadlessEndToEndTest, AClosedStandardOutputIsToldOnceAndTheLogGoesOn) {
     text << log.rdbuf();
     EXPECT_NE(text.str().find(":" + std::to_string(p.serverPort) + " "), std::string::npos) << text.str();
     EXPECT_NE(text.str().find(":" + std::to_string(q.serverPort) + " "), std::string::npos) << text.str();
+}
+
+// Host names with a name server that never answers: varnel resolves names with /etc/resolv.conf
+// naming the silent server and /etc/hosts naming a few peers, both bind-mounted in a private mount
+// namespace of its own.
+class HeadlessNamesTest : public HeadlessEndToEndTest {
+protected:
+    void SetUp() override {
+        HeadlessEndToEndTest::SetUp();
+        if (IsSkipped()) return;
+        ASSERT_TRUE(dns.ok) << "cannot bind 127.0.0.2:53";
+        fs::create_directory(dir + "/etc");
+        std::ofstream(dir + "/etc/resolv.conf") << "nameserver 127.0.0.2\noptions timeout:30 attempts:5\n";
+        std::ofstream(dir + "/etc/hosts") << "127.0.0.1 localhost\n127.0.0.77 named-peer.example.net\n"
+                                          << "127.0.0.88 " << LongName() << "\n";
+    }
+    // 200 characters ending in ".example.com", in labels of at most 63.
+    static std::string LongName() {
+        return std::string(62, 'l') + "." + std::string(62, 'm') + "." + std::string(62, 'n') + ".example.com";
+    }
+    // Starts varnel with the name files; false (the test is skipped) where no mount namespace can be made.
+    bool Start(const std::string& rules) {
+        std::ofstream(dir + "/varnel_autoblock.txt") << rules;
+        child = StartVarnel(dir, false, dir + "/etc");
+        if (child.pid <= 0) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        int status = 0;
+        if (waitpid(child.pid, &status, WNOHANG) == child.pid) {
+            child.pid = -1;
+            return false;
+        }
+        return true;
+    }
+    std::string StopAndOutput() {
+        std::string out, err;
+        EXPECT_EQ(Stop(child, out, err), 0) << err;
+        return out;
+    }
+    static double Seconds(std::chrono::steady_clock::time_point since) {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+    }
+    SilentNameServer dns;
+    Child child;
+};
+
+// The README's example: an ALLOW rule on a host, then a port rule. A name that never comes holds
+// the port rule back for two seconds at most.
+TEST_F(HeadlessNamesTest, APortRuleAfterAHostRuleCutsWithinTwoAndAHalfSeconds) {
+    int markerPort = 0, ircPort = 0;
+    const int marker = Listen("127.0.0.1", 0, markerPort);
+    const int irc = Listen("127.0.0.9", 6667, ircPort);  // 127.0.0.9 has no name: its lookup hangs
+    ASSERT_GE(marker, 0);
+    ASSERT_GE(irc, 0);
+    if (!Start("PORT2=" + std::to_string(markerPort) + "\r\nALLOW=1,HOST2=.updates.example.org\r\nPORT2=6667\r\n"))
+        GTEST_SKIP() << "no private mount namespace for the name files";
+    // The marker is cut at a tick: the connection below then opens a little before the next one,
+    // so that the time measured is the hold and not where a tick happened to fall.
+    Pair m;
+    ConnectFrom("127.0.0.1", "127.0.0.1", markerPort, marker, m);
+    ASSERT_TRUE(SeesAbort(m.client, 5000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    Pair p;
+    const auto opened = std::chrono::steady_clock::now();
+    ConnectFrom("127.0.0.1", "127.0.0.9", 6667, irc, p);
+    EXPECT_TRUE(SeesAbort(p.client, 2500)) << "not cut within 2.5 s";
+    const double took = Seconds(opened);
+    const std::string out = StopAndOutput();
+    EXPECT_LT(took, 2.5);
+    EXPECT_NE(out.find(" localhost:" + std::to_string(p.clientPort) + " 127.0.0.9:6667 "), std::string::npos)
+        << "logged as an address without a name:\n" << out;
+    close(marker);
+    close(irc);
+}
+
+// Sixty peers whose reverse lookups hang do not keep a name that /etc/hosts answers waiting.
+TEST_F(HeadlessNamesTest, SixtyHangingPeersDoNotDelayANameFromTheHostsFile) {
+    int port = 0;
+    const int server = Listen("127.0.0.1", 0, port);
+    ASSERT_GE(server, 0);
+    if (!Start("HOST2=.example.net\r\n")) GTEST_SKIP() << "no private mount namespace for the name files";
+    std::vector<Pair> hanging(60);
+    for (int i = 0; i < 60; ++i) {
+        const std::string from = "127.0.0." + std::to_string(10 + i);
+        ConnectFrom(from.c_str(), "127.0.0.1", port, server, hanging[static_cast<size_t>(i)]);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));  // their lookups are under way
+    Pair named;
+    const auto opened = std::chrono::steady_clock::now();
+    ConnectFrom("127.0.0.77", "127.0.0.1", port, server, named);
+    EXPECT_TRUE(SeesAbort(named.client, 5000)) << "named-peer.example.net not known within 5 s";
+    EXPECT_LT(Seconds(opened), 5.0);
+    for (Pair& h : hanging) EXPECT_FALSE(SeesAbort(h.client, 0)) << "a peer without a name was cut";
+    const std::string out = StopAndOutput();
+    EXPECT_NE(out.find(" named-peer.example.net:" + std::to_string(named.clientPort) + " "), std::string::npos)
+        << out;
+    close(server);
+}
+
+TEST_F(HeadlessNamesTest, AHostRuleSeesTheWholeOfA200CharacterName) {
+    int port = 0;
+    const int server = Listen("127.0.0.1", 0, port);
+    ASSERT_GE(server, 0);
+    if (!Start("HOST2=.example.com\r\n")) GTEST_SKIP() << "no private mount namespace for the name files";
+    Pair p;
+    ConnectFrom("127.0.0.88", "127.0.0.1", port, server, p);
+    EXPECT_TRUE(SeesAbort(p.client, 5000)) << "the name is cut at 127 bytes before the rule sees it";
+    const std::string out = StopAndOutput();
+    EXPECT_NE(out.find(" " + LongName() + ":" + std::to_string(p.clientPort) + " "), std::string::npos) << out;
+    close(server);
 }
 
 }  // namespace
