@@ -1,9 +1,10 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace varnel {
 
@@ -20,13 +21,18 @@ public:
     virtual ~HostNameSource() = default;
     virtual void LookupHostName(const char* address, char* out, size_t outSize) = 0;
 
+    // Allocates nothing once `name` has held an answer before.
     virtual bool FindHostName(std::string_view address, std::string& name) {
-        const std::string text(address);
-        std::vector<char> buffer(1026 + text.size());
-        LookupHostName(text.c_str(), buffer.data(), buffer.size());
-        name.assign(buffer.data());
-        const bool pending = name.size() == text.size() + 2 && name.front() == '(' && name.back() == ')' &&
-                             name.compare(1, text.size(), text) == 0;
+        char text[64];  // an address text is at most 47 bytes
+        const size_t n = std::min(address.size(), sizeof text - 1);
+        std::memcpy(text, address.data(), n);
+        text[n] = '\0';
+        name.resize(1025 + n + 2);  // any DNS name, or the address in parentheses
+        LookupHostName(text, name.data(), name.size());
+        name.resize(std::strlen(name.c_str()));
+        const std::string_view answer = name;
+        const bool pending = answer.size() == n + 2 && answer.front() == '(' && answer.back() == ')' &&
+                             answer.substr(1, n) == std::string_view(text, n);
         return !pending;
     }
 };
