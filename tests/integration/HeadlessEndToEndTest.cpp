@@ -45,54 +45,26 @@ int PortOf(int fd) {
     return ntohs(a.sin_port);
 }
 
-void Connect(Pair& p) {
+// A connection from `from` to a new listener on `to`:`port` (any free port when 0), all loopback.
+void Connect(Pair& p, const char* from = nullptr, const char* to = "127.0.0.1", int port = 0) {
     p.server = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    inet_pton(AF_INET, to, &a.sin_addr);
+    a.sin_port = htons(static_cast<uint16_t>(port));
     ASSERT_EQ(bind(p.server, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
     ASSERT_EQ(listen(p.server, 4), 0);
     p.serverPort = PortOf(p.server);
     a.sin_port = htons(static_cast<uint16_t>(p.serverPort));
     p.client = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    if (from != nullptr) inet_pton(AF_INET, from, &local.sin_addr);
+    ASSERT_TRUE(from == nullptr || bind(p.client, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0);
     ASSERT_EQ(connect(p.client, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
     p.accepted = accept(p.server, nullptr, nullptr);
     ASSERT_GE(p.accepted, 0);
     p.clientPort = PortOf(p.client);
-}
-
-// A listening socket on `address` (a loopback address), on `port` or any free one.
-int Listen(const char* address, int port, int& boundPort) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    int on = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    inet_pton(AF_INET, address, &a.sin_addr);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 128) != 0) {
-        close(fd);
-        return -1;
-    }
-    boundPort = PortOf(fd);
-    return fd;
-}
-
-// A connection from `from` (a loopback address) to the listener `server` on `to`:`port`; `p.server`
-// stays -1, the listener is the caller's.
-void ConnectFrom(const char* from, const char* to, int port, int server, Pair& p) {
-    p.client = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    inet_pton(AF_INET, from, &a.sin_addr);
-    ASSERT_EQ(bind(p.client, reinterpret_cast<sockaddr*>(&a), sizeof a), 0) << from;
-    inet_pton(AF_INET, to, &a.sin_addr);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    ASSERT_EQ(connect(p.client, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    p.accepted = accept(server, nullptr, nullptr);
-    ASSERT_GE(p.accepted, 0);
-    p.clientPort = PortOf(p.client);
-    p.serverPort = port;
 }
 
 // A name server that takes every question and never answers, on 127.0.0.2 port 53.
@@ -254,7 +226,7 @@ TEST_F(HeadlessEndToEndTest, AClosedStandardOutputIsToldOnceAndTheLogGoesOn) {
 // naming the silent server and /etc/hosts naming a few peers, both bind-mounted in a private mount
 // namespace of its own.
 class HeadlessNamesTest : public HeadlessEndToEndTest {
-protected:
+  protected:
     void SetUp() override {
         HeadlessEndToEndTest::SetUp();
         if (IsSkipped()) return;
@@ -266,7 +238,8 @@ protected:
     }
     // 200 characters ending in ".example.com", in labels of at most 63.
     static std::string LongName() {
-        return std::string(62, 'l') + "." + std::string(62, 'm') + "." + std::string(62, 'n') + ".example.com";
+        return std::string(62, 'l') + "." + std::string(62, 'm') + "." + std::string(62, 'n') +
+               ".example.com";
     }
     // Starts varnel with the name files; false (the test is skipped) where no mount namespace can be made.
     bool Start(const std::string& rules) {
@@ -296,67 +269,48 @@ protected:
 // The README's example: an ALLOW rule on a host, then a port rule. A name that never comes holds
 // the port rule back for two seconds at most.
 TEST_F(HeadlessNamesTest, APortRuleAfterAHostRuleCutsWithinTwoAndAHalfSeconds) {
-    int markerPort = 0, ircPort = 0;
-    const int marker = Listen("127.0.0.1", 0, markerPort);
-    const int irc = Listen("127.0.0.9", 6667, ircPort);  // 127.0.0.9 has no name: its lookup hangs
-    ASSERT_GE(marker, 0);
-    ASSERT_GE(irc, 0);
-    if (!Start("PORT2=" + std::to_string(markerPort) + "\r\nALLOW=1,HOST2=.updates.example.org\r\nPORT2=6667\r\n"))
+    if (!Start("PORT2=7009\r\nALLOW=1,HOST2=.updates.example.org\r\nPORT2=6667\r\n"))
         GTEST_SKIP() << "no private mount namespace for the name files";
     // The marker is cut at a tick: the connection below then opens a little before the next one,
     // so that the time measured is the hold and not where a tick happened to fall.
-    Pair m;
-    ConnectFrom("127.0.0.1", "127.0.0.1", markerPort, marker, m);
-    ASSERT_TRUE(SeesAbort(m.client, 5000));
+    Pair marker;
+    Connect(marker, nullptr, "127.0.0.1", 7009);
+    ASSERT_TRUE(SeesAbort(marker.client, 5000));
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
     Pair p;
     const auto opened = std::chrono::steady_clock::now();
-    ConnectFrom("127.0.0.1", "127.0.0.9", 6667, irc, p);
+    Connect(p, "127.0.0.1", "127.0.0.9", 6667);  // 127.0.0.9 has no name: its lookup hangs
     EXPECT_TRUE(SeesAbort(p.client, 2500)) << "not cut within 2.5 s";
-    const double took = Seconds(opened);
+    EXPECT_LT(Seconds(opened), 2.5);
     const std::string out = StopAndOutput();
-    EXPECT_LT(took, 2.5);
     EXPECT_NE(out.find(" localhost:" + std::to_string(p.clientPort) + " 127.0.0.9:6667 "), std::string::npos)
-        << "logged as an address without a name:\n" << out;
-    close(marker);
-    close(irc);
+        << "logged as an address without a name:\n"
+        << out;
 }
 
-// Sixty peers whose reverse lookups hang do not keep a name that /etc/hosts answers waiting.
-TEST_F(HeadlessNamesTest, SixtyHangingPeersDoNotDelayANameFromTheHostsFile) {
-    int port = 0;
-    const int server = Listen("127.0.0.1", 0, port);
-    ASSERT_GE(server, 0);
-    if (!Start("HOST2=.example.net\r\n")) GTEST_SKIP() << "no private mount namespace for the name files";
+// Sixty peers whose reverse lookups hang do not keep a name that /etc/hosts answers waiting, and a
+// host rule sees the whole of a 200-character name.
+TEST_F(HeadlessNamesTest, HangingPeersDelayNoNameFromTheHostsFileAndRulesSeeWholeNames) {
+    if (!Start("HOST2=.example.net\r\nHOST2=.example.com\r\n"))
+        GTEST_SKIP() << "no private mount namespace for the name files";
     std::vector<Pair> hanging(60);
-    for (int i = 0; i < 60; ++i) {
-        const std::string from = "127.0.0." + std::to_string(10 + i);
-        ConnectFrom(from.c_str(), "127.0.0.1", port, server, hanging[static_cast<size_t>(i)]);
-    }
+    for (size_t i = 0; i < hanging.size(); ++i)
+        Connect(hanging[i], ("127.0.0." + std::to_string(10 + i)).c_str());
     std::this_thread::sleep_for(std::chrono::milliseconds(700));  // their lookups are under way
-    Pair named;
+    Pair named, longName;
     const auto opened = std::chrono::steady_clock::now();
-    ConnectFrom("127.0.0.77", "127.0.0.1", port, server, named);
+    Connect(named, "127.0.0.77");
+    Connect(longName, "127.0.0.88");
     EXPECT_TRUE(SeesAbort(named.client, 5000)) << "named-peer.example.net not known within 5 s";
     EXPECT_LT(Seconds(opened), 5.0);
+    EXPECT_TRUE(SeesAbort(longName.client, 1000)) << "the name was cut short before the rule saw it";
     for (Pair& h : hanging) EXPECT_FALSE(SeesAbort(h.client, 0)) << "a peer without a name was cut";
     const std::string out = StopAndOutput();
-    EXPECT_NE(out.find(" named-peer.example.net:" + std::to_string(named.clientPort) + " "), std::string::npos)
+    EXPECT_NE(out.find(" named-peer.example.net:" + std::to_string(named.clientPort) + " "),
+              std::string::npos)
         << out;
-    close(server);
-}
-
-TEST_F(HeadlessNamesTest, AHostRuleSeesTheWholeOfA200CharacterName) {
-    int port = 0;
-    const int server = Listen("127.0.0.1", 0, port);
-    ASSERT_GE(server, 0);
-    if (!Start("HOST2=.example.com\r\n")) GTEST_SKIP() << "no private mount namespace for the name files";
-    Pair p;
-    ConnectFrom("127.0.0.88", "127.0.0.1", port, server, p);
-    EXPECT_TRUE(SeesAbort(p.client, 5000)) << "the name is cut at 127 bytes before the rule sees it";
-    const std::string out = StopAndOutput();
-    EXPECT_NE(out.find(" " + LongName() + ":" + std::to_string(p.clientPort) + " "), std::string::npos) << out;
-    close(server);
+    EXPECT_NE(out.find(" " + LongName() + ":" + std::to_string(longName.clientPort) + " "), std::string::npos)
+        << out;
 }
 
 }  // namespace
