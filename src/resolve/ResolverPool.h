@@ -59,7 +59,8 @@ namespace varnel {
 // workers still inside a lookup finish it later on their own, find the pool shut down, drop their
 // result and release the shared state. No worker ever touches the ResolverPool object itself. After
 // Shutdown returns no lookup is started and nothing is written to the cache, so a flush made after
-// Shutdown stays empty.
+// Shutdown stays empty. Workers still blocked in the system's resolver when the process exits are
+// ended with it.
 class ResolverPool : public HostNameSource {
   public:
     static constexpr int kSlotCount = 12;

@@ -17,8 +17,9 @@ namespace varnel {
 // address missing from a map fails); with `nameEveryAddress` NameInfo instead answers every
 // address with "h<a>-<b>-<c>-<d>.test". While blocked (Block), every call waits inside the lookup
 // until Release, so a test can hold workers in flight. Counters and the addresses asked are kept.
-// With SetAsynchronous it is an asynchronous lookup whose Begin* keep each request (IPv4 ones
-// counted with NameInfo's calls) until the test answers it with Answer.
+// With SetAsynchronous (before the pool that uses it is made) it is an asynchronous lookup whose
+// Begin* keep each request (IPv4 ones counted with NameInfo's calls) until the test answers it
+// with Answer.
 //
 // Threads: any, concurrently; the test may change answers while workers call.
 class FakeReverseLookup : public ReverseLookup {
