@@ -111,13 +111,15 @@ struct AresReverseLookup::Engine {
     void Run() {
         std::vector<std::shared_ptr<Request>> fresh;
         for (;;) {
+            // Drained before the queue is taken: a request queued after this leaves a byte that
+            // wakes the poll below.
+            char drain[64];
+            while (read(wakeRead, drain, sizeof drain) > 0) {
+            }
             {
                 std::lock_guard lock(mutex);
                 if (stop) break;
                 fresh.swap(incoming);
-            }
-            char drain[64];
-            while (read(wakeRead, drain, sizeof drain) > 0) {
             }
             for (const auto& r : fresh) Ask(r);
             fresh.clear();
