@@ -24,8 +24,7 @@ namespace fs = std::filesystem;
 
 // 200 characters ending in ".example.com", with an escape sequence a terminal would obey.
 std::string LongName() {
-    std::string name = "x\x1b[2J" + std::string(200 - 7 - 12, 'a') + ".example.com";
-    return name;
+    return "x\x1b[2J" + std::string(200 - 5 - 12, 'a') + ".example.com";
 }
 
 // Names every 93.184.x.x address after its last octet (93.184.0.5 with LongName); the rest are
