@@ -30,8 +30,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${VARNEL_HOMEPAGE_URL})
-# The libraries the program links, at the versions this build saw; Qt's X11 platform plugin comes
-# with libqt6gui6, which that list holds.
+# The libraries the program links (Qt, c-ares as libc-ares2), at the versions this build saw; Qt's
+# X11 platform plugin comes with libqt6gui6, which that list holds.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # pkexec asks a desktop user for the administrator's password before the window's first cut; the
 # window runs without it and says so when a cut needs it, and servers (the service) never do.

@@ -4,7 +4,7 @@
 set -e
 PACKAGES="
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools qt6-l10n-tools libgl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-l10n-tools libgl-dev libc-ares-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   iproute2 util-linux dbus-daemon libcap2-bin python3

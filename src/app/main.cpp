@@ -19,7 +19,7 @@
 #include "platform/linux/NetlinkSocketDestroy.h"
 #include "platform/linux/ProcProcessList.h"
 #include "platform/linux/SystemClock.h"
-#include "platform/linux/SystemReverseLookup.h"
+#include "platform/linux/AresReverseLookup.h"
 #include "resolve/HostNameCache.h"
 #include "resolve/ResolverPool.h"
 
@@ -43,7 +43,7 @@ constexpr int kListResolveWaitMs = 2000;
 
 std::unique_ptr<ResolverPool> MakeResolver() {
     return std::make_unique<ResolverPool>(std::make_shared<HostNameCache>(),
-                                          std::make_shared<SystemReverseLookup>());
+                                          std::make_shared<AresReverseLookup>());
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "autokill/RuleFileParser.h"
+#include "autokill/RuleHostText.h"
 #include "session/AddressText.h"
 #include "session/DottedAddress.h"
 #include "text/FixedText.h"
@@ -121,19 +122,20 @@ void AutoKill::AfterRefresh(SessionMonitor& monitor) {
         const bool withProcess = monitor.ProcessInfoAvailable();
         const SessionRecord* slots = monitor.table().current.data();
         const uint32_t now = monitor.clock().TickMs();
+        HostNameSource* names = monitor.snapshot().hostNameSource();
         index_.BeginPass(now, hour);
         // The shown rows first, in display order; entry i of kept is the record in slot i.
         for (int i = 0; i < monitor.listCount(); ++i) {
             const size_t slot = static_cast<size_t>(&monitor.Record(i) - slots);
             if (slot < kept.size() && !index_.CouldCut(kept[slot], monitor.snapshot())) continue;
-            Consider(monitor.Row(i), hour, withProcess);
+            Consider(monitor.Row(i), monitor.Record(i).firstSeen, now, names, hour, withProcess);
         }
         // Then every connection the list has no room for or does not show (half-closed, and IPv6
         // while ShowIPv6 is off), with the texts the rules judge it by.
         for (size_t k = static_cast<size_t>(monitor.rowCount()); k < kept.size(); ++k) {
             if (!index_.CouldCut(kept[k], monitor.snapshot())) continue;
             monitor.BuildKeptRow(kept[k], now, scratchRecord_, scratchRow_);
-            Consider(scratchRow_, hour, withProcess);
+            Consider(scratchRow_, kept[k].firstSeen, now, names, hour, withProcess);
         }
     }
     if (unreportedThisPass_ > 0) {
@@ -151,8 +153,15 @@ void AutoKill::AfterRefresh(SessionMonitor& monitor) {
         it = it->second == pass_ ? std::next(it) : failing_.erase(it);
 }
 
-void AutoKill::Consider(const SessionRow& row, int hour, bool processInfoAvailable) {
-    const Verdict v = evaluator_.Evaluate(RowTexts::FromRow(row), hour);
+void AutoKill::Consider(const SessionRow& row, uint32_t firstSeen, uint32_t now, HostNameSource* names, int hour,
+                        bool processInfoAvailable) {
+    // The rules and the block log read whole host names, not the list's cut cells.
+    RowTexts texts = RowTexts::FromRow(row);
+    RuleHostText(names, texts.localAddress, firstSeen, now, localHost_);
+    RuleHostText(names, texts.remoteAddress, firstSeen, now, remoteHost_);
+    texts.localHost = localHost_;
+    texts.remoteHost = remoteHost_;
+    const Verdict v = evaluator_.Evaluate(texts, hour);
     if (v.verdict < Verdict::kKillAndLog) return;
     const ResetResult result = KillRow(row);
     if (!result.ok()) {
@@ -167,7 +176,7 @@ void AutoKill::Consider(const SessionRow& row, int hour, bool processInfoAvailab
     }
     // $RULE$ is the rule's line in the rule file, the number --check-rules shows.
     if (v.verdict == Verdict::kKillAndLog)
-        log_.Write(row, processInfoAvailable, rules_.rule(v.rule - 1).lineNumber);
+        log_.Write(texts, processInfoAvailable, rules_.rule(v.rule - 1).lineNumber);
     ++blockedCount_;
 }
 

@@ -27,7 +27,9 @@ namespace varnel {
 // half-closed ones, and the IPv6 ones while ShowIPv6 is off), with the texts it would show for
 // them, a half-closed one judged as established (so neither the 599-row limit nor the list's
 // choice of states and IP version ever limits enforcement). A RuleIndex passes
-// over the connections no rule could cut before their texts are built. A matching connection is
+// over the connections no rule could cut before their texts are built. The rules read the whole
+// host names (RuleHostText), and a name still being looked up holds a cut back for at most
+// kPendingHoldMs after the connection was first seen. A matching connection is
 // reset through ConnectionReset, built from the row's texts. Only a reset that worked is a block:
 // it raises BLOCKED and, unless the rule says NOLOG, writes a block-log line. A reset that failed
 // is retried at later ticks while a rule still matches, but reported (in the log pane and to the
@@ -86,8 +88,10 @@ class AutoKill : public TickHook {
     void ReportFailure(const SessionRow& row, const ResetResult& result);
     // A connection already reported as failing stays so through a pass it could not be tried in.
     void KeepFailing(const SessionRow& row);
-    // Evaluates one row and cuts, counts, logs or reports as its verdict says.
-    void Consider(const SessionRow& row, int hour, bool processInfoAvailable);
+    // Evaluates one row, with the host texts of RuleHostText, and cuts, counts, logs or reports
+    // as its verdict says. `firstSeen` is the row's connection's, `now` the pass's tick.
+    void Consider(const SessionRow& row, uint32_t firstSeen, uint32_t now, HostNameSource* names, int hour,
+                  bool processInfoAvailable);
 
     const SettingsFile& settings_;
     std::string ruleFilePath_;
@@ -101,6 +105,8 @@ class AutoKill : public TickHook {
     // Texts of a connection the list does not show, built only when the index lets it through.
     SessionRecord scratchRecord_{};
     SessionRow scratchRow_{};
+    std::string localHost_;  // the host texts the rules read for the row being considered
+    std::string remoteHost_;
     BlockLog log_;
     bool enabled_ = false;
     uint32_t blockedCount_ = 0;

@@ -127,7 +127,7 @@ void BlockLog::RefreshSettings() {
     lineTemplate_ = settings_.ReadString("Session", "AutoBlockLogFormat", kDefaultLineTemplate);
 }
 
-std::string BlockLog::FormatLine(const SessionRow& row, bool processInfoAvailable, int ruleNumber,
+std::string BlockLog::FormatLine(const RowTexts& row, bool processInfoAvailable, int ruleNumber,
                                  const std::tm& now) const {
     // Each placeholder's value by name; one pass over the template, so values are never scanned
     // for placeholders themselves.
@@ -137,15 +137,15 @@ std::string BlockLog::FormatLine(const SessionRow& row, bool processInfoAvailabl
     const std::pair<std::string_view, std::string_view> values[] = {
         {"$DATE$", date},
         {"$TIME$", time},
-        {"$IP1$", row[kColLocalAddress]},
-        {"$HOST1$", row[kColLocalHost]},
-        {"$PORT1$", row[kColLocalPort]},
-        {"$IP2$", row[kColRemoteAddress]},
-        {"$HOST2$", row[kColRemoteHost]},
-        {"$PORT2$", row[kColRemotePort]},
-        {"$STAT$", row[kColStatus]},
-        {"$TM$", row[kColTime]},
-        {"$PID$", processInfoAvailable ? row[kColProcess] : ""},
+        {"$IP1$", row.localAddress},
+        {"$HOST1$", row.localHost},
+        {"$PORT1$", row.localPort},
+        {"$IP2$", row.remoteAddress},
+        {"$HOST2$", row.remoteHost},
+        {"$PORT2$", row.remotePort},
+        {"$STAT$", row.status},
+        {"$TM$", row.time},
+        {"$PID$", processInfoAvailable ? row.process : std::string_view()},
         {"$RULE$", rule},
     };
     std::string line;
@@ -170,6 +170,10 @@ std::string BlockLog::FormatLine(const SessionRow& row, bool processInfoAvailabl
 }
 
 std::string BlockLog::Write(const SessionRow& row, bool processInfoAvailable, int ruleNumber) {
+    return Write(RowTexts::FromRow(row), processInfoAvailable, ruleNumber);
+}
+
+std::string BlockLog::Write(const RowTexts& row, bool processInfoAvailable, int ruleNumber) {
     const std::tm now = clock_.LocalTime();
     const int date = (now.tm_year * 100 + now.tm_mon) * 100 + now.tm_mday;
     if (now.tm_hour != lastHour_ || date != lastDate_) {

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "platform/Clock.h"
+#include "autokill/RuleEvaluator.h"
 #include "session/SessionRow.h"
 #include "settings/SettingsFile.h"
 #include "settings/UiLanguage.h"
@@ -64,6 +65,8 @@ class BlockLog {
     // empty. `ruleNumber` is the 1-based number of the matching rule ($RULE$). Returns the line
     // (without line end) as it was written.
     std::string Write(const SessionRow& row, bool processInfoAvailable, int ruleNumber);
+    // The same from the texts the rules read (whole host names).
+    std::string Write(const RowTexts& texts, bool processInfoAvailable, int ruleNumber);
 
     // Puts a line at the top of the pane (used for kills and for reports of failed resets). Control
     // characters become spaces (PrintableLine).
@@ -91,7 +94,7 @@ class BlockLog {
     const std::deque<std::string>& paneLines() const { return pane_; }
 
   private:
-    std::string FormatLine(const SessionRow& row, bool processInfoAvailable, int ruleNumber,
+    std::string FormatLine(const RowTexts& row, bool processInfoAvailable, int ruleNumber,
                            const std::tm& now) const;
     void AppendToFile(const std::string& line);
     // Appends `text` to the file; the reason when it could not, else empty.

@@ -164,12 +164,12 @@ bool RuleIndex::Memo(std::vector<MemoSlot>& memo, uint32_t key, Fact fact, Work&
 }
 
 bool RuleIndex::HostHit(const char* address, const TextAnchors& anchors, ConnectionSnapshot& snapshot) {
+    // Resolution off, a failed lookup and one that outlasts its hold (RuleHostText) all leave the
+    // rules the address text. A name still pending is given that answer too, whatever the
+    // connection's age, so that the memo may share it by address; the evaluator holds the young.
     HostNameSource* names = snapshot.hostNameSource();
-    if (names == nullptr)
-        return anchors.Matches(address, address);  // resolution off: the host is the address
-    char host[SessionRecord::kHostSize];
-    names->LookupHostName(address, host, sizeof host);
-    return anchors.Matches(host, address);
+    if (names == nullptr || !names->FindHostName(address, hostScratch_)) return anchors.Matches(address, address);
+    return anchors.Matches(hostScratch_, address);
 }
 
 bool RuleIndex::ProcessHit(const KeptConnection& k, ConnectionSnapshot& snapshot) {

@@ -27,9 +27,9 @@ namespace varnel {
 //
 // Texts are worked out only when an anchor needs them, and once per pass per address (local and
 // remote) and per PID: connections that share an IPv4 address share the answer (an IPv6 address's
-// texts are worked out for each connection). A host text asks the
-// host-name source, which starts a lookup for an address it does not know yet; a name still being
-// looked up meets no host anchor.
+// texts are worked out for each connection). A host text is the whole name the host-name source
+// knows, which starts a lookup for an address it does not know yet; a name still being looked up
+// is tested as its address text (what the rules read once its hold has passed).
 //
 // Built once per rule load (Rebuild); a pass (BeginPass, then CouldCut per connection) allocates
 // nothing. Tick's thread only.
@@ -97,6 +97,7 @@ class RuleIndex {
     bool everyThisPass_ = false;
     std::vector<MemoSlot> addressMemo_;  // by address; facts of the address on either side
     std::vector<MemoSlot> pidMemo_;
+    std::string hostScratch_;
 };
 
 }  // namespace varnel

@@ -7,6 +7,7 @@
 #include <system_error>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "platform/Mutex.h"
 #include "platform/SystemSleeper.h"
@@ -59,20 +60,28 @@ struct ResolverPool::Shared {
     struct Slot {
         SlotState state = SlotState::kFree;
         std::string address;  // empty when Free
+        uint32_t startedMs = 0;
+        uint64_t ticket = 0;  // which lookup holds the slot; a new one for every lookup started
     };
 
     Shared(std::shared_ptr<HostNameCache> c, std::shared_ptr<ReverseLookup> l, std::shared_ptr<Sleeper> s)
-        : cache(std::move(c)), lookup(std::move(l)), sleeper(std::move(s)) {}
+        : cache(std::move(c)),
+          lookup(std::move(l)),
+          sleeper(std::move(s)),
+          asynchronous(lookup->Asynchronous()),
+          slots(static_cast<size_t>(asynchronous ? kAsyncSlotCount : kSlotCount)) {}
 
     // Set once at construction; the objects themselves are safe for concurrent use.
     const std::shared_ptr<HostNameCache> cache;
     const std::shared_ptr<ReverseLookup> lookup;
     const std::shared_ptr<Sleeper> sleeper;
+    const bool asynchronous;
 
     std::atomic<bool> privateAddressFallback{true};
 
     mutable Mutex mutex;
-    std::array<Slot, kSlotCount> slots GUARDED_BY(mutex);
+    std::vector<Slot> slots GUARDED_BY(mutex);  // never resized
+    uint64_t lastTicket GUARDED_BY(mutex) = 0;
     bool stopped GUARDED_BY(mutex) = false;
 };
 
@@ -86,11 +95,12 @@ bool ResolverPool::StartDetachedThread(std::function<void()> work) {
 }
 
 ResolverPool::ResolverPool(std::shared_ptr<HostNameCache> cache, std::shared_ptr<ReverseLookup> lookup,
-                           std::shared_ptr<Sleeper> sleeper, WorkerStarter starter)
+                           std::shared_ptr<Sleeper> sleeper, WorkerStarter starter, std::shared_ptr<Clock> clock)
     : cache_(cache),
       shared_(std::make_shared<Shared>(std::move(cache), std::move(lookup),
                                        sleeper ? std::move(sleeper) : std::make_shared<SystemSleeper>())),
-      starter_(std::move(starter)) {}
+      starter_(std::move(starter)),
+      clock_(std::move(clock)) {}
 
 ResolverPool::~ResolverPool() {
     Shutdown();
@@ -121,6 +131,17 @@ int ResolverPool::BusySlots() const {
     return busy;
 }
 
+int ResolverPool::slotCount() const {
+    return shared_->asynchronous ? kAsyncSlotCount : kSlotCount;
+}
+
+uint32_t ResolverPool::NowMs() const {
+    if (clock_) return clock_->TickMs();
+    return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+}
+
 void ResolverPool::LookupHostName(const char* address, char* out, size_t outSize) {
     std::string_view text = address ? address : "";
     if (outSize == 0) {
@@ -136,14 +157,32 @@ void ResolverPool::LookupHostName(const char* address, char* out, size_t outSize
     StartLookup(text);
 }
 
+bool ResolverPool::FindHostName(std::string_view address, std::string& name) {
+    if (cache_->Find(address, name)) return true;
+    StartLookup(address);
+    return false;
+}
+
 void ResolverPool::StartLookup(std::string_view address) {
     Shared& s = *shared_;
-    size_t index = kSlotCount;
+    const uint32_t now = NowMs();
+    size_t index = s.slots.size();
+    uint64_t ticket = 0;
     {
         MutexLock lock(s.mutex);
         if (s.stopped) return;
+        // A lookup that has not answered in time counts as failed: its slot is free for others.
+        for (auto& slot : s.slots) {
+            if (slot.state == SlotState::kFree || now - slot.startedMs < kLookupTimeoutMs) continue;
+            s.cache->Insert(slot.address, slot.address);
+            slot.address.clear();
+            slot.state = SlotState::kFree;
+        }
+        // The name may have arrived since the caller missed it; answers are stored under this lock.
+        std::string known;
+        if (s.cache->Find(address, known)) return;
         for (const auto& slot : s.slots) {
-            if (slot.state == SlotState::kRunning && EqualsIgnoreAsciiCase(slot.address, address)) return;
+            if (slot.state != SlotState::kFree && EqualsIgnoreAsciiCase(slot.address, address)) return;
         }
         for (size_t i = 0; i < s.slots.size(); ++i) {
             if (s.slots[i].state == SlotState::kFree) {
@@ -151,66 +190,128 @@ void ResolverPool::StartLookup(std::string_view address) {
                 break;
             }
         }
-        if (index == kSlotCount) return;
-        s.slots[index].address.assign(address);
-        s.slots[index].state = SlotState::kAssigned;
+        if (index == s.slots.size()) return;
+        Shared::Slot& slot = s.slots[index];
+        slot.address.assign(address);
+        slot.state = s.asynchronous ? SlotState::kRunning : SlotState::kAssigned;
+        slot.startedMs = now;
+        slot.ticket = ticket = ++s.lastTicket;
     }
-    // The thread is started outside the lock: the new worker's first act is to take it.
     bool started = false;
-    try {
-        started = starter_([shared = shared_, index] { ResolveSlot(*shared, static_cast<int>(index)); });
-    } catch (...) {
-        started = false;
+    if (s.asynchronous) {
+        started = BeginAsync(address, index, ticket);
+    } else {
+        // The thread is started outside the lock: the new worker's first act is to take it.
+        try {
+            started = starter_([shared = shared_, index, ticket] { ResolveSlot(*shared, index, ticket); });
+        } catch (...) {
+            started = false;
+        }
     }
     if (!started) {
         MutexLock lock(s.mutex);
-        s.slots[index].address.clear();
-        s.slots[index].state = SlotState::kFree;
+        if (s.slots[index].ticket == ticket) {
+            s.slots[index].address.clear();
+            s.slots[index].state = SlotState::kFree;
+        }
     }
 }
 
-void ResolverPool::ResolveSlot(Shared& s, int index) {
-    const auto i = static_cast<size_t>(index);
+bool ResolverPool::BeginAsync(std::string_view address, size_t index, uint64_t ticket) {
+    std::weak_ptr<Shared> weak = shared_;
+    std::string text(address);
+    std::array<uint8_t, 4> parts{};
+    Ip6Address addr6;
+    const bool v4 = ParseDottedQuad(text, parts);
+    if (!v4 && !(AddressText::IsIp6Text(text.c_str()) && AddressText::ParseIp6(text.c_str(), addr6))) {
+        Finish(*shared_, index, ticket, text, text, false);  // nothing to ask: the text is its own name
+        return true;
+    }
+    ReverseLookup::Done done = [weak, index, ticket, text](bool found, const std::string& name) {
+        if (auto shared = weak.lock()) Finish(*shared, index, ticket, text, found && !name.empty() ? name : text,
+                                              found && !name.empty());
+    };
+    try {
+        if (v4) {
+            uint32_t addr;
+            std::memcpy(&addr, parts.data(), sizeof addr);
+            return shared_->lookup->BeginNameInfo(addr, std::move(done));
+        }
+        return shared_->lookup->BeginNameInfo6(addr6, std::move(done));
+    } catch (...) {
+        return false;
+    }
+}
+
+void ResolverPool::Finish(Shared& s, size_t index, uint64_t ticket, const std::string& address,
+                          const std::string& name, bool found) {
+    MutexLock lock(s.mutex);
+    if (s.stopped) return;
+    Shared::Slot& slot = s.slots[index];
+    if (slot.ticket != ticket || slot.state == SlotState::kFree) {
+        if (found) s.cache->Insert(address, name);  // late, but a name all the same
+        return;
+    }
+    s.cache->Insert(address, name);
+    slot.address.clear();
+    slot.state = SlotState::kFree;
+}
+
+void ResolverPool::ResolveSlot(Shared& s, size_t i, uint64_t ticket) {
     std::string address;
     {
         MutexLock lock(s.mutex);
+        if (s.slots[i].ticket != ticket) return;  // timed out before this worker began
         s.slots[i].state = SlotState::kRunning;
         address = s.slots[i].address;
     }
 
     // No name found (or none asked for) leaves the address text as the name.
     std::string name = address;
+    bool found = false;
     std::array<uint8_t, 4> parts{};
     if (ParseDottedQuad(address, parts)) {
         uint32_t addr;
         std::memcpy(&addr, parts.data(), sizeof addr);
-        std::string found;
-        if (s.lookup->NameInfo(addr, found) && !found.empty()) {
-            name = std::move(found);
+        std::string answer;
+        if (s.lookup->NameInfo(addr, answer) && !answer.empty()) {
+            name = std::move(answer);
+            found = true;
         } else if (s.privateAddressFallback.load() && IsPrivate(parts)) {
-            found.clear();
-            if (s.lookup->HostByAddr(addr, found) && !found.empty()) name = std::move(found);
+            answer.clear();
+            if (s.lookup->HostByAddr(addr, answer) && !answer.empty()) {
+                name = std::move(answer);
+                found = true;
+            }
         }
     } else if (AddressText::IsIp6Text(address.c_str())) {
         Ip6Address addr6;
-        std::string found;
-        if (AddressText::ParseIp6(address.c_str(), addr6) && s.lookup->NameInfo6(addr6, found) && !found.empty())
-            name = std::move(found);
+        std::string answer;
+        if (AddressText::ParseIp6(address.c_str(), addr6) && s.lookup->NameInfo6(addr6, answer) && !answer.empty()) {
+            name = std::move(answer);
+            found = true;
+        }
     }
 
-    bool stopped;
     {
         // Checked and inserted under the slot mutex so that nothing reaches the cache once
-        // Shutdown has returned.
+        // Shutdown has returned. A slot taken from this worker (timed out) is not its to free.
         MutexLock lock(s.mutex);
-        stopped = s.stopped;
-        if (!stopped) s.cache->Insert(address, name);
+        const bool mine = s.slots[i].ticket == ticket && s.slots[i].state != SlotState::kFree;
+        if (!s.stopped && (mine || found)) s.cache->Insert(address, name);
+        if (!mine) return;
+        if (s.stopped) {
+            s.slots[i].address.clear();
+            s.slots[i].state = SlotState::kFree;
+            return;
+        }
     }
     // Holding the slot a little longer keeps the duplicate test seeing this address until the
     // caller has had a chance to find the name in the cache.
-    if (!stopped) s.sleeper->SleepFor(kSlotHoldTime);
+    s.sleeper->SleepFor(kSlotHoldTime);
 
     MutexLock lock(s.mutex);
+    if (s.slots[i].ticket != ticket) return;
     s.slots[i].address.clear();
     s.slots[i].state = SlotState::kFree;
 }

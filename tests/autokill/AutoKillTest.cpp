@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <set>
 #include <sstream>
 
 #include "autokill/AutoKill.h"
@@ -21,11 +22,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Names every 93.184.x.x address after its last octet; the rest are pending.
+// 200 characters ending in ".example.com", with an escape sequence a terminal would obey.
+std::string LongName() {
+    return "x\x1b[2J" + std::string(200 - 5 - 12, 'a') + ".example.com";
+}
+
+// Names every 93.184.x.x address after its last octet (93.184.0.5 with LongName); the rest are
+// pending.
 class StubHosts : public HostNameSource {
   public:
     void LookupHostName(const char* address, char* out, size_t n) override {
-        if (std::strncmp(address, "93.184.", 7) == 0)
+        if (std::strcmp(address, "93.184.0.5") == 0)
+            std::snprintf(out, n, "%s", LongName().c_str());
+        else if (std::strncmp(address, "93.184.", 7) == 0)
             std::snprintf(out, n, "%s",
                           std::strcmp(address, "93.184.0.1") == 0 ? "shop.example.com" : "other.net");
         else if (std::strcmp(address, "10.0.0.1") == 0)
@@ -88,6 +97,49 @@ TEST_F(AutoKillTest, APendingLookupProtectsOnlyWhereAHostTestCouldChangeTheOutco
     monitor->Tick();
     ASSERT_EQ(reset.calls.size(), 1u) << "a port rule is enforced without waiting for the name";
     EXPECT_NE(LogFile().find("10.0.0.1:50000 (192.0.2.7):80 curl(77)"), std::string::npos) << LogFile();
+}
+
+// A name still pending two seconds after the connection was first seen is judged as a failed
+// lookup: the host text is the address, as the list shows an address without a name.
+TEST_F(AutoKillTest, APendingNameHoldsACutForTwoSecondsFromFirstSeen) {
+    table.Add(kTcpEstablished, "10.0.0.1", 50000, "192.0.2.7", 80, 77);  // never answers
+    table.Add(kTcpEstablished, "10.0.0.1", 50001, "192.0.2.8", 25, 77);
+    Rules("ALLOW=1,HOST2=.example.com\nPORT2=80\nHOST2=.2.8\n");
+    monitor->Tick();
+    clock.Advance(1'949);
+    monitor->Tick();
+    EXPECT_TRUE(reset.calls.empty()) << "held within two seconds";
+    clock.Advance(1);
+    monitor->Tick();
+    auto cutLocalPorts = [&] {
+        std::set<uint16_t> ports;
+        for (const TcpRow& r : reset.calls) ports.insert(ntohs(static_cast<uint16_t>(r.localPort)));
+        return ports;
+    };
+    EXPECT_EQ(cutLocalPorts(), (std::set<uint16_t>{50000, 50001})) << "a HOST2 suffix tests the address text";
+    const std::string file = LogFile();
+    EXPECT_NE(file.find("10.0.0.1:50000 192.0.2.7:80 curl(77)"), std::string::npos) << file;
+    EXPECT_EQ(file.find("(192.0.2.7)"), std::string::npos) << file;
+    EXPECT_EQ(std::string(monitor->Row(0)[kColRemoteHost]).front(), '(') << "the list still shows it pending";
+
+    // A connection first seen later is held for its own two seconds.
+    reset.calls.clear();
+    table.Add(kTcpEstablished, "10.0.0.1", 50002, "192.0.2.7", 80, 77);
+    monitor->Tick();
+    EXPECT_EQ(cutLocalPorts(), (std::set<uint16_t>{50000, 50001})) << "only the old ones";
+}
+
+TEST_F(AutoKillTest, RulesAndTheBlockLogSeeTheWholeHostName) {
+    table.Add(kTcpEstablished, "10.0.0.1", 50000, "93.184.0.5", 443, 77);
+    Rules("HOST2=.example.com\n");
+    monitor->Tick();
+    EXPECT_EQ(std::strlen(monitor->Row(0)[kColRemoteHost]), 127u) << "the list cuts what it shows";
+    ASSERT_EQ(reset.calls.size(), 1u);
+    const std::string file = LogFile();
+    std::string printable = LongName();
+    printable[1] = ' ';  // the escape byte
+    EXPECT_NE(file.find(printable + ":443"), std::string::npos) << file;
+    EXPECT_EQ(file.find('\x1b'), std::string::npos);
 }
 
 // Fills the table past what the list can show: 700 idle connections the rules below never match.

@@ -20,6 +20,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "integration/NetnsGuard.h"
 #include "integration/VarnelProcess.h"
@@ -44,21 +45,41 @@ int PortOf(int fd) {
     return ntohs(a.sin_port);
 }
 
-void Connect(Pair& p) {
+// A connection from `from` to a new listener on `to`:`port` (any free port when 0), all loopback.
+void Connect(Pair& p, const char* from = nullptr, const char* to = "127.0.0.1", int port = 0) {
     p.server = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    inet_pton(AF_INET, to, &a.sin_addr);
+    a.sin_port = htons(static_cast<uint16_t>(port));
     ASSERT_EQ(bind(p.server, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
     ASSERT_EQ(listen(p.server, 4), 0);
     p.serverPort = PortOf(p.server);
     a.sin_port = htons(static_cast<uint16_t>(p.serverPort));
     p.client = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    if (from != nullptr) inet_pton(AF_INET, from, &local.sin_addr);
+    ASSERT_TRUE(from == nullptr || bind(p.client, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0);
     ASSERT_EQ(connect(p.client, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
     p.accepted = accept(p.server, nullptr, nullptr);
     ASSERT_GE(p.accepted, 0);
     p.clientPort = PortOf(p.client);
 }
+
+// A name server that takes every question and never answers, on 127.0.0.2 port 53.
+struct SilentNameServer {
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    bool ok = false;
+    SilentNameServer() {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(53);
+        inet_pton(AF_INET, "127.0.0.2", &a.sin_addr);
+        ok = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    }
+    ~SilentNameServer() { close(fd); }
+};
 
 using varnel_test::Child;
 using varnel_test::SeesAbort;
@@ -313,6 +334,97 @@ TEST_F(HeadlessEndToEndTest, StartedWithStandardOutputClosedItSaysSoAndWritesNot
     EXPECT_EQ(Stop(c, out, errText), 0) << errText;
     const std::string said = "varnel: standard output closed; block-log lines go on to " + dir + "/";
     EXPECT_NE(errText.find(said), std::string::npos) << errText;
+}
+
+// Host names with a name server that never answers: varnel resolves names with /etc/resolv.conf
+// naming the silent server and /etc/hosts naming a few peers, both bind-mounted in a private mount
+// namespace of its own.
+class HeadlessNamesTest : public HeadlessEndToEndTest {
+  protected:
+    void SetUp() override {
+        HeadlessEndToEndTest::SetUp();
+        if (IsSkipped()) return;
+        ASSERT_TRUE(dns.ok) << "cannot bind 127.0.0.2:53";
+        fs::create_directory(dir + "/etc");
+        std::ofstream(dir + "/etc/resolv.conf") << "nameserver 127.0.0.2\noptions timeout:30 attempts:5\n";
+        std::ofstream(dir + "/etc/hosts") << "127.0.0.1 localhost\n127.0.0.77 named-peer.example.net\n"
+                                          << "127.0.0.88 " << LongName() << "\n";
+    }
+    // 200 characters ending in ".example.com", in labels of at most 63.
+    static std::string LongName() {
+        return std::string(62, 'l') + "." + std::string(62, 'm') + "." + std::string(62, 'n') +
+               ".example.com";
+    }
+    // Starts varnel with the name files; false (the test is skipped) where no mount namespace can be made.
+    bool Start(const std::string& rules) {
+        std::ofstream(dir + "/varnel_autoblock.txt") << rules;
+        child = StartVarnel(dir, false, dir + "/etc");
+        if (child.pid <= 0) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        int status = 0;
+        if (waitpid(child.pid, &status, WNOHANG) == child.pid) {
+            child.pid = -1;
+            return false;
+        }
+        return true;
+    }
+    std::string StopAndOutput() {
+        std::string out, err;
+        EXPECT_EQ(Stop(child, out, err), 0) << err;
+        return out;
+    }
+    static double Seconds(std::chrono::steady_clock::time_point since) {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+    }
+    SilentNameServer dns;
+    Child child;
+};
+
+// The README's example: an ALLOW rule on a host, then a port rule. A name that never comes holds
+// the port rule back for two seconds at most.
+TEST_F(HeadlessNamesTest, APortRuleAfterAHostRuleCutsWithinTwoAndAHalfSeconds) {
+    if (!Start("PORT2=7009\r\nALLOW=1,HOST2=.updates.example.org\r\nPORT2=6667\r\n"))
+        GTEST_SKIP() << "no private mount namespace for the name files";
+    // The marker is cut at a tick: the connection below then opens a little before the next one,
+    // so that the time measured is the hold and not where a tick happened to fall.
+    Pair marker;
+    Connect(marker, nullptr, "127.0.0.1", 7009);
+    ASSERT_TRUE(SeesAbort(marker.client, 5000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    Pair p;
+    const auto opened = std::chrono::steady_clock::now();
+    Connect(p, "127.0.0.1", "127.0.0.9", 6667);  // 127.0.0.9 has no name: its lookup hangs
+    EXPECT_TRUE(SeesAbort(p.client, 2500)) << "not cut within 2.5 s";
+    EXPECT_LT(Seconds(opened), 2.5);
+    const std::string out = StopAndOutput();
+    EXPECT_NE(out.find(" localhost:" + std::to_string(p.clientPort) + " 127.0.0.9:6667 "), std::string::npos)
+        << "logged as an address without a name:\n"
+        << out;
+}
+
+// Sixty peers whose reverse lookups hang do not keep a name that /etc/hosts answers waiting, and a
+// host rule sees the whole of a 200-character name.
+TEST_F(HeadlessNamesTest, HangingPeersDelayNoNameFromTheHostsFileAndRulesSeeWholeNames) {
+    if (!Start("HOST2=.example.net\r\nHOST2=.example.com\r\n"))
+        GTEST_SKIP() << "no private mount namespace for the name files";
+    std::vector<Pair> hanging(60);
+    for (size_t i = 0; i < hanging.size(); ++i)
+        Connect(hanging[i], ("127.0.0." + std::to_string(10 + i)).c_str());
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));  // their lookups are under way
+    Pair named, longName;
+    const auto opened = std::chrono::steady_clock::now();
+    Connect(named, "127.0.0.77");
+    Connect(longName, "127.0.0.88");
+    EXPECT_TRUE(SeesAbort(named.client, 5000)) << "named-peer.example.net not known within 5 s";
+    EXPECT_LT(Seconds(opened), 5.0);
+    EXPECT_TRUE(SeesAbort(longName.client, 1000)) << "the name was cut short before the rule saw it";
+    for (Pair& h : hanging) EXPECT_FALSE(SeesAbort(h.client, 0)) << "a peer without a name was cut";
+    const std::string out = StopAndOutput();
+    EXPECT_NE(out.find(" named-peer.example.net:" + std::to_string(named.clientPort) + " "),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find(" " + LongName() + ":" + std::to_string(longName.clientPort) + " "), std::string::npos)
+        << out;
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -32,8 +34,27 @@ struct Child {
     int out = -1, err = -1;
 };
 
+// Sees `etcDir`/resolv.conf and `etcDir`/hosts as /etc/resolv.conf and /etc/hosts: a private
+// mount namespace of the calling process with the two files bind-mounted. False when that cannot
+// be made (no right to).
+inline bool UseOwnNameFiles(const std::string& etcDir) {
+    if (unshare(CLONE_NEWNS) != 0) return false;
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return false;
+    for (const char* name : {"resolv.conf", "hosts"}) {
+        const std::string from = etcDir + "/" + name;
+        const std::string to = std::string("/etc/") + name;
+        if (mount(from.c_str(), to.c_str(), nullptr, MS_BIND, nullptr) != 0) return false;
+    }
+    return true;
+}
+
+// Exit status of a child that could not set up its name files.
+constexpr int kNoNameFiles = 92;
+
 // Starts varnel with its output on pipes. `dropNetAdmin`: without the right to reset connections.
-inline Child StartVarnel(const std::string& configDir, bool dropNetAdmin) {
+// With `etcDir` it resolves host names, with the resolver files of UseOwnNameFiles; otherwise it
+// runs with --no-resolve.
+inline Child StartVarnel(const std::string& configDir, bool dropNetAdmin, const std::string& etcDir = "") {
     int out[2], err[2];
     if (pipe(out) != 0 || pipe(err) != 0) return {};
     Child c;
@@ -44,6 +65,11 @@ inline Child StartVarnel(const std::string& configDir, bool dropNetAdmin) {
         close(out[0]);
         close(err[0]);
         if (dropNetAdmin && prctl(PR_CAPBSET_DROP, 12 /* CAP_NET_ADMIN */, 0, 0, 0) != 0) _exit(90);
+        if (!etcDir.empty()) {
+            if (!UseOwnNameFiles(etcDir)) _exit(kNoNameFiles);
+            execl(VARNEL_BINARY, VARNEL_BINARY, "--headless", "--autokill", "--config-dir", configDir.c_str(),
+                  static_cast<char*>(nullptr));
+        }
         execl(VARNEL_BINARY, VARNEL_BINARY, "--headless", "--autokill", "--no-resolve", "--config-dir",
               configDir.c_str(), static_cast<char*>(nullptr));
         _exit(91);

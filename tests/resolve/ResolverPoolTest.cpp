@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/fake/FakeClock.h"
 #include "platform/fake/FakeReverseLookup.h"
 #include "platform/fake/FakeSleeper.h"
 #include "resolve/ResolverPool.h"
@@ -234,22 +235,73 @@ TEST_F(ResolverPoolTest, DuplicateTestIgnoresCase) {
     EXPECT_EQ(starts, 2);
 }
 
-TEST_F(ResolverPoolTest, AssignedSlotsAreNotComparedAndTheLaterInsertionWins) {
+TEST_F(ResolverPoolTest, AnAddressWaitingForItsWorkerTakesNoSecondSlot) {
     QueuedStarter queue;
     pool = std::make_unique<ResolverPool>(cache, lookup, sleeper,
                                           [&](std::function<void()> w) { return queue.Start(std::move(w)); });
     Ask("192.0.2.50");
     Ask("192.0.2.50");
-    ASSERT_EQ(queue.size(), 2u);
+    ASSERT_EQ(queue.size(), 1u);
     EXPECT_EQ(pool->slotState(0), State::kAssigned);
-    EXPECT_EQ(pool->slotState(1), State::kAssigned);
+    EXPECT_EQ(pool->slotState(1), State::kFree);
 
     lookup->SetNameInfo(A(192, 0, 2, 50), "first.test");
     queue.Run(0);
-    lookup->SetNameInfo(A(192, 0, 2, 50), "second.test");
-    queue.Run(1);
-    EXPECT_EQ(Ask("192.0.2.50"), "second.test");
-    EXPECT_EQ(lookup->nameInfoCalls(), 2u);
+    EXPECT_EQ(Ask("192.0.2.50"), "first.test");
+    EXPECT_EQ(lookup->nameInfoCalls(), 1u);
+}
+
+// A lookup that does not answer gives its slot up after two seconds and counts as failed; an
+// answer that comes later still brings a name.
+TEST_F(ResolverPoolTest, AHangingLookupFreesItsSlotWithinTwoSeconds) {
+    auto clock = std::make_shared<FakeClock>();
+    pool = std::make_unique<ResolverPool>(cache, lookup, sleeper, ResolverPool::StartDetachedThread, clock);
+    lookup->Block();
+    for (int i = 0; i < ResolverPool::kSlotCount; ++i) Ask(("198.51.100." + std::to_string(i + 1)).c_str());
+    ASSERT_TRUE(lookup->WaitForWaiting(12, 5s));
+    clock->Advance(ResolverPool::kLookupTimeoutMs - 1);
+    lookup->SetNameInfo(A(198, 51, 100, 200), "prompt.test");
+    Ask("198.51.100.200");
+    EXPECT_EQ(pool->BusySlots(), 12);
+    EXPECT_EQ(lookup->nameInfoCalls(), 12u) << "no slot free yet";
+
+    clock->Advance(1);
+    EXPECT_EQ(Ask("198.51.100.200"), "(198.51.100.200)");
+    EXPECT_EQ(Ask("198.51.100.1"), "198.51.100.1") << "judged failed";
+    lookup->SetNameInfo(A(198, 51, 100, 2), "late.test");
+    lookup->Release();
+    EXPECT_TRUE(WaitUntil([&] { return Ask("198.51.100.200") == "prompt.test"; }));
+    EXPECT_TRUE(WaitUntil([&] { return Ask("198.51.100.2") == "late.test"; }));
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Ask("198.51.100.3"), "198.51.100.3") << "a late failure changes nothing";
+}
+
+// An asynchronous lookup has a slot for every one of many hanging peers, so a name that answers
+// at once is not kept waiting behind them; no thread of the pool's own is started.
+TEST_F(ResolverPoolTest, HangingAsynchronousLookupsDoNotKeepOthersWaiting) {
+    auto clock = std::make_shared<FakeClock>();
+    lookup->SetAsynchronous(true);
+    pool = std::make_unique<ResolverPool>(cache, lookup, sleeper, ResolverPool::StartDetachedThread, clock);
+    EXPECT_EQ(pool->slotCount(), ResolverPool::kAsyncSlotCount);
+    for (int i = 1; i <= 60; ++i) Ask(("203.0.113." + std::to_string(i)).c_str());
+    Ask("203.0.113.61");
+    Ask("203.0.113.61");
+    ASSERT_EQ(lookup->begun(), 61u);
+    EXPECT_EQ(pool->slotState(0), State::kRunning);
+    lookup->Answer(60, true, "hosts.test");
+    EXPECT_EQ(Ask("203.0.113.61"), "hosts.test");
+    EXPECT_EQ(pool->BusySlots(), 60);
+
+    clock->Advance(ResolverPool::kLookupTimeoutMs);
+    Ask("203.0.113.62");
+    EXPECT_EQ(pool->BusySlots(), 1);
+    EXPECT_EQ(Ask("203.0.113.1"), "203.0.113.1");
+    lookup->Answer(1, true, "late.test");
+    EXPECT_EQ(Ask("203.0.113.2"), "late.test");
+    lookup->Answer(61, false, "");
+    EXPECT_EQ(Ask("203.0.113.62"), "203.0.113.62");
+    EXPECT_EQ(pool->BusySlots(), 0);
+    EXPECT_EQ(starts, 0);
 }
 
 TEST_F(ResolverPoolTest, InsertionIntoAFullCacheLeavesOnlyTheNewName) {

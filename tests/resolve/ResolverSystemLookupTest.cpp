@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/linux/AresReverseLookup.h"
 #include "platform/linux/SystemReverseLookup.h"
 #include "resolve/ResolverPool.h"
 #include "resolve/ResolverTestSupport.h"
@@ -33,14 +34,18 @@ std::string DirectNameOfLoopback() {
 }
 
 TEST(ResolverSystemLookupTest, NameInfoAgreesWithGetnameinfo) {
-    SystemReverseLookup lookup;
-    std::string name;
-    std::string direct = DirectNameOfLoopback();
-    if (direct == "127.0.0.1") {
-        EXPECT_FALSE(lookup.NameInfo(kLoopback, name));
-    } else {
-        ASSERT_TRUE(lookup.NameInfo(kLoopback, name));
-        EXPECT_EQ(name, direct);
+    SystemReverseLookup system;
+    AresReverseLookup ares;
+    EXPECT_TRUE(ares.Asynchronous());
+    for (ReverseLookup* lookup : {static_cast<ReverseLookup*>(&system), static_cast<ReverseLookup*>(&ares)}) {
+        std::string name;
+        std::string direct = DirectNameOfLoopback();
+        if (direct == "127.0.0.1") {
+            EXPECT_FALSE(lookup->NameInfo(kLoopback, name));
+        } else {
+            ASSERT_TRUE(lookup->NameInfo(kLoopback, name));
+            EXPECT_EQ(name, direct);
+        }
     }
 }
 
@@ -58,21 +63,29 @@ TEST(ResolverSystemLookupTest, HostByAddrAgreesWithGethostbyaddr) {
 }
 
 TEST(ResolverSystemLookupTest, LoopbackNameAppearsOnALaterPoll) {
-    const std::string expected = DirectNameOfLoopback();
-    ResolverPool pool(std::make_shared<HostNameCache>(), std::make_shared<SystemReverseLookup>());
-    char buf[256];
-    pool.LookupHostName("127.0.0.1", buf, sizeof buf);
-    EXPECT_STREQ(buf, "(127.0.0.1)");
-
-    std::string shown;
-    for (int poll = 0; poll < 100; ++poll) {  // every 50 ms, up to 5 s
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    for (bool ares : {false, true}) {
+        SCOPED_TRACE(ares ? "c-ares" : "C library");
+        const std::string expected = DirectNameOfLoopback();
+        std::shared_ptr<ReverseLookup> lookup;
+        if (ares)
+            lookup = std::make_shared<AresReverseLookup>();
+        else
+            lookup = std::make_shared<SystemReverseLookup>();
+        ResolverPool pool(std::make_shared<HostNameCache>(), lookup);
+        char buf[256];
         pool.LookupHostName("127.0.0.1", buf, sizeof buf);
-        shown = buf;
-        if (shown != "(127.0.0.1)") break;
+        EXPECT_STREQ(buf, "(127.0.0.1)");
+
+        std::string shown;
+        for (int poll = 0; poll < 100; ++poll) {  // every 50 ms, up to 5 s
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            pool.LookupHostName("127.0.0.1", buf, sizeof buf);
+            shown = buf;
+            if (shown != "(127.0.0.1)") break;
+        }
+        EXPECT_EQ(shown, expected);
+        EXPECT_TRUE(testing::WaitUntil([&] { return pool.BusySlots() == 0; }));
     }
-    EXPECT_EQ(shown, expected);
-    EXPECT_TRUE(testing::WaitUntil([&] { return pool.BusySlots() == 0; }));
 }
 
 }  // namespace

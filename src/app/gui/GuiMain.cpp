@@ -31,7 +31,7 @@
 #include "platform/linux/ProcessCapabilities.h"
 #include "platform/linux/ProcProcessList.h"
 #include "platform/linux/SystemClock.h"
-#include "platform/linux/SystemReverseLookup.h"
+#include "platform/linux/AresReverseLookup.h"
 #include "resolve/HostNameCache.h"
 #include "resolve/ResolverPool.h"
 
@@ -96,7 +96,7 @@ int RunWindow(int argc, char** argv, const CommandLine& cl, const UiLanguage& la
     auto cache = std::make_shared<HostNameCache>();
     std::unique_ptr<ResolverPool> resolver =
         cl.noResolve ? nullptr
-                     : std::make_unique<ResolverPool>(cache, std::make_shared<SystemReverseLookup>());
+                     : std::make_unique<ResolverPool>(cache, std::make_shared<AresReverseLookup>());
 
     int status = 0;
     {

@@ -17,6 +17,9 @@ namespace varnel {
 // address missing from a map fails); with `nameEveryAddress` NameInfo instead answers every
 // address with "h<a>-<b>-<c>-<d>.test". While blocked (Block), every call waits inside the lookup
 // until Release, so a test can hold workers in flight. Counters and the addresses asked are kept.
+// With SetAsynchronous (before the pool that uses it is made) it is an asynchronous lookup whose
+// Begin* keep each request (IPv4 ones counted with NameInfo's calls) until the test answers it
+// with Answer.
 //
 // Threads: any, concurrently; the test may change answers while workers call.
 class FakeReverseLookup : public ReverseLookup {
@@ -49,6 +52,40 @@ class FakeReverseLookup : public ReverseLookup {
     void SetNameEveryAddress(bool on) {
         std::lock_guard lock(mutex_);
         nameEveryAddress_ = on;
+    }
+
+    void SetAsynchronous(bool on) {
+        std::lock_guard lock(mutex_);
+        asynchronous_ = on;
+    }
+    bool Asynchronous() const override {
+        std::lock_guard lock(mutex_);
+        return asynchronous_;
+    }
+    bool BeginNameInfo(uint32_t addr, Done done) override {
+        std::lock_guard lock(mutex_);
+        nameInfoAsked_.push_back(addr);
+        begun_.push_back(std::move(done));
+        return true;
+    }
+    bool BeginNameInfo6(const Ip6Address&, Done done) override {
+        std::lock_guard lock(mutex_);
+        ++nameInfo6Calls_;
+        begun_.push_back(std::move(done));
+        return true;
+    }
+    size_t begun() const {
+        std::lock_guard lock(mutex_);
+        return begun_.size();
+    }
+    // Answers the i-th asynchronous request (in the order begun), on the calling thread.
+    void Answer(size_t i, bool found, const std::string& name) {
+        Done done;
+        {
+            std::lock_guard lock(mutex_);
+            done = std::move(begun_.at(i));
+        }
+        if (done) done(found, name);
     }
 
     // From now on calls wait inside the lookup until Release.
@@ -157,6 +194,8 @@ class FakeReverseLookup : public ReverseLookup {
     size_t nameInfo6Calls_ = 0;
     bool nameEveryAddress_ = false;
     bool blocked_ = false;
+    bool asynchronous_ = false;
+    std::vector<Done> begun_;
     size_t waiting_ = 0;
     size_t finished_ = 0;
     std::vector<uint32_t> nameInfoAsked_;
