@@ -29,7 +29,8 @@ namespace varnel {
 // remote) and per PID: connections that share an IPv4 address share the answer (an IPv6 address's
 // texts are worked out for each connection). A host text asks the
 // host-name source, which starts a lookup for an address it does not know yet; a name still being
-// looked up meets no host anchor.
+// looked up meets no host anchor. Host anchors compare without regard to ASCII case, as the
+// evaluator's host tests do.
 //
 // Built once per rule load (Rebuild); a pass (BeginPass, then CouldCut per connection) allocates
 // nothing. Tick's thread only.
