@@ -75,19 +75,14 @@ TEST(RuleCheckerTest, ErrorsAndWarnings) {
         {"PORT2=http", "PORT2=1-65535  # error: PORT2 \"http\" is not a port number or range (reads as 1-65535); "
                        "no condition a session can fail: matches every session"},
         {"TIME=5m,PORT2=22", "PORT2=22-22,TIME=5  # error: TIME \"5m\" is not a number (reads as 5)"},
-        {"TIME=60s", "TIME=60  # error: TIME \"60s\" is not a number (reads as 60)"},
         {"STAT=established", "STAT=0  # error: STAT \"established\" is not a number (reads as 0); no conditions: "
                              "matches every session"},
         {"ALLOW=yes,PORT2=22", "PORT2=22-22  # error: ALLOW \"yes\" is not a number (reads as 0)"},
-        {"NOLOG=,PORT2=22", "PORT2=22-22  # error: NOLOG \"\" is not a number (reads as 0)"},
-        {"PORT2=80--90", "PORT2=80-90  # error: PORT2 \"80--90\" is not a port number or range (reads as 80-90)"},
         {"SYSTIME!=-5", "SYSTIME!=0-5  # error: SYSTIME! \"-5\" is not an hour or hour window (reads as 0-5)"},
         // Ports and hours outside their range.
         {"PORT2=70000", "PORT2=4464-4464  # error: PORT2 70000 is outside the ports 0-65535 (reads as 4464-4464)"},
         {"PORT2=80-70000", "PORT2=80-4464  # error: PORT2 80-70000 is outside the ports 0-65535 (reads as 80-4464)"},
         {"SYSTIME=24,PORT2=22", "PORT2=22-22  # error: SYSTIME 24 is outside the hours 0-23 (no condition)"},
-        {"SYSTIME=65536,PORT2=22", "PORT2=22-22,SYSTIME=0-0  # error: SYSTIME 65536 is outside the hours 0-23 "
-                                   "(reads as 0-0)"},
         // Conversions that are no mistake but change what was written.
         {"PORT2=-80", "PORT2=1-65535  # PORT2 -80 became 1-65535; no condition a session can fail: matches every "
                       "session"},
@@ -105,19 +100,14 @@ TEST(RuleCheckerTest, ErrorsAndWarnings) {
          "PORT1=1-65535,HOST2=/,STAT=3,SYSTIME=0-23  # no condition a session can fail: matches every session"},
         {"ALLOW=1,PORT2=0", "ALLOW=1,PORT2=1-65535  # no condition a session can fail: exempts every session from "
                             "the rules after it"},
-        {"PORT2=0,HOST2=.x.com", "HOST2=.x.com,PORT2=1-65535"},
         {"NOLOG=1,PORT2!=22", "NOLOG=1,PORT2!=22-22"},
         // A key given twice: the later field counts.
         {"PORT2=80,PORT2=443", "PORT2=443-443  # PORT2 given 2 times: only the last counts"},
-        {"PORT2=http,HOST2=.a,PORT2=80", "HOST2=.a,PORT2=80-80  # PORT2 given 2 times: only the last counts"},
         // Address patterns that never match: a network, an IPv4-mapped address.
         {"IP2=10.1.2.0/24", "IP2=10.1.2.0/24  # IP2 10.1.2.0/24 is no network: a '/' asks for an address containing "
                             "\"10.1.2.024\", which none does; write 10.1.2."},
-        {"IP1!=10.0.0.0/8", "IP1!=10.0.0.0/8  # IP1! 10.0.0.0/8 is no network: a '/' asks for an address containing "
-                            "\"10.0.0.08\", which none does; write 10."},
         {"IP2=2001:db8::/32", "IP2=2001:db8::/32  # IP2 2001:db8::/32 is no network: a '/' asks for an address "
                               "containing \"2001:db8::32\", which none does"},
-        {"IP2=/10.1.2./", "IP2=/10.1.2./"},
         {"IP2=::ffff:10.1.2.3", "IP2=::ffff:10.1.2.3  # IP2 ::ffff:10.1.2.3 never matches: connections of "
                                 "IPv4-mapped addresses are shown as IPv4; write 10.1.2.3"},
         {"IP2=::FFFF:10.1.2.3", "IP2=::FFFF:10.1.2.3  # IP2 ::FFFF:10.1.2.3 never matches: connections of "

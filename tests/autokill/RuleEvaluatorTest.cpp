@@ -113,14 +113,11 @@ TEST(RuleEvaluatorTest, HostPatternsIgnoreCaseAddressesAndProcessesDoNot) {
     const Case cases[] = {
         {"HOST2=.example.com", "Evil.Example.COM", true},
         {"HOST2=.EXAMPLE.COM", "shop.example.com", true},
-        {"HOST2=/ExAmPlE/", "CDN.EXAMPLES.ORG", true},
         {"HOST2!=.example.com", "Evil.Example.COM", false},
         {"HOST1=.Lan", "x", true},
-        {"HOST1!=/desk/", "x", false},
         {"HOST2=.exämple.com", "shop.EXÄMPLE.com", false},  // only ASCII letters fold
         {"IP2=93.184.216.3,HOST2=.Com", "a.cOm", true},
         {"PID=FireFox", "a", false},
-        {"PID=/Firefox/", "a", false},
     };
     for (const Case& c : cases) {
         RowTexts row = Row();
