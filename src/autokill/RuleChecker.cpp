@@ -386,8 +386,9 @@ RuleChecker::Summary RuleChecker::Walk(RuleLineReader& reader,
 }
 
 std::string RuleChecker::SummaryText(const Summary& summary) {
-    return std::to_string(summary.rules) + " rules, " + std::to_string(summary.errorLines) +
-           " lines with errors, " + std::to_string(summary.warningLines) + " lines with warnings";
+    auto lines = [](int n) { return std::to_string(n) + (n == 1 ? " line" : " lines"); };
+    return std::to_string(summary.rules) + " rules, " + lines(summary.errorLines) + " with errors, " +
+           lines(summary.warningLines) + " with warnings";
 }
 
 RuleChecker::Summary RuleChecker::Report(RuleLineReader& reader, std::ostream& out) {

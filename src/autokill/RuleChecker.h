@@ -18,7 +18,8 @@ namespace varnel {
 // "ignored: no keyword", then "  # " and the findings joined by "; " when there are any: first the
 // errors, each starting "error: ", then the warnings. When the limit leaves candidates unread, the
 // first of them gets "<physical line>: reading stopped: ...". The last line is "<N> rules, <E>
-// lines with errors, <W> lines with warnings" (a line with both counts in both). The canonical
+// lines with errors, <W> lines with warnings" ("1 line" for one; a line with both counts in both,
+// the reading-stopped line as a warning). The canonical
 // form is itself rule text that parses back to the same rule. Texts of the file are printed as
 // they are: a terminal needs them through PrintableLine. All functions are stateless; any thread.
 //

@@ -126,13 +126,13 @@ TEST(RuleCheckerTest, ErrorsAndWarnings) {
         const bool error = std::string_view(c.expected).find("# error: ") != std::string_view::npos;
         const bool warning = std::string_view(c.expected).find(error ? "; " : "  # ") != std::string_view::npos;
         EXPECT_EQ(report.substr(report.find('\n') + 1),
-                  "1 rules, " + std::to_string(error) + " lines with errors, " + std::to_string(warning) +
-                      " lines with warnings\n")
+                  std::string("1 rules, ") + (error ? "1 line" : "0 lines") + " with errors, " +
+                      (warning ? "1 line" : "0 lines") + " with warnings\n")
             << c.line;
     }
     EXPECT_EQ(Report("Host2=x,foo"),
               "1: ignored: no keyword  # Host2 ignored: keywords are upper case\n"
-              "0 rules, 0 lines with errors, 1 lines with warnings\n");
+              "0 rules, 0 lines with errors, 1 line with warnings\n");
 }
 
 TEST(RuleCheckerTest, Ipv6PatternsNotInCanonicalFormAreWarnedAbout) {
@@ -212,7 +212,7 @@ TEST(RuleCheckerTest, LineNumbersLimitAndLongLines) {
         report.find(
             "\n1024: PORT2=1023-1023\n"
             "1025: reading stopped: at most 1023 rule lines are read; this line and the rest are ignored\n"
-            "1023 rules, 0 lines with errors, 1 lines with warnings\n"),
+            "1023 rules, 0 lines with errors, 1 line with warnings\n"),
         std::string::npos);
     EXPECT_EQ(report.find("1026:"), std::string::npos);
     // Exactly 1023 candidates and then only comments: nothing is left unread, so no note.
@@ -290,9 +290,9 @@ TEST_F(CheckRulesFileTest, ExitStatusIsOneOnlyWithErrors) {
     } cases[] = {
         {"PORT2=80\nHOST2=.example.com\n", 0, "2 rules, 0 lines with errors, 0 lines with warnings"},
         {"PORT2=0\nPORT2=80,PORT2=443\nIP2=10.1.2.0/24\n", 0, "3 rules, 0 lines with errors, 3 lines with warnings"},
-        {"PORT2=80\nPORT2=http\n", 1, "2 rules, 1 lines with errors, 1 lines with warnings"},
+        {"PORT2=80\nPORT2=http\n", 1, "2 rules, 1 line with errors, 1 line with warnings"},
         {"TIME=5m,PORT2=22\nSTAT=established\nALLOW=yes,PORT2=1\nSYSTIME=9-30,PORT2=2\n", 1,
-         "4 rules, 4 lines with errors, 1 lines with warnings"},
+         "4 rules, 4 lines with errors, 1 line with warnings"},
         {"# nothing\n", 0, "0 rules, 0 lines with errors, 0 lines with warnings"},
     };
     for (const Case& c : cases) {
@@ -347,7 +347,7 @@ TEST_F(CheckRulesFileTest, ALongFileNotesWhereReadingStopped) {
     // Candidate 1024 is on line 1 + 1024 + 512 (the comments before the odd ports).
     EXPECT_NE(
         out.find("\n1537: reading stopped: at most 1023 rule lines are read; this line and the rest are "
-                 "ignored\n1023 rules, 0 lines with errors, 1 lines with warnings\n"),
+                 "ignored\n1023 rules, 0 lines with errors, 1 line with warnings\n"),
         std::string::npos)
         << out.substr(out.size() - 300);
 }
