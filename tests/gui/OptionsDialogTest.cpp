@@ -256,7 +256,9 @@ TEST_F(OptionsDialogTest, OkAsksBeforeSavingRulesWithErrorsOrThatCutEverything) 
     auto d = Open();
     page->logCheck()->setChecked(false);
     page->rulesEdit()->setPlainText("PORT2=6667\nPORT2=http\nSTAT=3\nALLOW=1\nTIME=5m\n");
+    d->tabBar()->setCurrentIndex(1);
     d->accept();
+    EXPECT_EQ(d->currentPage(), page) << "No returns to the rules";
     ASSERT_EQ(asked.size(), 1);
     EXPECT_EQ(asked[0], "2 rule lines have errors. 2 rules will cut every connection, SSH included. Save anyway?");
     EXPECT_TRUE(d->isVisible());
