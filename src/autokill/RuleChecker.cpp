@@ -199,7 +199,7 @@ void Ipv6Warning(std::string_view key, const RulePattern& p, std::vector<std::st
 }
 
 // An address pattern written as a network ("10.1.2.0/24"): the '/' asks for containment of the
-// text without it, which no address holds. Networks of whole octets are prefixes.
+// text without it, which no IPv4 address holds. Networks of whole octets are prefixes.
 bool CidrWarning(std::string_view key, const RulePattern& p, std::vector<std::string>& out) {
     const std::string_view text = p.text();
     const size_t slash = text.find('/');
@@ -216,7 +216,7 @@ bool CidrWarning(std::string_view key, const RulePattern& p, std::vector<std::st
     if (!v4 && !v6) return false;
     std::string line = std::string(key) + " " + std::string(text) +
                        " is no network: a '/' asks for an address containing \"" + std::string(p.needle()) +
-                       "\", which none does";
+                       (v4 ? "\", which none does" : "\"");
     const int prefix = std::stoi(std::string(bits));
     if (v4 && prefix % 8 == 0 && prefix >= 8 && prefix <= 24) {
         // The first prefix/8 octets and their dot: "10.1.2.0/24" is "10.1.2.".

@@ -107,7 +107,7 @@ TEST(RuleCheckerTest, ErrorsAndWarnings) {
         {"IP2=10.1.2.0/24", "IP2=10.1.2.0/24  # IP2 10.1.2.0/24 is no network: a '/' asks for an address containing "
                             "\"10.1.2.024\", which none does; write 10.1.2."},
         {"IP2=2001:db8::/32", "IP2=2001:db8::/32  # IP2 2001:db8::/32 is no network: a '/' asks for an address "
-                              "containing \"2001:db8::32\", which none does"},
+                              "containing \"2001:db8::32\""},
         {"IP2=::ffff:10.1.2.3", "IP2=::ffff:10.1.2.3  # IP2 ::ffff:10.1.2.3 never matches: connections of "
                                 "IPv4-mapped addresses are shown as IPv4; write 10.1.2.3"},
         {"IP2=::FFFF:10.1.2.3", "IP2=::FFFF:10.1.2.3  # IP2 ::FFFF:10.1.2.3 never matches: connections of "
