@@ -3,6 +3,7 @@
 // the evaluator must take the set and agree with a plain evaluation, and the rule index must never
 // pass over a connection the evaluator would cut.
 #include <cstdint>
+#include <functional>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -191,8 +192,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     std::ostringstream report;
-    RuleChecker::Check(text, report);
-    Require(report.str().ends_with(std::to_string(set.count()) + " rules\n"), "report count");
+    const RuleChecker::Summary summary = RuleChecker::Check(text, report);
+    Require(summary.rules == set.count() && report.str().ends_with(RuleChecker::SummaryText(summary) + "\n"),
+            "report count");
+    // The load counts the same lines with errors as the report.
+    static AutoKillRuleSet loaded;
+    RuleLoadReport load;
+    RuleFileParser::Parse(text, loaded, &load);
+    Require(load.errorLines == summary.errorLines && load.errorLines + load.suspectLines <= load.candidates,
+            "load error count");
 
     const UiLanguage lang = size % 2 == 0 ? UiLanguage::English() : UiLanguage::Japanese();
     RuleEvaluator evaluator(set, lang);
@@ -217,8 +225,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < 9; ++i) *columns[i] = text.substr(i * n, n);
     RowTexts pending = fixed;
     pending.remoteHost = "(93.184.216.34)";
-    for (const RowTexts& row : {fixed, cut, pending}) {
+    RowTexts mixedCase = fixed;
+    mixedCase.remoteHost = "Shop.EXAMPLE.Com";
+    mixedCase.localHost = "DESK.lan";
+    for (const RowTexts& row : {std::cref(fixed), std::cref(cut), std::cref(pending), std::cref(mixedCase)}) {
         for (int hour : {0, static_cast<int>(size % 24), 23}) {
+            // A rule the checker says matches every session holds for every row a connection can
+            // show (the row cut from the input may hold ports no connection has).
+            for (int i = 0; i < set.count() && &row != &cut; ++i) {
+                if (!RuleChecker::MatchesEverySession(set.rule(i))) continue;
+                Require(Holds(set.rule(i).must, row, "", 0, hour, lang, false), "matches every session");
+            }
             const Verdict v = evaluator.Evaluate(row, hour);
             Require(v.verdict >= 0 && v.verdict <= 2 && v.rule >= 0 && v.rule <= set.count(), "verdict");
             Require(v.verdict == Verdict::kLeave || v.rule >= 1, "kill names its rule");

@@ -67,16 +67,24 @@ std::vector<std::string> AutoKill::LoadMessages() const {
                            : "rule file line " + line + ": reading stopped: at most " + max +
                                  " rule lines are read; this line and the rest are ignored");
     }
-    if (r.suspectLines > 0) {
-        const std::string n = std::to_string(r.suspectLines);
+    if (r.errorLines > 0 || r.suspectLines > 0) {
+        const std::string errors = std::to_string(r.errorLines);
+        const std::string suspect = std::to_string(r.suspectLines);
+        std::string line;
         if (jp) {
-            lines.push_back("疑わしいルール行が " + n +
-                            " 行あります。varnel --check-rules で確かめてください");
+            if (r.errorLines > 0) line = "エラーのあるルール行が " + errors + " 行";
+            if (r.errorLines > 0 && r.suspectLines > 0) line += "、";
+            if (r.suspectLines > 0) line += "疑わしいルール行が " + suspect + " 行";
+            line += "あります。varnel --check-rules で確かめてください";
         } else {
-            lines.push_back(n +
-                            (r.suspectLines == 1 ? " rule line looks suspect" : " rule lines look suspect") +
-                            "; run varnel --check-rules");
+            if (r.errorLines > 0)
+                line = errors + (r.errorLines == 1 ? " rule line has errors" : " rule lines have errors");
+            if (r.errorLines > 0 && r.suspectLines > 0) line += ", ";
+            if (r.suspectLines > 0)
+                line += suspect + (r.suspectLines == 1 ? " rule line looks suspect" : " rule lines look suspect");
+            line += "; run varnel --check-rules";
         }
+        lines.push_back(line);
     }
     if (log_.enabled() && !log_.nameError().empty()) {
         lines.push_back(std::string(jp ? "切断ログに書き込めません: " : "block log not written: ") +

@@ -49,7 +49,8 @@ class AutoKill : public TickHook {
     const RuleLoadReport& loadReport() const { return loadReport_; }
     // The last load's news for the user, one printable line each, in the language in force: a rule
     // file that exists but was not read (with the reason), where the rule-line limit stopped
-    // reading, how many rule lines `varnel --check-rules` has warnings for, and a block-log file
+    // reading, how many rule lines `varnel --check-rules` has errors for and how many others it
+    // has warnings for ("2 rule lines have errors, 1 rule line looks suspect"), and a block-log file
     // name that is refused. Empty when there is nothing to tell (a missing rule file is normal).
     std::vector<std::string> LoadMessages() const;
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "text/AsciiCase.h"
+
 namespace varnel {
 
 namespace {
@@ -31,6 +33,7 @@ RulePattern::RulePattern(std::string text) : text_(std::move(text)) {
     containment_ = text_.find('/') != std::string::npos;
     needle_ = text_;
     if (containment_) needle_.erase(std::remove(needle_.begin(), needle_.end(), '/'), needle_.end());
+    foldedNeedle_ = AsciiLowered(needle_);
 }
 
 bool RulePattern::MatchesPrefix(std::string_view text) const {
@@ -39,8 +42,8 @@ bool RulePattern::MatchesPrefix(std::string_view text) const {
 }
 
 bool RulePattern::MatchesHost(std::string_view host, std::string_view address) const {
-    if (containment_) return host.find(needle_) != std::string_view::npos;
-    return host.ends_with(needle_) || (unnamedHost() && host == address);
+    if (containment_) return ContainsFolded(host, foldedNeedle_);
+    return EndsWithFolded(host, foldedNeedle_) || (unnamedHost() && EqualsIgnoringAsciiCase(host, address));
 }
 
 bool RuleConditions::AnySet() const {

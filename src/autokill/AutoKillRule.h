@@ -53,12 +53,15 @@ class RulePattern {
     bool containment() const { return containment_; }
     // What is compared: the pattern with every '/' removed for containment, else the pattern.
     std::string_view needle() const { return needle_; }
+    // The needle with A-Z folded to a-z: what a host pattern compares, without regard to case.
+    std::string_view foldedNeedle() const { return foldedNeedle_; }
     // True for the host pattern "????", which also matches a host that has no name.
     bool unnamedHost() const { return text_ == "????"; }
 
     // Address and process patterns: containment, or `text` begins with the pattern.
     bool MatchesPrefix(std::string_view text) const;
-    // Host patterns: containment, or `host` ends with the pattern; "????" also when host == address.
+    // Host patterns, without regard to ASCII case (DNS names have none): containment, or `host`
+    // ends with the pattern; "????" also when host equals address.
     bool MatchesHost(std::string_view host, std::string_view address) const;
 
     bool operator==(const RulePattern& other) const { return text_ == other.text_; }
@@ -66,6 +69,7 @@ class RulePattern {
   private:
     std::string text_;
     std::string needle_;
+    std::string foldedNeedle_;
     bool containment_ = false;
 };
 

@@ -169,14 +169,67 @@ std::string CanonicalIpv6Pattern(std::string_view text, bool containment) {
     return out;
 }
 
-// An IPv6 pattern (one holding ':') not written as the address texts are: it never matches.
+// The IPv4 address (or part of one) of an IPv4-mapped IPv6 pattern in canonical form
+// ("::ffff:10.1.2.3" gives "10.1.2.3"); empty when the pattern is no such one.
+std::string_view MappedIpv4(std::string_view canonical) {
+    constexpr std::string_view kMapped = "::ffff:";
+    if (!canonical.starts_with(kMapped) || canonical.size() == kMapped.size()) return {};
+    const std::string_view v4 = canonical.substr(kMapped.size());
+    if (v4.find_first_not_of("0123456789.") != std::string_view::npos) return {};
+    return v4;
+}
+
+// An IPv6 pattern (one holding ':') not written as the address texts are: it never matches. A
+// connection between IPv4-mapped addresses is shown as IPv4, so such a pattern never matches
+// either, in whatever form it is written: the IPv4 form is the one to give.
 void Ipv6Warning(std::string_view key, const RulePattern& p, std::vector<std::string>& out) {
     if (!p.IsSet() || p.needle().find(':') == std::string::npos) return;
     const std::string fixed = CanonicalIpv6Pattern(p.needle(), p.containment());
+    const std::string_view v4 = MappedIpv4(fixed);
+    if (!v4.empty()) {
+        const std::string write = p.containment() ? "/" + std::string(v4) + "/" : std::string(v4);
+        out.push_back(std::string(key) + " " + std::string(p.text()) +
+                      " never matches: connections of IPv4-mapped addresses are shown as IPv4; write " + write);
+        return;
+    }
     if (fixed == p.needle()) return;
     const std::string write = p.containment() ? "/" + fixed + "/" : fixed;
     out.push_back(std::string(key) + " " + std::string(p.text()) +
                   " never matches: IPv6 addresses are shown in canonical form; write " + write);
+}
+
+// An address pattern written as a network ("10.1.2.0/24"): the '/' asks for containment of the
+// text without it, which no IPv4 address holds. Networks of whole octets are prefixes.
+bool CidrWarning(std::string_view key, const RulePattern& p, std::vector<std::string>& out) {
+    const std::string_view text = p.text();
+    const size_t slash = text.find('/');
+    if (slash == std::string_view::npos || slash == 0 || text.find('/', slash + 1) != std::string_view::npos)
+        return false;
+    const std::string_view address = text.substr(0, slash);
+    const std::string_view bits = text.substr(slash + 1);
+    if (bits.empty() || bits.size() > 3 || bits.find_first_not_of("0123456789") != std::string_view::npos)
+        return false;
+    const bool v4 = address.find_first_not_of("0123456789.") == std::string_view::npos &&
+                    address.find('.') != std::string_view::npos;
+    const bool v6 = address.find(':') != std::string_view::npos &&
+                    address.find_first_not_of("0123456789abcdefABCDEF:.") == std::string_view::npos;
+    if (!v4 && !v6) return false;
+    std::string line = std::string(key) + " " + std::string(text) +
+                       " is no network: a '/' asks for an address containing \"" + std::string(p.needle()) +
+                       (v4 ? "\", which none does" : "\"");
+    const int prefix = std::stoi(std::string(bits));
+    if (v4 && prefix % 8 == 0 && prefix >= 8 && prefix <= 24) {
+        // The first prefix/8 octets and their dot: "10.1.2.0/24" is "10.1.2.".
+        int dots = 0;
+        for (size_t i = 0; i < address.size(); ++i) {
+            if (address[i] == '.' && ++dots == prefix / 8) {
+                line += "; write " + std::string(address.substr(0, i + 1));
+                break;
+            }
+        }
+    }
+    out.push_back(line);
+    return true;
 }
 
 void HostWarning(std::string_view key, const RulePattern& p, std::vector<std::string>& out) {
@@ -203,13 +256,33 @@ std::string RuleChecker::CanonicalForm(const AutoKillRule& rule) {
     return out;
 }
 
-std::vector<std::string> RuleChecker::Warnings(const AutoKillRule& rule, const RuleNotes& notes) {
-    std::vector<std::string> out;
+bool RuleChecker::MatchesEverySession(const AutoKillRule& rule) {
+    if (rule.mustNot.AnySet()) return false;
+    const RuleConditions& c = rule.must;
+    for (const RulePattern* p : {&c.ip1, &c.host1, &c.ip2, &c.host2, &c.pid})
+        if (p->IsSet() && !(p->containment() && p->needle().empty())) return false;
+    for (const PortRange* r : {&c.port1, &c.port2})
+        if (r->IsSet() && !(r->low <= 1 && r->high == 65535)) return false;
+    if (c.stat % 3 != 0 || c.time != 0) return false;
+    return !c.sysTime.IsSet() || (c.sysTime.from == 0 && c.sysTime.to == 23);
+}
+
+RuleChecker::Findings RuleChecker::CandidateFindings(bool isRule, const AutoKillRule& rule,
+                                                     const RuleNotes& notes) {
+    Findings f;
+    std::vector<std::string>& out = f.warnings;
+    if (!isRule) {
+        out = notes.ignoredKeys;
+        return f;
+    }
     for (int i = 0; i < kRuleKeywordCount; ++i) {
         const RuleKeyword k = static_cast<RuleKeyword>(i);
         const std::string_view key = RuleKeywordText(k);
         const RuleFieldNote& note = notes.field(k);
+        f.errors.insert(f.errors.end(), note.errors.begin(), note.errors.end());
         out.insert(out.end(), note.warnings.begin(), note.warnings.end());
+        if (note.times > 1)
+            out.push_back(std::string(key) + " given " + std::to_string(note.times) + " times: only the last counts");
         const RulePattern* pattern = rule.PatternFor(k);
         if (pattern == nullptr) continue;
         if (note.given && !pattern->IsSet()) out.push_back(std::string(key) + " is empty: no condition");
@@ -220,6 +293,7 @@ std::vector<std::string> RuleChecker::Warnings(const AutoKillRule& rule, const R
                 break;
             case RuleKeyword::kIp1:
             case RuleKeyword::kIp2:
+                if (pattern->IsSet() && CidrWarning(key, *pattern, out)) break;
                 AddressWarning(key, *pattern, out);
                 Ipv6Warning(key, *pattern, out);
                 break;
@@ -232,16 +306,12 @@ std::vector<std::string> RuleChecker::Warnings(const AutoKillRule& rule, const R
                       " names every state: the rule never matches");
     }
     out.insert(out.end(), notes.ignoredKeys.begin(), notes.ignoredKeys.end());
-    if (!rule.HasConditions()) {
-        out.push_back(rule.allow != 0 ? "no conditions: exempts every session from the rules after it"
-                                      : "no conditions: matches every session");
+    if (MatchesEverySession(rule)) {
+        const char* what = rule.HasConditions() ? "no condition a session can fail" : "no conditions";
+        out.push_back(std::string(what) + (rule.allow != 0 ? ": exempts every session from the rules after it"
+                                                           : ": matches every session"));
     }
-    return out;
-}
-
-std::vector<std::string> RuleChecker::CandidateWarnings(bool isRule, const AutoKillRule& rule,
-                                                        const RuleNotes& notes) {
-    return isRule ? Warnings(rule, notes) : notes.ignoredKeys;
+    return f;
 }
 
 std::string RuleChecker::CheckedLine::Text() const {
@@ -258,9 +328,16 @@ std::string RuleChecker::CheckedLine::Text() const {
                   " rule lines are read; this line and the rest are ignored";
             break;
     }
-    for (size_t i = 0; i < warnings.size(); ++i) {
-        out += i == 0 ? "  # " : "; ";
-        out += warnings[i];
+    const char* separator = "  # ";
+    for (const std::string& error : errors) {
+        out += separator;
+        out += "error: " + error;
+        separator = "; ";
+    }
+    for (const std::string& warning : warnings) {
+        out += separator;
+        out += warning;
+        separator = "; ";
     }
     return out;
 }
@@ -272,7 +349,9 @@ void RuleChecker::CheckCandidate(std::string_view piece, int lineNumber, AutoKil
     line.kind = isRule ? CheckedLine::Kind::kRule : CheckedLine::Kind::kIgnored;
     line.lineNumber = lineNumber;
     line.rule = isRule ? &rule : nullptr;
-    line.warnings = CandidateWarnings(isRule, rule, notes);
+    Findings findings = CandidateFindings(isRule, rule, notes);
+    line.errors = std::move(findings.errors);
+    line.warnings = std::move(findings.warnings);
 }
 
 bool RuleChecker::StoppedLine(RuleLineReader& reader, CheckedLine& line) {
@@ -281,42 +360,56 @@ bool RuleChecker::StoppedLine(RuleLineReader& reader, CheckedLine& line) {
     line.kind = CheckedLine::Kind::kStopped;
     line.lineNumber = stopped;
     line.rule = nullptr;
+    line.errors.clear();
     line.warnings.clear();
     return true;
 }
 
-int RuleChecker::Walk(RuleLineReader& reader, const std::function<void(const CheckedLine&)>& visit) {
-    int rules = 0;
+RuleChecker::Summary RuleChecker::Walk(RuleLineReader& reader,
+                                       const std::function<void(const CheckedLine&)>& visit) {
+    Summary summary;
     AutoKillRule rule;
     RuleNotes notes;
     CheckedLine line;
     const int candidates = RuleFileParser::ForEachCandidate(reader, [&](const RuleLinePiece& piece) {
         CheckCandidate(piece.text, piece.lineNumber, rule, notes, line);
-        if (line.kind == CheckedLine::Kind::kRule) ++rules;
+        if (line.kind == CheckedLine::Kind::kRule) ++summary.rules;
+        if (!line.errors.empty()) ++summary.errorLines;
+        if (!line.warnings.empty()) ++summary.warningLines;
         visit(line);
     });
-    if (candidates == RuleFileParser::kMaxCandidates && StoppedLine(reader, line)) visit(line);
-    return rules;
+    if (candidates == RuleFileParser::kMaxCandidates && StoppedLine(reader, line)) {
+        ++summary.warningLines;
+        visit(line);
+    }
+    return summary;
 }
 
-void RuleChecker::Report(RuleLineReader& reader, std::ostream& out) {
-    const int rules = Walk(reader, [&](const CheckedLine& line) {
+std::string RuleChecker::SummaryText(const Summary& summary) {
+    auto lines = [](int n) { return std::to_string(n) + (n == 1 ? " line" : " lines"); };
+    return std::to_string(summary.rules) + " rules, " + lines(summary.errorLines) + " with errors, " +
+           lines(summary.warningLines) + " with warnings";
+}
+
+RuleChecker::Summary RuleChecker::Report(RuleLineReader& reader, std::ostream& out) {
+    const Summary summary = Walk(reader, [&](const CheckedLine& line) {
         out << line.lineNumber << ": " << line.Text() << '\n';
     });
-    out << rules << " rules\n";
+    out << SummaryText(summary) << '\n';
+    return summary;
 }
 
-void RuleChecker::Check(std::string_view text, std::ostream& out) {
+RuleChecker::Summary RuleChecker::Check(std::string_view text, std::ostream& out) {
     RuleLineReader reader(text);
-    Report(reader, out);
+    return Report(reader, out);
 }
 
-void RuleChecker::Check(std::istream& in, std::ostream& out) {
+RuleChecker::Summary RuleChecker::Check(std::istream& in, std::ostream& out) {
     RuleLineReader reader(in);
-    Report(reader, out);
+    return Report(reader, out);
 }
 
-bool RuleChecker::CheckFile(const std::string& path, std::ostream& out, std::string& error) {
+bool RuleChecker::CheckFile(const std::string& path, std::ostream& out, std::string& error, Summary* summary) {
     RuleFile file(path);
     if (file.status() != RuleFile::Status::kOpen) {
         error = file.error();
@@ -324,12 +417,13 @@ bool RuleChecker::CheckFile(const std::string& path, std::ostream& out, std::str
     }
     // The report is built aside, so that a read error in the middle does not end in a count.
     std::ostringstream report;
-    Check(file.stream(), report);
+    const Summary counts = Check(file.stream(), report);
     if (!file.error().empty()) {
         error = file.error();
         return false;
     }
     out << report.str();
+    if (summary != nullptr) *summary = counts;
     return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include "autokill/AgeText.h"
 #include "autokill/RuleFileParser.h"
+#include "text/AsciiCase.h"
 
 namespace varnel {
 
@@ -66,8 +67,11 @@ void RuleEvaluator::AddPattern(const RulePattern& pattern, Subject subject, bool
             : !host                 ? Op::kPrefix
             : pattern.unnamedHost() ? Op::kSuffixOrUnnamed
                                     : Op::kSuffix;
-    AddStep(op, subject, negate, pattern.needle(), 0, 0);
+    // Host names compare without regard to case: the needle is stored folded, and Evaluate folds
+    // the row's host texts once.
+    AddStep(op, subject, negate, host ? pattern.foldedNeedle() : pattern.needle(), 0, 0);
     if (subject == kProcess) needProcess_ = true;
+    if (host) needHost_[subject == kLocalHost ? 0 : 1] = true;
 }
 
 void RuleEvaluator::AddConditions(const RuleConditions& c, bool negate, CompiledRule& rule) {
@@ -103,6 +107,7 @@ void RuleEvaluator::Rebuild(const AutoKillRuleSet& rules, const UiLanguage& lang
     checkIndex_.clear();
     arena_.clear();
     needAge_ = needProcess_ = needStatus_ = false;
+    needHost_[0] = needHost_[1] = false;
     language_ = language;
     stateNames_[0] = "";
     stateNames_[1] = language.Pick("接続中", "Connecting");
@@ -125,6 +130,7 @@ void RuleEvaluator::Rebuild(const AutoKillRuleSet& rules, const UiLanguage& lang
     checkIndex_.clear();
     results_.assign(checks_.size(), 0);
     processScratch_.reserve(256);
+    for (std::string& scratch : hostScratch_) scratch.reserve(256);
     BuildIndex();
 }
 
@@ -259,8 +265,16 @@ Verdict RuleEvaluator::Evaluate(const RowTexts& texts, int hour) {
     row.text[kRemoteHost] = texts.remoteHost;
     row.text[kLocalPort] = texts.localPort;
     row.text[kRemotePort] = texts.remotePort;
-    row.unnamed[kLocalHost] = texts.localHost == texts.localAddress;
-    row.unnamed[kRemoteHost] = texts.remoteHost == texts.remoteAddress;
+    row.unnamed[kLocalHost] = EqualsIgnoringAsciiCase(texts.localHost, texts.localAddress);
+    row.unnamed[kRemoteHost] = EqualsIgnoringAsciiCase(texts.remoteHost, texts.remoteAddress);
+    for (int side = 0; side < 2; ++side) {
+        if (!needHost_[side]) continue;
+        const Subject subject = side == 0 ? kLocalHost : kRemoteHost;
+        std::string& folded = hostScratch_[side];
+        folded.assign(row.text[subject]);
+        for (char& c : folded) c = AsciiLower(c);
+        row.text[subject] = folded;
+    }
     row.port[kLocalPort] = static_cast<int32_t>(RuleFileParser::ReadNumber(texts.localPort).value);
     row.port[kRemotePort] = static_cast<int32_t>(RuleFileParser::ReadNumber(texts.remotePort).value);
     row.hour = hour;

@@ -54,7 +54,8 @@ struct Verdict {
 // tests the host of that side (HOST1/HOST1! for the local side, HOST2/HOST2! for the remote one).
 // A rule on ports, addresses, state, age, process or hours cuts at once, so a peer whose reverse
 // lookup never answers cannot keep its connection alive that way. STAT! and TIME! hold the
-// negated meanings of STAT and TIME.
+// negated meanings of STAT and TIME. Host patterns (and the "????" test of a host text against
+// its address) compare without regard to ASCII case; addresses and process names byte for byte.
 //
 // The evaluator keeps its own compact copy of the rules (only the conditions that are set, in
 // test order, with the pattern texts ready to compare), so the rule set may change or go away
@@ -160,8 +161,10 @@ class RuleEvaluator {
     bool needAge_ = false;
     bool needProcess_ = false;
     bool needStatus_ = false;
+    bool needHost_[2] = {false, false};  // [0] local, [1] remote: some rule tests that host
     UiLanguage language_;
     std::string processScratch_;
+    std::string hostScratch_[2];  // the row's host texts, folded
 
     bool indexing_ = false;
     std::vector<uint32_t> everyRow_;  // rules with no anchor, ascending

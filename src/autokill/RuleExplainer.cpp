@@ -1,5 +1,7 @@
 #include "autokill/RuleExplainer.h"
 
+#include <algorithm>
+
 #include "autokill/RuleLineReader.h"
 
 namespace varnel {
@@ -21,6 +23,9 @@ RuleExplainer::Parsed& RuleExplainer::Lookup(std::string_view piece, int lineNum
     parsed.isRule = checked.kind == RuleChecker::CheckedLine::Kind::kRule;
     parsed.text = checked.Text();
     parsed.warned = !checked.warnings.empty();
+    parsed.error = !checked.errors.empty();
+    parsed.cutsEverything =
+        parsed.isRule && parsed.rule.allow == 0 && RuleChecker::MatchesEverySession(parsed.rule);
     return parsed_.emplace(std::string(piece), std::move(parsed)).first->second;
 }
 
@@ -28,7 +33,8 @@ void RuleExplainer::Check(std::string_view text) {
     lines_.clear();
     lineOfRule_.clear();
     rules_.Clear();
-    rowsCounted_ = cut_ = spared_ = held_ = 0;
+    rowsCounted_ = rowsNotShown_ = cut_ = spared_ = cutNotShown_ = sparedNotShown_ = held_ = 0;
+    errorLines_ = cutEverything_ = 0;
     RuleLineReader reader(text);
     const int candidates = RuleFileParser::ForEachCandidate(reader, [&](const RuleLinePiece& piece) {
         Parsed& parsed = Lookup(piece.text, piece.lineNumber);
@@ -37,9 +43,13 @@ void RuleExplainer::Check(std::string_view text) {
         line.lineNumber = piece.lineNumber;
         line.text = parsed.text;
         line.warned = parsed.warned;
+        line.error = parsed.error;
+        errorLines_ += parsed.error;
         if (parsed.isRule && rules_.Add(parsed.rule)) {
             line.rule = rules_.count();
             line.allow = parsed.rule.allow != 0;
+            line.cutsEverything = parsed.cutsEverything;
+            cutEverything_ += parsed.cutsEverything;
             lineOfRule_.push_back(static_cast<int>(lines_.size()));
         }
         lines_.push_back(std::move(line));
@@ -55,23 +65,27 @@ void RuleExplainer::Check(std::string_view text) {
     evaluator_.Rebuild(rules_, language_);
 }
 
-void RuleExplainer::Count(const std::vector<SessionRow>& rows, int hour) {
-    for (Line& line : lines_) line.matches = 0;
-    rowsCounted_ = static_cast<int>(rows.size());
-    cut_ = spared_ = held_ = 0;
+void RuleExplainer::Count(const std::vector<SessionRow>& rows, int hour, size_t shown) {
+    for (Line& line : lines_) line.matches = line.matchesNotShown = 0;
+    shown = std::min(shown, rows.size());
+    rowsCounted_ = static_cast<int>(shown);
+    rowsNotShown_ = static_cast<int>(rows.size() - shown);
+    cut_ = spared_ = cutNotShown_ = sparedNotShown_ = held_ = 0;
     if (rules_.empty()) return;
-    for (const SessionRow& row : rows) {
-        const Verdict v = evaluator_.Evaluate(RowTexts::FromRow(row), hour);
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const Verdict v = evaluator_.Evaluate(RowTexts::FromRow(rows[i]), hour);
         if (v.held) {
             ++held_;
             continue;
         }
         if (v.rule == 0) continue;
-        ++lines_[static_cast<size_t>(lineOfRule_[static_cast<size_t>(v.rule - 1)])].matches;
+        const bool isShown = i < shown;
+        Line& line = lines_[static_cast<size_t>(lineOfRule_[static_cast<size_t>(v.rule - 1)])];
+        ++(isShown ? line.matches : line.matchesNotShown);
         if (v.verdict == Verdict::kLeave)
-            ++spared_;
+            ++(isShown ? spared_ : sparedNotShown_);
         else
-            ++cut_;
+            ++(isShown ? cut_ : cutNotShown_);
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -35,22 +36,32 @@ class RuleExplainer {
         bool allow = false;  // the rule exempts rather than cuts
         std::string text;    // canonical form with its warnings, as --check-rules prints it
         bool warned = false; // the checker had warnings for the line (or it was left unread)
-        int matches = 0;     // rows this rule ended the search for in the last Count
+        bool error = false;  // the checker had errors for the line
+        bool cutsEverything = false;  // a cutting rule that every session matches
+        int matches = 0;     // shown rows this rule ended the search for in the last Count
+        int matchesNotShown = 0;  // and rows not shown
     };
 
     explicit RuleExplainer(const UiLanguage& language);
 
     // Re-reads `text` as a rule file; the counts go back to 0.
     void Check(std::string_view text);
-    // Counts `rows` against the rules of the last Check at the local clock's `hour` (0..23).
-    void Count(const std::vector<SessionRow>& rows, int hour);
+    // Counts `rows` against the rules of the last Check at the local clock's `hour` (0..23). The
+    // first `shown` rows are the ones the list shows; the rest are connections auto kill tests
+    // too (past the list's row limit, or of an IP version the list does not show), counted apart.
+    void Count(const std::vector<SessionRow>& rows, int hour, size_t shown = SIZE_MAX);
 
     const std::vector<Line>& lines() const { return lines_; }
     int ruleCount() const { return rules_.count(); }
-    int rowsCounted() const { return rowsCounted_; }
-    int cut() const { return cut_; }      // rows some rule would cut
-    int spared() const { return spared_; } // rows an ALLOW rule exempts
-    int held() const { return held_; }    // rows waiting for a host name
+    int rowsCounted() const { return rowsCounted_; }  // shown rows counted
+    int rowsNotShown() const { return rowsNotShown_; }
+    int cut() const { return cut_; }      // shown rows some rule would cut
+    int spared() const { return spared_; } // shown rows an ALLOW rule exempts
+    int cutNotShown() const { return cutNotShown_; }
+    int sparedNotShown() const { return sparedNotShown_; }
+    int held() const { return held_; }    // rows waiting for a host name, shown or not
+    int errorLines() const { return errorLines_; }        // lines of the last Check with errors
+    int cutEverything() const { return cutEverything_; }  // its rules that cut every session
 
   private:
     // What one candidate text gave, independent of where it stands.
@@ -59,6 +70,8 @@ class RuleExplainer {
         AutoKillRule rule;
         std::string text;
         bool warned = false;
+        bool error = false;
+        bool cutsEverything = false;
     };
     struct TextHash {
         using is_transparent = void;
@@ -73,9 +86,14 @@ class RuleExplainer {
     std::vector<Line> lines_;
     std::vector<int> lineOfRule_;  // index in lines_ of rule i + 1
     int rowsCounted_ = 0;
+    int rowsNotShown_ = 0;
     int cut_ = 0;
     int spared_ = 0;
+    int cutNotShown_ = 0;
+    int sparedNotShown_ = 0;
     int held_ = 0;
+    int errorLines_ = 0;
+    int cutEverything_ = 0;
 };
 
 }  // namespace varnel

@@ -57,16 +57,24 @@ void NoteWrap(std::vector<std::string>* warnings, std::string_view key, std::str
     warnings->push_back(std::string(key) + " " + std::string(part) + " became " + std::to_string(stored));
 }
 
-void Apply(AutoKillRule& rule, RuleKeyword k, const std::string& value, std::vector<std::string>* warnings) {
+// A number field: a value that is no number, or has more after its digits, is an error.
+void NoteNumber(RuleFieldNote* note, std::string_view key, std::string_view value, const RuleNumber& n,
+                uint32_t stored, bool fits) {
+    if (note == nullptr) return;
+    if (!n.wholeText) {
+        note->errors.push_back(std::string(key) + " " + Quoted(value) + " is not a number (reads as " +
+                               std::to_string(stored) + ")");
+        return;
+    }
+    NoteWrap(&note->warnings, key, value, n, stored, fits);
+}
+
+void Apply(AutoKillRule& rule, RuleKeyword k, const std::string& value, RuleFieldNote* note) {
     const std::string_view key = RuleKeywordText(k);
     auto number16 = [&](uint16_t& field) {
         RuleNumber n = RuleFileParser::ReadNumber(value);
         field = static_cast<uint16_t>(n.value);
-        if (warnings != nullptr && !n.wholeText) {
-            warnings->push_back(std::string(key) + " " + Quoted(value) + " reads as " +
-                                std::to_string(field));
-        }
-        if (n.wholeText) NoteWrap(warnings, key, value, n, field, n.fits16);
+        NoteNumber(note, key, value, n, field, n.fits16);
     };
     auto flag = [&](uint16_t& field) {
         uint16_t raw = 0;
@@ -77,12 +85,14 @@ void Apply(AutoKillRule& rule, RuleKeyword k, const std::string& value, std::vec
         *pattern = RulePattern(value);
         return;
     }
+    std::vector<std::string>* warnings = note != nullptr ? &note->warnings : nullptr;
+    std::vector<std::string>* errors = note != nullptr ? &note->errors : nullptr;
     if (PortRange* ports = rule.PortsFor(k)) {
-        *ports = RuleFileParser::ReadPortRange(value, key, warnings);
+        *ports = RuleFileParser::ReadPortRange(value, key, warnings, errors);
         return;
     }
     if (HourWindow* hours = rule.HoursFor(k)) {
-        *hours = RuleFileParser::ReadHourWindow(value, key, warnings);
+        *hours = RuleFileParser::ReadHourWindow(value, key, warnings, errors);
         return;
     }
     switch (k) {
@@ -103,11 +113,7 @@ void Apply(AutoKillRule& rule, RuleKeyword k, const std::string& value, std::vec
             uint32_t& field = k == RuleKeyword::kTime ? rule.must.time : rule.mustNot.time;
             RuleNumber n = RuleFileParser::ReadNumber(value);
             field = n.value;
-            if (warnings != nullptr && !n.wholeText) {
-                warnings->push_back(std::string(key) + " " + Quoted(value) + " reads as " +
-                                    std::to_string(field));
-            }
-            if (n.wholeText) NoteWrap(warnings, key, value, n, field, n.fits32);
+            NoteNumber(note, key, value, n, field, n.fits32);
             break;
         }
         default:
@@ -137,9 +143,16 @@ int RuleFileParser::Fill(RuleLineReader& reader, AutoKillRuleSet& out, RuleLoadR
     RuleNotes notes;
     RuleNotes* wanted = report != nullptr ? &notes : nullptr;
     int suspect = 0;
+    int errors = 0;
     const int candidates = ForEachCandidate(reader, [&](const RuleLinePiece& piece) {
         const bool isRule = ParseCandidate(piece.text, rule, wanted);
-        if (wanted != nullptr && !RuleChecker::CandidateWarnings(isRule, rule, notes).empty()) ++suspect;
+        if (wanted != nullptr) {
+            const RuleChecker::Findings findings = RuleChecker::CandidateFindings(isRule, rule, notes);
+            if (!findings.errors.empty())
+                ++errors;
+            else if (!findings.warnings.empty())
+                ++suspect;
+        }
         if (!isRule) return;
         rule.lineNumber = piece.lineNumber;
         out.Add(rule);
@@ -149,6 +162,7 @@ int RuleFileParser::Fill(RuleLineReader& reader, AutoKillRuleSet& out, RuleLoadR
         report->read = true;
         report->candidates = candidates;
         report->rules = out.count();
+        report->errorLines = errors;
         report->suspectLines = suspect;
         if (candidates == kMaxCandidates) report->capLine = FirstUnreadCandidateLine(reader);
     }
@@ -188,18 +202,19 @@ RuleNumber RuleFileParser::ReadNumber(std::string_view text) {
 }
 
 PortRange RuleFileParser::ReadPortRange(std::string_view value, std::string_view key,
-                                        std::vector<std::string>* warnings) {
+                                        std::vector<std::string>* warnings, std::vector<std::string>* errors) {
     std::vector<std::string> notes;
     size_t dash = value.find('-');
     uint16_t low = 0;
     uint16_t high = 0;
     bool clean = true;
+    bool fits = true;
     bool namedHigh = false;
     if (dash == std::string_view::npos) {
         RuleNumber n = ReadNumber(value);
         low = high = static_cast<uint16_t>(n.value);
         clean = n.wholeText;
-        NoteWrap(&notes, key, value, n, low, n.fits16);
+        fits = n.fits16;
     } else {
         std::string_view lowText = value.substr(0, dash);
         std::string rest(value.substr(dash + 1));
@@ -207,14 +222,14 @@ PortRange RuleFileParser::ReadPortRange(std::string_view value, std::string_view
         RuleNumber ln = ReadNumber(lowText);
         low = static_cast<uint16_t>(ln.value);
         clean = (lowText.empty() || ln.wholeText) && rest.size() + 1 == value.size() - dash;
-        NoteWrap(&notes, key, lowText, ln, low, ln.fits16);
+        fits = ln.fits16;
         if (rest.empty()) {
             high = 65535;
         } else {
             RuleNumber hn = ReadNumber(rest);
             high = static_cast<uint16_t>(hn.value);
             clean = clean && hn.wholeText;
-            NoteWrap(&notes, key, rest, hn, high, hn.fits16);
+            fits = fits && hn.fits16;
             namedHigh = high != 0;
             if (high == 0) high = 65535;
         }
@@ -228,44 +243,49 @@ PortRange RuleFileParser::ReadPortRange(std::string_view value, std::string_view
         low = 1;
         high = 65535;
     }
-    if (warnings != nullptr) {
-        if (clean) {
-            warnings->insert(warnings->end(), notes.begin(), notes.end());
-        } else {
-            warnings->push_back(std::string(key) + " " + Quoted(value) + " reads as " + RangeText(low, high));
-        }
+    if (!clean) {
+        if (errors != nullptr)
+            errors->push_back(std::string(key) + " " + Quoted(value) + " is not a port number or range (reads as " +
+                              RangeText(low, high) + ")");
+    } else if (!fits) {
+        if (errors != nullptr)
+            errors->push_back(std::string(key) + " " + std::string(value) + " is outside the ports 0-65535 (reads as " +
+                              RangeText(low, high) + ")");
+    } else if (warnings != nullptr) {
+        warnings->insert(warnings->end(), notes.begin(), notes.end());
     }
     return {low, high};
 }
 
 HourWindow RuleFileParser::ReadHourWindow(std::string_view value, std::string_view key,
-                                          std::vector<std::string>* warnings) {
-    std::vector<std::string> notes;
+                                          std::vector<std::string>* warnings, std::vector<std::string>* errors) {
     size_t dash = value.find('-');
     uint16_t from = 0;
     uint16_t to = 0;
     bool clean = true;
+    bool fits = true;  // every hour written lies in 0..23
     bool reversed = false;
+    auto hour = [&fits](const RuleNumber& n) {
+        fits = fits && n.fits16 && n.value <= 23;
+        return static_cast<uint16_t>(n.value);
+    };
     if (dash == std::string_view::npos) {
         RuleNumber n = ReadNumber(value);
-        from = to = static_cast<uint16_t>(n.value);
+        from = to = hour(n);
         clean = n.wholeText;
-        NoteWrap(&notes, key, value, n, from, n.fits16);
     } else {
         std::string_view fromText = value.substr(0, dash);
         std::string rest(value.substr(dash + 1));
         rest.erase(std::remove(rest.begin(), rest.end(), '-'), rest.end());
         RuleNumber fn = ReadNumber(fromText);
-        from = static_cast<uint16_t>(fn.value);
+        from = hour(fn);
         // Without a first hour the window starts at 0, which nobody writing "-5" expects to read.
         clean = fn.wholeText && rest.size() + 1 == value.size() - dash;
-        NoteWrap(&notes, key, fromText, fn, from, fn.fits16);
         to = from;
         if (!rest.empty()) {
             RuleNumber tn = ReadNumber(rest);
-            to = static_cast<uint16_t>(tn.value);
+            to = hour(tn);
             clean = clean && tn.wholeText;
-            NoteWrap(&notes, key, rest, tn, to, tn.fits16);
             if (from > to) {
                 to = from;
                 reversed = true;
@@ -274,18 +294,17 @@ HourWindow RuleFileParser::ReadHourWindow(std::string_view value, std::string_vi
     }
     HourWindow window{from, to};
     if (from >= HourWindow::kUnset || to >= HourWindow::kUnset) window = HourWindow();
-    if (warnings != nullptr) {
-        if (!window.IsSet()) {
-            warnings->push_back(std::string(key) + " " + Quoted(value) +
-                                " is no hour window within 0-23: no condition");
-        } else if (!clean) {
-            warnings->push_back(std::string(key) + " " + Quoted(value) + " reads as " + RangeText(from, to));
-        } else {
-            warnings->insert(warnings->end(), notes.begin(), notes.end());
-            if (reversed)
-                warnings->push_back(std::string(key) + " " + std::string(value) + " became " +
-                                    RangeText(from, to));
-        }
+    const std::string reads = window.IsSet() ? "reads as " + RangeText(window.from, window.to) : "no condition";
+    if (!clean) {
+        if (errors != nullptr)
+            errors->push_back(std::string(key) + " " + Quoted(value) + " is not an hour or hour window (" + reads +
+                              ")");
+    } else if (!fits) {
+        if (errors != nullptr)
+            errors->push_back(std::string(key) + " " + std::string(value) + " is outside the hours 0-23 (" + reads +
+                              ")");
+    } else if (reversed && warnings != nullptr) {
+        warnings->push_back(std::string(key) + " " + std::string(value) + " became " + RangeText(from, to));
     }
     return window;
 }
@@ -332,11 +351,13 @@ bool RuleFileParser::ParseCandidate(std::string_view piece, AutoKillRule& rule, 
         RuleFieldNote* note = nullptr;
         if (notes != nullptr) {
             note = &notes->fields[static_cast<int>(k)];
+            const int times = note->times;
             *note = RuleFieldNote();
             note->given = true;
+            note->times = times + 1;
             note->value = value;
         }
-        Apply(rule, k, value, note != nullptr ? &note->warnings : nullptr);
+        Apply(rule, k, value, note);
         rule.keywords |= 1u << static_cast<int>(k);
         anyKeyword = true;
     }

@@ -16,12 +16,16 @@ namespace varnel {
 // What parsing one field of a keyword noticed, for the rule checker. Filled only on request.
 struct RuleFieldNote {
     bool given = false;
+    int times = 0;                      // fields of the line that named the keyword
     std::string value;                  // the value text after cleaning and key removal
     std::vector<std::string> warnings;  // conversions that probably do not do what the writer meant
+    // A number field whose value is no number (or has more after its digits), a port or hour
+    // outside its range: the value was mistyped, and what it reads as is not what was meant.
+    std::vector<std::string> errors;
 };
 
-// What parsing one rule-candidate line noticed. A keyword given twice keeps the later field's note,
-// as the rule keeps the later field's value.
+// What parsing one rule-candidate line noticed. A keyword given twice keeps the later field's note
+// (and counts the fields in `times`), as the rule keeps the later field's value.
 struct RuleNotes {
     std::array<RuleFieldNote, kRuleKeywordCount> fields;
     std::vector<std::string> ignoredKeys;  // "host2 ignored: keywords are upper case", ...
@@ -47,7 +51,8 @@ struct RuleLoadReport {
     std::string error;     // why a file that exists was not read; empty when read or missing
     int candidates = 0;    // rule-candidate lines read
     int rules = 0;         // rules in the set
-    int suspectLines = 0;  // candidates for which RuleChecker has warnings (varnel --check-rules)
+    int errorLines = 0;    // candidates for which RuleChecker has errors (varnel --check-rules)
+    int suspectLines = 0;  // candidates without errors for which it has warnings
     int capLine = 0;       // physical line of the first candidate left unread at the limit; 0: none
 };
 
@@ -97,12 +102,15 @@ class RuleFileParser {
 
     static RuleNumber ReadNumber(std::string_view text);
 
-    // The value conversions of the port and hour fields. `key` names the field in warnings, which
-    // are appended to `warnings` when it is not null.
+    // The value conversions of the port and hour fields. `key` names the field in the findings,
+    // which are appended to `warnings` and `errors` when they are not null. Errors: a part that is
+    // no number or has more after its digits, a number outside 0-65535 (ports) or 0-23 (hours).
     static PortRange ReadPortRange(std::string_view value, std::string_view key,
-                                   std::vector<std::string>* warnings = nullptr);
+                                   std::vector<std::string>* warnings = nullptr,
+                                   std::vector<std::string>* errors = nullptr);
     static HourWindow ReadHourWindow(std::string_view value, std::string_view key,
-                                     std::vector<std::string>* warnings = nullptr);
+                                     std::vector<std::string>* warnings = nullptr,
+                                     std::vector<std::string>* errors = nullptr);
 
   private:
     static int Fill(RuleLineReader& reader, AutoKillRuleSet& out, RuleLoadReport* report);

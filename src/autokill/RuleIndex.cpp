@@ -6,6 +6,8 @@
 #include "session/DottedAddress.h"
 #include "session/SessionRecord.h"
 #include "session/SessionRow.h"
+#include "text/AsciiCase.h"
+#include "text/FixedText.h"
 
 namespace varnel {
 
@@ -52,7 +54,7 @@ void RuleIndex::TextAnchors::Seal() {
 }
 
 bool RuleIndex::TextAnchors::Matches(std::string_view text, std::string_view address) const {
-    if (unnamed && text == address) return true;
+    if (unnamed && EqualsIgnoringAsciiCase(text, address)) return true;
     for (size_t len : lengths) {
         if (len > text.size()) break;
         if (needles.count(suffix ? text.substr(text.size() - len) : text.substr(0, len))) return true;
@@ -79,6 +81,9 @@ bool RuleIndex::File(const AutoKillRule& rule, const UiLanguage& language) {
         const RulePattern& pattern;
         TextAnchors& anchors;
         bool host;
+        // Host names compare without regard to case: host anchors are filed folded, and the
+        // host texts folded before they are looked up.
+        std::string_view needle() const { return host ? pattern.foldedNeedle() : pattern.needle(); }
     };
     const Text texts[] = {{c.ip2, remoteAddress_, false},
                           {c.ip1, localAddress_, false},
@@ -88,7 +93,7 @@ bool RuleIndex::File(const AutoKillRule& rule, const UiLanguage& language) {
     // A prefix or suffix is found by one hash lookup: preferred to a containment, which is searched.
     for (const Text& t : texts) {
         if (t.pattern.IsSet() && !t.pattern.containment() && !(t.host && t.pattern.unnamedHost())) {
-            t.anchors.owned.emplace_back(t.pattern.needle());
+            t.anchors.owned.emplace_back(t.needle());
             return true;
         }
     }
@@ -97,9 +102,9 @@ bool RuleIndex::File(const AutoKillRule& rule, const UiLanguage& language) {
         if (t.host && t.pattern.unnamedHost()) {
             // "????" is a suffix test as well as the test for a host without a name.
             t.anchors.unnamed = true;
-            t.anchors.owned.emplace_back(t.pattern.needle());
+            t.anchors.owned.emplace_back(t.needle());
         } else {
-            t.anchors.contained.emplace_back(t.pattern.needle());
+            t.anchors.contained.emplace_back(t.needle());
         }
         return true;
     }
@@ -169,6 +174,7 @@ bool RuleIndex::HostHit(const char* address, const TextAnchors& anchors, Connect
     // connection's age, so that the memo may share it by address; the evaluator holds the young.
     HostNameSource* names = snapshot.hostNameSource();
     if (names == nullptr || !names->FindHostName(address, hostScratch_)) return anchors.Matches(address, address);
+    for (char& c : hostScratch_) c = AsciiLower(c);
     return anchors.Matches(hostScratch_, address);
 }
 

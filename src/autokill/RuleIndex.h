@@ -29,7 +29,8 @@ namespace varnel {
 // remote) and per PID: connections that share an IPv4 address share the answer (an IPv6 address's
 // texts are worked out for each connection). A host text is the whole name the host-name source
 // knows, which starts a lookup for an address it does not know yet; a name still being looked up
-// is tested as its address text (what the rules read once its hold has passed).
+// is tested as its address text (what the rules read once its hold has passed). Host anchors
+// compare without regard to ASCII case, as the evaluator's host tests do.
 //
 // Built once per rule load (Rebuild); a pass (BeginPass, then CouldCut per connection) allocates
 // nothing. Tick's thread only.

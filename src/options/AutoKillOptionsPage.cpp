@@ -65,6 +65,12 @@ AutoKillOptionsPage::AutoKillOptionsPage(const SettingsFile& settings, std::stri
     warn_ = [this](const QString& text) {
         QMessageBox::warning(this, QCoreApplication::applicationName(), text);
     };
+    question_ = [](QWidget* parent, const QString& text) {
+        QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), text,
+                        QMessageBox::Yes | QMessageBox::No, parent);
+        box.setDefaultButton(QMessageBox::No);
+        return box.exec() == QMessageBox::Yes;
+    };
 }
 
 AutoKillOptionsPage::~AutoKillOptionsPage() = default;
@@ -96,8 +102,38 @@ std::string AutoKillOptionsPage::RulesBytes() const {
     return text.toStdString();
 }
 
+QString AutoKillOptionsPage::SaveQuestion() {
+    // The panel may not have caught up with the last keystrokes yet.
+    explanation_->Refresh();
+    const RuleExplainer& explained = explanation_->explainer();
+    const int errors = explained.errorLines();
+    const int everything = explained.cutEverything();
+    QString text;
+    if (errors > 0) {
+        text += lang_.IsJapanese() ? QString::fromUtf8("エラーのあるルール行が %1 行あります。").arg(errors)
+                : errors == 1      ? QStringLiteral("1 rule line has errors. ")
+                                   : QStringLiteral("%1 rule lines have errors. ").arg(errors);
+    }
+    if (everything > 0) {
+        text += lang_.IsJapanese()
+                    ? QString::fromUtf8("%1 件のルールが SSH も含めすべての接続を切断します。").arg(everything)
+                : everything == 1 ? QStringLiteral("1 rule will cut every connection, SSH included. ")
+                                  : QStringLiteral("%1 rules will cut every connection, SSH included. ").arg(everything);
+    }
+    if (text.isEmpty()) return text;
+    return text + QString::fromUtf8(lang_.Pick("このまま保存しますか?", "Save anyway?"));
+}
+
 bool AutoKillOptionsPage::Apply() {
     if (!applyFlag()) return true;
+    // Rules stored as they were loaded are not asked about again: they are what is in force.
+    if (rules_->toPlainText() != shownRules_ && question_) {
+        const QString question = SaveQuestion();
+        if (!question.isEmpty() && !question_(this, question)) {
+            rules_->setFocus();
+            return false;
+        }
+    }
     QString name = logName_->text();
     if (name.isEmpty()) name = QString::fromLatin1(kStoredDefaultName);
     // The name is stored also while the log is off.

@@ -21,8 +21,10 @@ namespace varnel {
 // the bytes it had; edited text is written with the line breaks the file used (CR LF when it had
 // any, else LF). Saving replaces the file atomically (RuleFileWriter); an empty box deletes it.
 // A failed save is told in a message box and Apply returns false with the rules still in the box.
-// No syntax check is made: the text is stored as typed. Beside the editor a RuleExplanationPanel
-// tells what the text being edited will do, against the rows `rows` gives.
+// The text is stored as typed, but edited rules that have lines with errors, or a rule that cuts
+// every connection, are saved only when the user says so to a Yes/No question; No makes Apply
+// return false with nothing stored, so the dialog stays open on the editor. Beside the editor a
+// RuleExplanationPanel tells what the text being edited will do, against the rows `rows` gives.
 //
 // The settings file is borrowed and must outlive the page. GUI thread only.
 class AutoKillOptionsPage : public OptionsPage {
@@ -34,6 +36,9 @@ class AutoKillOptionsPage : public OptionsPage {
 
     // How a failed save is shown; replaceable so that tests see it without a modal box.
     using Warn = std::function<void(const QString& text)>;
+    // The Yes/No question before saving rules with errors or rules that cut everything; true for
+    // Yes. By default a modal QMessageBox; replaceable as Warn is.
+    using Question = std::function<bool(QWidget* parent, const QString& text)>;
 
     AutoKillOptionsPage(const SettingsFile& settings, std::string ruleFilePath, UiLanguage lang,
                         RuleExplanationPanel::RowSource rows = {}, QWidget* parent = nullptr);
@@ -48,6 +53,11 @@ class AutoKillOptionsPage : public OptionsPage {
     QLineEdit* logNameEdit() const { return logName_; }
     RuleExplanationPanel* explanation() const { return explanation_; }
     void SetWarn(Warn warn) { warn_ = std::move(warn); }
+    void SetQuestion(Question question) { question_ = std::move(question); }
+    // The question for the rules as they stand in the box, or an empty text when there is none
+    // to ask: "3 rule lines have errors. 2 rules will cut every connection, SSH included. Save
+    // anyway?", each sentence only when its count is not 0.
+    QString SaveQuestion();
 
   private:
     // The bytes to store for the rules box as it stands.
@@ -61,6 +71,7 @@ class AutoKillOptionsPage : public OptionsPage {
     QLineEdit* logName_ = nullptr;
     RuleExplanationPanel* explanation_ = nullptr;
     Warn warn_;
+    Question question_;
     // The file as loaded, kept so that an unedited box stores it unchanged.
     std::string loadedBytes_;
     QString shownRules_;

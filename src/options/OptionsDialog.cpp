@@ -172,14 +172,25 @@ void OptionsDialog::done(int result) {
     const bool ok = result == QDialog::Accepted;
     for (OptionsPage* page : pages_) page->SetApplyFlag(ok);
     if (ok) {
-        for (OptionsPage* page : pages_) {
-            if (page->Apply()) continue;
+        for (size_t i = 0; i < pages_.size(); ++i) {
+            if (pages_[i]->Apply()) continue;
             for (OptionsPage* other : pages_) other->SetApplyFlag(false);
+            ShowFailedPage(static_cast<int>(i));
             return;
         }
     }
     WriteSelection();
     QDialog::done(result);
+}
+
+void OptionsDialog::ShowFailedPage(int index) {
+    // The pages are the tabs of the first group.
+    if (selection_ != 0 || tabBar_->count() == 0) {
+        QTreeWidgetItem* item = tree_->topLevelItem(0);
+        tree_->setCurrentItem(item);
+        item->setSelected(true);
+    }
+    if (index < tabBar_->count()) tabBar_->setCurrentIndex(index);
 }
 
 void OptionsDialog::WriteSelection() const {

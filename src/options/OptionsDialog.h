@@ -28,7 +28,8 @@ class OptionsPage;
 // clamped to the tabs there are.
 //
 // OK sets every page's apply flag and applies the pages in tab order; a page that cannot store
-// its settings keeps the dialog open with all flags cleared. Cancel clears the flags and stores
+// its settings (or whose question the user answered No) keeps the dialog open with all flags
+// cleared, and is brought on screen. Cancel clears the flags and stores
 // nothing but the two keys. See OptionsPage for the pages' side.
 //
 // The settings file is borrowed and must outlive the dialog. GUI thread only.
@@ -69,6 +70,8 @@ class OptionsDialog : public QDialog {
     // Shows page number selection × kLabelsPerGroup + tab, or none.
     void ShowPage(int number);
     void WriteSelection() const;
+    // Shows the page at `index` (its group and tab), after its Apply failed.
+    void ShowFailedPage(int index);
 
     const SettingsFile& settings_;
     UiLanguage lang_;

@@ -47,12 +47,21 @@ TEST_F(AutoKillLoadTest, SuspectLinesAreCountedWithTheWordsTheirNumberNeeds) {
     EXPECT_TRUE(MessagesFor("PORT2=80\nHOST2=.example.com\n").empty());
     EXPECT_EQ(MessagesFor("HOST2=example.com\nPORT2=80\n"),
               std::vector<std::string>{"1 rule line looks suspect; run varnel --check-rules"});
-    EXPECT_EQ(MessagesFor("HOST2=example.com\nPORT2=80x\nhost1=a\n"),
+    EXPECT_EQ(MessagesFor("HOST2=example.com\nPORT1=80\nhost1=a\nPORT2=1-65535\n"),
               std::vector<std::string>{"3 rule lines look suspect; run varnel --check-rules"});
+    // Lines with errors are counted apart, a line with both among them.
+    EXPECT_EQ(MessagesFor("HOST2=example.com\nPORT2=80x\nhost1=a\n"),
+              std::vector<std::string>{
+                  "1 rule line has errors, 2 rule lines look suspect; run varnel --check-rules"});
+    EXPECT_EQ(MessagesFor("TIME=5m,HOST2=example.com\nSTAT=established\nPORT2=80\n"),
+              std::vector<std::string>{"2 rule lines have errors; run varnel --check-rules"});
     const std::vector<std::string> jp = MessagesFor("HOST2=example.com\n", UiLanguage::Japanese());
     ASSERT_EQ(jp.size(), 1u);
     EXPECT_NE(jp[0].find("疑わしいルール行が 1 行"), std::string::npos) << jp[0];
     EXPECT_NE(jp[0].find("varnel --check-rules"), std::string::npos) << jp[0];
+    EXPECT_EQ(MessagesFor("PORT2=http\nALLOW=yes\nHOST2=example.com\n", UiLanguage::Japanese()),
+              std::vector<std::string>{"エラーのあるルール行が 2 行、疑わしいルール行が 1 行あります。"
+                                       "varnel --check-rules で確かめてください"});
 }
 
 TEST_F(AutoKillLoadTest, TheLimitIsToldWithItsLine) {

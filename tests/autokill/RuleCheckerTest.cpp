@@ -48,47 +48,91 @@ TEST(RuleCheckerTest, SampleFile) {
         "6: IP2=192.168.1.1,HOST2=example.com  # IP2 192.168.1.1 also matches 192.168.1.10...; "
         "HOST2 \"example.com\" also matches badexample.com; write .example.com\n"
         "7: NOLOG=1,SYSTIME=22-22  # SYSTIME 22-6 became 22-22\n"
-        "8: PORT2=4464-4464  # PORT2 70000 became 4464\n"
+        "8: PORT2=4464-4464  # error: PORT2 70000 is outside the ports 0-65535 (reads as 4464-4464)\n"
         "9: ignored: no keyword\n"
         "10: \"HOST2=/a,b/\",PID=svchost\n"
         "11: NOLOG=1  # no conditions: matches every session\n"
         "13: HOST1=mybox,STAT=1,TIME=60  # HOST1 \"mybox\" also matches badmybox; write .mybox\n"
         "14: IP1!=10.,HOST1!=/lan/,PORT1!=1-1024,IP2!=/172.16./,HOST2!=????,PORT2!=443-443,STAT!=2,TIME!=30,"
         "PID!=sshd,SYSTIME!=0-6\n"
-        "15: ALLOW=0  # ALLOW \"yes\" reads as 0; no conditions: matches every session\n"
+        "15: ALLOW=0  # error: ALLOW \"yes\" is not a number (reads as 0); no conditions: matches every session\n"
         "16: HOST2=.x.org  # PORT ignored: no such keyword\n"
-        "18: IP2=10.1  # IP2 10.1 also matches 10.10...; write 10.1.; "
-        "SYSTIME \"9-30\" is no hour window within 0-23: no condition\n"
-        "12 rules\n";
+        "18: IP2=10.1  # error: SYSTIME 9-30 is outside the hours 0-23 (no condition); "
+        "IP2 10.1 also matches 10.10...; write 10.1.\n"
+        "12 rules, 3 lines with errors, 8 lines with warnings\n";
     EXPECT_EQ(Report(sample), expected);
 }
 
-TEST(RuleCheckerTest, ConversionWarnings) {
+// Errors are values read as something other than what was written; warnings are rules that
+// probably do not do what was meant.
+TEST(RuleCheckerTest, ErrorsAndWarnings) {
     struct Case {
         const char* line;
         const char* expected;
     };
     const Case cases[] = {
-        {"PORT2=-80", "1: PORT2=1-65535  # PORT2 -80 became 1-65535\n"},
-        {"PORT2=0-80", "1: PORT2=1-65535  # PORT2 0-80 became 1-65535\n"},
-        {"PORT2=0", "1: PORT2=1-65535\n"},
-        {"PORT1=90-80", "1: PORT1=90-90  # PORT1 90-80 became 90-90\n"},
-        {"PORT2=http", "1: PORT2=1-65535  # PORT2 \"http\" reads as 1-65535\n"},
-        {"PORT2=80-70000", "1: PORT2=80-4464  # PORT2 70000 became 4464\n"},
-        {"TIME=-1", "1: TIME=4294967295  # TIME -1 became 4294967295\n"},
-        {"TIME=60s", "1: TIME=60  # TIME \"60s\" reads as 60\n"},
-        {"SYSTIME!=-5", "1: SYSTIME!=0-5  # SYSTIME! \"-5\" reads as 0-5\n"},
-        {"SYSTIME=22-6,HOST2=",
-         "1: SYSTIME=22-22  # HOST2 is empty: no condition; SYSTIME 22-6 became 22-22\n"},
-        {"STAT!=3", "1: STAT!=3  # STAT! 3 names every state: the rule never matches\n"},
-        {"ALLOW=1", "1: ALLOW=1  # no conditions: exempts every session from the rules after it\n"},
-        {"IP2=10.", "1: IP2=10.\n"},
-        {"IP2=192.168.1.26", "1: IP2=192.168.1.26\n"},
-        {"HOST2=????,HOST1=/lan", "1: HOST1=/lan,HOST2=????\n"},
+        // Number fields that are no number, or have more after the digits.
+        {"PORT2=http", "PORT2=1-65535  # error: PORT2 \"http\" is not a port number or range (reads as 1-65535); "
+                       "no condition a session can fail: matches every session"},
+        {"TIME=5m,PORT2=22", "PORT2=22-22,TIME=5  # error: TIME \"5m\" is not a number (reads as 5)"},
+        {"STAT=established", "STAT=0  # error: STAT \"established\" is not a number (reads as 0); no conditions: "
+                             "matches every session"},
+        {"ALLOW=yes,PORT2=22", "PORT2=22-22  # error: ALLOW \"yes\" is not a number (reads as 0)"},
+        {"SYSTIME!=-5", "SYSTIME!=0-5  # error: SYSTIME! \"-5\" is not an hour or hour window (reads as 0-5)"},
+        // Ports and hours outside their range.
+        {"PORT2=70000", "PORT2=4464-4464  # error: PORT2 70000 is outside the ports 0-65535 (reads as 4464-4464)"},
+        {"PORT2=80-70000", "PORT2=80-4464  # error: PORT2 80-70000 is outside the ports 0-65535 (reads as 80-4464)"},
+        {"SYSTIME=24,PORT2=22", "PORT2=22-22  # error: SYSTIME 24 is outside the hours 0-23 (no condition)"},
+        // Conversions that are no mistake but change what was written.
+        {"PORT2=-80", "PORT2=1-65535  # PORT2 -80 became 1-65535; no condition a session can fail: matches every "
+                      "session"},
+        {"PORT2=0-80,IP2=10.", "IP2=10.,PORT2=1-65535  # PORT2 0-80 became 1-65535"},
+        {"PORT1=90-80", "PORT1=90-90  # PORT1 90-80 became 90-90"},
+        {"TIME=-1", "TIME=4294967295  # TIME -1 became 4294967295"},
+        {"SYSTIME=22-6,HOST2=", "SYSTIME=22-22  # HOST2 is empty: no condition; SYSTIME 22-6 became 22-22"},
+        {"STAT!=3", "STAT!=3  # STAT! 3 names every state: the rule never matches"},
+        // Rules that match every session, whatever their fields say.
+        {"NOLOG=1", "NOLOG=1  # no conditions: matches every session"},
+        {"ALLOW=1", "ALLOW=1  # no conditions: exempts every session from the rules after it"},
+        {"STAT=0", "STAT=0  # no conditions: matches every session"},
+        {"PORT2=0", "PORT2=1-65535  # no condition a session can fail: matches every session"},
+        {"STAT=3,SYSTIME=0-23,PORT1=1-65535,HOST2=/",
+         "PORT1=1-65535,HOST2=/,STAT=3,SYSTIME=0-23  # no condition a session can fail: matches every session"},
+        {"ALLOW=1,PORT2=0", "ALLOW=1,PORT2=1-65535  # no condition a session can fail: exempts every session from "
+                            "the rules after it"},
+        {"NOLOG=1,PORT2!=22", "NOLOG=1,PORT2!=22-22"},
+        // A key given twice: the later field counts.
+        {"PORT2=80,PORT2=443", "PORT2=443-443  # PORT2 given 2 times: only the last counts"},
+        // Address patterns that never match: a network, an IPv4-mapped address.
+        {"IP2=10.1.2.0/24", "IP2=10.1.2.0/24  # IP2 10.1.2.0/24 is no network: a '/' asks for an address containing "
+                            "\"10.1.2.024\", which none does; write 10.1.2."},
+        {"IP2=2001:db8::/32", "IP2=2001:db8::/32  # IP2 2001:db8::/32 is no network: a '/' asks for an address "
+                              "containing \"2001:db8::32\""},
+        {"IP2=::ffff:10.1.2.3", "IP2=::ffff:10.1.2.3  # IP2 ::ffff:10.1.2.3 never matches: connections of "
+                                "IPv4-mapped addresses are shown as IPv4; write 10.1.2.3"},
+        {"IP2=::FFFF:10.1.2.3", "IP2=::FFFF:10.1.2.3  # IP2 ::FFFF:10.1.2.3 never matches: connections of "
+                                "IPv4-mapped addresses are shown as IPv4; write 10.1.2.3"},
+        {"IP2=0:0:0:0:0:ffff:a01:203", "IP2=0:0:0:0:0:ffff:a01:203  # IP2 0:0:0:0:0:ffff:a01:203 never matches: "
+                                       "connections of IPv4-mapped addresses are shown as IPv4; write 10.1.2.3"},
+        {"IP2=/::ffff:10.1./", "IP2=/::ffff:10.1./  # IP2 /::ffff:10.1./ never matches: connections of "
+                               "IPv4-mapped addresses are shown as IPv4; write /10.1./"},
+        {"IP2=10.", "IP2=10."},
+        {"IP2=192.168.1.26", "IP2=192.168.1.26"},
+        {"HOST2=????,HOST1=/lan", "HOST1=/lan,HOST2=????"},
     };
-    for (const Case& c : cases) EXPECT_EQ(Report(c.line), std::string(c.expected) + "1 rules\n") << c.line;
+    for (const Case& c : cases) {
+        const std::string report = Report(c.line);
+        EXPECT_EQ(report.substr(0, report.find('\n')), "1: " + std::string(c.expected)) << c.line;
+        const bool error = std::string_view(c.expected).find("# error: ") != std::string_view::npos;
+        const bool warning = std::string_view(c.expected).find(error ? "; " : "  # ") != std::string_view::npos;
+        EXPECT_EQ(report.substr(report.find('\n') + 1),
+                  std::string("1 rules, ") + (error ? "1 line" : "0 lines") + " with errors, " +
+                      (warning ? "1 line" : "0 lines") + " with warnings\n")
+            << c.line;
+    }
     EXPECT_EQ(Report("Host2=x,foo"),
-              "1: ignored: no keyword  # Host2 ignored: keywords are upper case\n0 rules\n");
+              "1: ignored: no keyword  # Host2 ignored: keywords are upper case\n"
+              "0 rules, 0 lines with errors, 1 line with warnings\n");
 }
 
 TEST(RuleCheckerTest, Ipv6PatternsNotInCanonicalFormAreWarnedAbout) {
@@ -105,7 +149,9 @@ TEST(RuleCheckerTest, Ipv6PatternsNotInCanonicalFormAreWarnedAbout) {
         {"IP2=/0d:/", ""},        // the end of a group such as a0d
         {"IP2=/0db8:/",
          "IP2 /0db8:/ never matches: IPv6 addresses are shown in canonical form; write /db8:/"},
-        {"IP2=::ffff:192.0.2.1", ""},
+        {"IP2=::ffff:192.0.2.1",
+         "IP2 ::ffff:192.0.2.1 never matches: connections of IPv4-mapped addresses are shown as IPv4; write "
+         "192.0.2.1"},
         {"IP2=2001:DB8:",
          "IP2 2001:DB8: never matches: IPv6 addresses are shown in canonical form; write 2001:db8:"},
         {"IP2=2001:0db8:",
@@ -166,7 +212,7 @@ TEST(RuleCheckerTest, LineNumbersLimitAndLongLines) {
         report.find(
             "\n1024: PORT2=1023-1023\n"
             "1025: reading stopped: at most 1023 rule lines are read; this line and the rest are ignored\n"
-            "1023 rules\n"),
+            "1023 rules, 0 lines with errors, 1 line with warnings\n"),
         std::string::npos);
     EXPECT_EQ(report.find("1026:"), std::string::npos);
     // Exactly 1023 candidates and then only comments: nothing is left unread, so no note.
@@ -174,12 +220,12 @@ TEST(RuleCheckerTest, LineNumbersLimitAndLongLines) {
     for (int i = 1; i <= 1023; ++i) exact += "PORT2=" + std::to_string(i) + "\n";
     report = Report(exact + "# trailing\n\n");
     EXPECT_EQ(report.find("reading stopped"), std::string::npos);
-    EXPECT_NE(report.find("\n1024: PORT2=1023-1023\n1023 rules\n"), std::string::npos);
+    EXPECT_NE(report.find("\n1024: PORT2=1023-1023\n1023 rules, 0 lines"), std::string::npos);
 
     std::string longLine = "HOST2=." + std::string(65533 - 7, 'a') + ",PORT2=22\n";
     report = Report(longLine + "PORT2=1\n");
     EXPECT_EQ(report.substr(0, 16), "1: HOST2=.aaaaaa");
-    EXPECT_NE(report.find("\n1: PORT2=22-22\n2: PORT2=1-1\n3 rules\n"), std::string::npos);
+    EXPECT_NE(report.find("\n1: PORT2=22-22\n2: PORT2=1-1\n3 rules, 0 lines"), std::string::npos);
 }
 
 TEST(RuleCheckerTest, RunCheckRulesReadsTheFile) {
@@ -194,7 +240,7 @@ TEST(RuleCheckerTest, RunCheckRulesReadsTheFile) {
     std::ostringstream out;
     std::ostringstream err;
     EXPECT_EQ(RunCheckRules(path, out, err), 0);
-    EXPECT_EQ(out.str(), "2: NOLOG=1,HOST2=.ads.example\n1 rules\n");
+    EXPECT_EQ(out.str(), "2: NOLOG=1,HOST2=.ads.example\n1 rules, 0 lines with errors, 0 lines with warnings\n");
     std::remove(path);
 }
 
@@ -229,8 +275,32 @@ TEST_F(CheckRulesFileTest, ReadsAFileAndKeepsEachReportLineOnePrintableLine) {
           "# rules\r\nHOST2=.ads.example,NOLOG=1\r\nPID=\x1b[31mx\x07y\xC2\x9B"
           "2J,HOST1=.日本\r\n");
     EXPECT_EQ(Run(dir + "/rules.txt"), 0) << err;
-    EXPECT_EQ(out, "2: NOLOG=1,HOST2=.ads.example\n3: HOST1=.日本,PID= [31mx y 2J\n2 rules\n");
+    EXPECT_EQ(out, "2: NOLOG=1,HOST2=.ads.example\n3: HOST1=.日本,PID= [31mx y 2J\n"
+                   "2 rules, 0 lines with errors, 0 lines with warnings\n");
     EXPECT_EQ(err, "");
+}
+
+// Errors make the exit status 1 (a script can refuse to install such rules); warnings alone
+// leave it 0. The last line counts both.
+TEST_F(CheckRulesFileTest, ExitStatusIsOneOnlyWithErrors) {
+    struct Case {
+        const char* rules;
+        int status;
+        const char* summary;
+    } cases[] = {
+        {"PORT2=80\nHOST2=.example.com\n", 0, "2 rules, 0 lines with errors, 0 lines with warnings"},
+        {"PORT2=0\nPORT2=80,PORT2=443\nIP2=10.1.2.0/24\n", 0, "3 rules, 0 lines with errors, 3 lines with warnings"},
+        {"PORT2=80\nPORT2=http\n", 1, "2 rules, 1 line with errors, 1 line with warnings"},
+        {"TIME=5m,PORT2=22\nSTAT=established\nALLOW=yes,PORT2=1\nSYSTIME=9-30,PORT2=2\n", 1,
+         "4 rules, 4 lines with errors, 1 line with warnings"},
+        {"# nothing\n", 0, "0 rules, 0 lines with errors, 0 lines with warnings"},
+    };
+    for (const Case& c : cases) {
+        Write("rules.txt", c.rules);
+        EXPECT_EQ(Run(dir + "/rules.txt"), c.status) << c.rules << out;
+        EXPECT_TRUE(out.ends_with(std::string(c.summary) + "\n")) << out;
+        EXPECT_EQ(err, "");
+    }
 }
 
 TEST_F(CheckRulesFileTest, AMissingFileIsAnErrorNotAnEmptySet) {
@@ -277,7 +347,7 @@ TEST_F(CheckRulesFileTest, ALongFileNotesWhereReadingStopped) {
     // Candidate 1024 is on line 1 + 1024 + 512 (the comments before the odd ports).
     EXPECT_NE(
         out.find("\n1537: reading stopped: at most 1023 rule lines are read; this line and the rest are "
-                 "ignored\n1023 rules\n"),
+                 "ignored\n1023 rules, 0 lines with errors, 1 line with warnings\n"),
         std::string::npos)
         << out.substr(out.size() - 300);
 }

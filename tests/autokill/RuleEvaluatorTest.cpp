@@ -97,10 +97,41 @@ TEST(RuleEvaluatorTest, HostPatterns) {
     contains.remoteHost = "cdn.examples.org";
     EXPECT_TRUE(Kills("HOST2=/example/\n", contains));
     EXPECT_FALSE(Kills("HOST2=example\n", contains));
-    EXPECT_FALSE(Kills("HOST2=.EXAMPLE.COM\n", Row()));  // byte-exact
     EXPECT_TRUE(Kills("HOST1=.lan\n", Row()));
     EXPECT_FALSE(Kills("HOST1!=.lan\n", Row()));
     EXPECT_TRUE(Kills("HOST1!=.example.com\n", Row()));
+}
+
+// A name's case is the answering server's choice: host patterns fold ASCII letters, the
+// addresses and the process column stay byte-exact.
+TEST(RuleEvaluatorTest, HostPatternsIgnoreCaseAddressesAndProcessesDoNot) {
+    struct Case {
+        const char* rules;
+        const char* remoteHost;  // the local host is its upper-case form
+        bool kills;
+    };
+    const Case cases[] = {
+        {"HOST2=.example.com", "Evil.Example.COM", true},
+        {"HOST2=.EXAMPLE.COM", "shop.example.com", true},
+        {"HOST2!=.example.com", "Evil.Example.COM", false},
+        {"HOST1=.Lan", "x", true},
+        {"HOST2=.exämple.com", "shop.EXÄMPLE.com", false},  // only ASCII letters fold
+        {"IP2=93.184.216.3,HOST2=.Com", "a.cOm", true},
+        {"PID=FireFox", "a", false},
+    };
+    for (const Case& c : cases) {
+        RowTexts row = Row();
+        row.remoteHost = c.remoteHost;
+        row.localHost = "DESK.LAN";
+        EXPECT_EQ(Kills(std::string(c.rules) + "\n", row), c.kills) << c.rules << " on " << c.remoteHost;
+    }
+    // "????": the host text is the address, whatever the case an IPv6 text is given in.
+    RowTexts v6 = Row();
+    v6.remoteAddress = "2001:db8::ab";
+    v6.remoteHost = "2001:DB8::AB";
+    EXPECT_TRUE(Kills("HOST2=????\n", v6));
+    EXPECT_FALSE(Kills("HOST2!=????\n", v6));
+    EXPECT_FALSE(Kills("IP2=2001:DB8::\n", v6));
 }
 
 TEST(RuleEvaluatorTest, UnnamedHostPattern) {

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "autokill/RuleChecker.h"
@@ -31,16 +32,28 @@ TEST(RuleExplainerTest, LinesAreWhatCheckRulesPrints) {
     // The same explainer through a series of edits: lines it has seen before move, change and come
     // back, and each time it says what the command line says.
     const std::string edits[] = {"PORT2=80\nHOST2=.x.org\n", "#\n\nPORT2=80\nPORT2=81\nHOST2=.x.org\n",
-                                 "PORT2=81\nPORT2=8\nHOST2=x.org", text};
+                                 "PORT2=81\nPORT2=8\nHOST2=x.org", "PORT2=http\nSTAT=3\nALLOW=1\nTIME=5m\n", text};
     for (const std::string& edit : edits) {
         explainer.Check(edit);
         std::ostringstream report;
-        RuleChecker::Check(edit, report);
+        const RuleChecker::Summary summary = RuleChecker::Check(edit, report);
         std::string fromLines;
-        for (const RuleExplainer::Line& line : explainer.lines())
+        int errors = 0, cutEverything = 0;
+        for (const RuleExplainer::Line& line : explainer.lines()) {
             fromLines += std::to_string(line.lineNumber) + ": " + line.text + "\n";
-        EXPECT_EQ(fromLines + std::to_string(explainer.ruleCount()) + " rules\n", report.str());
+            errors += line.error;
+            cutEverything += line.cutsEverything;
+        }
+        EXPECT_EQ(fromLines + RuleChecker::SummaryText(summary) + "\n", report.str());
+        EXPECT_EQ(explainer.errorLines(), summary.errorLines);
+        EXPECT_EQ(explainer.errorLines(), errors);
+        EXPECT_EQ(explainer.cutEverything(), cutEverything);
     }
+    // The mistyped edit: two lines with errors, two rules that cut everything (the ALLOW rule
+    // exempts everything, and cuts nothing).
+    explainer.Check(edits[3]);
+    EXPECT_EQ(std::pair(explainer.errorLines(), explainer.cutEverything()), std::pair(2, 2));
+    explainer.Check(text);
 
     const auto& lines = explainer.lines();
     ASSERT_EQ(lines.size(), 3u);
@@ -82,6 +95,16 @@ TEST(RuleExplainerTest, CountsFollowFirstMatchAndAllow) {
     EXPECT_EQ(explainer.spared(), 2);
     EXPECT_EQ(explainer.held(), 0);
     EXPECT_EQ(explainer.rowsCounted(), 5);
+
+    // Rows past the first `shown` are connections the list does not show: counted apart.
+    explainer.Count(rows, 12, 3);
+    EXPECT_EQ(lines[0].matches, 2);
+    EXPECT_EQ(lines[1].matches, 1);
+    EXPECT_EQ(lines[1].matchesNotShown, 1);
+    EXPECT_EQ(lines[3].matchesNotShown, 1);
+    EXPECT_EQ(std::pair(explainer.cut(), explainer.cutNotShown()), std::pair(1, 2));
+    EXPECT_EQ(std::pair(explainer.spared(), explainer.sparedNotShown()), std::pair(2, 0));
+    EXPECT_EQ(std::pair(explainer.rowsCounted(), explainer.rowsNotShown()), std::pair(3, 2));
 
     // A host name still being looked up holds back a row that a host rule would cut.
     explainer.Check("HOST2!=.example.com\n");

@@ -11,19 +11,22 @@
 #include "platform/fake/FakeClock.h"
 #include "platform/fake/FakeConnectionTable.h"
 #include "platform/fake/FakeProcessList.h"
+#include "session/DottedAddress.h"
 #include "session/SessionRow.h"
 
 namespace varnel {
 namespace {
 
-// Names 93.184.0.x and 2001:db8::x after x; other addresses have no name, 198.51.100.x and fd00::x
-// are still being looked up.
+// Names 93.184.0.x and 2001:db8::x after x (93.184.0.22 in mixed case, as a name server may
+// answer); other addresses have no name, 198.51.100.x and fd00::x are still being looked up.
 class Hosts : public HostNameSource {
   public:
     int lookups = 0;
     void LookupHostName(const char* address, char* out, size_t n) override {
         ++lookups;
-        if (std::strncmp(address, "93.184.0.", 9) == 0)
+        if (std::strcmp(address, "93.184.0.22") == 0)
+            std::snprintf(out, n, "H22.Ads.EXAMPLE.Com");
+        else if (std::strncmp(address, "93.184.0.", 9) == 0)
             std::snprintf(out, n, "h%s.ads.example.com", address + 9);
         else if (std::strncmp(address, "198.51.100.", 11) == 0 || std::strncmp(address, "fd00::", 6) == 0)
             std::snprintf(out, n, "(%s)", address);
@@ -116,6 +119,9 @@ std::string RandomRules(std::mt19937& rng) {
                           "PID=/ir/",
                           "PORT2=80-90",
                           "HOST2=????",
+                          "HOST2=.ADS.example.com",
+                          "HOST2=/Ads.E/",
+                          "HOST2!=.Example.COM",
                           "HOST1=.lan",
                           "STAT=1",
                           "STAT=2",
@@ -249,7 +255,7 @@ TEST(RuleIndexTest, Ipv6ConnectionsAreIndexedLikeIpv4Ones) {
     rig.AddMixed(100, 9);  // polls both
     const char* ipv6Rules[] = {"IP2=2001:db8:", "IP2=2001:db8::",        "IP2=/::9/",  "IP1=fe80::",
                                "IP2!=2001:",    "HOST2=.example.net",    "HOST2=????", "IP2=::1,PORT2=443",
-                               "IP1=/db8::1/",  "HOST2=v6-5.example.net"};
+                               "IP1=/db8::1/",  "HOST2=v6-5.example.net", "HOST2=.EXAMPLE.Net"};
     int cut = 0, rejected = 0, ipv6Cut = 0;
     for (int round = 0; round < 200; ++round) {
         std::string text = RandomRules(rng);
@@ -282,6 +288,62 @@ TEST(RuleIndexTest, Ipv6ConnectionsAreIndexedLikeIpv4Ones) {
     EXPECT_GT(ipv6Cut, 1000);
     EXPECT_GT(cut - ipv6Cut, 1000);
     EXPECT_GT(rejected, 1000);
+}
+
+// The per-pass memo keeps one address per slot. An address that matches nothing, asked first, must
+// not answer for another address that lands in its slot later in the same pass: with twice as many
+// addresses as slots, asked in turns (one that matches nothing, then one that matches), many slots
+// are shared that way.
+TEST(RuleIndexTest, AMemoSlotSharedByTwoAddressesAnswersForEach) {
+    Rig rig;
+    AutoKillRuleSet set;
+    RuleFileParser::Parse("IP2=/.2.2/\n", set);
+    RuleIndex index;
+    index.Rebuild(set, rig.lang);
+    index.BeginPass(rig.clock.TickMs(), 12);
+    int matching = 0, other = 0;  // candidates among the addresses that match, and the others
+    for (int i = 0; i < 8192; ++i) {
+        for (const char* host : {".1.1", ".2.2"}) {
+            const std::string address = std::to_string(1 + (i >> 8)) + "." + std::to_string(i & 255) + host;
+            KeptConnection k;
+            k.key.remoteAddr = ParseDottedAddress(address.c_str());
+            k.state = kTcpEstablished;
+            k.firstSeen = rig.clock.TickMs();
+            (host[1] == '2' ? matching : other) += index.CouldCut(k, rig.snapshot);
+        }
+    }
+    EXPECT_EQ(matching, 8192);
+    EXPECT_EQ(other, 0);
+}
+
+// With host-name resolution off every host text is its address: "????" is every connection, and a
+// host suffix is tested against the address text, by the index as by the evaluator.
+TEST(RuleIndexTest, UnnamedHostPatternWithResolutionOffIsEveryConnection) {
+    Rig rig;
+    rig.snapshot.SetHostNameSource(nullptr);
+    rig.AddMixed(60, 9);
+    rig.AddIpv6(20);
+    rig.Poll();
+    struct Case {
+        const char* rules;
+        int cuts;  // connections the evaluator cuts: -1 for all of them
+    } cases[] = {{"HOST2=????\n", -1}, {"HOST1=????,HOST2=.113.9\n", 12}, {"HOST2=/DB8::5/\n", 4}};
+    for (const Case& c : cases) {
+        AutoKillRuleSet set;
+        RuleFileParser::Parse(c.rules, set);
+        RuleEvaluator evaluator(set, rig.lang);
+        RuleIndex index;
+        index.Rebuild(set, rig.lang);
+        index.BeginPass(rig.clock.TickMs(), rig.clock.LocalTime().tm_hour);
+        int cuts = 0;
+        for (const KeptConnection& k : rig.snapshot.kept()) {
+            const bool kills = rig.Evaluate(evaluator, k).verdict != Verdict::kLeave;
+            cuts += kills;
+            EXPECT_EQ(index.CouldCut(k, rig.snapshot), kills) << c.rules << " port " << k.key.localPort;
+        }
+        EXPECT_EQ(cuts, c.cuts < 0 ? static_cast<int>(rig.snapshot.kept().size()) : c.cuts) << c.rules;
+    }
+    EXPECT_EQ(rig.hosts.lookups, 0);
 }
 
 }  // namespace

@@ -49,6 +49,12 @@ class OptionsDialogTest : public ::testing::Test {
     std::unique_ptr<OptionsDialog> Open(UiLanguage lang = UiLanguage::English()) {
         auto dialog = std::make_unique<OptionsDialog>(settings, lang);
         page = new AutoKillOptionsPage(settings, rulePath, lang);
+        // The question before saving rules that cut everything is answered here, not in a box.
+        page->SetQuestion([this](QWidget* parent, const QString& text) {
+            EXPECT_EQ(parent, page);
+            asked << text;
+            return yes;
+        });
         dialog->AddPage(page);
         dialog->show();
         QApplication::processEvents();
@@ -64,6 +70,8 @@ class OptionsDialogTest : public ::testing::Test {
     }
 
     AutoKillOptionsPage* page = nullptr;
+    QStringList asked;
+    bool yes = true;
 };
 
 TEST_F(OptionsDialogTest, FirstOpeningSelectsTheItemAndShowsTheRulesPageInEnglish) {
@@ -238,6 +246,57 @@ TEST_F(OptionsDialogTest, FailedSaveIsToldAndKeepsTheDialogAndWhatWasThere) {
     EXPECT_FALSE(d->isVisible());
     EXPECT_EQ(ReadBytes(rulePath), "PORT2=80\n");
     EXPECT_EQ(warnings.size(), 1);
+}
+
+// Edited rules with mistyped values, or a rule that cuts every connection, are saved only when
+// the user says so; No leaves the dialog open on the editor, with nothing stored.
+TEST_F(OptionsDialogTest, OkAsksBeforeSavingRulesWithErrorsOrThatCutEverything) {
+    WriteBytes(rulePath, "PORT2=6667\n");
+    yes = false;
+    auto d = Open();
+    page->logCheck()->setChecked(false);
+    page->rulesEdit()->setPlainText("PORT2=6667\nPORT2=http\nSTAT=3\nALLOW=1\nTIME=5m\n");
+    d->tabBar()->setCurrentIndex(1);
+    d->accept();
+    EXPECT_EQ(d->currentPage(), page) << "No returns to the rules";
+    ASSERT_EQ(asked.size(), 1);
+    EXPECT_EQ(asked[0], "2 rule lines have errors. 2 rules will cut every connection, SSH included. Save anyway?");
+    EXPECT_TRUE(d->isVisible());
+    EXPECT_FALSE(page->applyFlag());
+    EXPECT_EQ(ReadBytes(rulePath), "PORT2=6667\n");
+    EXPECT_EQ(Key("Session", "BlockedLog"), "<none>");
+    EXPECT_EQ(page->rulesEdit()->toPlainText(), "PORT2=6667\nPORT2=http\nSTAT=3\nALLOW=1\nTIME=5m\n");
+    // The panel marks the lines with errors red, the other suspect ones yellow.
+    const QList<QTextEdit::ExtraSelection> marks = page->explanation()->view()->extraSelections();
+    ASSERT_EQ(marks.size(), 4);
+    EXPECT_EQ(marks[0].format.background().color(), RuleExplanationPanel::kErrorMark);
+    EXPECT_EQ(marks[1].format.background().color(), RuleExplanationPanel::kWarningMark);
+
+    // One of each, in the singular; then Yes stores.
+    page->rulesEdit()->setPlainText("PORT2=70000\nNOLOG=1\n");
+    yes = true;
+    d->accept();
+    ASSERT_EQ(asked.size(), 2);
+    EXPECT_EQ(asked[1], "1 rule line has errors. 1 rule will cut every connection, SSH included. Save anyway?");
+    EXPECT_FALSE(d->isVisible());
+    EXPECT_EQ(ReadBytes(rulePath), "PORT2=70000\nNOLOG=1\n");
+
+    // Rules as loaded are in force already, and rules without errors that cut only some
+    // connections need no question.
+    Open()->accept();
+    auto clean = Open();
+    page->rulesEdit()->setPlainText("PORT2=6667\nSTAT=3,TIME=60\n");
+    clean->accept();
+    EXPECT_EQ(asked.size(), 2);
+
+    yes = false;
+    auto jp = Open(UiLanguage::Japanese());
+    page->rulesEdit()->setPlainText("STAT=established\n");
+    jp->accept();
+    ASSERT_EQ(asked.size(), 3);
+    EXPECT_EQ(asked[2], QString::fromUtf8("エラーのあるルール行が 1 行あります。1 件のルールが SSH も含めすべての接続を切断します。"
+                                          "このまま保存しますか?"));
+    EXPECT_TRUE(jp->isVisible());
 }
 
 TEST_F(OptionsDialogTest, EnterAndEscInsideThePageDoNotCloseTheDialog) {

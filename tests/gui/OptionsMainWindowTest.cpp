@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLabel>
 #include <QPlainTextEdit>
 
 #include "PageTestSupport.h"
@@ -56,6 +57,24 @@ TEST_F(OptionsMainWindowTest, OkReloadsRulesAndWindowKeysCancelChangesNothing) {
     EXPECT_FALSE(QFile::exists(QString::fromStdString(h.RulePath())));
     EXPECT_EQ(w->page()->autoKill().rules().count(), 0);
     EXPECT_TRUE(w->topMost());
+}
+
+// The rule editor counts what auto kill tests: the IPv6 connection the list does not show too.
+TEST_F(OptionsMainWindowTest, TheRuleEditorCountsConnectionsTheListDoesNotShow) {
+    h.WriteRules("PORT2=6667\n");
+    h.table.Add(kTcpEstablished, "10.0.0.1", 40000, "10.0.0.2", 6667, 0);
+    h.table.Add(kTcpEstablished, "2001:db8::1", 40001, "2001:db8::2", 6667, 0);
+    auto w = Make();
+    SessionMonitor& monitor = w->page()->monitor();
+    if (!monitor.running()) monitor.Start();
+    monitor.Tick();
+    ASSERT_EQ(monitor.listCount(), 1);
+    w->OpenOptions();
+    auto* rules = static_cast<AutoKillOptionsPage*>(w->optionsDialog()->pages()[0]);
+    EXPECT_EQ(rules->explanation()->summary()->text(),
+              "1 rules; of the 1 connections shown (+1 not shown), 1 would be cut (+1 not shown), 0 spared "
+              "(+0 not shown)");
+    w->optionsDialog()->reject();
 }
 
 }  // namespace

@@ -33,15 +33,19 @@ class RuleExplanationPanelTest : public ::testing::Test {
     SettingsFile settings{dir.filePath("varnel.ini").toStdString()};
     std::vector<SessionRow> shown = {MakeRow("www.example.com", "80"), MakeRow("tracker.net", "80"),
                                      MakeRow("tracker.net", "80"), MakeRow("ads.example.org", "443")};
+    // Connections auto kill tests that the list does not show (past its row limit, hidden IPv6).
+    std::vector<SessionRow> notShown;
     int sourceCalls = 0;
 
     std::unique_ptr<AutoKillOptionsPage> Open(const std::string& rules,
                                               UiLanguage lang = UiLanguage::English()) {
         std::ofstream(rulePath, std::ios::binary) << rules;
         auto page = std::make_unique<AutoKillOptionsPage>(
-            settings, rulePath, lang, [this](std::vector<SessionRow>& rows, int& hour) {
+            settings, rulePath, lang, [this](std::vector<SessionRow>& rows, size_t& shownCount, int& hour) {
                 ++sourceCalls;
                 rows = shown;
+                shownCount = rows.size();
+                rows.insert(rows.end(), notShown.begin(), notShown.end());
                 hour = 12;
             });
         page->LoadSettings();
@@ -108,6 +112,38 @@ TEST_F(RuleExplanationPanelTest, ClickingALinePutsTheEditorCursorOnIt) {
     EXPECT_EQ(page->rulesEdit()->textCursor().block().text(), "HOST2=.tracker.net");
     view->setTextCursor(QTextCursor(view->document()->findBlockByNumber(0)));
     EXPECT_EQ(page->rulesEdit()->textCursor().blockNumber(), 2);
+}
+
+// What auto kill will do includes the connections the list does not show: counted apart.
+TEST_F(RuleExplanationPanelTest, CountsTheConnectionsTheListDoesNotShow) {
+    notShown = {MakeRow("tracker.net", "80"), MakeRow("v6.tracker.net", "80"), MakeRow("Shop.Example.COM", "80")};
+    auto page = Open("ALLOW=1,HOST2=.example.com\nPORT2=80\nPORT2=443\nPORT2=http\n");
+    EXPECT_EQ(Lines(*page),
+              (QStringList{
+                  "spares    1 (+1 not shown)     1: ALLOW=1,HOST2=.example.com",
+                  "cuts      2 (+2 not shown)     2: PORT2=80-80",
+                  "cuts      1                    3: PORT2=443-443",
+                  "cuts      0                    4: PORT2=1-65535  # error: PORT2 \"http\" is not a port number or "
+                  "range (reads as 1-65535); no condition a session can fail: matches every session",
+              }));
+    EXPECT_EQ(page->explanation()->summary()->text(),
+              "4 rules; of the 4 connections shown (+3 not shown), 3 would be cut (+2 not shown), 1 spared "
+              "(+1 not shown)");
+    // The line with an error is marked red.
+    const QList<QTextEdit::ExtraSelection> marks = page->explanation()->view()->extraSelections();
+    ASSERT_EQ(marks.size(), 1);
+    EXPECT_EQ(marks[0].cursor.block().blockNumber(), 3);
+    EXPECT_EQ(marks[0].format.background().color(), RuleExplanationPanel::kErrorMark);
+
+    // Only connections the list does not show: still counted.
+    shown.clear();
+    page->explanation()->Recount();
+    EXPECT_EQ(Lines(*page).value(1), "cuts      0 (+2 not shown)     2: PORT2=80-80");
+    page = Open("PORT2=80\n", UiLanguage::Japanese());
+    EXPECT_EQ(Lines(*page), QStringList{QString::fromUtf8("切断    0 (+3 非表示)     1: PORT2=80-80")});
+    EXPECT_EQ(page->explanation()->summary()->text(),
+              QString::fromUtf8("ルール 1 件。表示中の接続 0 件 (+非表示 3 件) のうち 切断 0 件 (+非表示 3 件)、除外 0 件 "
+                                "(+非表示 0 件)"));
 }
 
 TEST_F(RuleExplanationPanelTest, JapaneseCounts) {

@@ -328,7 +328,7 @@ TEST_F(SessionMonitorPageTest, WhatTheRuleLoadFoundIsToldInThePane) {
     h.WriteRules("HOST2=example.com\nPORT2=80x\n");
     SessionMonitorPage& page = h.Make();
     EXPECT_EQ(page.logPane()->toPlainText().toStdString(),
-              "2 rule lines look suspect; run varnel --check-rules\n");
+              "1 rule line has errors, 1 rule line looks suspect; run varnel --check-rules\n");
 
     std::remove(h.RulePath().c_str());
     ASSERT_TRUE(QDir().mkdir(QString::fromStdString(h.RulePath())));

@@ -10,7 +10,8 @@ namespace varnel {
 int RunCheckRules(const std::string& path, std::ostream& out, std::ostream& err) {
     std::ostringstream report;
     std::string error;
-    if (!RuleChecker::CheckFile(path, report, error)) {
+    RuleChecker::Summary summary;
+    if (!RuleChecker::CheckFile(path, report, error, &summary)) {
         err << "varnel: " << PrintableLine(error) << '\n' << std::flush;
         return 1;
     }
@@ -18,7 +19,7 @@ int RunCheckRules(const std::string& path, std::ostream& out, std::ostream& err)
     std::istringstream lines(report.str());
     for (std::string line; std::getline(lines, line);) out << PrintableLine(line) << '\n';
     out.flush();
-    return 0;
+    return summary.errorLines > 0 ? 1 : 0;
 }
 
 }  // namespace varnel

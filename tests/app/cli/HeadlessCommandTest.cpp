@@ -90,7 +90,7 @@ class HeadlessCommandTest : public ::testing::Test {
 };
 
 TEST_F(HeadlessCommandTest, AReloadRereadsTheRulesAndTheSettings) {
-    WriteRules("HOST2=example.com\n");  // matches nothing, and looks suspect
+    WriteRules("HOST2=example.com\nPORT2=http,HOST2=.none\n");  // match nothing, suspect and mistyped
     Settings().WriteInt("Session", "AutoBlock", 0);
     size_t resetsBeforeReload = 0;
     table.beforeRead = [&](int read) {
@@ -109,9 +109,9 @@ TEST_F(HeadlessCommandTest, AReloadRereadsTheRulesAndTheSettings) {
     EXPECT_FALSE(reload.load()) << "the request was taken";
     const std::string rules = dir + "/varnel_autoblock.txt";
     const std::string log = dir + "/dunmoth_autoblock201412.log";
-    EXPECT_EQ(err.str(), "varnel: monitoring; auto kill off, 1 rule from " + rules + "; block log " + log +
+    EXPECT_EQ(err.str(), "varnel: monitoring; auto kill off, 2 rules from " + rules + "; block log " + log +
                              "\n"
-                             "varnel: 1 rule line looks suspect; run varnel --check-rules\n"
+                             "varnel: 1 rule line has errors, 1 rule line looks suspect; run varnel --check-rules\n"
                              "varnel: reloaded the rules and settings; auto kill on, 1 rule from " +
                              rules + "; block log " + log + "\n");
     EXPECT_EQ(Count(out.str(), "BLOCKED ["), 3u);

@@ -73,5 +73,17 @@ TEST_F(ProgramExitTest, CheckRulesMakesNoFolder) {
     EXPECT_FALSE(fs::exists(dir + "/new"));
 }
 
+// A script can refuse rules that would not do what they say: mistyped values end with 1,
+// warnings alone with 0.
+TEST_F(ProgramExitTest, CheckRulesEndsWithOneOnlyForErrors) {
+    const std::string rules = dir + "/rules.txt";
+    std::ofstream(rules) << "PORT2=0\nIP2=10.1.2.0/24\n";
+    EXPECT_EQ(RunVarnel("--check-rules " + rules).status, 0);
+    std::ofstream(rules) << "PORT2=80\nTIME=5m\n";
+    Outcome o = RunVarnel("--check-rules " + rules);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "");
+}
+
 }  // namespace
 }  // namespace varnel
