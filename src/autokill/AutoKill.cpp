@@ -116,6 +116,31 @@ TcpRow AutoKill::ResetRequestFor(const SessionRow& row) {
     return r;
 }
 
+void AutoKill::JudgedRows(SessionMonitor& monitor, std::vector<SessionRow>& out, size_t& shown) {
+    HostNameSource* names = monitor.snapshot().hostNameSource();
+    const uint32_t now = monitor.clock().TickMs();
+    std::string host;
+    auto judge = [&](SessionRow& row, uint32_t firstSeen) {
+        for (auto [address, hostColumn] : {std::pair{kColLocalAddress, kColLocalHost},
+                                           std::pair{kColRemoteAddress, kColRemoteHost}}) {
+            RuleHostText(names, row[address], firstSeen, now, host);
+            CopyFixedText(row.text[hostColumn], SessionRow::kTextSize, host);
+        }
+    };
+    for (int i = 0; i < monitor.listCount(); ++i) {
+        out.push_back(monitor.Row(i));
+        judge(out.back(), monitor.Record(i).firstSeen);
+    }
+    shown = out.size();
+    const std::vector<KeptConnection>& kept = monitor.kept();
+    SessionRecord scratch;
+    for (size_t k = static_cast<size_t>(monitor.rowCount()); k < kept.size(); ++k) {
+        out.emplace_back();
+        monitor.BuildKeptRow(kept[k], now, scratch, out.back());
+        judge(out.back(), kept[k].firstSeen);
+    }
+}
+
 ResetResult AutoKill::KillRow(const SessionRow& row) {
     return reset_.SetTcpEntry(ResetRequestFor(row));
 }

@@ -68,6 +68,11 @@ class AutoKill : public TickHook {
     // text (one holding ':') asks for an IPv6 reset; an address text that reads as no address
     // gives an address that names no connection.
     static TcpRow ResetRequestFor(const SessionRow& row);
+    // The rows the kill pass judges at this moment, for counting what the rules would do: the
+    // rows the list shows (`shown` of them, in display order), then every other connection of the
+    // poll, with the host texts the rules read (a name pending past its hold is the address; a
+    // name is cut to the row's cell). Allocates; not for the tick.
+    static void JudgedRows(SessionMonitor& monitor, std::vector<SessionRow>& out, size_t& shown);
     // "address:port address:port" of a row for a failure report, an IPv6 address in brackets
     // ("[::1]:7000") so that its port stays apart.
     static std::string TupleText(const SessionRow& row);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -121,12 +122,24 @@ TEST_F(AutoKillTest, APendingNameHoldsACutForTwoSecondsFromFirstSeen) {
     EXPECT_NE(file.find("10.0.0.1:50000 192.0.2.7:80 curl(77)"), std::string::npos) << file;
     EXPECT_EQ(file.find("(192.0.2.7)"), std::string::npos) << file;
     EXPECT_EQ(std::string(monitor->Row(0)[kColRemoteHost]).front(), '(') << "the list still shows it pending";
+    // The rule editor counts with the texts the kill pass judged.
+    std::vector<SessionRow> judged;
+    size_t shown = 0;
+    AutoKill::JudgedRows(*monitor, judged, shown);
+    ASSERT_EQ(judged.size(), 2u);
+    EXPECT_EQ(shown, 2u);
+    for (const SessionRow& row : judged) EXPECT_STREQ(row[kColRemoteHost], row[kColRemoteAddress]);
 
     // A connection first seen later is held for its own two seconds.
     reset.calls.clear();
     table.Add(kTcpEstablished, "10.0.0.1", 50002, "192.0.2.7", 80, 77);
     monitor->Tick();
     EXPECT_EQ(cutLocalPorts(), (std::set<uint16_t>{50000, 50001})) << "only the old ones";
+    judged.clear();
+    AutoKill::JudgedRows(*monitor, judged, shown);
+    ASSERT_EQ(judged.size(), 3u);
+    EXPECT_EQ(std::count_if(judged.begin(), judged.end(), [](const SessionRow& r) { return r[kColRemoteHost][0] == '('; }),
+              1) << "the new one is still held";
 }
 
 TEST_F(AutoKillTest, RulesAndTheBlockLogSeeTheWholeHostName) {

@@ -285,19 +285,10 @@ void MainWindow::OpenOptions() {
     options_ = new OptionsDialog(settings_, lang_, this);
     options_->setAttribute(Qt::WA_DeleteOnClose);
     options_->setWindowModality(Qt::ApplicationModal);
-    // The rule editor counts against what auto kill tests at that moment: the rows the list
-    // shows, then every other connection of the poll (past the row limit, or IPv6 not shown).
+    // The rule editor counts against what auto kill tests at that moment.
     auto rows = [this](std::vector<SessionRow>& out, size_t& shown, int& hour) {
         SessionMonitor& monitor = page_->monitor();
-        for (int i = 0; i < monitor.listCount(); ++i) out.push_back(monitor.Row(i));
-        shown = out.size();
-        const std::vector<KeptConnection>& kept = monitor.kept();
-        const uint32_t now = monitor.clock().TickMs();
-        SessionRecord scratch;
-        for (size_t k = static_cast<size_t>(monitor.rowCount()); k < kept.size(); ++k) {
-            out.emplace_back();
-            monitor.BuildKeptRow(kept[k], now, scratch, out.back());
-        }
+        AutoKill::JudgedRows(monitor, out, shown);
         hour = monitor.clock().LocalTime().tm_hour;
     };
     options_->AddPage(
