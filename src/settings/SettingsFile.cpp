@@ -188,7 +188,8 @@ bool SettingsFile::ParseLeadingInt(std::string_view text, int& out) {
     return true;
 }
 
-SettingsFile::SettingsFile(std::string path) : path_(std::move(path)), baseline_(std::make_shared<Baseline>()) {}
+SettingsFile::SettingsFile(std::string path)
+    : path_(std::move(path)), baseline_(std::make_shared<Baseline>()) {}
 SettingsFile::SettingsFile(const SettingsFile& other) : path_(other.path_), baseline_(other.baseline_) {}
 SettingsFile::~SettingsFile() = default;
 
@@ -328,7 +329,8 @@ std::string SettingsFile::Save(std::string_view section, std::string_view key, s
     FileState state = Load(target, error);
     if (state == FileState::kUnreadable) return UnreadableReason(target, error);
     // What this program did not change stays as another copy may have changed it meanwhile.
-    if (unchanged && state == FileState::kRead && parsed_->index.count(IndexKey(section, key)) != 0) return {};
+    if (unchanged && state == FileState::kRead && parsed_->index.count(IndexKey(section, key)) != 0)
+        return {};
     struct stat st;
     const bool exists = state == FileState::kRead;
     if (exists && ::stat(target.c_str(), &st) != 0) return std::strerror(errno);

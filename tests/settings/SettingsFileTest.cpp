@@ -395,8 +395,8 @@ TEST_F(SettingsFileTest, AChangeOnDiskIsSeenAtTheNextRead) {
         ASSERT_GE(fd, 0);
         ASSERT_EQ(::pwrite(fd, "31", 2, 6), 2);
         ::close(fd);
-        const struct timespec times[2] = {
-            before.st_atim, {before.st_mtim.tv_sec, (before.st_mtim.tv_nsec + 1) % 1000000000}};
+        const struct timespec times[2] = {before.st_atim,
+                                          {before.st_mtim.tv_sec, (before.st_mtim.tv_nsec + 1) % 1000000000}};
         ASSERT_EQ(::utimensat(AT_FDCWD, path_.c_str(), times, 0), 0);
         EXPECT_EQ(reader.ReadInt("S", "K", -1), 31);
         ASSERT_EQ(::utimensat(AT_FDCWD, path_.c_str(), times, 0), 0);

@@ -73,10 +73,12 @@ TEST(RestartHandOverTest, AnOldCopyThatEndsLetsTheNewOneStartHoweverLongItTakes)
     std::thread slowReaper([slow] { waitpid(slow, nullptr, 0); });
     std::vector<pid_t> told;
     start = Clock::now();
-    EXPECT_EQ(RestartHandOver::Run({"/w", std::to_string(slow)}, 400ms, [&](pid_t p) {
-                  told.push_back(p);
-                  EXPECT_GE(Clock::now() - start, 390ms) << "told when the limit has passed, not before";
-              }),
+    EXPECT_EQ(RestartHandOver::Run({"/w", std::to_string(slow)}, 400ms,
+                                   [&](pid_t p) {
+                                       told.push_back(p);
+                                       EXPECT_GE(Clock::now() - start, 390ms)
+                                           << "told when the limit has passed, not before";
+                                   }),
               RestartHandOver::Outcome::kCarryOn);
     EXPECT_GE(Clock::now() - start, 1150ms);
     EXPECT_EQ(told, std::vector<pid_t>{slow});

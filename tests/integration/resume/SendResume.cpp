@@ -18,8 +18,8 @@ int main(int argc, char** argv) {
         std::fputs("varnel_send_resume: cannot take the login manager's name\n", stderr);
         return 1;
     }
-    QDBusMessage wake =
-        QDBusMessage::createSignal("/org/freedesktop/login1", "org.freedesktop.login1.Manager", "PrepareForSleep");
+    QDBusMessage wake = QDBusMessage::createSignal("/org/freedesktop/login1",
+                                                   "org.freedesktop.login1.Manager", "PrepareForSleep");
     wake << false;
     if (!bus.send(wake)) return 1;
     // Stay on the bus for a moment, so the signal leaves before the name goes.
