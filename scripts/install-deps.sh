@@ -1,17 +1,31 @@
 #!/bin/sh
-# Installs what building, running and testing Varnel needs on Debian 12, skipping what is there.
+# Installs what building and running Varnel needs on Debian 12, skipping what is there; with
+# --tests also what the tests, benchmarks, fuzzers and package checks use.
 # The one list of the project's packages.
+#   sh scripts/install-deps.sh            build and run (scripts/run.sh, scripts/package.sh)
+#   sh scripts/install-deps.sh --tests    everything (scripts/test.sh)
 set -e
-PACKAGES="
+# Building the program and running it (Japanese texts need the VL Gothic glyphs).
+RUN_PACKAGES="
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-l10n-tools libgl-dev libc-ares-dev
+  fonts-vlgothic fonts-dejavu-core
+"
+# Only the tests use these.
+TEST_PACKAGES="
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   iproute2 util-linux dbus-daemon libcap2-bin python3
-  xvfb xauth x11-apps x11-utils imagemagick fonts-vlgothic fonts-dejavu-core
+  xvfb xauth x11-apps x11-utils imagemagick
   trayer xdotool librsvg2-bin
   lintian desktop-file-utils appstream man-db groff-base libxml2-utils polkitd
 "
+PACKAGES=$RUN_PACKAGES
+case "$1" in
+    "") ;;
+    --tests) PACKAGES="$RUN_PACKAGES $TEST_PACKAGES" ;;
+    *) echo "usage: sh scripts/install-deps.sh [--tests]" >&2; exit 2 ;;
+esac
 missing=""
 for p in $PACKAGES; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -3,8 +3,8 @@
 set -e
 cd "$(dirname "$0")/.."
 sh scripts/install-deps.sh
-# Only the program: the tests and benchmarks are built by scripts/test.sh.
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# Only the program: the tests and benchmarks, and what they need, come with scripts/test.sh.
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNEL_TESTS=OFF -DVARNEL_BENCH=OFF >/dev/null
 ninja -C build -j "$(nproc 2>/dev/null || echo 2)" varnel
 if [ $# -eq 0 ]; then
     # Without a display there is no window to show: print the session list instead.

@@ -5,12 +5,12 @@
 # run and removed again.
 set -e
 cd "$(dirname "$0")/.."
-sh scripts/install-deps.sh
+sh scripts/install-deps.sh --tests
 jobs=$(nproc 2>/dev/null || echo 2)
 export QT_QPA_PLATFORM=offscreen
 
 echo "== build and test"
-sh scripts/build.sh
+sh scripts/build.sh -DVARNEL_TESTS=ON -DVARNEL_BENCH=ON  # scripts/run.sh may have turned them off
 ctest --test-dir build --output-on-failure -j "$jobs"
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"

@@ -8,7 +8,7 @@
 
 x_needs() {
     for tool in "$@"; do
-        command -v "$tool" >/dev/null || { echo "needs $tool (scripts/install-deps.sh)" >&2; exit 1; }
+        command -v "$tool" >/dev/null || { echo "needs $tool (sh scripts/install-deps.sh --tests)" >&2; exit 1; }
     done
 }
 

@@ -59,19 +59,6 @@ std::string ConfigLocation::BaseNameOf(std::string_view executablePath) {
     return name.empty() ? std::string(kDefaultBaseName) : std::string(name);
 }
 
-bool ConfigLocation::IsSystemFolder(std::string_view folder) {
-    auto under = [folder](std::string_view top) {
-        return folder == top || (folder.size() > top.size() && folder.substr(0, top.size()) == top &&
-                                 folder[top.size()] == '/');
-    };
-    if (folder == "/" || folder == "/bin" || folder == "/sbin" || under("/usr") || under("/snap"))
-        return true;
-    if (!under("/opt")) return false;
-    size_t slash = folder.rfind('/');
-    std::string_view last = folder.substr(slash + 1);
-    return last == "bin" || last == "sbin";
-}
-
 ConfigLocation::ConfigLocation(const Environment& env, const std::optional<std::string>& configDir)
     : baseName_(BaseNameOf(env.executablePath)) {
     if (configDir && !configDir->empty()) {
@@ -82,8 +69,7 @@ ConfigLocation::ConfigLocation(const Environment& env, const std::optional<std::
     size_t slash = env.executablePath.rfind('/');
     if (slash != std::string::npos) {
         std::string exeFolder = slash == 0 ? std::string("/") : env.executablePath.substr(0, slash);
-        const bool portable = env.isFile && env.isFile(Join(exeFolder, baseName_ + ".ini"));
-        if (portable || (!IsSystemFolder(exeFolder) && env.isOwnFolder && env.isOwnFolder(exeFolder))) {
+        if (env.isFile && env.isFile(Join(exeFolder, baseName_ + ".ini"))) {
             folder_ = exeFolder;
             source_ = Source::kExecutableFolder;
             return;
@@ -97,10 +83,10 @@ std::string ConfigLocation::PathOf(std::string_view fileName) const {
     return Join(folder_, fileName);
 }
 
-std::string ConfigLocation::ExecutablePath() {
+std::string ConfigLocation::ExecutablePath(const char* link) {
     std::vector<char> buf(4096);
     for (;;) {
-        ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());
+        ssize_t n = ::readlink(link, buf.data(), buf.size());
         if (n < 0) return {};
         if (static_cast<size_t>(n) < buf.size()) {
             std::string path(buf.data(), static_cast<size_t>(n));
@@ -120,11 +106,6 @@ ConfigLocation::Environment ConfigLocation::ThisProcess() {
     Environment env;
     env.executablePath = ExecutablePath();
     env.getenv = [](const char* name) -> const char* { return std::getenv(name); };
-    env.isOwnFolder = [](const std::string& dir) {
-        struct stat st;
-        return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
-               ::access(dir.c_str(), W_OK | X_OK) == 0;
-    };
     env.isFile = [](const std::string& path) {
         struct stat st;
         return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);

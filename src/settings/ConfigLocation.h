@@ -12,10 +12,9 @@ namespace varnel {
 // The files are named after the executable's base name (its file name without the last extension:
 // "varnel" stays "varnel", "a.b.exe" gives "a.b"). The folder is, in order of precedence:
 //   1. the folder given with --config-dir;
-//   2. the executable's folder, when a settings file of that name is already there (a portable
-//      copy), or when the folder is the program's own: writable and owned by the user running it,
-//      and no system folder ("/", /bin, /sbin, anything under /usr or /snap, a bin or sbin folder
-//      under /opt), where root, who may write anywhere, would otherwise leave its settings;
+//   2. the executable's folder, only when a settings file of that name is already there: the user's
+//      opt-in to a portable copy. A folder the user merely owns (a build folder, ~/.local/bin) is
+//      not enough: the files would be lost with it and the installed program would not find them;
 //   3. $XDG_CONFIG_HOME/varnel when XDG_CONFIG_HOME is an absolute path, else $HOME/.config/varnel
 //      (the home folder from the user database when HOME is unset or relative; the current folder
 //      when there is none at all).
@@ -26,28 +25,26 @@ class ConfigLocation {
     enum class Source { kCommandLine, kExecutableFolder, kUserConfig };
 
     // What resolution looks at, injectable for tests. The functions may be empty: then nothing is
-    // set, no folder is the program's own and no file exists.
+    // set and no file exists.
     struct Environment {
-        std::string executablePath;                           // empty when unknown
-        std::function<const char*(const char*)> getenv;       // environment variables
-        std::function<bool(const std::string&)> isOwnFolder;  // writable, owned by the running user?
-        std::function<bool(const std::string&)> isFile;       // a regular file at that path?
+        std::string executablePath;                      // empty when unknown
+        std::function<const char*(const char*)> getenv;  // environment variables
+        std::function<bool(const std::string&)> isFile;  // a regular file at that path?
         std::string userHome;  // home folder from the user database, for an unset HOME; may be empty
     };
 
     ConfigLocation(const Environment& env, const std::optional<std::string>& configDir);
 
-    // The real process: /proc/self/exe, the real environment and access(2). Creates the folder when
+    // The real process: /proc/self/exe, the real environment and stat(2). Creates the folder when
     // it is missing (failure is silent: reads then give their defaults and writes fail).
     static ConfigLocation ForThisProcess(const std::optional<std::string>& configDir);
     static Environment ThisProcess();
 
-    // The running executable's path from /proc/self/exe, or empty.
-    static std::string ExecutablePath();
+    // The running executable's path from /proc/self/exe, or empty. An executable deleted or
+    // replaced while it runs (a rebuild, an upgrade) still gives the path it was started from.
+    static std::string ExecutablePath(const char* link = "/proc/self/exe");
     // File name of `executablePath` without its last extension; "varnel" when that is empty.
     static std::string BaseNameOf(std::string_view executablePath);
-    // A folder of the system's programs, never the program's own (see above).
-    static bool IsSystemFolder(std::string_view folder);
 
     // The folder, without a trailing '/' (except for "/" itself).
     const std::string& folder() const { return folder_; }

@@ -188,8 +188,9 @@ bool SettingsFile::ParseLeadingInt(std::string_view text, int& out) {
     return true;
 }
 
-SettingsFile::SettingsFile(std::string path) : path_(std::move(path)) {}
-SettingsFile::SettingsFile(const SettingsFile& other) : path_(other.path_) {}
+SettingsFile::SettingsFile(std::string path)
+    : path_(std::move(path)), baseline_(std::make_shared<Baseline>()) {}
+SettingsFile::SettingsFile(const SettingsFile& other) : path_(other.path_), baseline_(other.baseline_) {}
 SettingsFile::~SettingsFile() = default;
 
 struct SettingsFile::Parsed {
@@ -257,9 +258,24 @@ size_t SettingsFile::parseCount() const {
 
 int SettingsFile::ReadInt(std::string_view section, std::string_view key, int defaultValue) const {
     std::optional<std::string> value = Lookup(section, key);
-    int result = 0;
-    if (!value || !ParseLeadingInt(*value, result)) return defaultValue;
+    int result = defaultValue;
+    // A value that holds no number reads as 0, as an empty one does.
+    if (value && !ParseLeadingInt(*value, result)) result = 0;
+    Remember(section, key, std::to_string(result), false);
     return result;
+}
+
+void SettingsFile::Remember(std::string_view section, std::string_view key, std::string_view value,
+                            bool written) const {
+    std::lock_guard<std::mutex> hold(baseline_->mutex);
+    std::string& kept = baseline_->values.try_emplace(IndexKey(section, key), value).first->second;
+    if (written) kept = value;
+}
+
+bool SettingsFile::IsBaseline(std::string_view section, std::string_view key, std::string_view value) const {
+    std::lock_guard<std::mutex> hold(baseline_->mutex);
+    auto it = baseline_->values.find(IndexKey(section, key));
+    return it != baseline_->values.end() && it->second == value;
 }
 
 bool SettingsFile::ReadSwitch(std::string_view section, std::string_view key, bool defaultOn) const {
@@ -270,7 +286,9 @@ std::string SettingsFile::ReadString(std::string_view section, std::string_view 
                                      std::string_view defaultValue) const {
     std::optional<std::string> value = Lookup(section, key);
     std::string_view chosen = value ? std::string_view(*value) : defaultValue;
-    return std::string(chosen.substr(0, Utf8PrefixLength(chosen, kMaxStringBytes)));
+    std::string result(chosen.substr(0, Utf8PrefixLength(chosen, kMaxStringBytes)));
+    Remember(section, key, result, false);
+    return result;
 }
 
 bool SettingsFile::WriteInt(std::string_view section, std::string_view key, int value) const {
@@ -283,11 +301,13 @@ bool SettingsFile::WriteString(std::string_view section, std::string_view key, s
     if (!IniDocument::IsValidSectionName(section) || !IniDocument::IsValidKeyName(key)) return false;
     std::function<void(const std::string&)> listener;
     std::string reason;
+    const bool unchanged = IsBaseline(section, key, text);
     {
         std::lock_guard<std::mutex> hold(mutex_);
-        reason = Save(section, key, text);
+        reason = Save(section, key, text, unchanged);
         if (reason.empty()) {
             failureReported_ = false;
+            Remember(section, key, text, true);
             return true;
         }
         if (!failureReported_) {
@@ -300,13 +320,17 @@ bool SettingsFile::WriteString(std::string_view section, std::string_view key, s
     return false;
 }
 
-std::string SettingsFile::Save(std::string_view section, std::string_view key, std::string_view text) const {
+std::string SettingsFile::Save(std::string_view section, std::string_view key, std::string_view text,
+                               bool unchanged) const {
     std::string target = ResolveTarget(path_);
     FolderLock lock(target);
     int error = 0;
     // Under the folder lock the file is checked again, so another process's write is never lost.
     FileState state = Load(target, error);
     if (state == FileState::kUnreadable) return UnreadableReason(target, error);
+    // What this program did not change stays as another copy may have changed it meanwhile.
+    if (unchanged && state == FileState::kRead && parsed_->index.count(IndexKey(section, key)) != 0)
+        return {};
     struct stat st;
     const bool exists = state == FileState::kRead;
     if (exists && ::stat(target.c_str(), &st) != 0) return std::strerror(errno);

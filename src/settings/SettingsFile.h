@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace varnel {
 
@@ -34,6 +35,11 @@ namespace varnel {
 // its folder, held from the read to the rename, so two instances writing different keys at the
 // same moment both keep their changes.
 //
+// Several running copies of the program share the file, and each writes its keys back when it
+// ends. So that the last to end does not undo what the others changed, a write of the value this
+// object (or a copy of it) first read for the key, or last wrote, is skipped while the file holds
+// the key: only what this program changed, and keys missing from the file, are written.
+//
 // Threads: any; an instance guards its parsed copy with a mutex, instances share nothing.
 class SettingsFile {
   public:
@@ -42,7 +48,8 @@ class SettingsFile {
     static constexpr size_t kMaxStringBytes = 4095;
 
     explicit SettingsFile(std::string path);
-    // A copy names the same file; it has no failure listener and parses the file afresh.
+    // A copy names the same file and shares what was read and written through it (it is the same
+    // program's view); it has no failure listener and parses the file afresh.
     SettingsFile(const SettingsFile& other);
     SettingsFile& operator=(const SettingsFile&) = delete;
     ~SettingsFile();
@@ -50,11 +57,11 @@ class SettingsFile {
     const std::string& path() const { return path_; }
 
     // The value's leading decimal integer (blanks, optional sign, digits; "12abc" gives 12), clamped
-    // to the range of int. `defaultValue` when the file, the section or the key is missing or the
-    // value does not begin with an integer.
+    // to the range of int; 0 when the value is empty or does not begin with an integer.
+    // `defaultValue` only when the file, the section or the key is missing.
     int ReadInt(std::string_view section, std::string_view key, int defaultValue) const;
     // A switch: on only when the value reads as the integer 1 (what the program writes for on);
-    // 0, 2 or -1 are off. `defaultOn` when the key is missing or holds no integer (as ReadInt).
+    // 0, 2, -1 or no number are off. `defaultOn` when the key is missing (as ReadInt).
     bool ReadSwitch(std::string_view section, std::string_view key, bool defaultOn) const;
     // The value's text (trimmed, at most kMaxStringBytes), or `defaultValue` when the file, section
     // or key is missing. A present key with an empty value gives the empty text.
@@ -86,6 +93,12 @@ class SettingsFile {
 
   private:
     struct Parsed;
+    // Per key ("section\0key", lower case): the value as this program first read it, or last wrote
+    // it. Shared by the copies of one object.
+    struct Baseline {
+        std::mutex mutex;
+        std::unordered_map<std::string, std::string> values;
+    };
     struct Stamp {
         uint64_t dev, ino;
         int64_t size, mtimeSec, mtimeNsec, ctimeSec, ctimeNsec;
@@ -99,8 +112,13 @@ class SettingsFile {
     // file could not be read. Caller holds mutex_.
     FileState Load(const std::string& file, int& error) const;
     std::optional<std::string> Lookup(std::string_view section, std::string_view key) const;
-    // One read-modify-write under the folder lock; why it failed, or the empty text.
-    std::string Save(std::string_view section, std::string_view key, std::string_view text) const;
+    // One read-modify-write under the folder lock; why it failed, or the empty text. `unchanged`:
+    // the text is this program's baseline for the key, so a file holding the key is left alone.
+    std::string Save(std::string_view section, std::string_view key, std::string_view text,
+                     bool unchanged) const;
+    // Records `value` as the key's baseline: the first value read, or (`written`) any value written.
+    void Remember(std::string_view section, std::string_view key, std::string_view value, bool written) const;
+    bool IsBaseline(std::string_view section, std::string_view key, std::string_view value) const;
 
     std::string path_;
     mutable std::mutex mutex_;
@@ -108,6 +126,7 @@ class SettingsFile {
     mutable bool failureReported_ = false;    // since the last write that worked
     mutable std::unique_ptr<Parsed> parsed_;  // the file as last read or written; null: none
     mutable size_t parseCount_ = 0;
+    std::shared_ptr<Baseline> baseline_;
 };
 
 }  // namespace varnel

@@ -15,10 +15,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// An environment with the given variables, the program's own folder and the files that exist.
+// An environment with the given variables and the files that exist.
 struct FakeEnv {
     std::map<std::string, std::string> vars;
-    std::string writable;  // the one folder that is the program's own, or empty
     std::set<std::string> files;
 
     ConfigLocation::Environment Make(const std::string& exe, const std::string& userHome = "") const {
@@ -28,7 +27,6 @@ struct FakeEnv {
             auto it = vars.find(name);
             return it == vars.end() ? nullptr : it->second.c_str();
         };
-        env.isOwnFolder = [this](const std::string& dir) { return !writable.empty() && dir == writable; };
         env.isFile = [this](const std::string& path) { return files.count(path) != 0; };
         env.userHome = userHome;
         return env;
@@ -44,65 +42,42 @@ TEST(ConfigLocationTest, BaseNameDropsFolderAndLastExtension) {
     EXPECT_EQ(ConfigLocation::BaseNameOf(""), "varnel");
 }
 
-TEST(ConfigLocationTest, WritableExecutableFolderHoldsTheFiles) {
-    FakeEnv fake{{{"XDG_CONFIG_HOME", "/xdg"}, {"HOME", "/home/u"}}, "/opt/tools"};
-    ConfigLocation loc(fake.Make("/opt/tools/mon.bin"), std::nullopt);
-    EXPECT_EQ(loc.source(), ConfigLocation::Source::kExecutableFolder);
-    EXPECT_EQ(loc.folder(), "/opt/tools");
-    EXPECT_EQ(loc.baseName(), "mon");
-    EXPECT_EQ(loc.SettingsPath(), "/opt/tools/mon.ini");
-    EXPECT_EQ(loc.RuleFilePath(), "/opt/tools/mon_autoblock.txt");
+TEST(ConfigLocationTest, OnlyASettingsFileAlreadyBesideTheExecutableKeepsTheFilesThere) {
+    // A folder the user owns (a build folder, ~/.local/bin) is no opt-in: the user's config folder.
+    FakeEnv fake{{{"XDG_CONFIG_HOME", "/xdg"}, {"HOME", "/home/u"}}};
+    ConfigLocation own(fake.Make("/home/u/src/varnel/build/mon.bin"), std::nullopt);
+    EXPECT_EQ(own.source(), ConfigLocation::Source::kUserConfig);
+    EXPECT_EQ(own.SettingsPath(), "/xdg/varnel/mon.ini");
 
-    // "/" is a system folder even for root, who owns it; a settings file already there is used.
-    FakeEnv root{{{"HOME", "/root"}}, "/"};
-    EXPECT_EQ(ConfigLocation(root.Make("/varnel"), std::nullopt).SettingsPath(),
-              "/root/.config/varnel/varnel.ini");
-    root.files = {"/varnel.ini"};
-    EXPECT_EQ(ConfigLocation(root.Make("/varnel"), std::nullopt).SettingsPath(), "/varnel.ini");
-}
-
-TEST(ConfigLocationTest, SystemFoldersAreNeverTheProgramsOwnUnlessAPortableCopyIsThere) {
-    for (const char* folder : {"/usr/bin", "/usr/local/bin", "/bin", "/usr/sbin", "/sbin", "/usr/local/sbin",
-                               "/opt/varnel/bin", "/opt/vendor/tools/sbin", "/usr/lib/varnel"}) {
-        FakeEnv asRoot{{{"HOME", "/root"}}, folder};
-        ConfigLocation loc(asRoot.Make(std::string(folder) + "/varnel"), std::nullopt);
-        EXPECT_EQ(loc.source(), ConfigLocation::Source::kUserConfig) << folder;
-        EXPECT_EQ(loc.folder(), "/root/.config/varnel") << folder;
-        asRoot.files = {std::string(folder) + "/varnel.ini"};
-        EXPECT_EQ(ConfigLocation(asRoot.Make(std::string(folder) + "/varnel"), std::nullopt).folder(), folder)
-            << "a portable copy in " << folder;
+    // A portable copy: its settings file is there, wherever that is.
+    for (const char* folder : {"/opt/tools", "/usr/local/bin", "/", "/home/u/build"}) {
+        const std::string exe = std::string(folder) + (folder[1] != 0 ? "/" : "") + "mon.bin";
+        fake.files = {std::string(folder) + (folder[1] != 0 ? "/" : "") + "mon.ini"};
+        ConfigLocation loc(fake.Make(exe), std::nullopt);
+        EXPECT_EQ(loc.source(), ConfigLocation::Source::kExecutableFolder) << folder;
+        EXPECT_EQ(loc.folder(), folder);
+        EXPECT_EQ(loc.baseName(), "mon");
+        EXPECT_EQ(loc.RuleFilePath(), (fs::path(folder) / "mon_autoblock.txt").string());
     }
-    for (const char* folder : {"/opt/varnel", "/home/u/src/varnel/build", "/usrlocal/bin", "/optical/bin"})
-        EXPECT_FALSE(ConfigLocation::IsSystemFolder(folder)) << folder;
-    // A folder that is not the program's own (a user's build folder under sudo) is not used either.
-    FakeEnv sudo{{{"HOME", "/root"}}, ""};
-    EXPECT_EQ(ConfigLocation(sudo.Make("/home/u/build/varnel"), std::nullopt).folder(),
-              "/root/.config/varnel");
-    sudo.files = {"/home/u/build/varnel.ini"};
-    EXPECT_EQ(ConfigLocation(sudo.Make("/home/u/build/varnel"), std::nullopt).folder(), "/home/u/build");
+    // Another program's settings file is no opt-in for this one.
+    fake.files = {"/opt/tools/varnel.ini"};
+    EXPECT_EQ(ConfigLocation(fake.Make("/opt/tools/mon"), std::nullopt).folder(), "/xdg/varnel");
 }
 
-TEST(ConfigLocationTest, TheRealOwnFolderTestWantsTheRunningUsersFolder) {
+TEST(ConfigLocationTest, TheRealFileTestWantsARegularFile) {
     char tmpl[] = "/tmp/varnel-own-XXXXXX";
     ASSERT_NE(::mkdtemp(tmpl), nullptr);
     const std::string dir = tmpl;
     ConfigLocation::Environment env = ConfigLocation::ThisProcess();
-    EXPECT_TRUE(env.isOwnFolder(dir));
     EXPECT_FALSE(env.isFile(dir + "/varnel.ini"));
     ::close(::creat((dir + "/varnel.ini").c_str(), 0600));
     EXPECT_TRUE(env.isFile(dir + "/varnel.ini"));
     EXPECT_FALSE(env.isFile(dir)) << "a folder is no file";
-    if (::geteuid() == 0) {
-        // Writable by everyone, root included, but another user's.
-        ASSERT_EQ(::chmod(tmpl, 0777), 0);
-        ASSERT_EQ(::chown(tmpl, 65534, 65534), 0);
-        EXPECT_FALSE(env.isOwnFolder(dir));
-    }
     fs::remove_all(dir);
 }
 
 TEST(ConfigLocationTest, UnwritableExecutableFolderFallsBackToUserConfig) {
-    FakeEnv fake{{{"XDG_CONFIG_HOME", "/xdg/cfg/"}, {"HOME", "/home/u"}}, "/somewhere/else"};
+    FakeEnv fake{{{"XDG_CONFIG_HOME", "/xdg/cfg/"}, {"HOME", "/home/u"}}};
     ConfigLocation xdg(fake.Make("/usr/bin/varnel"), std::nullopt);
     EXPECT_EQ(xdg.source(), ConfigLocation::Source::kUserConfig);
     EXPECT_EQ(xdg.folder(), "/xdg/cfg/varnel");
@@ -121,14 +96,14 @@ TEST(ConfigLocationTest, UnwritableExecutableFolderFallsBackToUserConfig) {
     ConfigLocation noHome(fake.Make("/usr/bin/mon", "/var/lib/u"), std::nullopt);
     EXPECT_EQ(noHome.RuleFilePath(), "/var/lib/u/.config/varnel/mon_autoblock.txt");
 
-    // An unknown executable path is never treated as writable.
-    FakeEnv any{{{"HOME", "/h"}}, "."};
+    // An unknown executable path has no folder to look in.
+    FakeEnv any{{{"HOME", "/h"}}, {"varnel.ini", "./varnel.ini"}};
     ConfigLocation unknown(any.Make(""), std::nullopt);
     EXPECT_EQ(unknown.SettingsPath(), "/h/.config/varnel/varnel.ini");
 }
 
 TEST(ConfigLocationTest, ConfigDirOverridesEverything) {
-    FakeEnv fake{{{"XDG_CONFIG_HOME", "/xdg"}}, "/opt/tools"};
+    FakeEnv fake{{{"XDG_CONFIG_HOME", "/xdg"}}, {"/opt/tools/mon.ini"}};
     ConfigLocation loc(fake.Make("/opt/tools/mon"), std::string("/etc/mon//"));
     EXPECT_EQ(loc.source(), ConfigLocation::Source::kCommandLine);
     EXPECT_EQ(loc.folder(), "/etc/mon");
@@ -161,6 +136,14 @@ TEST(ConfigLocationTest, RealProcessFindsItselfAndCreatesTheFolder) {
     const std::string file = std::string(tmpl) + "/file";
     ::close(::creat(file.c_str(), 0600));
     EXPECT_FALSE(ConfigLocation(ConfigLocation::Environment{}, file).EnsureFolder());
+
+    // An executable deleted while it runs reads back from /proc with a mark: the path it had.
+    const std::string deleted = std::string(tmpl) + "/exe";
+    fs::create_symlink("/home/u/build/varnel (deleted)", deleted);
+    EXPECT_EQ(ConfigLocation::ExecutablePath(deleted.c_str()), "/home/u/build/varnel");
+    fs::remove(deleted);
+    fs::create_symlink("/opt/varnel", deleted);
+    EXPECT_EQ(ConfigLocation::ExecutablePath(deleted.c_str()), "/opt/varnel");
     fs::remove_all(tmpl);
 }
 

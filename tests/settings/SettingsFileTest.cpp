@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -72,10 +73,14 @@ TEST_F(SettingsFileTest, ReadIntTakesTheLeadingDecimalInteger) {
     EXPECT_EQ(f.ReadInt("S", "a", 0), 12);
     EXPECT_EQ(f.ReadInt("S", "b", 0), -42);
     EXPECT_EQ(f.ReadInt("S", "c", 0), 8);
-    EXPECT_EQ(f.ReadInt("S", "d", 77), 77);
-    EXPECT_EQ(f.ReadInt("S", "e", 77), 77);
+    // A present key that holds no number reads as 0; the default is for a missing key alone.
+    EXPECT_EQ(f.ReadInt("S", "d", 77), 0);
+    EXPECT_EQ(f.ReadInt("S", "e", 77), 0);
     EXPECT_EQ(f.ReadInt("S", "f", 77), 0);
-    EXPECT_EQ(f.ReadInt("S", "g", 77), 77);
+    EXPECT_EQ(f.ReadInt("S", "g", 77), 0);
+    EXPECT_EQ(f.ReadInt("S", "missing", 77), 77);
+    EXPECT_FALSE(f.ReadSwitch("S", "d", true));
+    EXPECT_TRUE(f.ReadSwitch("S", "missing", true));
     EXPECT_EQ(f.ReadInt("S", "h", 0), INT_MAX);
     EXPECT_EQ(f.ReadInt("S", "i", 0), INT_MIN);
     EXPECT_EQ(f.ReadInt("S", "j", 0), INT_MIN);
@@ -327,6 +332,32 @@ TEST_F(SettingsFileTest, ConcurrentWritersInTwoProcessesLoseNoKey) {
     EXPECT_EQ(FilesInDir(), 1u) << "the lock leaves nothing beside the file";
 }
 
+// Two copies of the program share the file and each writes its keys when it ends: what one changed
+// survives the other's end, and a key missing from the file is still written.
+TEST_F(SettingsFileTest, TwoCopiesKeepEachOthersChanges) {
+    Put("[Settings]\nX=1\nY=1\nEmpty=\n");
+    SettingsFile a(path_), b(path_);
+    for (const SettingsFile* copy : {&a, &b}) {  // both start up
+        EXPECT_EQ(copy->ReadInt("Settings", "X", 5), 1);
+        EXPECT_EQ(copy->ReadInt("Settings", "Y", 5), 1);
+        EXPECT_EQ(copy->ReadInt("Settings", "Z", 5), 5);
+    }
+    ASSERT_TRUE(a.WriteInt("Settings", "X", 2));  // A's user changes X, B's changes Y
+    ASSERT_TRUE(b.WriteInt("Settings", "Y", 3));
+    for (int x : {2, 1}) {  // A ends, then B, each writing every key it holds
+        const SettingsFile& copy = x == 2 ? a : b;
+        const SettingsFile alsoThisProgram(copy);  // a copy of the object is the same program
+        ASSERT_TRUE(alsoThisProgram.WriteInt("Settings", "X", x));
+        ASSERT_TRUE(copy.WriteInt("Settings", "Y", x == 2 ? 1 : 3));
+        ASSERT_TRUE(copy.WriteInt("Settings", "Z", 5));
+    }
+    EXPECT_EQ(Get(), "[Settings]\nX=2\nY=3\nEmpty=\nZ=5\n");
+    // A value changed and changed back is written again: the file's other value is not this copy's.
+    ASSERT_TRUE(b.WriteInt("Settings", "X", 7));
+    ASSERT_TRUE(b.WriteInt("Settings", "X", 1));
+    EXPECT_EQ(SettingsFile(path_).ReadInt("Settings", "X", 0), 1);
+}
+
 // A large file is parsed once, not at every read: 2,000 reads of a 1 MB file take a few stats.
 TEST_F(SettingsFileTest, AnUnchangedFileIsParsedOnce) {
     std::string text = "[Session]\nAutoBlock=1\n[Filler]\n";
@@ -355,6 +386,22 @@ TEST_F(SettingsFileTest, AChangeOnDiskIsSeenAtTheNextRead) {
     ASSERT_TRUE(writer.WriteInt("S", "K", 2));  // same size, new file
     EXPECT_EQ(reader.ReadInt("S", "K", -1), 2);
     Put("[S]\nK=30\n");  // rewritten in place by hand
+    EXPECT_EQ(reader.ReadInt("S", "K", -1), 30);
+    {
+        // Edited in place within the same second, same size: only the nanoseconds tell.
+        struct stat before;
+        ASSERT_EQ(::stat(path_.c_str(), &before), 0);
+        const int fd = ::open(path_.c_str(), O_WRONLY);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::pwrite(fd, "31", 2, 6), 2);
+        ::close(fd);
+        const struct timespec times[2] = {before.st_atim,
+                                          {before.st_mtim.tv_sec, (before.st_mtim.tv_nsec + 1) % 1000000000}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path_.c_str(), times, 0), 0);
+        EXPECT_EQ(reader.ReadInt("S", "K", -1), 31);
+        ASSERT_EQ(::utimensat(AT_FDCWD, path_.c_str(), times, 0), 0);
+        Put("[S]\nK=30\n");
+    }
     EXPECT_EQ(reader.ReadInt("S", "K", -1), 30);
     // The reader's own write is seen without parsing the unchanged file again.
     const size_t parses = reader.parseCount();

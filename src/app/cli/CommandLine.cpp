@@ -1,6 +1,7 @@
 #include "app/cli/CommandLine.h"
 
 #include <cstring>
+#include <filesystem>
 #include <string_view>
 
 namespace varnel {
@@ -46,7 +47,32 @@ const char* CommandLine::HelpText() {
            "against every connection at every tick, shown or not, IPv4 and IPv6 alike.\n";
 }
 
+std::vector<std::string> CommandLine::SuccessorArguments(unsigned long pid) const {
+    std::vector<std::string> args{"/w", std::to_string(pid)};
+    if (configDir) {
+        std::error_code ec;
+        const std::filesystem::path absolute = std::filesystem::absolute(*configDir, ec);
+        args.insert(args.end(), {"--config-dir", ec ? *configDir : absolute.string()});
+    }
+    if (lang) args.insert(args.end(), {"--lang", *lang});
+    if (noResolve) args.emplace_back("--no-resolve");
+    return args;
+}
+
 bool CommandLine::Parse(int argc, const char* const* argv, std::string& error) {
+    if (argc >= 2 && std::strncmp(argv[1], "/w", 2) == 0) {
+        // The PID stands where the program name would: what follows it parses as a command line.
+        CommandLine rest;
+        std::string ignored;
+        if (argc >= 3 && rest.Parse(argc - 2, argv + 2, ignored) && rest.positional.empty() &&
+            rest.mode == Mode::kWindow) {
+            *this = std::move(rest);
+            positional = {argv[1], argv[2]};
+        } else {
+            *this = CommandLine();
+        }
+        return true;
+    }
     bool modeSet = false;
     auto setMode = [&](Mode m, std::string_view flag) {
         if (modeSet && mode != m) {
@@ -109,13 +135,10 @@ bool CommandLine::Parse(int argc, const char* const* argv, std::string& error) {
             positional.emplace_back(arg);
         }
     }
-    // The one positional form is the restart hand-over: exactly "/w PID" and nothing else.
+    // The one positional form is the restart hand-over, taken above.
     if (!positional.empty()) {
-        bool handOver = argc == 3 && positional.size() == 2 && positional[0].rfind("/w", 0) == 0;
-        if (!handOver) {
-            error = "unexpected argument " + positional[0];
-            return false;
-        }
+        error = "unexpected argument " + positional[0];
+        return false;
     }
     return true;
 }

@@ -19,10 +19,21 @@ struct CommandLine {
     std::optional<std::string> lang;  // "EN" or "JP", upper case
     std::optional<std::string> configDir;  // --config-dir
     std::optional<std::string> rulesFile;  // --check-rules FILE
-    std::vector<std::string> positional;   // what is left (for the restart hand-over "/w PID")
+    // The restart hand-over: {"/w", PID} when asked for, else empty.
+    std::vector<std::string> positional;
 
     // argv[0] is the program name. Returns false with `error` set on a bad command line.
+    //
+    // A command line whose first argument begins with "/w" is the restart hand-over, written by
+    // the program itself: "/w PID" followed by nothing but this program's options asks for it,
+    // with those options. Any other form ("/w" alone, "/w PID" and anything else) is a normal
+    // start of the window, with nothing of it read; it is never refused.
     bool Parse(int argc, const char* const* argv, std::string& error);
+
+    // The command line (without the program name) of the copy that takes over from this one after
+    // a resume: "/w PID" and the options of this one that the window uses (--config-dir made
+    // absolute, --lang, --no-resolve).
+    std::vector<std::string> SuccessorArguments(unsigned long pid) const;
 
     static const char* HelpText();
     // The one-line synopsis printed after a refused command line, ending in a line feed.

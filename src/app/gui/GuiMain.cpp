@@ -39,12 +39,15 @@ namespace varnel {
 
 namespace {
 
-// Starts this program again with "/w <this PID>": the new copy waits for this one to end, which the
-// caller brings about at once.
-void StartSuccessor() {
-    const QString pid = QString::number(static_cast<qulonglong>(::getpid()));
-    QProcess::startDetached(QString::fromStdString(ConfigLocation::ExecutablePath()), {"/w", pid},
-                            QDir::currentPath());
+// Starts this program again with "/w <this PID>" and the options this copy was started with; the
+// new copy waits for this one to end. Called when this copy's teardown is done, just before it ends.
+void StartSuccessor(const CommandLine& cl) {
+    QStringList args;
+    for (const std::string& arg : cl.SuccessorArguments(static_cast<unsigned long>(::getpid())))
+        args << QString::fromStdString(arg);
+    if (!QProcess::startDetached(QString::fromStdString(ConfigLocation::ExecutablePath()), args,
+                                 QDir::currentPath()))
+        std::fputs("varnel: could not start again after the resume\n", stderr);
 }
 
 }  // namespace
@@ -56,9 +59,12 @@ int RunWindow(int argc, char** argv, const CommandLine& cl, const UiLanguage& la
         return 1;
     }
     // A copy that restarted itself after a resume must be gone before this one takes its place.
-    if (RestartHandOver::Run(std::vector<std::string>(argv + 1, argv + argc)) ==
-        RestartHandOver::Outcome::kEndSilently)
-        return 0;
+    // It has saved everything before starting this one, so only its ending is awaited; one that is
+    // slow to end is waited for (and said so), never left as the only copy to go away.
+    RestartHandOver::Run(cl.positional, RestartHandOver::kLimit, [](pid_t pid) {
+        std::fprintf(stderr, "varnel: the previous copy (PID %ld) has not ended yet; still waiting for it\n",
+                     static_cast<long>(pid));
+    });
 
     QApplication app(argc, argv);
     const std::string baseName = ConfigLocation::BaseNameOf(ConfigLocation::ExecutablePath());
@@ -83,23 +89,22 @@ int RunWindow(int argc, char** argv, const CommandLine& cl, const UiLanguage& la
 
     ConfigLocation location = ConfigLocation::ForThisProcess(cl.configDir);
     SettingsFile settings(location.SettingsPath());
-
-    LinuxConnectionTable table;
-    ProcProcessList processes;
-    SystemClock clock;
-    // Without the right to reset, resets go through the helper, started behind the
-    // administrator's password prompt when the first one is needed; it ends with this process.
-    NetlinkSocketDestroy directReset;
-    PkexecHelperLauncher launcher(PkexecHelperLauncher::FindHelper(ConfigLocation::ExecutablePath()));
-    PrivilegedReset reset(directReset, ProcessCapabilities::HoldsNetAdmin(), launcher, clock);
-    ResetAuthorization authorization(reset, lang);
     auto cache = std::make_shared<HostNameCache>();
     std::unique_ptr<ResolverPool> resolver =
         cl.noResolve ? nullptr
                      : std::make_unique<ResolverPool>(cache, std::make_shared<AresReverseLookup>());
-
     int status = 0;
+    bool restart = false;
     {
+        LinuxConnectionTable table;
+        ProcProcessList processes;
+        SystemClock clock;
+        // Without the right to reset, resets go through the helper, started behind the
+        // administrator's password prompt when the first one is needed; it ends with this process.
+        NetlinkSocketDestroy directReset;
+        PkexecHelperLauncher launcher(PkexecHelperLauncher::FindHelper(ConfigLocation::ExecutablePath()));
+        PrivilegedReset reset(directReset, ProcessCapabilities::HoldsNetAdmin(), launcher, clock);
+        ResetAuthorization authorization(reset, lang);
         MonitorPlatform platform{table, processes, reset, clock, resolver.get(), [cache] { cache->Flush(); },
                                  [&authorization](bool forKill) { authorization.Prepare(forKill); }};
         MainWindow window(platform, settings, location.RuleFilePath(), location.folder(), lang);
@@ -114,18 +119,21 @@ int RunWindow(int argc, char** argv, const CommandLine& cl, const UiLanguage& la
         SignalBridge signalBridge;
         QObject::connect(&signalBridge, &SignalBridge::terminationRequested, &window,
                          [&window](int) { window.ExitProgram(); });
-        // After a resume from suspend the program starts again and this copy ends.
+        // After a resume from suspend the program starts again: this copy ends first, its
+        // successor is started once everything here is saved and ended (below).
         ResumeWatcher resume(QDBusConnection::systemBus());
-        QObject::connect(&resume, &ResumeWatcher::resumed, &window, [&window] {
-            StartSuccessor();
+        QObject::connect(&resume, &ResumeWatcher::resumed, &window, [&window, &restart] {
+            restart = true;
             window.ExitProgram();
         });
         window.show();
         status = QApplication::exec();
     }
+    // Here the window has saved its settings and the reset helper has ended with `reset`.
     // Workers still inside a lookup drop their answers after Shutdown, so the flush stays empty.
     if (resolver) resolver->Shutdown();
     cache->Flush();
+    if (restart) StartSuccessor(cl);
     return status;
 }
 

@@ -65,10 +65,15 @@ bool RestartHandOver::WaitForEnd(pid_t pid, std::chrono::milliseconds limit) {
 }
 
 RestartHandOver::Outcome RestartHandOver::Run(const std::vector<std::string>& args,
-                                              std::chrono::milliseconds limit) {
+                                              std::chrono::milliseconds limit,
+                                              const std::function<void(pid_t)>& late) {
     pid_t pid = 0;
     if (!Asked(args, pid)) return Outcome::kNotAsked;
-    return WaitForEnd(pid, limit) ? Outcome::kCarryOn : Outcome::kEndSilently;
+    if (WaitForEnd(pid, limit)) return Outcome::kCarryOn;
+    if (late) late(pid);
+    while (!WaitForEnd(pid, std::chrono::hours(1))) {
+    }
+    return Outcome::kCarryOn;
 }
 
 }  // namespace varnel

@@ -1,7 +1,6 @@
 #include "app/startup/SingleInstanceLock.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,10 +42,31 @@ SingleInstanceLock::State SingleInstanceLock::Acquire() {
             return State::kUnavailable;
         }
     }
-    if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return State::kHeld;
-    if (errno == EWOULDBLOCK) return State::kHeldElsewhere;
-    error_ = path_ + ": " + std::strerror(errno);
-    return State::kUnavailable;
+    // Open-file-description locks on the first byte: they belong to this open of the file (not
+    // to the process, as classic record locks do), go with the last close, and a change from
+    // exclusive to shared is one atomic step, so no other start can slip in between.
+    struct flock range {};
+    range.l_type = F_WRLCK;
+    range.l_whence = SEEK_SET;
+    range.l_start = 0;
+    range.l_len = 1;
+    bool alone = true;
+    if (::fcntl(fd_, F_OFD_SETLK, &range) != 0) {
+        if (errno != EAGAIN && errno != EACCES) {
+            error_ = path_ + ": " + std::strerror(errno);
+            return State::kUnavailable;
+        }
+        alone = false;
+    }
+    // Every running copy holds the lock shared, so that a start after any of them has ended still
+    // finds the others. Another start holds it exclusively only for the moment of its own test.
+    range.l_type = F_RDLCK;
+    while (::fcntl(fd_, F_OFD_SETLKW, &range) != 0) {
+        if (errno == EINTR) continue;
+        error_ = path_ + ": " + std::strerror(errno);
+        return State::kUnavailable;
+    }
+    return alone ? State::kHeld : State::kHeldElsewhere;
 }
 
 }  // namespace varnel

@@ -5,9 +5,10 @@
 namespace varnel {
 
 // The single-instance lock: a file named after the executable's base name in the user's runtime
-// folder ($XDG_RUNTIME_DIR, else the temporary folder with the user id in the name), locked with
-// flock for as long as this object lives. The kernel drops the lock when the process ends, however
-// it ends, so a crashed copy never blocks the next start.
+// folder ($XDG_RUNTIME_DIR, else the temporary folder with the user id in the name), locked for as
+// long as this object lives. Every running copy holds it, the first as well as one the user let
+// start beside it, so any further start finds it held while any copy runs. The kernel drops the
+// lock when the process ends, however it ends, so a crashed copy never blocks the next start.
 //
 // The file is opened without following links and must be a regular file owned by this user: in a
 // shared temporary folder another user could plant anything under the name. When it cannot be
@@ -17,8 +18,8 @@ namespace varnel {
 class SingleInstanceLock {
   public:
     enum class State {
-        kHeld,           // this process holds the lock
-        kHeldElsewhere,  // another process holds it
+        kHeld,           // this process holds the lock, and no other copy does
+        kHeldElsewhere,  // another copy holds it; this one now holds it too
         kUnavailable,    // the lock file could not be used; see error()
     };
 

@@ -169,7 +169,7 @@ TEST_F(ColorSchemeFileTest, ReadsSignedDecimalWithoutRangeCheck) {
     EXPECT_EQ(s.colour(ColorScheme::kCoJp), 0x0000FFu);
     EXPECT_EQ(s.colour(ColorScheme::kText), 0xFFFFFFFFu);
     EXPECT_EQ(s.colour(ColorScheme::kTextBk), 0xFFFFFFu);
-    EXPECT_EQ(s.colour(ColorScheme::kCom), 0x4040FFu);  // unreadable value: default
+    EXPECT_EQ(s.colour(ColorScheme::kCom), 0x000000u);  // present but no number: 0, not the default
     EXPECT_EQ(s.colour(ColorScheme::kNet), 0x4040FFu);  // other section ignored
 }
 
