@@ -11,7 +11,7 @@
 #include <QTreeWidget>
 #include <algorithm>
 
-#include "app/gui/AppIcon.h"
+#include "display/AppIcon.h"
 #include "options/OptionsPage.h"
 
 namespace varnel {

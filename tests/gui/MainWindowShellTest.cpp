@@ -16,10 +16,10 @@
 #include <memory>
 
 #include "app/gui/MainWindow.h"
-#include "app/shell/MainWindowLayout.h"
 #include "display/CColorEdit.h"
 #include "display/CListCtrlEx3.h"
 #include "gui/PageTestSupport.h"
+#include "monitor/MainWindowLayout.h"
 
 namespace varnel {
 namespace {

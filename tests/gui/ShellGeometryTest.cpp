@@ -3,9 +3,9 @@
 
 #include <vector>
 
-#include "app/shell/MainWindowLayout.h"
 #include "app/shell/SnapToEdges.h"
 #include "app/shell/WindowPlacementText.h"
+#include "monitor/MainWindowLayout.h"
 
 namespace varnel {
 namespace {

@@ -15,7 +15,7 @@
 #include <algorithm>
 
 #include "app/gui/AboutBox.h"
-#include "app/gui/AppIcon.h"
+#include "display/AppIcon.h"
 #include "display/CListCtrlEx3.h"
 #include "monitor/SessionContextMenu.h"
 #include "options/AutoKillOptionsPage.h"

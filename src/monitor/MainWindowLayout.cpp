@@ -1,4 +1,4 @@
-#include "app/shell/MainWindowLayout.h"
+#include "monitor/MainWindowLayout.h"
 
 namespace varnel {
 
