@@ -1,5 +1,8 @@
 #include "monitor/MainWindowLayout.h"
 
+#include <algorithm>
+#include <climits>
+
 namespace varnel {
 
 namespace {
@@ -13,21 +16,28 @@ constexpr int kToolBarFromRight = 51;
 constexpr int kToolBarTop = 4;
 constexpr int kToolBarHeight = 30;
 
+// The split size comes from the settings file as any int: the sums are made wide and saturate.
+int Sum(long long value) {
+    return static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
+}
+
 }  // namespace
 
 MainWindowLayout MainWindowLayout::Compute(const ScreenRect& area, int splitSize, bool logView) {
-    const int r = area.right;
-    const int b = area.bottom;
+    const long long r = area.right;
+    const long long b = area.bottom;
+    const long long s = splitSize;
     MainWindowLayout out;
-    out.page = {0, 0, r, b - kPageShortfall};
+    out.page = {0, 0, Sum(r), Sum(b - kPageShortfall)};
     if (logView) {
-        out.list = {0, 0, r - kListNarrower, b - splitSize - kListShortfall};
-        out.pane = {area.left + 1, b - splitSize - kPaneGap, r - kListNarrower, splitSize - kPaneShortfall};
+        out.list = {0, 0, Sum(r - kListNarrower), Sum(b - s - kListShortfall)};
+        out.pane = {Sum(area.left + 1LL), Sum(b - s - kPaneGap), Sum(r - kListNarrower),
+                    Sum(s - kPaneShortfall)};
         out.paneShown = true;
     } else {
-        out.list = {0, 0, r - kListNarrower, b - kListShortfall};
+        out.list = {0, 0, Sum(r - kListNarrower), Sum(b - kListShortfall)};
     }
-    out.toolBar = {r - kToolBarFromRight, kToolBarTop, r, kToolBarHeight};
+    out.toolBar = {Sum(r - kToolBarFromRight), kToolBarTop, Sum(r), kToolBarHeight};
     return out;
 }
 

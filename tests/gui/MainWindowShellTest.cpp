@@ -12,6 +12,8 @@
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTimer>
+#include <QToolBar>
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 
@@ -323,18 +325,31 @@ TEST_F(MainWindowShellTest, StickyEdgesFollowWindowStretch) {
 
 TEST_F(MainWindowShellTest, PageControlsSitWhereTheLayoutPutsThem) {
     h.settings.WriteInt("Session", "AutoBlockLogView", 1);
-    auto w = Make();
-    w->show();
-    QApplication::processEvents();
-    SessionMonitorPage* page = w->page();
-    // The page fills the deflated tab area less 19 pixels; the layout of that area is the page's.
-    const int bottom = page->height() + 19;
-    MainWindowLayout layout = MainWindowLayout::Compute({4, 23, page->width(), bottom}, 100, true);
-    EXPECT_EQ(page->list()->height(), layout.list.height);
-    EXPECT_EQ(page->list()->width(), layout.list.width);
-    EXPECT_EQ(page->logPane()->y(), layout.pane.y);
-    EXPECT_EQ(page->logPane()->x(), layout.pane.x);
-    EXPECT_EQ(page->logPane()->height(), layout.pane.height);
+    // The window's split size is the one read, outside the page's 12..1200 too.
+    for (int split : {100, 5, 1500}) {
+        h.settings.WriteInt("Session", "SplitSize", split);
+        auto w = Make();
+        w->show();
+        QApplication::processEvents();
+        SessionMonitorPage* page = w->page();
+        // The page fills the deflated tab area less 19 pixels; the layout of that area is the page's.
+        const int bottom = page->height() + 19;
+        MainWindowLayout layout = MainWindowLayout::Compute({4, 23, page->width(), bottom}, split, true);
+        EXPECT_EQ(page->list()->height(), std::max(0, layout.list.height)) << split;
+        EXPECT_EQ(page->list()->width(), layout.list.width) << split;
+        EXPECT_EQ(page->logPane()->y(), layout.pane.y) << split;
+        EXPECT_EQ(page->logPane()->x(), layout.pane.x) << split;
+        EXPECT_EQ(page->logPane()->height(), layout.pane.height) << split;
+        EXPECT_EQ(page->toolBar()->pos(), QPoint(layout.toolBar.x, layout.toolBar.y)) << split;
+
+        // LOG View off: the window lays the page out again without the pane.
+        page->logViewBox()->setChecked(false);
+        EXPECT_FALSE(page->logPane()->isVisible()) << split;
+        EXPECT_EQ(page->list()->height(), bottom - 53) << split;
+        w->Teardown();
+        EXPECT_EQ(h.settings.ReadInt("Session", "SplitSize", -1), split);
+        h.settings.WriteInt("Session", "AutoBlockLogView", 1);
+    }
 }
 
 TEST_F(MainWindowShellTest, NoResolveShowsTheBoxUntickedAndKeepsTheSavedChoice) {

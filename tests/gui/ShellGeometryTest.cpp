@@ -1,6 +1,7 @@
 // The main window's arithmetic without widgets: sticky edges, the saved placement text, the layout.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <vector>
 
 #include "app/shell/SnapToEdges.h"
@@ -201,6 +202,9 @@ TEST(MainWindowLayoutTest, ListAndPaneShareTheHeightBySplitSize) {
     // The split size is taken as it is.
     EXPECT_EQ(MainWindowLayout::Compute(area, 5, true).pane.height, 0);
     EXPECT_EQ(MainWindowLayout::Compute(area, 200, true).list.height, 147);
+    // A split from a hostile file saturates instead of wrapping round.
+    EXPECT_EQ(MainWindowLayout::Compute(area, INT_MIN, true).list.height, INT_MAX);
+    EXPECT_EQ(MainWindowLayout::Compute(area, INT_MIN, true).pane.height, INT_MIN);
 }
 
 }  // namespace

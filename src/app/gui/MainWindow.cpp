@@ -27,6 +27,10 @@ namespace varnel {
 namespace {
 
 constexpr const char* kSettings = "Settings";
+// The tab's margins around the page, and how much shorter than that area the page is.
+constexpr int kTabMarginLeft = 4;
+constexpr int kTabMarginTop = 23;
+constexpr int kPageShortfall = 19;
 
 }  // namespace
 
@@ -68,6 +72,7 @@ MainWindow::MainWindow(MonitorPlatform platform, SettingsFile& settings, std::st
             [this](const QPoint& pos) { windowMenu_->popup(tabs_->tabBar()->mapToGlobal(pos)); });
 
     connect(page_, &SessionMonitorPage::topMostToggled, this, &MainWindow::SetTopMost);
+    connect(page_, &SessionMonitorPage::layoutRequested, this, &MainWindow::MainWindowLayout);
     connect(page_, &SessionMonitorPage::optionsRequested, this, &MainWindow::optionsRequested);
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { CommitData(); });
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
@@ -263,8 +268,11 @@ void MainWindow::ShowAbout() {
 
 void MainWindow::MainWindowLayout() {
     if (page_ == nullptr) return;
+    // The page fills the tab's client rectangle less its margins, all but the last 19 pixels of
+    // that rectangle's height: its right and bottom edges follow from the page's own size.
+    const ScreenRect area{kTabMarginLeft, kTabMarginTop, page_->width(), page_->height() + kPageShortfall};
+    page_->ApplyLayout(varnel::MainWindowLayout::Compute(area, splitSize_, page_->logView()));
     page_->SetTopMostChecked(topMost_);
-    page_->LayOutControls();
 }
 
 void MainWindow::SetTopMost(bool on) {

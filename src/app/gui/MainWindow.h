@@ -93,7 +93,9 @@ class MainWindow : public QMainWindow {
     // Runs one of the commands above; false for an id that is not one of them.
     bool RunCommand(int command);
 
-    // Lays the page out again and shows the Always topmost button by the flag.
+    // Lays the page's inner windows out by MainWindowLayout with "SplitSize" as read at start and
+    // the page's "LOG View", and shows the Always topmost button by the flag. Runs whenever the
+    // page is resized or asks for it.
     void MainWindowLayout();
     void SetTopMost(bool on);
 
