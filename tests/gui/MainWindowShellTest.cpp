@@ -160,6 +160,15 @@ TEST_F(MainWindowShellTest, WithoutATrayMinimisingStaysShownAndATrayAppearingLat
     tray = true;
     w->PollTray();
     EXPECT_TRUE(w->trayIconPresent());
+    // A tray appearing takes the window in, as a panel that restarts does.
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_FALSE(w->shown());
+    w->RestoreFromTray();
+    w->tray().HostCreated();
+    EXPECT_TRUE(w->trayIconPresent());
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_FALSE(w->shown());
+    w->RestoreFromTray();
 
     // A tray that goes away while the window is in it gives the window back.
     w->Minimise();
@@ -168,6 +177,27 @@ TEST_F(MainWindowShellTest, WithoutATrayMinimisingStaysShownAndATrayAppearingLat
     w->PollTray();
     EXPECT_TRUE(w->isVisible());
     EXPECT_TRUE(w->shown());
+}
+
+TEST_F(MainWindowShellTest, RightClickOnTheTrayIconBringsTheWindowForwardThenOpensTheMenu) {
+    auto w = Make();
+    QWidget other;
+    other.show();
+    w->show();
+    QApplication::processEvents();
+    other.activateWindow();
+    QApplication::processEvents();
+    ASSERT_NE(QApplication::activeWindow(), w.get());
+    bool activeAtMenu = false;
+    QObject::connect(w->trayMenu(), &QMenu::aboutToShow,
+                     [&] { activeAtMenu = QApplication::activeWindow() == w.get(); });
+    emit w->trayIcon()->activated(QSystemTrayIcon::Context);
+    QApplication::processEvents();
+    EXPECT_TRUE(activeAtMenu);
+    EXPECT_EQ(QApplication::activeWindow(), w.get());
+    EXPECT_TRUE(w->trayMenu()->isVisible());
+    w->trayMenu()->hide();
+    EXPECT_TRUE(w->isVisible());  // the click itself neither hides nor shows the window
 }
 
 TEST_F(MainWindowShellTest, TrayMenuAndWindowMenuInBothLanguages) {

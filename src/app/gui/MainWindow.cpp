@@ -8,7 +8,6 @@
 #include <QScreen>
 #include <QSessionManager>
 #include <QShortcut>
-#include <QSystemTrayIcon>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -42,7 +41,6 @@ MainWindow::MainWindow(MonitorPlatform platform, SettingsFile& settings, std::st
     // The window hides to the tray and dialogs open while it is hidden: the program ends by Exit
     // or by closing the window, never because the last visible window went.
     QApplication::setQuitOnLastWindowClosed(false);
-    trayAvailable_ = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     showAbout_ = [this] {
         AboutBox box(lang_, this);
         box.exec();
@@ -138,56 +136,57 @@ void MainWindow::BuildShortcuts() {
 }
 
 void MainWindow::BuildTray() {
-    tray_ = new QSystemTrayIcon(AppIcon(), this);
-    tray_->setToolTip(QString(lang_.Pick("Varnel (Kestrin)", "Varnel Kestrin")).left(126));
-    trayMenu_ = new QMenu(this);
-    QAction* restore = trayMenu_->addAction(lang_.Pick("元のサイズに戻す(&R)", "Back to original size(&R)"));
-    trayMenu_->addSeparator();
-    QAction* exit = trayMenu_->addAction(lang_.Pick("Varnel (Kestrin) の終了(&X)", "Exit(&X)"));
-    trayMenu_->setDefaultAction(restore);
-    connect(restore, &QAction::triggered, this, [this] { RunCommand(kBackToOriginalSize); });
-    // Queued: the menu finishes closing before the window goes.
-    connect(
-        exit, &QAction::triggered, this, [this] { RunCommand(kExit); }, Qt::QueuedConnection);
-    tray_->setContextMenu(trayMenu_);
-    connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger) {
-            RunCommand(kBackToOriginalSize);
-        } else if (reason == QSystemTrayIcon::DoubleClick) {
-            // The first click of the pair has toggled already; the pair never leaves it hidden.
-            if (!isVisible() || isMinimized()) RestoreFromTray();
-        }
+    tray_ = new MainWindowTray(lang_, this);
+    connect(tray_, &MainWindowTray::backToOriginalSize, this, [this] { RunCommand(kBackToOriginalSize); });
+    connect(tray_, &MainWindowTray::exitRequested, this, [this] { RunCommand(kExit); });
+    connect(tray_, &MainWindowTray::contextRequested, this, &MainWindow::TrayContextMenu);
+    connect(tray_, &MainWindowTray::doubleClicked, this, [this] {
+        // The first click of the pair has toggled already; the pair never leaves it hidden.
+        if (!isVisible() || isMinimized()) RestoreFromTray();
     });
-
-    trayPoll_ = new QTimer(this);
-    trayPoll_->setInterval(kTrayPollMs);
-    connect(trayPoll_, &QTimer::timeout, this, &MainWindow::PollTray);
-    trayPoll_->start();
-}
-
-bool MainWindow::TrayAvailable() const {
-    return trayAvailable_ && trayAvailable_();
+    connect(tray_, &MainWindowTray::hostBack, this, &MainWindow::OnTrayHostBack);
+    connect(tray_, &MainWindowTray::hostGone, this, [this] {
+        // A window hidden in a tray that went away would be out of reach.
+        if (!shown_) RestoreFromTray();
+    });
 }
 
 void MainWindow::AddTrayIcon() {
-    if (!TrayAvailable()) return;
-    tray_->show();
-    trayPresent_ = true;
+    tray_->Add();
 }
 
 void MainWindow::PollTray() {
-    const bool available = TrayAvailable();
-    if (available && !trayPresent_) {
-        AddTrayIcon();
-    } else if (!available && trayPresent_) {
-        // The tray went away: a window hidden in it would be out of reach.
-        trayPresent_ = false;
-        if (!shown_) RestoreFromTray();
+    tray_->Poll();
+}
+
+void MainWindow::OnTrayHostBack() {
+    // As when the panel restarts: the window is hidden to the tray where it stands.
+    if (isVisible()) Minimise();
+}
+
+void MainWindow::TrayContextMenu() {
+    trayMenuPending_ = true;
+    if (isVisible()) {
+        raise();
+        activateWindow();
+        // The window system activates the window later; an open popup would keep the activation
+        // from reaching the window, so the menu waits for it (or for kTrayMenuWaitMs).
+        if (!isActiveWindow()) {
+            QTimer::singleShot(kTrayMenuWaitMs, this, &MainWindow::OpenPendingTrayMenu);
+            return;
+        }
     }
+    OpenPendingTrayMenu();
+}
+
+void MainWindow::OpenPendingTrayMenu() {
+    if (!trayMenuPending_) return;
+    trayMenuPending_ = false;
+    tray_->PopUpMenu(mapToGlobal(QPoint(5, 5)));
 }
 
 void MainWindow::Minimise() {
-    if (!TrayAvailable()) {
+    if (!tray_->Available()) {
         showMinimized();
         shown_ = true;
         return;
@@ -387,9 +386,10 @@ void MainWindow::showEvent(QShowEvent* event) {
 
 void MainWindow::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) OpenPendingTrayMenu();
     if (event->type() != QEvent::WindowStateChange) return;
     // The caption's minimise button: to the tray, once the state change has been delivered.
-    if (isMinimized() && isVisible() && TrayAvailable())
+    if (isMinimized() && isVisible() && tray_->Available())
         QTimer::singleShot(0, this, [this] {
             if (isMinimized() && isVisible()) Minimise();
         });
@@ -423,9 +423,7 @@ void MainWindow::CommitData() {
 
 void MainWindow::Teardown() {
     WriteWindowSettings();
-    tray_->hide();
-    trayPresent_ = false;
-    trayPoll_->stop();
+    tray_->Remove();
     page_->SaveSettings();
     page_->FlushHostNames();
     page_->monitor().processNames().Clear();

@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <string>
 
+#include "app/gui/MainWindowTray.h"
 #include "app/shell/SnapToEdges.h"
 #include "app/shell/WindowPlacementText.h"
 #include "monitor/SessionMonitorPage.h"
@@ -32,8 +33,8 @@ class OptionsDialog;
 // program all run Teardown and then quit the application.
 //
 // Minimising hides the window to the tray while a tray exists; without one it minimises as usual
-// and stays "shown". The tray is looked for again every kTrayPollMs, and its icon added when it
-// appears.
+// and stays "shown". When a tray host appears or comes back (MainWindowTray), the icon is added
+// again and the window goes to the tray; when it goes away, a window hidden in it comes back.
 //
 // The settings file and everything in `platform` are borrowed and must outlive the window.
 // GUI thread only.
@@ -45,7 +46,8 @@ class MainWindow : public QMainWindow {
     static constexpr int kInitialHeight = 440;
     static constexpr int kMinClientWidth = 770;
     static constexpr int kMinClientHeight = 200;
-    static constexpr int kTrayPollMs = 3000;
+    static constexpr int kTrayPollMs = MainWindowTray::kPollMs;
+    static constexpr int kTrayMenuWaitMs = 200;
 
     // The window's commands, by their historic ids.
     enum Command : int {
@@ -86,9 +88,13 @@ class MainWindow : public QMainWindow {
 
     // Shows the tray icon when a tray exists (at start, on minimise, when a tray appears).
     void AddTrayIcon();
-    // The tray check of the timer: adds the icon to a tray that has appeared; gives a window hidden
-    // in a tray that has gone away back to the screen.
+    // The tray check of the timer: a tray that has appeared gets the icon and the window; a window
+    // hidden in a tray that has gone away comes back to the screen.
     void PollTray();
+    // A right click on the tray icon: the window comes forward with the focus when it is on
+    // screen, then the tray menu opens at the cursor (once the window is active, or after
+    // kTrayMenuWaitMs).
+    void TrayContextMenu();
 
     // Runs one of the commands above; false for an id that is not one of them.
     bool RunCommand(int command);
@@ -109,17 +115,18 @@ class MainWindow : public QMainWindow {
 
     SessionMonitorPage* page() const { return page_; }
     QTabWidget* tabs() const { return tabs_; }
-    QSystemTrayIcon* trayIcon() const { return tray_; }
-    QMenu* trayMenu() const { return trayMenu_; }
+    QSystemTrayIcon* trayIcon() const { return tray_->icon(); }
+    QMenu* trayMenu() const { return tray_->menu(); }
+    MainWindowTray& tray() const { return *tray_; }
     // The tab's context menu: Options and About.
     QMenu* windowMenu() const { return windowMenu_; }
     bool topMost() const { return topMost_; }
     bool shown() const { return shown_; }
-    bool trayIconPresent() const { return trayPresent_; }
+    bool trayIconPresent() const { return tray_->present(); }
     int currentTab() const { return tabIndex_; }
 
     // Whether a tray exists; replaceable so that tests can have one or not.
-    void SetTrayAvailable(std::function<bool()> available) { trayAvailable_ = std::move(available); }
+    void SetTrayAvailable(std::function<bool()> available) { tray_->SetAvailable(std::move(available)); }
     // Opens the Options dialog, application-modal and without blocking; OK runs
     // ReloadAfterOptions. While one is open, it is brought to the front instead.
     void OpenOptions();
@@ -152,16 +159,16 @@ class MainWindow : public QMainWindow {
     void WriteWindowSettings() const;
     void SwitchTab(int delta);
     void ShowAbout();
-    bool TrayAvailable() const;
+    // After the tray host has appeared or come back: the window goes to the tray.
+    void OnTrayHostBack();
+    void OpenPendingTrayMenu();
 
     SettingsFile& settings_;
     UiLanguage lang_;
     QTabWidget* tabs_ = nullptr;
     SessionMonitorPage* page_ = nullptr;
-    QSystemTrayIcon* tray_ = nullptr;
-    QMenu* trayMenu_ = nullptr;
+    MainWindowTray* tray_ = nullptr;
     QMenu* windowMenu_ = nullptr;
-    QTimer* trayPoll_ = nullptr;
 
     bool topMost_ = false;
     bool stretch_ = true;
@@ -169,16 +176,16 @@ class MainWindow : public QMainWindow {
     int tabIndex_ = 0;
     std::string logRootFolder_;
     int splitSize_ = 100;
-    bool trayPresent_ = false;
     bool shown_ = true;
     // "MainWindow" was 0 or "Minimized" is set: the first show goes on to the tray.
     bool startInTray_ = false;
+    // A right click on the tray icon waits for the window's activation before its menu opens.
+    bool trayMenuPending_ = false;
     SnapToEdgesState snap_;
     bool snapping_ = false;
     // Set by Teardown, so that the close and the quit that follow it do not write everything again.
     bool tornDown_ = false;
 
-    std::function<bool()> trayAvailable_;
     std::function<void()> showAbout_;
     QPointer<OptionsDialog> options_;
 };
