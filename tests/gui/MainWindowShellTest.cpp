@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QCursor>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPushButton>
@@ -44,6 +45,7 @@ class MainWindowShellTest : public ::testing::Test {
                                               lang);
         w->SetTrayAvailable([this] { return tray; });
         w->SetShowAbout([this] { ++abouts; });
+        w->SetAlert([this] { ++alerts; });
         return w;
     }
 
@@ -62,6 +64,26 @@ class MainWindowShellTest : public ::testing::Test {
     PageHarness h;
     bool tray = true;
     int abouts = 0;
+    int alerts = 0;
+};
+
+// A clock that notes whether the wait cursor was up each time it was read.
+class CursorWatchingClock : public FakeClock {
+  public:
+    uint32_t TickMs() override {
+        Note();
+        return FakeClock::TickMs();
+    }
+    std::tm LocalTime() override {
+        Note();
+        return FakeClock::LocalTime();
+    }
+    void Note() {
+        const QCursor* cursor = QGuiApplication::overrideCursor();
+        (cursor != nullptr && cursor->shape() == Qt::WaitCursor ? waiting : plain)++;
+    }
+    int waiting = 0;
+    int plain = 0;
 };
 
 TEST_F(MainWindowShellTest, StartsAt803By440AndKeepsAClientAreaOfAtLeast770By200) {
@@ -75,6 +97,61 @@ TEST_F(MainWindowShellTest, StartsAt803By440AndKeepsAClientAreaOfAtLeast770By200
     QApplication::processEvents();
     EXPECT_GE(w->centralWidget()->width(), 770);
     EXPECT_GE(w->centralWidget()->height(), 200);
+}
+
+TEST_F(MainWindowShellTest, StartSizeAndPositionAreOuterRectanglesWithTheFrame) {
+    // The window system tells the frame once the window is on screen; the window is placed again.
+    const WindowFrame frame{4, 24, 5, 6};
+    auto w = Make();
+    w->placement().SetFrame([frame] { return frame; });
+    w->show();
+    QApplication::processEvents();
+    EXPECT_EQ(w->size(), QSize(803 - 9, 440 - 30));
+
+    h.settings.WriteString("Settings", "Position", "0:1:-1:-1:-1:-1:100:100:900:600");
+    auto placed = Make();
+    placed->placement().SetFrame([frame] { return frame; });
+    placed->show();
+    QApplication::processEvents();
+    EXPECT_EQ(placed->size(), QSize(800 - 9, 500 - 30));
+    placed->Teardown();
+    auto saved = WindowPlacementText::Parse(h.settings.ReadString("Settings", "Position"));
+    ASSERT_TRUE(saved.has_value());
+    const QRect client = placed->normalGeometry();
+    EXPECT_EQ(saved->restored, frame.Outer({client.left(), client.top(), client.left() + client.width(),
+                                            client.top() + client.height()}));
+    EXPECT_EQ(saved->restored.width(), 800);
+    EXPECT_EQ(saved->restored.height(), 500);
+}
+
+TEST_F(MainWindowShellTest, StartUpShowsTheWaitCursorAndFlashesTheCaptionOnceWhenShown) {
+    h.settings.WriteInt("Session", "AutoStart", 1);
+    CursorWatchingClock clock;
+    MonitorPlatform platform{h.table, h.processes, h.reset, clock, &h.names, {}};
+    {
+        MainWindow w(platform, h.settings, h.RulePath(), h.dir.path().toStdString(), UiLanguage::English());
+        EXPECT_GT(clock.waiting, 0);
+        EXPECT_EQ(clock.plain, 0);
+        EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+        w.page()->OnMonitorTick();
+        EXPECT_GT(clock.plain, 0);
+    }
+
+    auto w = Make();
+    w->show();
+    QApplication::processEvents();
+    EXPECT_EQ(alerts, 1);
+    w->RunCommand(MainWindow::kBackToOriginalSize);  // to the tray and back: no second flash
+    w->RunCommand(MainWindow::kBackToOriginalSize);
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_EQ(alerts, 1);
+
+    // A start that goes straight to the tray does not flash.
+    h.settings.WriteInt("Settings", "Minimized", 1);
+    auto hidden = Make();
+    hidden->show();
+    QApplication::processEvents();
+    EXPECT_EQ(alerts, 1);
 }
 
 TEST_F(MainWindowShellTest, SavedPlacementIsUsedAndOneThatDoesNotLoadIsIgnored) {

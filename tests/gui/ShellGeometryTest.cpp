@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/shell/SnapToEdges.h"
+#include "app/shell/WindowFrame.h"
 #include "app/shell/WindowPlacementText.h"
 #include "monitor/MainWindowLayout.h"
 
@@ -182,6 +183,17 @@ TEST(WindowPlacementTextTest, ValuesThatDoNotLoadAreIgnored) {
           "0:1:-1:-1:-1:-1:100:100:900:99999999999", "garbage"}) {
         EXPECT_FALSE(WindowPlacementText::Parse(text).has_value()) << text;
     }
+}
+
+TEST(WindowFrameTest, OuterAndClientRectanglesTurnIntoEachOther) {
+    const WindowFrame frame{4, 24, 5, 6};
+    EXPECT_EQ(frame.Outer({104, 124, 895, 594}), (ScreenRect{100, 100, 900, 600}));
+    EXPECT_EQ(frame.Client({100, 100, 900, 600}), (ScreenRect{104, 124, 895, 594}));
+    EXPECT_EQ(frame.Client({0, 0, 803, 440}).width(), 794);
+    EXPECT_EQ(frame.Client({0, 0, 803, 440}).height(), 410);
+    // An outer rectangle smaller than the frame leaves an empty client area, not a negative one.
+    EXPECT_EQ(frame.Client({10, 10, 15, 20}), (ScreenRect{14, 34, 14, 34}));
+    EXPECT_EQ(WindowFrame{}.Client({10, 10, 15, 20}), (ScreenRect{10, 10, 15, 20}));
 }
 
 TEST(MainWindowLayoutTest, ListAndPaneShareTheHeightBySplitSize) {

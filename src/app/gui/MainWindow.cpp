@@ -2,10 +2,8 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QCursor>
 #include <QKeyEvent>
 #include <QMenu>
-#include <QScreen>
 #include <QSessionManager>
 #include <QShortcut>
 #include <QTabBar>
@@ -31,11 +29,20 @@ constexpr int kTabMarginLeft = 4;
 constexpr int kTabMarginTop = 23;
 constexpr int kPageShortfall = 19;
 
+// The wait cursor for as long as it lives, however the scope is left.
+class WaitCursor {
+  public:
+    WaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
 }  // namespace
 
 MainWindow::MainWindow(MonitorPlatform platform, SettingsFile& settings, std::string ruleFilePath,
                        std::string logFolder, const UiLanguage& lang)
-    : settings_(settings), lang_(lang) {
+    : settings_(settings), lang_(lang), placement_(*this) {
     setWindowTitle("Varnel (Kestrin)");
     setWindowIcon(AppIcon());
     // The window hides to the tray and dialogs open while it is hidden: the program ends by Exit
@@ -45,7 +52,10 @@ MainWindow::MainWindow(MonitorPlatform platform, SettingsFile& settings, std::st
         AboutBox box(lang_, this);
         box.exec();
     };
+    alert_ = [this] { QApplication::alert(this, kAlertMs); };
 
+    // Building the page reads the settings, the rules and the first connection table.
+    const WaitCursor wait;
     ReadSettings();
 
     tabs_ = new QTabWidget(this);
@@ -92,7 +102,7 @@ MainWindow::MainWindow(MonitorPlatform platform, SettingsFile& settings, std::st
 
     if (topMost_) setWindowFlag(Qt::WindowStaysOnTopHint, true);
     MainWindowLayout();
-    resize(kInitialWidth, kInitialHeight);
+    placement_.SetOuterSize(kInitialWidth, kInitialHeight);
     if (auto placement = WindowPlacementText::Parse(settings_.ReadString(kSettings, "Position", "")))
         ApplyPlacement(*placement);
     if (settings_.ReadInt(kSettings, "IsZoomed", 0) != 0) setWindowState(windowState() | Qt::WindowMaximized);
@@ -107,7 +117,7 @@ MainWindow::~MainWindow() {
 
 void MainWindow::ReadSettings() {
     topMost_ = settings_.ReadInt(kSettings, "WindowTopMost", 0) != 0;
-    stretch_ = settings_.ReadInt(kSettings, "WindowStretch", 1) != 0;
+    placement_.SetStretch(settings_.ReadInt(kSettings, "WindowStretch", 1) != 0);
     startMinimised_ = settings_.ReadInt(kSettings, "Minimized", 0) != 0;
     logRootFolder_ = settings_.ReadString(kSettings, "LogRootFolder", "");
     // The window starts on screen; closed while in the tray, it goes there again once shown.
@@ -311,7 +321,7 @@ OptionsDialog* MainWindow::optionsDialog() const {
 
 void MainWindow::ReloadAfterOptions() {
     const bool topMost = settings_.ReadInt(kSettings, "WindowTopMost", 0) != 0;
-    stretch_ = settings_.ReadInt(kSettings, "WindowStretch", 1) != 0;
+    placement_.SetStretch(settings_.ReadInt(kSettings, "WindowStretch", 1) != 0);
     startMinimised_ = settings_.ReadInt(kSettings, "Minimized", 0) != 0;
     logRootFolder_ = settings_.ReadString(kSettings, "LogRootFolder", "");
     if (topMost != topMost_) {
@@ -326,58 +336,29 @@ void MainWindow::ReloadAfterOptions() {
 }
 
 WindowPlacementText MainWindow::CurrentPlacement() const {
-    QRect normal = normalGeometry();
-    if (!normal.isValid()) normal = geometry();
-    WindowPlacementText p;
-    if (isMaximized()) {
-        p.flags |= WindowPlacementText::kRestoreToMaximized;
-        p.showCommand = WindowPlacementText::kShowMaximized;
-    } else if (isMinimized()) {
-        p.showCommand = WindowPlacementText::kShowMinimized;
-    }
-    p.restored = {normal.left(), normal.top(), normal.left() + normal.width(),
-                  normal.top() + normal.height()};
-    return p;
+    return placement_.Current();
 }
 
 bool MainWindow::ApplyPlacement(const WindowPlacementText& placement) {
-    const ScreenRect& r = placement.restored;
-    if (r.width() <= 0 || r.height() <= 0) return false;
-    const QRect rect(r.left, r.top, r.width(), r.height());
-    bool onScreen = false;
-    for (QScreen* screen : QGuiApplication::screens())
-        onScreen = onScreen || screen->availableGeometry().intersects(rect);
-    if (!onScreen) return false;
-    setGeometry(rect);
-    return true;
+    return placement_.Apply(placement);
 }
 
 void MainWindow::SnapRect(ScreenRect& rect, ScreenPoint cursor, const ScreenRect& workArea) {
-    if (stretch_) SnapToEdges(snap_, rect, cursor, workArea);
+    placement_.SnapRect(rect, cursor, workArea);
 }
 
 void MainWindow::moveEvent(QMoveEvent* event) {
     QMainWindow::moveEvent(event);
-    // The window system moves the window first and tells afterwards; the snap moves it again where
-    // the window system lets the program place its own window.
-    if (!stretch_ || snapping_ || !isVisible() || isMaximized() || isMinimized()) return;
-    QScreen* screen = this->screen();
-    if (screen == nullptr) return;
-    const QRect frame = frameGeometry();
-    const QRect work = screen->availableGeometry();
-    ScreenRect rect{frame.left(), frame.top(), frame.left() + frame.width(), frame.top() + frame.height()};
-    const ScreenRect before = rect;
-    const QPoint cursor = QCursor::pos();
-    SnapRect(rect, {cursor.x(), cursor.y()},
-             {work.left(), work.top(), work.left() + work.width(), work.top() + work.height()});
-    if (rect == before) return;
-    snapping_ = true;
-    move(rect.left, rect.top);
-    snapping_ = false;
+    placement_.FrameMayBeKnown();
+    placement_.Moved();
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
+    placement_.Shown();
+    // The caption flashes once when the program starts on screen.
+    if (!alerted_ && !startInTray_ && alert_) alert_();
+    alerted_ = true;
     if (!startInTray_) return;
     startInTray_ = false;
     // After the show has been handled, as the caption's minimise button would be.
@@ -388,6 +369,7 @@ void MainWindow::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::ActivationChange && isActiveWindow()) OpenPendingTrayMenu();
     if (event->type() != QEvent::WindowStateChange) return;
+    placement_.FrameMayBeKnown();
     // The caption's minimise button: to the tray, once the state change has been delivered.
     if (isMinimized() && isVisible() && tray_->Available())
         QTimer::singleShot(0, this, [this] {

@@ -4,9 +4,8 @@
 #include <QPointer>
 #include <string>
 
+#include "app/gui/MainWindowPlacement.h"
 #include "app/gui/MainWindowTray.h"
-#include "app/shell/SnapToEdges.h"
-#include "app/shell/WindowPlacementText.h"
 #include "monitor/SessionMonitorPage.h"
 #include "settings/SettingsFile.h"
 #include "settings/UiLanguage.h"
@@ -22,9 +21,11 @@ namespace varnel {
 class OptionsDialog;
 
 // The program's window: one tab, "Session Monitor", holding the session monitor page, 803 x 440
-// pixels at start and never smaller than a 770 x 200 client area, with a tray icon.
+// pixels at start frame included, never smaller than a 770 x 200 client area, with a tray icon.
 //
-// Settings, section "Settings": "Position" (WindowPlacementText of the normal geometry),
+// Construction shows the wait cursor throughout.
+//
+// Settings, section "Settings": "Position" (WindowPlacementText of the normal outer rectangle),
 // "IsZoomed", "MainWindow" (1 while shown, 0 while hidden in the tray), "Minimized" (to the tray at
 // start), "WindowTopMost", "WindowStretch" (sticky screen edges), "LogRootFolder" (written back
 // empty when empty); section "Session": "SplitSize". All are read at construction; Teardown writes
@@ -48,6 +49,8 @@ class MainWindow : public QMainWindow {
     static constexpr int kMinClientHeight = 200;
     static constexpr int kTrayPollMs = MainWindowTray::kPollMs;
     static constexpr int kTrayMenuWaitMs = 200;
+    // How long the caption asks for attention when the program starts on screen.
+    static constexpr int kAlertMs = 1000;
 
     // The window's commands, by their historic ids.
     enum Command : int {
@@ -105,13 +108,11 @@ class MainWindow : public QMainWindow {
     void MainWindowLayout();
     void SetTopMost(bool on);
 
-    // The placement of the window as it stands (normal geometry, maximised and minimised state).
+    // MainWindowPlacement::Current, Apply and SnapRect.
     WindowPlacementText CurrentPlacement() const;
-    // Moves and sizes the window to the placement's restored rectangle; an empty rectangle or one
-    // on no screen is ignored. False when it was ignored.
     bool ApplyPlacement(const WindowPlacementText& placement);
-    // Sticky edges for the outer rectangle `rect` (no-op while "WindowStretch" is 0).
     void SnapRect(ScreenRect& rect, ScreenPoint cursor, const ScreenRect& workArea);
+    MainWindowPlacement& placement() { return placement_; }
 
     SessionMonitorPage* page() const { return page_; }
     QTabWidget* tabs() const { return tabs_; }
@@ -139,6 +140,9 @@ class MainWindow : public QMainWindow {
 
     // Shows the About box; replaceable so that tests see it without a modal run.
     void SetShowAbout(std::function<void()> show) { showAbout_ = std::move(show); }
+    // Flashes the caption (QApplication::alert), once, at the first show unless the window starts
+    // in the tray; replaceable so that tests see it where the platform shows nothing.
+    void SetAlert(std::function<void()> alert) { alert_ = std::move(alert); }
 
   signals:
     // The Options command (Alt+F10, the page's Options button, the window menu); the Options
@@ -171,7 +175,6 @@ class MainWindow : public QMainWindow {
     QMenu* windowMenu_ = nullptr;
 
     bool topMost_ = false;
-    bool stretch_ = true;
     bool startMinimised_ = false;
     int tabIndex_ = 0;
     std::string logRootFolder_;
@@ -181,12 +184,13 @@ class MainWindow : public QMainWindow {
     bool startInTray_ = false;
     // A right click on the tray icon waits for the window's activation before its menu opens.
     bool trayMenuPending_ = false;
-    SnapToEdgesState snap_;
-    bool snapping_ = false;
+    MainWindowPlacement placement_;
     // Set by Teardown, so that the close and the quit that follow it do not write everything again.
     bool tornDown_ = false;
 
     std::function<void()> showAbout_;
+    std::function<void()> alert_;
+    bool alerted_ = false;
     QPointer<OptionsDialog> options_;
 };
 
