@@ -97,6 +97,12 @@ TEST_F(MainWindowShellTest, StartsAt803By440AndKeepsAClientAreaOfAtLeast770By200
     QApplication::processEvents();
     EXPECT_GE(w->centralWidget()->width(), 770);
     EXPECT_GE(w->centralWidget()->height(), 200);
+
+    // On screen, with the platform's own frame, the outer rectangle is the 803 x 440.
+    auto fresh = Make();
+    fresh->show();
+    QApplication::processEvents();
+    EXPECT_EQ(fresh->frameGeometry().size(), QSize(803, 440));
 }
 
 TEST_F(MainWindowShellTest, StartSizeAndPositionAreOuterRectanglesWithTheFrame) {
