@@ -14,7 +14,6 @@ class QAction;
 class QMenu;
 class QSystemTrayIcon;
 class QTabWidget;
-class QTimer;
 
 namespace varnel {
 
@@ -28,10 +27,10 @@ class OptionsDialog;
 // Settings, section "Settings": "Position" (WindowPlacementText of the normal outer rectangle),
 // "IsZoomed", "MainWindow" (1 while shown, 0 while hidden in the tray), "Minimized" (to the tray at
 // start), "WindowTopMost", "WindowStretch" (sticky screen edges), "LogRootFolder" (written back
-// empty when empty); section "Session": "SplitSize". All are read at construction; Teardown writes
-// them back, then lets the page stop and save, then empties the host-name and process-name caches.
-// Closing the window, Exit (Esc on the window, Shift+Esc, the tray menu) and the end of the
-// program all run Teardown and then quit the application.
+// empty when empty); section "Session": "SplitSize" (as read, for the layout). All are read at
+// construction; Teardown writes them back, then lets the page stop and save, then empties the
+// host-name and process-name caches. Closing the window, Exit (Esc on the window, Shift+Esc, the
+// tray menu) and the end of the program all run Teardown and then quit the application.
 //
 // Minimising hides the window to the tray while a tray exists; without one it minimises as usual
 // and stays "shown". When a tray host appears or comes back (MainWindowTray), the icon is added
