@@ -102,6 +102,8 @@ struct PageRig {
             std::make_unique<SessionMonitorPage>(platform, settings, dir.filePath("rules.txt").toStdString(),
                                                  dir.path().toStdString(), UiLanguage::English());
         page->resize(1920, 1080);
+        // Laid out as the main window lays it out: the list fills the page.
+        page->ApplyLayout(MainWindowLayout::Compute({4, 23, 1920, 1080 + 19}, 100, false));
         page->show();
         page->StartStop();
         page->timer()->stop();  // ticked by hand

@@ -35,14 +35,9 @@ namespace {
 
 constexpr const char* kSection = "Session";
 
-// Placement inside the page: the controls' band at the top, then the list; with the pane on, the
-// pane takes the last splitSize pixels (less its gap) at the bottom.
+// The list's place: below the band of controls, at the page's left margin.
 constexpr int kBandHeight = 29;
 constexpr int kSideMargin = 5;
-constexpr int kWidthAllowance = 9;    // list and pane are this much narrower than the page
-constexpr int kBottomAllowance = 34;  // band plus the bottom margin
-constexpr int kToolBarRight = 51;     // the toolbar starts this far left of the page's right edge
-constexpr int kToolBarTop = 4;
 
 QString Text(const std::string& s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
@@ -213,13 +208,16 @@ void SessionMonitorPage::BuildControls() {
     topMostAction_ =
         toolBar_->addAction(style()->standardIcon(QStyle::SP_TitleBarShadeButton), "Always topmost");
     topMostAction_->setCheckable(true);
+    // A toolbar button is its 16 x 15 image and 7 pixels each way: both fit in the 51 pixels the
+    // layout leaves at the page's right edge.
+    for (QAction* action : {optionsAction_, topMostAction_})
+        toolBar_->widgetForAction(action)->setFixedSize(23, 22);
     connect(optionsAction_, &QAction::triggered, this, &SessionMonitorPage::OnOptions);
     connect(topMostAction_, &QAction::triggered, this, [this](bool on) { emit topMostToggled(on); });
 
     for (QWidget* w : findChildren<QWidget*>()) WatchKeys(w);
     WatchKeys(list_->viewport());
     WatchKeys(pane_->viewport());
-    LayOutControls();
 }
 
 void SessionMonitorPage::ApplyColumnWidths() {
@@ -267,26 +265,25 @@ void SessionMonitorPage::keyPressEvent(QKeyEvent* event) {
 
 void SessionMonitorPage::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    LayOutControls();
+    emit layoutRequested();
 }
 
-void SessionMonitorPage::LayOutControls() {
+void SessionMonitorPage::ApplyLayout(const MainWindowLayout& layout) {
     if (list_ == nullptr) return;
-    const int w = width();
-    const int h = height();
-    const int inner = std::max(0, w - kWidthAllowance);
-    if (logView_) {
-        list_->setGeometry(kSideMargin, kBandHeight, inner, std::max(0, h - splitSize_ - kBottomAllowance));
-        pane_->setGeometry(kSideMargin, h - splitSize_ + 1, inner, splitSize_ - 5);
+    auto size = [](int extent) { return std::clamp(extent, 0, QWIDGETSIZE_MAX); };
+    list_->setGeometry(kSideMargin, kBandHeight, size(layout.list.width), size(layout.list.height));
+    if (layout.paneShown) {
+        const MainWindowLayout::Box& p = layout.pane;
+        pane_->setGeometry(p.x, p.y, size(p.width), size(p.height));
         pane_->show();
     } else {
-        list_->setGeometry(kSideMargin, kBandHeight, inner, std::max(0, h - kBottomAllowance));
         pane_->hide();
     }
-    const int toolBarWidth = std::max(kToolBarRight, toolBar_->sizeHint().width());
-    toolBar_->setGeometry(w - toolBarWidth, kToolBarTop - 2, toolBarWidth, kBandHeight - 2);
-    bar_->setGeometry(0, 0, std::max(0, w - toolBarWidth), kBandHeight);
-    toolBar_->raise();
+    const MainWindowLayout::Box& t = layout.toolBar;
+    toolBar_->setGeometry(t.x, t.y, size(t.width), size(t.height));
+    bar_->setGeometry(0, 0, size(t.x), kBandHeight);
+    // Above the band, and below the list, which covers the toolbar's lower edge.
+    toolBar_->stackUnder(list_);
 }
 
 void SessionMonitorPage::SetTopMostChecked(bool on) {
@@ -377,7 +374,7 @@ void SessionMonitorPage::OnAutoBlock(bool on) {
 
 void SessionMonitorPage::OnLogView(bool on) {
     logView_ = on;
-    LayOutControls();
+    emit layoutRequested();
 }
 
 void SessionMonitorPage::OnOptions() {

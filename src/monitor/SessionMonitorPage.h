@@ -6,6 +6,7 @@
 #include <string>
 
 #include "autokill/AutoKill.h"
+#include "monitor/MainWindowLayout.h"
 #include "platform/Clock.h"
 #include "platform/ConnectionReset.h"
 #include "platform/ConnectionTable.h"
@@ -95,9 +96,10 @@ class SessionMonitorPage : public QWidget {
     // Re-reads the colours of the list and the pane.
     void ReloadColours();
 
-    // Places the controls for the page's current size: the list and, while "LOG View" is on, the
-    // pane below it, `splitSize` pixels high with its gap.
-    void LayOutControls();
+    // Places the inner windows where the main window's layout puts them: the list keeps its place
+    // below the band and takes the layout's size; the pane is placed and shown only when the layout
+    // shows it; the toolbar at the layout's box. Sizes below zero are taken as zero.
+    void ApplyLayout(const MainWindowLayout& layout);
     // Shows the Always topmost button pressed or released (the window owns the flag).
     void SetTopMostChecked(bool on);
 
@@ -113,6 +115,7 @@ class SessionMonitorPage : public QWidget {
     bool showIpv6() const { return showIpv6_; }
 
     bool logView() const { return logView_; }
+    // "SplitSize" limited to 12..1200; the layout takes the main window's own, as read.
     int splitSize() const { return splitSize_; }
     uint32_t resetMaxMinutes() const { return resetMaxMinutes_; }
     const UiLanguage& language() const { return lang_; }
@@ -150,6 +153,9 @@ class SessionMonitorPage : public QWidget {
     void optionsRequested();
     // The toolbar's Always topmost button, with its new state.
     void topMostToggled(bool on);
+    // The page needs laying out again: it was resized or "LOG View" was switched. The main window
+    // answers with its layout.
+    void layoutRequested();
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

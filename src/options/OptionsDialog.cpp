@@ -11,7 +11,7 @@
 #include <QTreeWidget>
 #include <algorithm>
 
-#include "app/gui/AppIcon.h"
+#include "display/AppIcon.h"
 #include "options/OptionsPage.h"
 
 namespace varnel {
@@ -39,6 +39,9 @@ OptionsDialog::OptionsDialog(const SettingsFile& settings, UiLanguage lang, QWid
     tree_->setRootIsDecorated(false);
     tree_->setSelectionMode(QAbstractItemView::SingleSelection);
     tree_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    // The item under the mouse is highlighted as the mouse moves over the tree.
+    tree_->setMouseTracking(true);
+    tree_->viewport()->setAttribute(Qt::WA_Hover);
     QPalette treeColours = tree_->palette();
     treeColours.setColor(QPalette::Text, QColor(0, 96, 0));
     treeColours.setColor(QPalette::Base, QColor(255, 255, 235));

@@ -6,60 +6,42 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QCursor>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTimer>
+#include <QToolBar>
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 
 #include "app/gui/MainWindow.h"
-#include "app/shell/MainWindowLayout.h"
 #include "display/CColorEdit.h"
 #include "display/CListCtrlEx3.h"
-#include "gui/PageTestSupport.h"
+#include "gui/MainWindowTestSupport.h"
+#include "monitor/MainWindowLayout.h"
 
 namespace varnel {
 namespace {
 
 using test::PageHarness;
+using test::SendKey;
 
-void SendKey(QWidget* target, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-    QKeyEvent press(QEvent::KeyPress, key, modifiers);
-    QApplication::sendEvent(target, &press);
-    QKeyEvent release(QEvent::KeyRelease, key, modifiers);
-    QApplication::sendEvent(target, &release);
-}
+class MainWindowShellTest : public test::MainWindowFixture {};
 
-class MainWindowShellTest : public ::testing::Test {
-  protected:
-    std::unique_ptr<MainWindow> Make(UiLanguage lang = UiLanguage::English(), bool resolver = true) {
-        MonitorPlatform platform{
-            h.table, h.processes, h.reset, h.clock, resolver ? &h.names : nullptr, [this] { ++h.flushes; }};
-        auto w = std::make_unique<MainWindow>(platform, h.settings, h.RulePath(), h.dir.path().toStdString(),
-                                              lang);
-        w->SetTrayAvailable([this] { return tray; });
-        w->SetShowAbout([this] { ++abouts; });
-        return w;
+// A clock that notes whether the wait cursor was up each time it was read.
+class CursorWatchingClock : public FakeClock {
+  public:
+    uint32_t TickMs() override {
+        const QCursor* cursor = QGuiApplication::overrideCursor();
+        (cursor != nullptr && cursor->shape() == Qt::WaitCursor ? waiting : plain)++;
+        return FakeClock::TickMs();
     }
-
-    // Every key of the file as "section/key=value" lines, to compare two teardowns.
-    std::string Keys(std::initializer_list<const char*> names) const {
-        std::string out;
-        for (const char* name : names) {
-            const std::string key(name);
-            const size_t slash = key.find('/');
-            out += key + "=" + h.settings.ReadString(key.substr(0, slash), key.substr(slash + 1), "<none>") +
-                   "\n";
-        }
-        return out;
-    }
-
-    PageHarness h;
-    bool tray = true;
-    int abouts = 0;
+    int waiting = 0;
+    int plain = 0;
 };
 
 TEST_F(MainWindowShellTest, StartsAt803By440AndKeepsAClientAreaOfAtLeast770By200) {
@@ -73,6 +55,59 @@ TEST_F(MainWindowShellTest, StartsAt803By440AndKeepsAClientAreaOfAtLeast770By200
     QApplication::processEvents();
     EXPECT_GE(w->centralWidget()->width(), 770);
     EXPECT_GE(w->centralWidget()->height(), 200);
+
+    // On screen, with the platform's own frame, the outer rectangle is the 803 x 440.
+    auto fresh = Make();
+    fresh->show();
+    QApplication::processEvents();
+    EXPECT_EQ(fresh->frameGeometry().size(), QSize(803, 440));
+}
+
+TEST_F(MainWindowShellTest, StartSizeAndPositionAreOuterRectanglesWithTheFrame) {
+    // The window system tells the frame once the window is on screen; the window is placed again.
+    const WindowFrame frame{4, 24, 5, 6};
+    h.settings.WriteString("Settings", "Position", "0:1:-1:-1:-1:-1:100:100:900:600");
+    auto placed = Make();
+    placed->placement().SetFrame([frame] { return frame; });
+    placed->show();
+    QApplication::processEvents();
+    EXPECT_EQ(placed->size(), QSize(800 - 9, 500 - 30));
+    placed->Teardown();
+    auto saved = WindowPlacementText::Parse(h.settings.ReadString("Settings", "Position"));
+    ASSERT_TRUE(saved.has_value());
+    const QRect client = placed->normalGeometry();
+    EXPECT_EQ(saved->restored,
+              frame.Outer({client.left(), client.top(), client.left() + 800 - 9, client.top() + 500 - 30}));
+}
+
+TEST_F(MainWindowShellTest, StartUpShowsTheWaitCursorAndFlashesTheCaptionOnceWhenShown) {
+    h.settings.WriteInt("Session", "AutoStart", 1);
+    CursorWatchingClock clock;
+    MonitorPlatform platform{h.table, h.processes, h.reset, clock, &h.names, {}};
+    {
+        MainWindow w(platform, h.settings, h.RulePath(), h.dir.path().toStdString(), UiLanguage::English());
+        EXPECT_GT(clock.waiting, 0);
+        EXPECT_EQ(clock.plain, 0);
+        EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+        w.page()->OnMonitorTick();
+        EXPECT_GT(clock.plain, 0);
+    }
+
+    auto w = Make();
+    w->show();
+    QApplication::processEvents();
+    EXPECT_EQ(alerts, 1);
+    w->RunCommand(MainWindow::kBackToOriginalSize);  // to the tray and back: no second flash
+    w->RunCommand(MainWindow::kBackToOriginalSize);
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_EQ(alerts, 1);
+
+    // A start that goes straight to the tray does not flash.
+    h.settings.WriteInt("Settings", "Minimized", 1);
+    auto hidden = Make();
+    hidden->show();
+    QApplication::processEvents();
+    EXPECT_EQ(alerts, 1);
 }
 
 TEST_F(MainWindowShellTest, SavedPlacementIsUsedAndOneThatDoesNotLoadIsIgnored) {
@@ -104,94 +139,6 @@ TEST_F(MainWindowShellTest, TeardownOfAMaximisedWindowSavesZoomAndTheNormalPlace
     // The next start comes up maximised over the same normal geometry.
     auto next = Make();
     EXPECT_TRUE(next->windowState() & Qt::WindowMaximized);
-}
-
-TEST_F(MainWindowShellTest, MinimisingHidesToTheTrayAndTheNextStartGoesStraightThere) {
-    auto w = Make();
-    w->show();
-    w->AddTrayIcon();
-    EXPECT_TRUE(w->trayIconPresent());
-    w->RunCommand(MainWindow::kBackToOriginalSize);  // a visible window goes to the tray
-    EXPECT_FALSE(w->isVisible());
-    EXPECT_FALSE(w->shown());
-    w->Teardown();
-    EXPECT_EQ(h.settings.ReadInt("Settings", "MainWindow", -1), 0);
-    EXPECT_FALSE(w->trayIconPresent());
-
-    auto next = Make();
-    next->show();
-    QApplication::processEvents();  // the start-up minimise
-    EXPECT_FALSE(next->isVisible());
-    EXPECT_FALSE(next->shown());
-    next->RunCommand(MainWindow::kBackToOriginalSize);  // and back
-    EXPECT_TRUE(next->isVisible());
-    EXPECT_TRUE(next->shown());
-
-    // The caption's minimise button goes to the tray too, not to the taskbar.
-    next->showMinimized();
-    QApplication::processEvents();
-    EXPECT_FALSE(next->isVisible());
-    EXPECT_FALSE(next->shown());
-    next->RestoreFromTray();
-    EXPECT_TRUE(next->isVisible());
-    EXPECT_FALSE(next->isMinimized());
-}
-
-TEST_F(MainWindowShellTest, WithoutATrayMinimisingStaysShownAndATrayAppearingLaterGetsTheIcon) {
-    tray = false;
-    h.settings.WriteInt("Settings", "MainWindow", 0);  // closed in a tray last time
-    auto w = Make();
-    w->show();
-    QApplication::processEvents();
-    EXPECT_TRUE(w->isMinimized());
-    EXPECT_TRUE(w->shown());
-    w->Minimise();
-    QApplication::processEvents();
-    EXPECT_TRUE(w->isVisible());
-    EXPECT_TRUE(w->shown());
-    EXPECT_FALSE(w->trayIconPresent());
-    w->RestoreFromTray();
-    EXPECT_FALSE(w->isMinimized());
-
-    w->PollTray();
-    EXPECT_FALSE(w->trayIconPresent());
-    tray = true;
-    w->PollTray();
-    EXPECT_TRUE(w->trayIconPresent());
-
-    // A tray that goes away while the window is in it gives the window back.
-    w->Minimise();
-    ASSERT_FALSE(w->isVisible());
-    tray = false;
-    w->PollTray();
-    EXPECT_TRUE(w->isVisible());
-    EXPECT_TRUE(w->shown());
-}
-
-TEST_F(MainWindowShellTest, TrayMenuAndWindowMenuInBothLanguages) {
-    auto texts = [](QMenu* menu) {
-        QStringList out;
-        for (QAction* a : menu->actions()) out << (a->isSeparator() ? QString("-") : a->text());
-        return out;
-    };
-    auto en = Make();
-    EXPECT_EQ(en->trayIcon()->toolTip(), "Varnel Kestrin");
-    EXPECT_EQ(texts(en->trayMenu()), (QStringList{"Back to original size(&R)", "-", "Exit(&X)"}));
-    EXPECT_EQ(en->trayMenu()->defaultAction(), en->trayMenu()->actions().first());
-    EXPECT_EQ(texts(en->windowMenu()), (QStringList{"Options(&O)...\tAlt+F10", "About(&A)..."}));
-    int options = 0;
-    QObject::connect(en.get(), &MainWindow::optionsRequested, [&options] { ++options; });
-    en->windowMenu()->actions()[0]->trigger();
-    en->windowMenu()->actions()[1]->trigger();
-    EXPECT_EQ(options, 1);
-    EXPECT_EQ(abouts, 1);
-
-    auto jp = Make(UiLanguage::Japanese());
-    EXPECT_EQ(jp->trayIcon()->toolTip(), "Varnel (Kestrin)");
-    EXPECT_EQ(texts(jp->trayMenu()),
-              (QStringList{"元のサイズに戻す(&R)", "-", "Varnel (Kestrin) の終了(&X)"}));
-    EXPECT_EQ(texts(jp->windowMenu()),
-              (QStringList{"オプション設定(&O)...\tAlt+F10", "バージョン情報(&A)..."}));
 }
 
 TEST_F(MainWindowShellTest, KeysOnTheWindowAndInsideThePage) {
@@ -323,18 +270,31 @@ TEST_F(MainWindowShellTest, StickyEdgesFollowWindowStretch) {
 
 TEST_F(MainWindowShellTest, PageControlsSitWhereTheLayoutPutsThem) {
     h.settings.WriteInt("Session", "AutoBlockLogView", 1);
-    auto w = Make();
-    w->show();
-    QApplication::processEvents();
-    SessionMonitorPage* page = w->page();
-    // The page fills the deflated tab area less 19 pixels; the layout of that area is the page's.
-    const int bottom = page->height() + 19;
-    MainWindowLayout layout = MainWindowLayout::Compute({4, 23, page->width(), bottom}, 100, true);
-    EXPECT_EQ(page->list()->height(), layout.list.height);
-    EXPECT_EQ(page->list()->width(), layout.list.width);
-    EXPECT_EQ(page->logPane()->y(), layout.pane.y);
-    EXPECT_EQ(page->logPane()->x(), layout.pane.x);
-    EXPECT_EQ(page->logPane()->height(), layout.pane.height);
+    // The window's split size is the one read, outside the page's 12..1200 too.
+    for (int split : {100, 5, 1500}) {
+        h.settings.WriteInt("Session", "SplitSize", split);
+        auto w = Make();
+        w->show();
+        QApplication::processEvents();
+        SessionMonitorPage* page = w->page();
+        // The page fills the deflated tab area less 19 pixels; the layout of that area is the page's.
+        const int bottom = page->height() + 19;
+        MainWindowLayout layout = MainWindowLayout::Compute({4, 23, page->width(), bottom}, split, true);
+        EXPECT_EQ(page->list()->height(), std::max(0, layout.list.height)) << split;
+        EXPECT_EQ(page->list()->width(), layout.list.width) << split;
+        EXPECT_EQ(page->logPane()->y(), layout.pane.y) << split;
+        EXPECT_EQ(page->logPane()->x(), layout.pane.x) << split;
+        EXPECT_EQ(page->logPane()->height(), layout.pane.height) << split;
+        EXPECT_EQ(page->toolBar()->pos(), QPoint(layout.toolBar.x, layout.toolBar.y)) << split;
+
+        // LOG View off: the window lays the page out again without the pane.
+        page->logViewBox()->setChecked(false);
+        EXPECT_FALSE(page->logPane()->isVisible()) << split;
+        EXPECT_EQ(page->list()->height(), bottom - 53) << split;
+        w->Teardown();
+        EXPECT_EQ(h.settings.ReadInt("Session", "SplitSize", -1), split);
+        h.settings.WriteInt("Session", "AutoBlockLogView", 1);
+    }
 }
 
 TEST_F(MainWindowShellTest, NoResolveShowsTheBoxUntickedAndKeepsTheSavedChoice) {

@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QTabBar>
 #include <QTemporaryDir>
@@ -82,6 +83,15 @@ TEST_F(OptionsDialogTest, FirstOpeningSelectsTheItemAndShowsTheRulesPageInEnglis
     EXPECT_TRUE(d->tree()->topLevelItem(0)->isSelected());
     EXPECT_EQ(d->tree()->palette().color(QPalette::Text), QColor(0, 96, 0));
     EXPECT_EQ(d->tree()->palette().color(QPalette::Base), QColor(255, 255, 235));
+    // The tree follows the mouse: the item under a moving mouse, no button held, is the hovered one.
+    QModelIndex hovered;
+    QObject::connect(d->tree(), &QAbstractItemView::entered, [&](const QModelIndex& i) { hovered = i; });
+    const QPoint over = d->tree()->visualItemRect(d->tree()->topLevelItem(0)).center();
+    QMouseEvent move(QEvent::MouseMove, over, d->tree()->viewport()->mapToGlobal(over), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(d->tree()->viewport(), &move);
+    EXPECT_EQ(hovered, d->tree()->model()->index(0, 0));
+    EXPECT_TRUE(d->tree()->viewport()->testAttribute(Qt::WA_Hover));
     EXPECT_EQ(Tabs(*d), (QStringList{"Auto Kill Session", "Color"}));
     EXPECT_EQ(d->tabBar()->currentIndex(), 0);
     EXPECT_EQ(d->currentPage(), page);

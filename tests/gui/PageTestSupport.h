@@ -53,6 +53,10 @@ class PageHarness {
             startedArguments.push_back(arguments);
             return startSucceeds;
         });
+        // Laid out as the main window lays it out, whenever it asks.
+        QObject::connect(page.get(), &SessionMonitorPage::layoutRequested, page.get(), [p = page.get()] {
+            p->ApplyLayout(MainWindowLayout::Compute({4, 23, p->width(), p->height() + 19}, 100, p->logView()));
+        });
         page->resize(800, 400);
         return *page;
     }

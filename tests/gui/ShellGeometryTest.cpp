@@ -1,11 +1,13 @@
 // The main window's arithmetic without widgets: sticky edges, the saved placement text, the layout.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <vector>
 
-#include "app/shell/MainWindowLayout.h"
 #include "app/shell/SnapToEdges.h"
+#include "app/shell/WindowFrame.h"
 #include "app/shell/WindowPlacementText.h"
+#include "monitor/MainWindowLayout.h"
 
 namespace varnel {
 namespace {
@@ -183,6 +185,17 @@ TEST(WindowPlacementTextTest, ValuesThatDoNotLoadAreIgnored) {
     }
 }
 
+TEST(WindowFrameTest, OuterAndClientRectanglesTurnIntoEachOther) {
+    const WindowFrame frame{4, 24, 5, 6};
+    EXPECT_EQ(frame.Outer({104, 124, 895, 594}), (ScreenRect{100, 100, 900, 600}));
+    EXPECT_EQ(frame.Client({100, 100, 900, 600}), (ScreenRect{104, 124, 895, 594}));
+    EXPECT_EQ(frame.Client({0, 0, 803, 440}).width(), 794);
+    EXPECT_EQ(frame.Client({0, 0, 803, 440}).height(), 410);
+    // An outer rectangle smaller than the frame leaves an empty client area, not a negative one.
+    EXPECT_EQ(frame.Client({10, 10, 15, 20}), (ScreenRect{14, 34, 14, 34}));
+    EXPECT_EQ(WindowFrame{}.Client({10, 10, 15, 20}), (ScreenRect{10, 10, 15, 20}));
+}
+
 TEST(MainWindowLayoutTest, ListAndPaneShareTheHeightBySplitSize) {
     const ScreenRect area{4, 23, 794, 400};
     MainWindowLayout with = MainWindowLayout::Compute(area, 100, true);
@@ -201,6 +214,9 @@ TEST(MainWindowLayoutTest, ListAndPaneShareTheHeightBySplitSize) {
     // The split size is taken as it is.
     EXPECT_EQ(MainWindowLayout::Compute(area, 5, true).pane.height, 0);
     EXPECT_EQ(MainWindowLayout::Compute(area, 200, true).list.height, 147);
+    // A split from a hostile file saturates instead of wrapping round.
+    EXPECT_EQ(MainWindowLayout::Compute(area, INT_MIN, true).list.height, INT_MAX);
+    EXPECT_EQ(MainWindowLayout::Compute(area, INT_MIN, true).pane.height, INT_MIN);
 }
 
 }  // namespace

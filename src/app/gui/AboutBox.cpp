@@ -10,7 +10,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/gui/AppIcon.h"
+#include "display/AppIcon.h"
 
 namespace varnel {
 

@@ -2,20 +2,17 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QCursor>
 #include <QKeyEvent>
 #include <QMenu>
-#include <QScreen>
 #include <QSessionManager>
 #include <QShortcut>
-#include <QSystemTrayIcon>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <algorithm>
 
 #include "app/gui/AboutBox.h"
-#include "app/gui/AppIcon.h"
+#include "display/AppIcon.h"
 #include "display/CListCtrlEx3.h"
 #include "monitor/SessionContextMenu.h"
 #include "options/AutoKillOptionsPage.h"
@@ -27,23 +24,38 @@ namespace varnel {
 namespace {
 
 constexpr const char* kSettings = "Settings";
+// The tab's margins around the page, and how much shorter than that area the page is.
+constexpr int kTabMarginLeft = 4;
+constexpr int kTabMarginTop = 23;
+constexpr int kPageShortfall = 19;
+
+// The wait cursor for as long as it lives, however the scope is left.
+class WaitCursor {
+  public:
+    WaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
 
 }  // namespace
 
 MainWindow::MainWindow(MonitorPlatform platform, SettingsFile& settings, std::string ruleFilePath,
                        std::string logFolder, const UiLanguage& lang)
-    : settings_(settings), lang_(lang) {
+    : settings_(settings), lang_(lang), placement_(*this) {
     setWindowTitle("Varnel (Kestrin)");
     setWindowIcon(AppIcon());
     // The window hides to the tray and dialogs open while it is hidden: the program ends by Exit
     // or by closing the window, never because the last visible window went.
     QApplication::setQuitOnLastWindowClosed(false);
-    trayAvailable_ = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     showAbout_ = [this] {
         AboutBox box(lang_, this);
         box.exec();
     };
+    alert_ = [this] { QApplication::alert(this, kAlertMs); };
 
+    // Building the page reads the settings, the rules and the first connection table.
+    const WaitCursor wait;
     ReadSettings();
 
     tabs_ = new QTabWidget(this);
@@ -68,6 +80,7 @@ MainWindow::MainWindow(MonitorPlatform platform, SettingsFile& settings, std::st
             [this](const QPoint& pos) { windowMenu_->popup(tabs_->tabBar()->mapToGlobal(pos)); });
 
     connect(page_, &SessionMonitorPage::topMostToggled, this, &MainWindow::SetTopMost);
+    connect(page_, &SessionMonitorPage::layoutRequested, this, &MainWindow::MainWindowLayout);
     connect(page_, &SessionMonitorPage::optionsRequested, this, &MainWindow::optionsRequested);
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { CommitData(); });
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
@@ -89,7 +102,7 @@ MainWindow::MainWindow(MonitorPlatform platform, SettingsFile& settings, std::st
 
     if (topMost_) setWindowFlag(Qt::WindowStaysOnTopHint, true);
     MainWindowLayout();
-    resize(kInitialWidth, kInitialHeight);
+    placement_.SetOuterSize(kInitialWidth, kInitialHeight);
     if (auto placement = WindowPlacementText::Parse(settings_.ReadString(kSettings, "Position", "")))
         ApplyPlacement(*placement);
     if (settings_.ReadInt(kSettings, "IsZoomed", 0) != 0) setWindowState(windowState() | Qt::WindowMaximized);
@@ -104,7 +117,7 @@ MainWindow::~MainWindow() {
 
 void MainWindow::ReadSettings() {
     topMost_ = settings_.ReadInt(kSettings, "WindowTopMost", 0) != 0;
-    stretch_ = settings_.ReadInt(kSettings, "WindowStretch", 1) != 0;
+    placement_.SetStretch(settings_.ReadInt(kSettings, "WindowStretch", 1) != 0);
     startMinimised_ = settings_.ReadInt(kSettings, "Minimized", 0) != 0;
     logRootFolder_ = settings_.ReadString(kSettings, "LogRootFolder", "");
     // The window starts on screen; closed while in the tray, it goes there again once shown.
@@ -133,56 +146,57 @@ void MainWindow::BuildShortcuts() {
 }
 
 void MainWindow::BuildTray() {
-    tray_ = new QSystemTrayIcon(AppIcon(), this);
-    tray_->setToolTip(QString(lang_.Pick("Varnel (Kestrin)", "Varnel Kestrin")).left(126));
-    trayMenu_ = new QMenu(this);
-    QAction* restore = trayMenu_->addAction(lang_.Pick("元のサイズに戻す(&R)", "Back to original size(&R)"));
-    trayMenu_->addSeparator();
-    QAction* exit = trayMenu_->addAction(lang_.Pick("Varnel (Kestrin) の終了(&X)", "Exit(&X)"));
-    trayMenu_->setDefaultAction(restore);
-    connect(restore, &QAction::triggered, this, [this] { RunCommand(kBackToOriginalSize); });
-    // Queued: the menu finishes closing before the window goes.
-    connect(
-        exit, &QAction::triggered, this, [this] { RunCommand(kExit); }, Qt::QueuedConnection);
-    tray_->setContextMenu(trayMenu_);
-    connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger) {
-            RunCommand(kBackToOriginalSize);
-        } else if (reason == QSystemTrayIcon::DoubleClick) {
-            // The first click of the pair has toggled already; the pair never leaves it hidden.
-            if (!isVisible() || isMinimized()) RestoreFromTray();
-        }
+    tray_ = new MainWindowTray(lang_, this);
+    connect(tray_, &MainWindowTray::backToOriginalSize, this, [this] { RunCommand(kBackToOriginalSize); });
+    connect(tray_, &MainWindowTray::exitRequested, this, [this] { RunCommand(kExit); });
+    connect(tray_, &MainWindowTray::contextRequested, this, &MainWindow::TrayContextMenu);
+    connect(tray_, &MainWindowTray::doubleClicked, this, [this] {
+        // The first click of the pair has toggled already; the pair never leaves it hidden.
+        if (!isVisible() || isMinimized()) RestoreFromTray();
     });
-
-    trayPoll_ = new QTimer(this);
-    trayPoll_->setInterval(kTrayPollMs);
-    connect(trayPoll_, &QTimer::timeout, this, &MainWindow::PollTray);
-    trayPoll_->start();
-}
-
-bool MainWindow::TrayAvailable() const {
-    return trayAvailable_ && trayAvailable_();
+    connect(tray_, &MainWindowTray::hostBack, this, &MainWindow::OnTrayHostBack);
+    connect(tray_, &MainWindowTray::hostGone, this, [this] {
+        // A window hidden in a tray that went away would be out of reach.
+        if (!shown_) RestoreFromTray();
+    });
 }
 
 void MainWindow::AddTrayIcon() {
-    if (!TrayAvailable()) return;
-    tray_->show();
-    trayPresent_ = true;
+    tray_->Add();
 }
 
 void MainWindow::PollTray() {
-    const bool available = TrayAvailable();
-    if (available && !trayPresent_) {
-        AddTrayIcon();
-    } else if (!available && trayPresent_) {
-        // The tray went away: a window hidden in it would be out of reach.
-        trayPresent_ = false;
-        if (!shown_) RestoreFromTray();
+    tray_->Poll();
+}
+
+void MainWindow::OnTrayHostBack() {
+    // As when the panel restarts: the window is hidden to the tray where it stands.
+    if (isVisible()) Minimise();
+}
+
+void MainWindow::TrayContextMenu() {
+    trayMenuPending_ = true;
+    if (isVisible()) {
+        raise();
+        activateWindow();
+        // The window system activates the window later; an open popup would keep the activation
+        // from reaching the window, so the menu waits for it (or for kTrayMenuWaitMs).
+        if (!isActiveWindow()) {
+            QTimer::singleShot(kTrayMenuWaitMs, this, &MainWindow::OpenPendingTrayMenu);
+            return;
+        }
     }
+    OpenPendingTrayMenu();
+}
+
+void MainWindow::OpenPendingTrayMenu() {
+    if (!trayMenuPending_) return;
+    trayMenuPending_ = false;
+    tray_->PopUpMenu(mapToGlobal(QPoint(5, 5)));
 }
 
 void MainWindow::Minimise() {
-    if (!TrayAvailable()) {
+    if (!tray_->Available()) {
         showMinimized();
         shown_ = true;
         return;
@@ -263,8 +277,11 @@ void MainWindow::ShowAbout() {
 
 void MainWindow::MainWindowLayout() {
     if (page_ == nullptr) return;
+    // The page fills the tab's client rectangle less its margins, all but the last 19 pixels of
+    // that rectangle's height: its right and bottom edges follow from the page's own size.
+    const ScreenRect area{kTabMarginLeft, kTabMarginTop, page_->width(), page_->height() + kPageShortfall};
+    page_->ApplyLayout(varnel::MainWindowLayout::Compute(area, splitSize_, page_->logView()));
     page_->SetTopMostChecked(topMost_);
-    page_->LayOutControls();
 }
 
 void MainWindow::SetTopMost(bool on) {
@@ -304,7 +321,7 @@ OptionsDialog* MainWindow::optionsDialog() const {
 
 void MainWindow::ReloadAfterOptions() {
     const bool topMost = settings_.ReadInt(kSettings, "WindowTopMost", 0) != 0;
-    stretch_ = settings_.ReadInt(kSettings, "WindowStretch", 1) != 0;
+    placement_.SetStretch(settings_.ReadInt(kSettings, "WindowStretch", 1) != 0);
     startMinimised_ = settings_.ReadInt(kSettings, "Minimized", 0) != 0;
     logRootFolder_ = settings_.ReadString(kSettings, "LogRootFolder", "");
     if (topMost != topMost_) {
@@ -319,58 +336,29 @@ void MainWindow::ReloadAfterOptions() {
 }
 
 WindowPlacementText MainWindow::CurrentPlacement() const {
-    QRect normal = normalGeometry();
-    if (!normal.isValid()) normal = geometry();
-    WindowPlacementText p;
-    if (isMaximized()) {
-        p.flags |= WindowPlacementText::kRestoreToMaximized;
-        p.showCommand = WindowPlacementText::kShowMaximized;
-    } else if (isMinimized()) {
-        p.showCommand = WindowPlacementText::kShowMinimized;
-    }
-    p.restored = {normal.left(), normal.top(), normal.left() + normal.width(),
-                  normal.top() + normal.height()};
-    return p;
+    return placement_.Current();
 }
 
 bool MainWindow::ApplyPlacement(const WindowPlacementText& placement) {
-    const ScreenRect& r = placement.restored;
-    if (r.width() <= 0 || r.height() <= 0) return false;
-    const QRect rect(r.left, r.top, r.width(), r.height());
-    bool onScreen = false;
-    for (QScreen* screen : QGuiApplication::screens())
-        onScreen = onScreen || screen->availableGeometry().intersects(rect);
-    if (!onScreen) return false;
-    setGeometry(rect);
-    return true;
+    return placement_.Apply(placement);
 }
 
 void MainWindow::SnapRect(ScreenRect& rect, ScreenPoint cursor, const ScreenRect& workArea) {
-    if (stretch_) SnapToEdges(snap_, rect, cursor, workArea);
+    placement_.SnapRect(rect, cursor, workArea);
 }
 
 void MainWindow::moveEvent(QMoveEvent* event) {
     QMainWindow::moveEvent(event);
-    // The window system moves the window first and tells afterwards; the snap moves it again where
-    // the window system lets the program place its own window.
-    if (!stretch_ || snapping_ || !isVisible() || isMaximized() || isMinimized()) return;
-    QScreen* screen = this->screen();
-    if (screen == nullptr) return;
-    const QRect frame = frameGeometry();
-    const QRect work = screen->availableGeometry();
-    ScreenRect rect{frame.left(), frame.top(), frame.left() + frame.width(), frame.top() + frame.height()};
-    const ScreenRect before = rect;
-    const QPoint cursor = QCursor::pos();
-    SnapRect(rect, {cursor.x(), cursor.y()},
-             {work.left(), work.top(), work.left() + work.width(), work.top() + work.height()});
-    if (rect == before) return;
-    snapping_ = true;
-    move(rect.left, rect.top);
-    snapping_ = false;
+    placement_.FrameMayBeKnown();
+    placement_.Moved();
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
+    placement_.Shown();
+    // The caption flashes once when the program starts on screen.
+    if (!alerted_ && !startInTray_ && alert_) alert_();
+    alerted_ = true;
     if (!startInTray_) return;
     startInTray_ = false;
     // After the show has been handled, as the caption's minimise button would be.
@@ -379,9 +367,11 @@ void MainWindow::showEvent(QShowEvent* event) {
 
 void MainWindow::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) OpenPendingTrayMenu();
     if (event->type() != QEvent::WindowStateChange) return;
+    placement_.FrameMayBeKnown();
     // The caption's minimise button: to the tray, once the state change has been delivered.
-    if (isMinimized() && isVisible() && TrayAvailable())
+    if (isMinimized() && isVisible() && tray_->Available())
         QTimer::singleShot(0, this, [this] {
             if (isMinimized() && isVisible()) Minimise();
         });
@@ -415,9 +405,7 @@ void MainWindow::CommitData() {
 
 void MainWindow::Teardown() {
     WriteWindowSettings();
-    tray_->hide();
-    trayPresent_ = false;
-    trayPoll_->stop();
+    tray_->Remove();
     page_->SaveSettings();
     page_->FlushHostNames();
     page_->monitor().processNames().Clear();

@@ -4,8 +4,8 @@
 #include <QPointer>
 #include <string>
 
-#include "app/shell/SnapToEdges.h"
-#include "app/shell/WindowPlacementText.h"
+#include "app/gui/MainWindowPlacement.h"
+#include "app/gui/MainWindowTray.h"
 #include "monitor/SessionMonitorPage.h"
 #include "settings/SettingsFile.h"
 #include "settings/UiLanguage.h"
@@ -14,26 +14,27 @@ class QAction;
 class QMenu;
 class QSystemTrayIcon;
 class QTabWidget;
-class QTimer;
 
 namespace varnel {
 
 class OptionsDialog;
 
 // The program's window: one tab, "Session Monitor", holding the session monitor page, 803 x 440
-// pixels at start and never smaller than a 770 x 200 client area, with a tray icon.
+// pixels at start frame included, never smaller than a 770 x 200 client area, with a tray icon.
 //
-// Settings, section "Settings": "Position" (WindowPlacementText of the normal geometry),
+// Construction shows the wait cursor throughout.
+//
+// Settings, section "Settings": "Position" (WindowPlacementText of the normal outer rectangle),
 // "IsZoomed", "MainWindow" (1 while shown, 0 while hidden in the tray), "Minimized" (to the tray at
 // start), "WindowTopMost", "WindowStretch" (sticky screen edges), "LogRootFolder" (written back
-// empty when empty); section "Session": "SplitSize". All are read at construction; Teardown writes
-// them back, then lets the page stop and save, then empties the host-name and process-name caches.
-// Closing the window, Exit (Esc on the window, Shift+Esc, the tray menu) and the end of the
-// program all run Teardown and then quit the application.
+// empty when empty); section "Session": "SplitSize" (as read, for the layout). All are read at
+// construction; Teardown writes them back, then lets the page stop and save, then empties the
+// host-name and process-name caches. Closing the window, Exit (Esc on the window, Shift+Esc, the
+// tray menu) and the end of the program all run Teardown and then quit the application.
 //
 // Minimising hides the window to the tray while a tray exists; without one it minimises as usual
-// and stays "shown". The tray is looked for again every kTrayPollMs, and its icon added when it
-// appears.
+// and stays "shown". When a tray host appears or comes back (MainWindowTray), the icon is added
+// again and the window goes to the tray; when it goes away, a window hidden in it comes back.
 //
 // The settings file and everything in `platform` are borrowed and must outlive the window.
 // GUI thread only.
@@ -45,7 +46,10 @@ class MainWindow : public QMainWindow {
     static constexpr int kInitialHeight = 440;
     static constexpr int kMinClientWidth = 770;
     static constexpr int kMinClientHeight = 200;
-    static constexpr int kTrayPollMs = 3000;
+    static constexpr int kTrayPollMs = MainWindowTray::kPollMs;
+    static constexpr int kTrayMenuWaitMs = 200;
+    // How long the caption asks for attention when the program starts on screen.
+    static constexpr int kAlertMs = 1000;
 
     // The window's commands, by their historic ids.
     enum Command : int {
@@ -86,38 +90,43 @@ class MainWindow : public QMainWindow {
 
     // Shows the tray icon when a tray exists (at start, on minimise, when a tray appears).
     void AddTrayIcon();
-    // The tray check of the timer: adds the icon to a tray that has appeared; gives a window hidden
-    // in a tray that has gone away back to the screen.
+    // The tray check of the timer: a tray that has appeared gets the icon and the window; a window
+    // hidden in a tray that has gone away comes back to the screen.
     void PollTray();
+    // A right click on the tray icon: the window comes forward with the focus when it is on
+    // screen, then the tray menu opens at the cursor (once the window is active, or after
+    // kTrayMenuWaitMs).
+    void TrayContextMenu();
 
     // Runs one of the commands above; false for an id that is not one of them.
     bool RunCommand(int command);
 
-    // Lays the page out again and shows the Always topmost button by the flag.
+    // Lays the page's inner windows out by MainWindowLayout with "SplitSize" as read at start and
+    // the page's "LOG View", and shows the Always topmost button by the flag. Runs whenever the
+    // page is resized or asks for it.
     void MainWindowLayout();
     void SetTopMost(bool on);
 
-    // The placement of the window as it stands (normal geometry, maximised and minimised state).
+    // MainWindowPlacement::Current, Apply and SnapRect.
     WindowPlacementText CurrentPlacement() const;
-    // Moves and sizes the window to the placement's restored rectangle; an empty rectangle or one
-    // on no screen is ignored. False when it was ignored.
     bool ApplyPlacement(const WindowPlacementText& placement);
-    // Sticky edges for the outer rectangle `rect` (no-op while "WindowStretch" is 0).
     void SnapRect(ScreenRect& rect, ScreenPoint cursor, const ScreenRect& workArea);
+    MainWindowPlacement& placement() { return placement_; }
 
     SessionMonitorPage* page() const { return page_; }
     QTabWidget* tabs() const { return tabs_; }
-    QSystemTrayIcon* trayIcon() const { return tray_; }
-    QMenu* trayMenu() const { return trayMenu_; }
+    QSystemTrayIcon* trayIcon() const { return tray_->icon(); }
+    QMenu* trayMenu() const { return tray_->menu(); }
+    MainWindowTray& tray() const { return *tray_; }
     // The tab's context menu: Options and About.
     QMenu* windowMenu() const { return windowMenu_; }
     bool topMost() const { return topMost_; }
     bool shown() const { return shown_; }
-    bool trayIconPresent() const { return trayPresent_; }
+    bool trayIconPresent() const { return tray_->present(); }
     int currentTab() const { return tabIndex_; }
 
     // Whether a tray exists; replaceable so that tests can have one or not.
-    void SetTrayAvailable(std::function<bool()> available) { trayAvailable_ = std::move(available); }
+    void SetTrayAvailable(std::function<bool()> available) { tray_->SetAvailable(std::move(available)); }
     // Opens the Options dialog, application-modal and without blocking; OK runs
     // ReloadAfterOptions. While one is open, it is brought to the front instead.
     void OpenOptions();
@@ -130,6 +139,9 @@ class MainWindow : public QMainWindow {
 
     // Shows the About box; replaceable so that tests see it without a modal run.
     void SetShowAbout(std::function<void()> show) { showAbout_ = std::move(show); }
+    // Flashes the caption (QApplication::alert), once, at the first show unless the window starts
+    // in the tray; replaceable so that tests see it where the platform shows nothing.
+    void SetAlert(std::function<void()> alert) { alert_ = std::move(alert); }
 
   signals:
     // The Options command (Alt+F10, the page's Options button, the window menu); the Options
@@ -150,34 +162,34 @@ class MainWindow : public QMainWindow {
     void WriteWindowSettings() const;
     void SwitchTab(int delta);
     void ShowAbout();
-    bool TrayAvailable() const;
+    // After the tray host has appeared or come back: the window goes to the tray.
+    void OnTrayHostBack();
+    void OpenPendingTrayMenu();
 
     SettingsFile& settings_;
     UiLanguage lang_;
     QTabWidget* tabs_ = nullptr;
     SessionMonitorPage* page_ = nullptr;
-    QSystemTrayIcon* tray_ = nullptr;
-    QMenu* trayMenu_ = nullptr;
+    MainWindowTray* tray_ = nullptr;
     QMenu* windowMenu_ = nullptr;
-    QTimer* trayPoll_ = nullptr;
 
     bool topMost_ = false;
-    bool stretch_ = true;
     bool startMinimised_ = false;
     int tabIndex_ = 0;
     std::string logRootFolder_;
     int splitSize_ = 100;
-    bool trayPresent_ = false;
     bool shown_ = true;
     // "MainWindow" was 0 or "Minimized" is set: the first show goes on to the tray.
     bool startInTray_ = false;
-    SnapToEdgesState snap_;
-    bool snapping_ = false;
+    // A right click on the tray icon waits for the window's activation before its menu opens.
+    bool trayMenuPending_ = false;
+    MainWindowPlacement placement_;
     // Set by Teardown, so that the close and the quit that follow it do not write everything again.
     bool tornDown_ = false;
 
-    std::function<bool()> trayAvailable_;
     std::function<void()> showAbout_;
+    std::function<void()> alert_;
+    bool alerted_ = false;
     QPointer<OptionsDialog> options_;
 };
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/shell/ScreenRect.h"
+#include "display/core/ScreenRect.h"
 
 namespace varnel {
 

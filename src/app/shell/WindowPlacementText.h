@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/shell/ScreenRect.h"
+#include "display/core/ScreenRect.h"
 
 namespace varnel {
 

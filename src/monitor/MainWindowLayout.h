@@ -1,13 +1,13 @@
 #pragma once
 
-#include "app/shell/ScreenRect.h"
+#include "display/core/ScreenRect.h"
 
 namespace varnel {
 
 // Where the main window puts the page's inner windows. `area` is the tab's client rectangle less
 // the tab's margins (4 left, 23 top, 5 right, 5 bottom); `splitSize` is the log pane's height
-// allowance, taken as it is; `logView` whether the pane is shown. A window that keeps its position
-// has only its size set here (x and y stay 0).
+// allowance, taken as it is (sums that would leave int saturate); `logView` whether the pane is shown. A
+// window that keeps its position has only its size set here (x and y stay 0).
 //
 // Example: split 100 with the pane on and a bottom of 400 gives a list 247 high and a pane at
 // y 282, 95 high.

@@ -1,4 +1,4 @@
-#include "app/gui/AppIcon.h"
+#include "display/AppIcon.h"
 
 #include <QtGlobal>
 

@@ -1,0 +1,136 @@
+// The main window's tray: hiding to it and coming back, a tray that comes and goes, the icon's
+// clicks and the menus.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QSystemTrayIcon>
+
+#include "gui/MainWindowTestSupport.h"
+
+namespace varnel {
+namespace {
+
+class MainWindowTrayTest : public test::MainWindowFixture {};
+
+TEST_F(MainWindowTrayTest, MinimisingHidesToTheTrayAndTheNextStartGoesStraightThere) {
+    auto w = Make();
+    w->show();
+    w->AddTrayIcon();
+    EXPECT_TRUE(w->trayIconPresent());
+    w->RunCommand(MainWindow::kBackToOriginalSize);  // a visible window goes to the tray
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_FALSE(w->shown());
+    w->Teardown();
+    EXPECT_EQ(h.settings.ReadInt("Settings", "MainWindow", -1), 0);
+    EXPECT_FALSE(w->trayIconPresent());
+
+    auto next = Make();
+    next->show();
+    QApplication::processEvents();  // the start-up minimise
+    EXPECT_FALSE(next->isVisible());
+    EXPECT_FALSE(next->shown());
+    next->RunCommand(MainWindow::kBackToOriginalSize);  // and back
+    EXPECT_TRUE(next->isVisible());
+    EXPECT_TRUE(next->shown());
+
+    // The caption's minimise button goes to the tray too, not to the taskbar.
+    next->showMinimized();
+    QApplication::processEvents();
+    EXPECT_FALSE(next->isVisible());
+    EXPECT_FALSE(next->shown());
+    next->RestoreFromTray();
+    EXPECT_TRUE(next->isVisible());
+    EXPECT_FALSE(next->isMinimized());
+}
+
+TEST_F(MainWindowTrayTest, WithoutATrayMinimisingStaysShownAndATrayAppearingLaterGetsTheIcon) {
+    tray = false;
+    h.settings.WriteInt("Settings", "MainWindow", 0);  // closed in a tray last time
+    auto w = Make();
+    w->show();
+    QApplication::processEvents();
+    EXPECT_TRUE(w->isMinimized());
+    EXPECT_TRUE(w->shown());
+    w->Minimise();
+    QApplication::processEvents();
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_TRUE(w->shown());
+    EXPECT_FALSE(w->trayIconPresent());
+    w->RestoreFromTray();
+    EXPECT_FALSE(w->isMinimized());
+
+    w->PollTray();
+    EXPECT_FALSE(w->trayIconPresent());
+    tray = true;
+    w->PollTray();
+    EXPECT_TRUE(w->trayIconPresent());
+    // A tray appearing takes the window in, as a panel that restarts does.
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_FALSE(w->shown());
+    w->RestoreFromTray();
+    w->tray().HostCreated();
+    EXPECT_TRUE(w->trayIconPresent());
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_FALSE(w->shown());
+    w->RestoreFromTray();
+
+    // A tray that goes away while the window is in it gives the window back.
+    w->Minimise();
+    ASSERT_FALSE(w->isVisible());
+    tray = false;
+    w->PollTray();
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_TRUE(w->shown());
+}
+
+TEST_F(MainWindowTrayTest, RightClickOnTheTrayIconBringsTheWindowForwardThenOpensTheMenu) {
+    auto w = Make();
+    QWidget other;
+    other.show();
+    w->show();
+    QApplication::processEvents();
+    other.activateWindow();
+    QApplication::processEvents();
+    ASSERT_NE(QApplication::activeWindow(), w.get());
+    bool activeAtMenu = false;
+    QObject::connect(w->trayMenu(), &QMenu::aboutToShow,
+                     [&] { activeAtMenu = QApplication::activeWindow() == w.get(); });
+    emit w->trayIcon()->activated(QSystemTrayIcon::Context);
+    QApplication::processEvents();
+    EXPECT_TRUE(activeAtMenu);
+    EXPECT_EQ(QApplication::activeWindow(), w.get());
+    EXPECT_TRUE(w->trayMenu()->isVisible());
+    w->trayMenu()->hide();
+    EXPECT_TRUE(w->isVisible());  // the click itself neither hides nor shows the window
+}
+
+TEST_F(MainWindowTrayTest, TrayMenuAndWindowMenuInBothLanguages) {
+    auto texts = [](QMenu* menu) {
+        QStringList out;
+        for (QAction* a : menu->actions()) out << (a->isSeparator() ? QString("-") : a->text());
+        return out;
+    };
+    auto en = Make();
+    EXPECT_EQ(en->trayIcon()->toolTip(), "Varnel Kestrin");
+    EXPECT_EQ(texts(en->trayMenu()), (QStringList{"Back to original size(&R)", "-", "Exit(&X)"}));
+    EXPECT_EQ(en->trayMenu()->defaultAction(), en->trayMenu()->actions().first());
+    EXPECT_EQ(texts(en->windowMenu()), (QStringList{"Options(&O)...\tAlt+F10", "About(&A)..."}));
+    int options = 0;
+    QObject::connect(en.get(), &MainWindow::optionsRequested, [&options] { ++options; });
+    en->windowMenu()->actions()[0]->trigger();
+    en->windowMenu()->actions()[1]->trigger();
+    EXPECT_EQ(options, 1);
+    EXPECT_EQ(abouts, 1);
+
+    auto jp = Make(UiLanguage::Japanese());
+    EXPECT_EQ(jp->trayIcon()->toolTip(), "Varnel (Kestrin)");
+    EXPECT_EQ(texts(jp->trayMenu()),
+              (QStringList{"元のサイズに戻す(&R)", "-", "Varnel (Kestrin) の終了(&X)"}));
+    EXPECT_EQ(texts(jp->windowMenu()),
+              (QStringList{"オプション設定(&O)...\tAlt+F10", "バージョン情報(&A)..."}));
+}
+
+}  // namespace
+}  // namespace varnel
