@@ -95,6 +95,19 @@ TEST_F(ColorListPaintTest, NamesAreBlackOnTheWindowColour) {
     EXPECT_GT(CountColour(again, name, kBlack), 10);
 }
 
+TEST_F(ColorListPaintTest, NamesTakeTheTextColourOnADarkWindowColour) {
+    Make();
+    list->SetBkColor(0x202020);
+    list->SetTextBkColor(0x202020);
+    list->SetTextColor(0xFFFFFF);
+    list->SetUp();
+    const QImage img = Grab(list.get());
+    const QRect name = Cell(0, 1);
+    EXPECT_GT(CountColour(img, name, kWhite), 10);
+    EXPECT_EQ(CountColour(img, name, kBlack), 0);
+    EXPECT_EQ(CountColour(img, name, kWhite) + CountColour(img, name, 0xFF202020), name.width() * name.height());
+}
+
 TEST_F(ColorListPaintTest, PlainTextInColumnZeroIsPaleYellow) {
     Make(0);
     list->InsertItem(0, {"Colour", "x"});
