@@ -382,6 +382,9 @@ TEST_F(OptionsDialogTest, OkAsksBeforeSavingRulesWithErrorsOrThatCutEverything) 
     ASSERT_EQ(marks.size(), 4);
     EXPECT_EQ(marks[0].format.background().color(), RuleExplanationPanel::kErrorMark);
     EXPECT_EQ(marks[1].format.background().color(), RuleExplanationPanel::kWarningMark);
+    // Black on the light marks, also under a palette with light text.
+    EXPECT_EQ(marks[0].format.foreground().color(), QColor(Qt::black));
+    EXPECT_EQ(marks[1].format.foreground().color(), QColor(Qt::black));
 
     // One of each, in the singular; then Yes stores.
     page->rulesEdit()->setPlainText("PORT2=70000\nNOLOG=1\n");
