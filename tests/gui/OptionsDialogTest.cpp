@@ -265,37 +265,24 @@ TEST_F(OptionsDialogTest, FailedSaveIsToldAndKeepsTheDialogAndWhatWasThere) {
 }
 
 TEST_F(OptionsDialogTest, UntouchedOkLeavesTheRuleFileAndTheLogNameAsTheyWere) {
-    // Too big for the editor (and, when not root, unreadable): shown as why, never written.
+    // Too big for the editor: shown as why, never written.
     {
         std::ofstream big(rulePath, std::ios::binary);
         big.seekp(std::streamoff(RuleFileWriter::kMaxLoadBytes));
         big << 'x';
     }
-    struct stat before {};
+    struct stat before {}, after {};
     ASSERT_EQ(::stat(rulePath.c_str(), &before), 0);
     auto d = Open();
-    EXPECT_EQ(page->rulesEdit()->toPlainText(), "");
-    EXPECT_TRUE(page->notice()->text().startsWith("The rule file cannot be read."));
-    EXPECT_TRUE(page->notice()->text().contains("larger than"));
+    EXPECT_EQ(page->notice()->text(), "The rule file cannot be read. OK leaves it as it is unless you type new rules.\n" +
+                                          QString::fromStdString(rulePath) + " is larger than 8 MiB");
     d->accept();
-    EXPECT_FALSE(d->isVisible());
-    struct stat after {};
     ASSERT_EQ(::stat(rulePath.c_str(), &after), 0);
     EXPECT_EQ(after.st_ino, before.st_ino);
     EXPECT_EQ(after.st_size, before.st_size);
     // The block log keeps its file: no name is stored for an OK that did not touch it.
     EXPECT_EQ(Key("Session", "AutoBlockLogFileName"), "<none>");
     EXPECT_EQ(Key("Session", "BlockedLog"), "1");
-
-    if (::geteuid() != 0) {
-        WriteBytes(rulePath, "PORT2=80\n");
-        ASSERT_EQ(::chmod(rulePath.c_str(), 0), 0);
-        auto locked = Open();
-        EXPECT_TRUE(page->notice()->text().contains("Permission denied"));
-        locked->accept();
-        ASSERT_EQ(::chmod(rulePath.c_str(), 0600), 0);
-        EXPECT_EQ(ReadBytes(rulePath), "PORT2=80\n");
-    }
 }
 
 TEST_F(OptionsDialogTest, AnEditKeepsTheBytesOfUntouchedLines) {
@@ -333,7 +320,6 @@ TEST_F(OptionsDialogTest, ReadOnlyAndLinkedRuleFilesAreKeptAsTheUserSetThemUp) {
     ASSERT_EQ(warnings.size(), 1);
     EXPECT_TRUE(warnings[0].contains("read-only"));
     EXPECT_EQ(ReadBytes(rulePath), "PORT2=80\n");
-    d->reject();
     ASSERT_EQ(::unlink(rulePath.c_str()), 0);
 
     // A link to a file in another folder: the link stays, the target gets the rules and keeps its
@@ -346,17 +332,15 @@ TEST_F(OptionsDialogTest, ReadOnlyAndLinkedRuleFilesAreKeptAsTheUserSetThemUp) {
     if (::geteuid() == 0) ASSERT_EQ(::chown(target.c_str(), owner, 4242), 0);
     ASSERT_EQ(::symlink(target.c_str(), rulePath.c_str()), 0);
     auto linked = Open();
-    EXPECT_EQ(page->rulesEdit()->toPlainText(), "PORT2=80\n");
     page->rulesEdit()->setPlainText("PORT2=82\n");
     linked->accept();
-    EXPECT_FALSE(linked->isVisible());
     EXPECT_TRUE(QFileInfo(QString::fromStdString(rulePath)).isSymLink());
     EXPECT_EQ(ReadBytes(target), "PORT2=82\n");
     struct stat st {};
     ASSERT_EQ(::stat(target.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
     EXPECT_EQ(st.st_uid, owner);
-    EXPECT_TRUE(QDir(dir.filePath("shared")).entryList(QDir::Files | QDir::Hidden).size() == 1);
+    EXPECT_EQ(QDir(dir.filePath("shared")).entryList(QDir::Files | QDir::Hidden).size(), 1);
 }
 
 // Edited rules with mistyped values, or a rule that cuts every connection, are saved only when
@@ -435,22 +419,19 @@ TEST_F(OptionsDialogTest, EnterAndEscInsideThePageDoNotCloseTheDialog) {
     EXPECT_EQ(Key("Settings", "ConfigSel"), "0");
 }
 
-// Records when the dialog applies it, and whether the dialog's own keys were stored by then.
-class RecordingPage : public OptionsPage {
-  public:
+// Notes when the dialog applies it, and whether the dialog's own keys were stored by then.
+struct RecordingPage : OptionsPage {
     RecordingPage(QString name, QStringList& log, const SettingsFile& settings)
-        : name_(std::move(name)), log_(log), settings_(settings) {}
-    QString Title() const override { return name_; }
+        : name(std::move(name)), log(log), settings(settings) {}
+    QString Title() const override { return name; }
     void LoadSettings() override {}
     bool Apply() override {
-        log_ << name_ + (settings_.ReadString("Settings", "ConfigTab", "").empty() ? " first" : " after the keys");
+        log << name + (settings.ReadString("Settings", "ConfigTab", "").empty() ? " first" : " after the keys");
         return true;
     }
-
-  private:
-    QString name_;
-    QStringList& log_;
-    const SettingsFile& settings_;
+    QString name;
+    QStringList& log;
+    const SettingsFile& settings;
 };
 
 TEST_F(OptionsDialogTest, CloseOrderIsTheKeysThenTheColourPageThenTheRulesPage) {
@@ -476,18 +457,13 @@ TEST_F(OptionsDialogTest, TabOrderIsRulesCheckBoxNameThenThePanel) {
 
 TEST_F(OptionsDialogTest, PageTextReadsOnTheWhitePageUnderADarkPalette) {
     const QPalette before = QApplication::palette();
-    QPalette dark;
-    for (auto role : {QPalette::Window, QPalette::Base, QPalette::Button}) dark.setColor(role, QColor(0x20, 0x20, 0x20));
-    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) dark.setColor(role, QColor(0xF0, 0xF0, 0xF0));
-    QApplication::setPalette(dark);
+    QApplication::setPalette(QPalette(QColor(0x20, 0x20, 0x20)));  // white text on dark grey
     auto d = Open();
     const QImage img = page->grab().toImage();
     QApplication::setPalette(before);
-    QLabel* label = nullptr;
-    for (QLabel* l : page->findChildren<QLabel*>())
-        if (l->text() == "Output log filename") label = l;
-    ASSERT_NE(label, nullptr);
-    // Dark glyph pixels on the white page, as many as under the light palette's black text.
+    // The name box's label: dark glyphs on the white page.
+    QLabel* label = page->findChildren<QLabel*>().front();
+    ASSERT_EQ(label->text(), "Output log filename");
     const QRect area = label->geometry().intersected(img.rect());
     int ink = 0, paper = 0;
     for (int y = area.top(); y <= area.bottom(); ++y)

@@ -311,9 +311,8 @@ TEST_F(SessionMonitorPageTest, LogButtonOpensTheBlockLogWithTheViewerOrTheDeskto
     EXPECT_EQ(h.startedArguments.back(), QStringList{path});
     EXPECT_TRUE(h.warnings.back().endsWith("Command tried: \"my viewer; rm -rf x\" " + shownPath));
     EXPECT_FALSE(h.warnings.back().contains("xdg-utils"));
-    const QString jp = BlockLogOpenMessage::NotStarted(path, "xdg-open", {path}, UiLanguage::Japanese());
-    EXPECT_TRUE(jp.contains(QString::fromUtf8("試したコマンド: xdg-open ") + shownPath));
-    EXPECT_TRUE(jp.contains(QString::fromUtf8("xdg-utils パッケージ")));
+    EXPECT_TRUE(BlockLogOpenMessage::NotStarted(path, "xdg-open", {path}, UiLanguage::Japanese())
+                    .contains(QString::fromUtf8("試したコマンド: xdg-open ") + shownPath));
 }
 
 TEST_F(SessionMonitorPageTest, OptionsButtonSelectsTheAutoKillPageOnce) {
