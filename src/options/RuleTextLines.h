@@ -16,7 +16,7 @@ namespace varnel {
 //
 // Lines are matched as a diff would in the usual case: the common head and tail of the two texts,
 // then, in between, each edited line takes the next unused old line of the same text, in order.
-// Value type; any thread (no Qt object).
+// Value type; any thread (it holds no QObject).
 class RuleTextLines {
   public:
     explicit RuleTextLines(const std::string& bytes = {});
