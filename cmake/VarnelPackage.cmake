@@ -35,7 +35,9 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${VARNEL_HOMEPAGE_URL})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # pkexec asks a desktop user for the administrator's password before the window's first cut; the
 # window runs without it and says so when a cut needs it, and servers (the service) never do.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS pkexec)
+# xdg-utils brings xdg-open, through which the LOG button opens the block log in the desktop's
+# program for text files; without it the button says which command it tried.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pkexec, xdg-utils")
 
 # Files under /etc are the admin's: dpkg keeps their edits on upgrade and leaves them on removal.
 file(WRITE ${CMAKE_BINARY_DIR}/debian-control/conffiles "/etc/varnel/varnel.ini\n")

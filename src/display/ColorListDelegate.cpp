@@ -53,9 +53,10 @@ void ColorListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
         const QRect fill = SwatchRect(cell);
         if (fill.width() > 0 && fill.height() > 0) painter->fillRect(fill, ToQColor(*swatch));
     } else {
-        QColor pen = index.column() == 0   ? QColor(0xFF, 0xFF, 0x80)
-                     : index.column() == 1 ? QColor(Qt::black)
-                                           : text_;
+        // Names are black on the window colour; on a dark one they take the list's text colour,
+        // which the page pairs with that background, so they stay readable.
+        const QColor name = qGray(background_.rgb()) < 128 ? text_ : QColor(Qt::black);
+        QColor pen = index.column() == 0 ? QColor(0xFF, 0xFF, 0x80) : index.column() == 1 ? name : text_;
         if (highlighted) pen = selectedText_;
         const QRect textRect = TextRect(cell);
         if (textRect.width() > 0 && textRect.height() > 0) {

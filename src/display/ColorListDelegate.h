@@ -14,8 +14,9 @@ namespace varnel {
 // highlighted); 1 px in, a bump edge (raised outer line, sunken inner line); 2 px in, the swatch
 // colour over the rest, the inner line included. Text cell: the cell filled likewise, the text
 // inset 4 px left and right and 1 px top and bottom, one line, vertically centred, cut with "…", in
-// #FFFF80 in column 0, black in column 1 and the list's text colour further right (the selected
-// text colour when highlighted). No focus rectangle. UI thread only.
+// #FFFF80 in column 0, black in column 1 (the list's text colour when the background is dark, so
+// that names stay readable) and the list's text colour further right (the selected text colour
+// when highlighted). No focus rectangle. UI thread only.
 class ColorListDelegate : public QStyledItemDelegate {
     Q_OBJECT
   public:

@@ -26,6 +26,7 @@
 #include "display/CListCtrlEx3.h"
 #include "display/CSortHeaderCtrl.h"
 #include "display/SessionListModel.h"
+#include "monitor/BlockLogOpenMessage.h"
 #include "monitor/SessionContextMenu.h"
 #include "settings/ConfigLocation.h"
 
@@ -421,12 +422,17 @@ bool SessionMonitorPage::OpenBlockLog() {
     const QString viewer = Text(settings_.ReadString(kSection, "LogViewer", ""));
     if (!viewer.isEmpty()) {
         if (startProgram_(viewer, {path})) return true;
-        Warning(QString("Could not open %1").arg(viewer));
+        Warning(BlockLogOpenMessage::NotStarted(path, viewer, {path}, lang_));
         return false;
     }
     // The desktop's handler reports nothing back, so a missing file is caught here.
-    if (!path.isEmpty() && QFileInfo(path).isFile() && startProgram_("xdg-open", {path})) return true;
-    Warning("Could not open the log file.");
+    if (path.isEmpty() || !QFileInfo(path).isFile()) {
+        Warning(BlockLogOpenMessage::NoFile(path, lang_));
+        return false;
+    }
+    const QString opener = QString::fromLatin1(BlockLogOpenMessage::kDesktopOpener);
+    if (startProgram_(opener, {path})) return true;
+    Warning(BlockLogOpenMessage::NotStarted(path, opener, {path}, lang_));
     return false;
 }
 

@@ -10,7 +10,11 @@
 #include <QSplitter>
 #include <QVBoxLayout>
 
+#include <sys/stat.h>
+
+#include "autokill/BlockLog.h"
 #include "autokill/RuleFileWriter.h"
+#include "platform/AtomicFileWriter.h"
 
 namespace varnel {
 
@@ -32,6 +36,10 @@ AutoKillOptionsPage::AutoKillOptionsPage(const SettingsFile& settings, std::stri
     auto* nameLabel = new QLabel(lang_.Pick("ログファイル名", "Output log filename"), this);
     logName_ = new QLineEdit(this);
     auto* rulesLabel = new QLabel(lang_.Pick("自動切断のルール設定", "Auto Kill Session set of rules"), this);
+    notice_ = new QLabel(this);
+    notice_->setWordWrap(true);
+    notice_->setTextFormat(Qt::PlainText);
+    notice_->hide();
     rules_ = new QPlainTextEdit(this);
     // The rules line up in columns only in a fixed-pitch font; long lines scroll, never wrap.
     rules_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
@@ -52,14 +60,19 @@ AutoKillOptionsPage::AutoKillOptionsPage(const SettingsFile& settings, std::stri
     layout->addWidget(logName_);
     layout->addSpacing(8);
     layout->addWidget(rulesLabel);
+    layout->addWidget(notice_);
     layout->addWidget(split, 1);
 
     // The page is painted white like the colour page; its check box and labels draw no background
-    // of their own.
-    QPalette white = palette();
-    white.setColor(QPalette::Window, Qt::white);
-    setPalette(white);
-    setAutoFillBackground(true);
+    // of their own. The notice is dark red on that white whatever the palette.
+    PaintWhite();
+    QPalette red = notice_->palette();
+    red.setColor(QPalette::WindowText, QColor(0xA0, 0, 0));
+    notice_->setPalette(red);
+
+    setTabOrder(rules_, logCheck_);
+    setTabOrder(logCheck_, logName_);
+    setTabOrder(logName_, explanation_->view());
 
     connect(logCheck_, &QCheckBox::toggled, logName_, &QWidget::setEnabled);
     warn_ = [this](const QString& text) {
@@ -81,25 +94,34 @@ QString AutoKillOptionsPage::Title() const {
 
 void AutoKillOptionsPage::LoadSettings() {
     logCheck_->setChecked(settings_.ReadInt(kSection, "BlockedLog", 1) != 0);
-    logName_->setText(Text(settings_.ReadString(kSection, "AutoBlockLogFileName", kShownDefaultName)));
+    // The name the block log itself uses when none is stored.
+    logName_->setText(Text(settings_.ReadString(kSection, "AutoBlockLogFileName", BlockLog::kDefaultNameTemplate)));
     logName_->setEnabled(logCheck_->isChecked());
+    shownName_ = logName_->text();
 
-    // An unreadable file shows as an empty box, as a missing one does.
-    if (!RuleFileWriter::Load(ruleFilePath_, loadedBytes_)) loadedBytes_.clear();
-    crlf_ = loadedBytes_.find("\r\n") != std::string::npos;
-    QString shown = Text(loadedBytes_);
-    shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    rules_->setPlainText(shown);
+    std::string bytes, error;
+    if (!RuleFileWriter::Load(ruleFilePath_, bytes, &error)) {
+        ShowNotice(lang_.Pick("ルールファイルを読めません。ルールを入力しない限り、OK でもファイルはそのまま残ります。\n",
+                              "The rule file cannot be read. OK leaves it as it is unless you type new rules.\n") +
+                   Text(error));
+    } else {
+        const std::string target = AtomicFileWriter::Target(ruleFilePath_);
+        struct stat st {};
+        if (::stat(target.c_str(), &st) == 0 && !AtomicFileWriter::Refuses(target, st).empty())
+            ShowNotice(lang_.Pick("ルールファイルは読み取り専用です。OK でも変更されません。\n",
+                                  "The rule file is read-only. OK leaves it as it is.\n") +
+                       Text(ruleFilePath_));
+    }
+    loaded_ = RuleTextLines(bytes);
+    rules_->setPlainText(loaded_.Text());
     shownRules_ = rules_->toPlainText();
+    loaded_.AdoptShown(shownRules_);
     explanation_->Refresh();
 }
 
-std::string AutoKillOptionsPage::RulesBytes() const {
-    QString text = rules_->toPlainText();
-    if (text == shownRules_) return loadedBytes_;
-    if (crlf_) text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-    return text.toStdString();
+void AutoKillOptionsPage::ShowNotice(const QString& text) {
+    notice_->setText(text);
+    notice_->setVisible(!text.isEmpty());
 }
 
 QString AutoKillOptionsPage::SaveQuestion() {
@@ -124,8 +146,7 @@ QString AutoKillOptionsPage::SaveQuestion() {
     return text + QString::fromUtf8(lang_.Pick("このまま保存しますか?", "Save anyway?"));
 }
 
-bool AutoKillOptionsPage::Apply() {
-    if (!applyFlag()) return true;
+bool AutoKillOptionsPage::Confirm() {
     // Rules stored as they were loaded are not asked about again: they are what is in force.
     if (rules_->toPlainText() != shownRules_ && question_) {
         const QString question = SaveQuestion();
@@ -134,20 +155,34 @@ bool AutoKillOptionsPage::Apply() {
             return false;
         }
     }
-    QString name = logName_->text();
-    if (name.isEmpty()) name = QString::fromLatin1(kStoredDefaultName);
-    // The name is stored also while the log is off.
-    settings_.WriteString(kSection, "AutoBlockLogFileName", name.toStdString());
-    settings_.WriteInt(kSection, "BlockedLog", logCheck_->isChecked() ? 1 : 0);
+    return true;
+}
 
-    std::string error;
-    if (!RuleFileWriter::Save(ruleFilePath_, RulesBytes(), &error)) {
-        if (warn_)
-            warn_(lang_.Pick("ルールファイルを保存できませんでした。\n",
-                             "The rule file could not be saved.\n") +
-                  Text(error));
-        return false;
+bool AutoKillOptionsPage::Apply() {
+    if (!applyFlag()) return true;
+    // The rule file first: when it cannot be saved, the settings stay as they were too.
+    if (rules_->toPlainText() != shownRules_) {
+        const std::string bytes = loaded_.Bytes(rules_->toPlainText());
+        std::string error;
+        if (!RuleFileWriter::Save(ruleFilePath_, bytes, &error)) {
+            if (warn_)
+                warn_(lang_.Pick("ルールファイルを保存できませんでした。\n", "The rule file could not be saved.\n") +
+                      Text(error));
+            return false;
+        }
+        loaded_ = RuleTextLines(bytes);
+        shownRules_ = rules_->toPlainText();
+        loaded_.AdoptShown(shownRules_);
     }
+    // A name stored only because OK was pressed would move the log to another file this month.
+    if (logName_->text() != shownName_) {
+        QString name = logName_->text();
+        if (name.isEmpty()) name = QString::fromLatin1(BlockLog::kDefaultNameTemplate);
+        // The name is stored also while the log is off.
+        settings_.WriteString(kSection, "AutoBlockLogFileName", name.toStdString());
+        shownName_ = logName_->text();
+    }
+    settings_.WriteInt(kSection, "BlockedLog", logCheck_->isChecked() ? 1 : 0);
     return true;
 }
 

@@ -54,12 +54,7 @@ ColorOptionsPage::ColorOptionsPage(const SettingsFile& settings, const UiLanguag
         defaultButton_->resize(defaultButton_->sizeHint().width(), defaultButton_->height());
     defaultButton_->setAutoDefault(false);
 
-    if (newerPlatform) {
-        QPalette pal = palette();
-        pal.setColor(QPalette::Window, Qt::white);
-        setPalette(pal);
-        setAutoFillBackground(true);
-    }
+    if (newerPlatform) PaintWhite();
 
     list_->SetColumns({QString::fromUtf8(lang_.Pick("カラー", "Color")),
                        QString::fromUtf8(lang_.Pick("項目名", "Item Name"))},

@@ -174,15 +174,23 @@ OptionsPage* OptionsDialog::currentPage() const {
 void OptionsDialog::done(int result) {
     const bool ok = result == QDialog::Accepted;
     for (OptionsPage* page : pages_) page->SetApplyFlag(ok);
-    if (ok) {
-        for (size_t i = 0; i < pages_.size(); ++i) {
-            if (pages_[i]->Apply()) continue;
-            for (OptionsPage* other : pages_) other->SetApplyFlag(false);
-            ShowFailedPage(static_cast<int>(i));
-            return;
-        }
+    const auto stayOpen = [this](size_t failed) {
+        for (OptionsPage* other : pages_) other->SetApplyFlag(false);
+        ShowFailedPage(static_cast<int>(failed));
+    };
+    for (size_t i = 0; ok && i < pages_.size(); ++i) {
+        if (pages_[i]->Confirm()) continue;
+        stayOpen(i);
+        return;
     }
+    // The close order: the dialog's own keys, then the pages from the last tab to the first, so
+    // the rule file, the one store that can fail, comes last.
     WriteSelection();
+    for (size_t i = pages_.size(); ok && i-- > 0;) {
+        if (pages_[i]->Apply()) continue;
+        stayOpen(i);
+        return;
+    }
     QDialog::done(result);
 }
 

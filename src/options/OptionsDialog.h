@@ -27,10 +27,11 @@ class OptionsPage;
 // tree item leaves the tree without a selection and shows no tab and no page; "ConfigTab" is
 // clamped to the tabs there are.
 //
-// OK sets every page's apply flag and applies the pages in tab order; a page that cannot store
-// its settings (or whose question the user answered No) keeps the dialog open with all flags
-// cleared, and is brought on screen. Cancel clears the flags and stores
-// nothing but the two keys. See OptionsPage for the pages' side.
+// OK sets every page's apply flag, lets every page ask its questions (Confirm, in tab order),
+// then stores the two keys and applies the pages from the last tab to the first; a page whose
+// question the user answered No, or that cannot store its settings, keeps the dialog open with
+// all flags cleared, and is brought on screen. Cancel clears the flags and stores nothing but the
+// two keys. See OptionsPage for the pages' side.
 //
 // The settings file is borrowed and must outlive the dialog. GUI thread only.
 class OptionsDialog : public QDialog {

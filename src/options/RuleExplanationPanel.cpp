@@ -143,8 +143,10 @@ void RuleExplanationPanel::Render() {
     const int column = view_->horizontalScrollBar()->value();
     view_->setPlainText(text);
     QList<QTextEdit::ExtraSelection> marks;
+    // Light marks under black text, whatever the palette's text colour.
     QTextCharFormat warned;
     warned.setBackground(kWarningMark);
+    warned.setForeground(QColor(Qt::black));
     warned.setProperty(QTextFormat::FullWidthSelection, true);
     QTextCharFormat error = warned;
     error.setBackground(kErrorMark);
@@ -173,7 +175,9 @@ void RuleExplanationPanel::OnViewCursor() {
     // The editor shows no cursor while the panel has the focus: mark the line instead.
     QTextEdit::ExtraSelection mark;
     mark.cursor = QTextCursor(target);
-    mark.format.setBackground(editor_->palette().color(QPalette::Highlight).lighter(170));
+    const QColor background = editor_->palette().color(QPalette::Highlight).lighter(170);
+    mark.format.setBackground(background);
+    mark.format.setForeground(qGray(background.rgb()) < 128 ? QColor(Qt::white) : QColor(Qt::black));
     mark.format.setProperty(QTextFormat::FullWidthSelection, true);
     editor_->setExtraSelections({mark});
 }

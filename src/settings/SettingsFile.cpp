@@ -1,11 +1,9 @@
 #include "settings/SettingsFile.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -16,6 +14,8 @@
 #include <optional>
 #include <unordered_map>
 
+#include "platform/AtomicFileWriter.h"
+#include "platform/FolderLock.h"
 #include "settings/IniDocument.h"
 #include "text/FixedText.h"
 
@@ -51,115 +51,6 @@ ReadResult ReadWholeFile(const std::string& path, std::string& out, struct stat&
     }
     ::close(fd);
     return result;
-}
-
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
-// Where a write really goes: the target of a symbolic link, so the link itself survives.
-std::string ResolveTarget(const std::string& path) {
-    struct stat lst;
-    if (::lstat(path.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
-        if (char* real = ::realpath(path.c_str(), nullptr)) {
-            std::string target(real);
-            std::free(real);
-            return target;
-        }
-    }
-    return path;
-}
-
-// Holds an exclusive advisory lock on the folder of `target` for as long as it lives, so that the
-// read-modify-write of one process cannot interleave with another's. The folder is the one object
-// the rename does not replace, and locking it needs no file of its own beside the settings. A
-// folder that cannot be locked (a file system without flock) leaves the write unserialised, as
-// it was.
-class FolderLock {
-  public:
-    explicit FolderLock(const std::string& target) {
-        size_t slash = target.rfind('/');
-        std::string dir = slash == std::string::npos ? std::string(".") : target.substr(0, slash + 1);
-        fd_ = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd_ < 0) return;
-        while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-        }
-    }
-    ~FolderLock() {
-        if (fd_ >= 0) ::close(fd_);  // closing releases the lock
-    }
-    FolderLock(const FolderLock&) = delete;
-    FolderLock& operator=(const FolderLock&) = delete;
-
-  private:
-    int fd_ = -1;
-};
-
-// Replaces the file at `target` with `text` so that at every moment the path names either the
-// old or the new file, whole. The new file takes the old one's mode and owner. Returns why it
-// could not, or the empty text.
-std::string ReplaceFile(const std::string& target, std::string_view text, const struct stat* old) {
-    static std::atomic<unsigned> counter{0};
-    size_t slash = target.rfind('/');
-    std::string dir = slash == std::string::npos ? std::string(".") : target.substr(0, slash + 1);
-    std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-    mode_t mode = old != nullptr ? (old->st_mode & 07777) : 0666;
-    std::string temp;
-    int fd = -1;
-    // A name can be taken by a temporary file that a killed process left behind with the same pid,
-    // so a taken name is skipped rather than failing the write.
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        char suffix[64];
-        std::snprintf(suffix, sizeof suffix, ".tmp.%ld.%u", static_cast<long>(::getpid()),
-                      counter.fetch_add(1));
-        temp = (slash == std::string::npos ? std::string() : dir) + "." + name + suffix;
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (fd < 0 && errno != EEXIST)
-            return std::string("its folder takes no new file (") + std::strerror(errno) + ")";
-    }
-    if (fd < 0) return "its folder is full of stale temporary files";
-    std::string reason;
-    if (old != nullptr) {
-        // A file of another owner keeps that owner, or it is not replaced: handing the settings of
-        // one user to another is no save. The group is kept where allowed. chmod comes after chown
-        // because chown may clear mode bits.
-        if (::fchown(fd, old->st_uid, old->st_gid) != 0 &&
-            ::fchown(fd, old->st_uid, static_cast<gid_t>(-1)) != 0 && old->st_uid != ::geteuid())
-            reason = "it belongs to another user";
-        else if (::fchmod(fd, mode) != 0)
-            reason = std::strerror(errno);
-    }
-    if (reason.empty() && !(WriteAll(fd, text) && ::fsync(fd) == 0)) reason = std::strerror(errno);
-    if (::close(fd) != 0 && reason.empty()) reason = std::strerror(errno);
-    if (reason.empty() && ::rename(temp.c_str(), target.c_str()) != 0) reason = std::strerror(errno);
-    if (!reason.empty()) {
-        ::unlink(temp.c_str());
-        return reason;
-    }
-    // Make the rename itself durable. The new file is in place either way, so a folder that cannot
-    // be synced does not fail the write.
-    int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
-    }
-    return {};
-}
-
-// Why the existing file at `target` may not be replaced, or the empty text: a file without any
-// write permission bit is read-only by intent, also for root, who could write it anyway.
-std::string RefusesWrites(const std::string& target, const struct stat& st) {
-    if ((st.st_mode & 0222) == 0) return "the file is read-only";
-    if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) == 0) return {};
-    return errno == EACCES ? "the file is read-only" : std::strerror(errno);
 }
 
 // Why the file at `target` could not be read for a write.
@@ -322,7 +213,7 @@ bool SettingsFile::WriteString(std::string_view section, std::string_view key, s
 
 std::string SettingsFile::Save(std::string_view section, std::string_view key, std::string_view text,
                                bool unchanged) const {
-    std::string target = ResolveTarget(path_);
+    std::string target = AtomicFileWriter::Target(path_);
     FolderLock lock(target);
     int error = 0;
     // Under the folder lock the file is checked again, so another process's write is never lost.
@@ -335,7 +226,7 @@ std::string SettingsFile::Save(std::string_view section, std::string_view key, s
     const bool exists = state == FileState::kRead;
     if (exists && ::stat(target.c_str(), &st) != 0) return std::strerror(errno);
     if (exists) {
-        std::string refused = RefusesWrites(target, st);
+        std::string refused = AtomicFileWriter::Refuses(target, st);
         if (!refused.empty()) return refused;
     }
     auto parsed = std::make_unique<Parsed>();
@@ -343,7 +234,7 @@ std::string SettingsFile::Save(std::string_view section, std::string_view key, s
     parsed->doc.Set(section, key, text);
     parsed->text = parsed->doc.Serialize();
     if (exists && parsed->text == parsed_->text) return {};
-    std::string reason = ReplaceFile(target, parsed->text, exists ? &st : nullptr);
+    std::string reason = AtomicFileWriter::Replace(target, parsed->text, exists ? &st : nullptr);
     if (!reason.empty()) return reason;
     // The written text is what the next read would parse; a file that cannot be checked now is
     // simply read again then.

@@ -93,6 +93,12 @@ TEST_F(ColorListPaintTest, NamesAreBlackOnTheWindowColour) {
     const QImage again = Grab(list.get());
     EXPECT_EQ(CountColour(again, name, kRed), 0);
     EXPECT_GT(CountColour(again, name, kBlack), 10);
+    // On a dark window colour black would not read: the names take the list's text colour.
+    list->SetBkColor(0x202020);
+    list->SetTextColor(0xFFFFFF);
+    const QImage dark = Grab(list.get());
+    EXPECT_EQ(CountColour(dark, name, kBlack), 0);
+    EXPECT_EQ(CountColour(dark, name, kWhite) + CountColour(dark, name, 0xFF202020), name.width() * name.height());
 }
 
 TEST_F(ColorListPaintTest, PlainTextInColumnZeroIsPaleYellow) {

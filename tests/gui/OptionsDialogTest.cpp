@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -6,6 +8,7 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QImage>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
@@ -21,8 +24,10 @@
 #include <sstream>
 
 #include "autokill/RuleFileParser.h"
+#include "autokill/RuleFileWriter.h"
 #include "options/AutoKillOptionsPage.h"
 #include "options/OptionsDialog.h"
+#include "options/OptionsPage.h"
 #include "settings/SettingsFile.h"
 
 namespace varnel {
@@ -169,7 +174,8 @@ TEST_F(OptionsDialogTest, CancelStoresTheChoiceAndNothingElse) {
 TEST_F(OptionsDialogTest, OkStoresTheLogSettingsWithTheirDefaults) {
     auto d = Open();
     EXPECT_TRUE(page->logCheck()->isChecked());
-    EXPECT_EQ(page->logNameEdit()->text(), "brisel_autoblock$YYYY$$MM$.log");
+    // The name the block log itself uses when none is stored.
+    EXPECT_EQ(page->logNameEdit()->text(), "dunmoth_autoblock$YYYY$$MM$.log");
     EXPECT_TRUE(page->logNameEdit()->isEnabled());
     page->logCheck()->setChecked(false);
     EXPECT_FALSE(page->logNameEdit()->isEnabled());
@@ -233,8 +239,14 @@ TEST_F(OptionsDialogTest, LongLinesAndManyLinesRoundTripByteForByte) {
 TEST_F(OptionsDialogTest, FailedSaveIsToldAndKeepsTheDialogAndWhatWasThere) {
     // A folder where the rule file should be: it cannot be replaced, even by root.
     ASSERT_TRUE(QDir(dir.path()).mkpath("varnel_autoblock.txt/inside"));
+    settings.WriteString("Session", "AutoBlockLogFileName", "mine.log");
+    settings.WriteInt("Session", "BlockedLog", 1);
     auto d = Open();
     EXPECT_EQ(page->rulesEdit()->toPlainText(), "");
+    EXPECT_TRUE(page->notice()->isVisibleTo(page));
+    EXPECT_TRUE(page->notice()->text().contains("is a folder")) << page->notice()->text().toStdString();
+    page->logCheck()->setChecked(false);
+    page->logNameEdit()->setText("other.log");
     QStringList warnings;
     page->SetWarn([&warnings](const QString& text) { warnings << text; });
     page->rulesEdit()->setPlainText("PORT2=80\n");
@@ -246,7 +258,9 @@ TEST_F(OptionsDialogTest, FailedSaveIsToldAndKeepsTheDialogAndWhatWasThere) {
     EXPECT_EQ(d->result(), QDialog::Rejected);
     EXPECT_EQ(page->rulesEdit()->toPlainText(), "PORT2=80\n");
     EXPECT_TRUE(QFileInfo(QString::fromStdString(rulePath)).isDir());
-    EXPECT_EQ(Key("Settings", "ConfigSel"), "<none>");
+    // The page's keys are stored only with the rules.
+    EXPECT_EQ(Key("Session", "AutoBlockLogFileName"), "mine.log");
+    EXPECT_EQ(Key("Session", "BlockedLog"), "1");
     // No half-written new file is left beside it.
     EXPECT_TRUE(QDir(dir.path()).entryList({"varnel_autoblock.txt.*"}, QDir::AllEntries).isEmpty());
 
@@ -256,6 +270,77 @@ TEST_F(OptionsDialogTest, FailedSaveIsToldAndKeepsTheDialogAndWhatWasThere) {
     EXPECT_FALSE(d->isVisible());
     EXPECT_EQ(ReadBytes(rulePath), "PORT2=80\n");
     EXPECT_EQ(warnings.size(), 1);
+    EXPECT_EQ(Key("Session", "AutoBlockLogFileName"), "other.log");
+    EXPECT_EQ(Key("Session", "BlockedLog"), "0");
+}
+
+TEST_F(OptionsDialogTest, UntouchedOkLeavesTheRuleFileAndTheLogNameAsTheyWere) {
+    // Too big for the editor: shown as why, never written.
+    {
+        std::ofstream big(rulePath, std::ios::binary);
+        big.seekp(std::streamoff(RuleFileWriter::kMaxLoadBytes));
+        big << 'x';
+    }
+    struct stat before {}, after {};
+    ASSERT_EQ(::stat(rulePath.c_str(), &before), 0);
+    auto d = Open();
+    EXPECT_EQ(page->notice()->text(), "The rule file cannot be read. OK leaves it as it is unless you type new rules.\n" +
+                                          QString::fromStdString(rulePath) + " is larger than 8 MiB");
+    d->accept();
+    ASSERT_EQ(::stat(rulePath.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_size, before.st_size);
+    // The block log keeps its file: no name is stored for an OK that did not touch it.
+    EXPECT_EQ(Key("Session", "AutoBlockLogFileName"), "<none>");
+    EXPECT_EQ(Key("Session", "BlockedLog"), "1");
+}
+
+TEST_F(OptionsDialogTest, AnEditKeepsTheBytesOfUntouchedLines) {
+    // A Shift-JIS comment ("テスト"), mixed breaks and no break at the end.
+    const std::string sjis = "# \x83\x65\x83\x58\x83\x67 comment";
+    WriteBytes(rulePath, sjis + "\r\nPORT2=80\nHOST2=a\nIP1=1\n" + sjis + "\r\nPID=1");
+    auto d = Open();
+    QTextCursor line(page->rulesEdit()->document()->findBlockByNumber(1));
+    line.movePosition(QTextCursor::EndOfBlock);
+    line.insertText("80");
+    d->accept();
+    // The changed line is written with the file's CR LF; the others keep their LF.
+    EXPECT_EQ(ReadBytes(rulePath), sjis + "\r\nPORT2=8080\r\nHOST2=a\nIP1=1\n" + sjis + "\r\nPID=1");
+}
+
+TEST_F(OptionsDialogTest, ReadOnlyAndLinkedRuleFilesAreKeptAsTheUserSetThemUp) {
+    WriteBytes(rulePath, "PORT2=80\n");
+    ASSERT_EQ(::chmod(rulePath.c_str(), 0444), 0);
+    QStringList warnings;
+    auto d = Open();
+    page->SetWarn([&warnings](const QString& text) { warnings << text; });
+    EXPECT_TRUE(page->notice()->text().startsWith("The rule file is read-only.")) << page->notice()->text().toStdString();
+    page->rulesEdit()->setPlainText("PORT2=81\n");
+    d->accept();
+    ASSERT_EQ(warnings.size(), 1);
+    EXPECT_TRUE(warnings[0].contains("read-only"));
+    EXPECT_EQ(ReadBytes(rulePath), "PORT2=80\n");
+    ASSERT_EQ(::unlink(rulePath.c_str()), 0);
+
+    // A link to a file in another folder: the link stays, the target gets the rules and keeps its
+    // mode and (as root) its owner.
+    ASSERT_TRUE(QDir(dir.path()).mkpath("shared"));
+    const std::string target = dir.filePath("shared/rules.txt").toStdString();
+    WriteBytes(target, "PORT2=80\n");
+    ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+    const uid_t owner = ::geteuid() == 0 ? 4242 : ::geteuid();
+    if (::geteuid() == 0) ASSERT_EQ(::chown(target.c_str(), owner, 4242), 0);
+    ASSERT_EQ(::symlink(target.c_str(), rulePath.c_str()), 0);
+    auto linked = Open();
+    page->rulesEdit()->setPlainText("PORT2=82\n");
+    linked->accept();
+    EXPECT_TRUE(QFileInfo(QString::fromStdString(rulePath)).isSymLink());
+    EXPECT_EQ(ReadBytes(target), "PORT2=82\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_EQ(st.st_uid, owner);
+    EXPECT_EQ(QDir(dir.filePath("shared")).entryList(QDir::Files | QDir::Hidden).size(), 1);
 }
 
 // Edited rules with mistyped values, or a rule that cuts every connection, are saved only when
@@ -281,6 +366,9 @@ TEST_F(OptionsDialogTest, OkAsksBeforeSavingRulesWithErrorsOrThatCutEverything) 
     ASSERT_EQ(marks.size(), 4);
     EXPECT_EQ(marks[0].format.background().color(), RuleExplanationPanel::kErrorMark);
     EXPECT_EQ(marks[1].format.background().color(), RuleExplanationPanel::kWarningMark);
+    // Black on the light marks, also under a palette with light text.
+    EXPECT_EQ(marks[0].format.foreground().color(), QColor(Qt::black));
+    EXPECT_EQ(marks[1].format.foreground().color(), QColor(Qt::black));
 
     // One of each, in the singular; then Yes stores.
     page->rulesEdit()->setPlainText("PORT2=70000\nNOLOG=1\n");
@@ -329,6 +417,63 @@ TEST_F(OptionsDialogTest, EnterAndEscInsideThePageDoNotCloseTheDialog) {
     send(d.get(), Qt::Key_Escape);
     EXPECT_FALSE(d->isVisible());
     EXPECT_EQ(Key("Settings", "ConfigSel"), "0");
+}
+
+// Notes when the dialog applies it, and whether the dialog's own keys were stored by then.
+struct RecordingPage : OptionsPage {
+    RecordingPage(QString name, QStringList& log, const SettingsFile& settings)
+        : name(std::move(name)), log(log), settings(settings) {}
+    QString Title() const override { return name; }
+    void LoadSettings() override {}
+    bool Apply() override {
+        log << name + (settings.ReadString("Settings", "ConfigTab", "").empty() ? " first" : " after the keys");
+        return true;
+    }
+    QString name;
+    QStringList& log;
+    const SettingsFile& settings;
+};
+
+TEST_F(OptionsDialogTest, CloseOrderIsTheKeysThenTheColourPageThenTheRulesPage) {
+    QStringList log;
+    OptionsDialog d(settings, UiLanguage::English());
+    d.AddPage(new RecordingPage("rules", log, settings));
+    d.AddPage(new RecordingPage("colour", log, settings));
+    d.show();
+    d.accept();
+    EXPECT_EQ(log, (QStringList{"colour after the keys", "rules after the keys"}));
+}
+
+TEST_F(OptionsDialogTest, TabOrderIsRulesCheckBoxNameThenThePanel) {
+    auto d = Open();
+    const QList<QWidget*> wanted = {page->rulesEdit(), page->logCheck(), page->logNameEdit(),
+                                    page->explanation()->view()};
+    QList<QWidget*> order;
+    QWidget* w = page->rulesEdit();
+    for (int i = 0; i < 200 && order.size() < wanted.size(); ++i, w = w->nextInFocusChain())
+        if (wanted.contains(w) && !order.contains(w)) order << w;
+    EXPECT_EQ(order, wanted);
+}
+
+TEST_F(OptionsDialogTest, PageTextReadsOnTheWhitePageUnderADarkPalette) {
+    const QPalette before = QApplication::palette();
+    QApplication::setPalette(QPalette(QColor(0x20, 0x20, 0x20)));  // white text on dark grey
+    auto d = Open();
+    const QImage img = page->grab().toImage();
+    QApplication::setPalette(before);
+    // The name box's label: dark glyphs on the white page.
+    QLabel* label = page->findChildren<QLabel*>().front();
+    ASSERT_EQ(label->text(), "Output log filename");
+    const QRect area = label->geometry().intersected(img.rect());
+    int ink = 0, paper = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const int grey = qGray(img.pixel(x, y));
+            ink += grey < 96;
+            paper += grey > 240;
+        }
+    EXPECT_GT(ink, 20);
+    EXPECT_GT(paper, area.width() * area.height() / 2);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "display/CSortHeaderCtrl.h"
 #include "gui/PageTestSupport.h"
+#include "monitor/BlockLogOpenMessage.h"
 
 namespace varnel {
 namespace {
@@ -291,11 +292,15 @@ TEST_F(SessionMonitorPageTest, LogButtonOpensTheBlockLogWithTheViewerOrTheDeskto
     const QString path = QString::fromStdString(page.autoKill().blockLog().path());
     ASSERT_FALSE(path.isEmpty());
 
-    // No file yet and no viewer: nothing is started, the fixed text is shown.
+    const QString shownPath = path.contains(' ') ? '"' + path + '"' : path;
+    // No file yet and no viewer: nothing is started; the message names the file and says why.
     EXPECT_FALSE(page.OpenBlockLog());
     EXPECT_TRUE(h.started.empty());
     ASSERT_EQ(h.warnings.size(), 1u);
-    EXPECT_EQ(h.warnings[0], "Could not open the log file.");
+    EXPECT_EQ(h.warnings[0], "The log file does not exist yet:\n" + path +
+                                 "\n\nIt is made by the first connection auto kill cuts while the log is on.");
+    EXPECT_TRUE(BlockLogOpenMessage::NoFile(path, UiLanguage::Japanese())
+                    .startsWith(QString::fromUtf8("ログファイルはまだありません:\n") + path + "\n"));
 
     // The file exists: the desktop's handler gets the path as one argument, spaces and all.
     std::ofstream(path.toStdString()) << "BLOCKED [x]\r\n";
@@ -304,12 +309,22 @@ TEST_F(SessionMonitorPageTest, LogButtonOpensTheBlockLogWithTheViewerOrTheDeskto
     EXPECT_EQ(h.started[0], "xdg-open");
     EXPECT_EQ(h.startedArguments[0], QStringList{path});
 
-    h.settings.WriteString("Session", "LogViewer", "my viewer; rm -rf x");
+    // No program to open it: the command that was tried, and where xdg-open comes from.
     h.startSucceeds = false;
+    EXPECT_FALSE(page.OpenBlockLog());
+    ASSERT_EQ(h.warnings.size(), 2u);
+    EXPECT_TRUE(h.warnings.back().startsWith("Could not open the log file:\n" + path + "\n\n"));
+    EXPECT_TRUE(h.warnings.back().contains("Command tried: xdg-open " + shownPath + "\n"));
+    EXPECT_TRUE(h.warnings.back().contains("the package xdg-utils"));
+
+    h.settings.WriteString("Session", "LogViewer", "my viewer; rm -rf x");
     EXPECT_FALSE(page.OpenBlockLog());
     EXPECT_EQ(h.started.back(), "my viewer; rm -rf x");
     EXPECT_EQ(h.startedArguments.back(), QStringList{path});
-    EXPECT_EQ(h.warnings.back(), "Could not open my viewer; rm -rf x");
+    EXPECT_TRUE(h.warnings.back().endsWith("Command tried: \"my viewer; rm -rf x\" " + shownPath));
+    EXPECT_FALSE(h.warnings.back().contains("xdg-utils"));
+    EXPECT_TRUE(BlockLogOpenMessage::NotStarted(path, "xdg-open", {path}, UiLanguage::Japanese())
+                    .contains(QString::fromUtf8("試したコマンド: xdg-open ") + shownPath));
 }
 
 TEST_F(SessionMonitorPageTest, OptionsButtonSelectsTheAutoKillPageOnce) {
