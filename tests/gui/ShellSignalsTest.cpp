@@ -6,6 +6,9 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <QWidget>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -13,6 +16,7 @@
 #include <QTemporaryDir>
 #include <functional>
 
+#include "app/gui/MainWindowTray.h"
 #include "app/gui/ResumeWatcher.h"
 #include "app/gui/SignalBridge.h"
 
@@ -106,6 +110,27 @@ TEST(ResumeWatcherTest, OnlyTheLoginManagersResumeSignalRestarts) {
 
     ResumeWatcher noBus(QDBusConnection("no such connection"));
     EXPECT_FALSE(noBus.listening());
+}
+
+// With a StatusNotifier host on the session bus the tray menu is exported (such hosts show no
+// other), and it brings the window forward as it opens; no second menu is popped up by hand.
+TEST(MainWindowTrayBusTest, AStatusNotifierHostGetsTheMenuExported) {
+    PrivateBus bus;
+    ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon is installed by scripts/install-deps.sh";
+    // Before the first session-bus use: ctest runs each case in a process of its own.
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address().toUtf8());
+    QDBusConnection host = QDBusConnection::connectToBus(bus.address(), "host");
+    ASSERT_TRUE(host.registerService("org.kde.StatusNotifierWatcher"));
+    QWidget window;
+    MainWindowTray tray(UiLanguage("EN"), &window);
+    EXPECT_EQ(tray.icon()->contextMenu(), tray.menu());
+    int asked = 0, opening = 0;
+    QObject::connect(&tray, &MainWindowTray::contextRequested, [&] { ++asked; });
+    QObject::connect(&tray, &MainWindowTray::menuOpening, [&] { ++opening; });
+    emit tray.icon()->activated(QSystemTrayIcon::Context);
+    emit tray.menu()->aboutToShow();
+    EXPECT_EQ(asked, 0);
+    EXPECT_EQ(opening, 1);
 }
 
 }  // namespace

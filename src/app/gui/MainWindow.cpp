@@ -150,6 +150,11 @@ void MainWindow::BuildTray() {
     connect(tray_, &MainWindowTray::backToOriginalSize, this, [this] { RunCommand(kBackToOriginalSize); });
     connect(tray_, &MainWindowTray::exitRequested, this, [this] { RunCommand(kExit); });
     connect(tray_, &MainWindowTray::contextRequested, this, &MainWindow::TrayContextMenu);
+    connect(tray_, &MainWindowTray::menuOpening, this, [this] {
+        if (!isVisible()) return;
+        raise();
+        activateWindow();
+    });
     connect(tray_, &MainWindowTray::doubleClicked, this, [this] {
         // The first click of the pair has toggled already; the pair never leaves it hidden.
         if (!isVisible() || isMinimized()) RestoreFromTray();

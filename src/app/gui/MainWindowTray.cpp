@@ -2,6 +2,7 @@
 
 #include <QCursor>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusServiceWatcher>
 #include <QMenu>
 #include <QSystemTrayIcon>
@@ -28,9 +29,18 @@ MainWindowTray::MainWindowTray(const UiLanguage& lang, QWidget* window) : QObjec
             emit backToOriginalSize();
         else if (reason == QSystemTrayIcon::DoubleClick)
             emit doubleClicked();
-        else if (reason == QSystemTrayIcon::Context)
+        else if (reason == QSystemTrayIcon::Context && icon_->contextMenu() == nullptr)
             emit contextRequested();
     });
+    // Where the desktop has a StatusNotifier host, the tray icon is one on the session bus and the
+    // host shows only a menu the program exports: the menu is handed over, and the window comes
+    // forward as it opens instead of before.
+    QDBusConnection sessionBus = QDBusConnection::sessionBus();
+    if (sessionBus.isConnected() && sessionBus.interface() != nullptr &&
+        sessionBus.interface()->isServiceRegistered("org.kde.StatusNotifierWatcher")) {
+        icon_->setContextMenu(menu_);
+        connect(menu_, &QMenu::aboutToShow, this, &MainWindowTray::menuOpening);
+    }
 
     poll_ = new QTimer(this);
     poll_->setInterval(kPollMs);

@@ -18,7 +18,9 @@ namespace varnel {
 // at once.
 //
 // The icon does not open its menu by itself: a right click asks the window (contextRequested),
-// which comes forward first and then opens menu() with PopUpMenu.
+// which comes forward first and then opens menu() with PopUpMenu. A StatusNotifier host (one on
+// the session bus at start) shows only exported menus: there the menu is the icon's own, and
+// menuOpening asks the window to come forward as it opens.
 //
 // Owned by the window; GUI thread only.
 class MainWindowTray : public QObject {
@@ -57,6 +59,8 @@ class MainWindowTray : public QObject {
     void doubleClicked();
     // A right click on the icon.
     void contextRequested();
+    // The host opens the exported menu (StatusNotifier hosts only).
+    void menuOpening();
     // The menu's "Exit", delivered after the menu has closed.
     void exitRequested();
     // The tray host is there again (or for the first time): the icon has been added.
