@@ -115,16 +115,18 @@ void AutoKill::JudgedRows(SessionMonitor& monitor, std::vector<SessionRow>& out,
     HostNameSource* names = monitor.snapshot().hostNameSource();
     const uint32_t now = monitor.clock().TickMs();
     std::string host;
-    auto judge = [&](SessionRow& row, uint32_t firstSeen) {
+    // The texts do not depend on whether a lookup is started, so the names of connections nobody
+    // sees are not looked up for a count.
+    auto judge = [&](SessionRow& row, uint32_t firstSeen, bool shown) {
         for (auto [address, hostColumn] : {std::pair{kColLocalAddress, kColLocalHost},
                                            std::pair{kColRemoteAddress, kColRemoteHost}}) {
-            RuleHostText(names, row[address], firstSeen, now, host);
+            RuleHostText(names, row[address], firstSeen, now, host, shown);
             CopyFixedText(row.text[hostColumn], SessionRow::kTextSize, host);
         }
     };
     for (int i = 0; i < monitor.listCount(); ++i) {
         out.push_back(monitor.Row(i));
-        judge(out.back(), monitor.Record(i).firstSeen);
+        judge(out.back(), monitor.Record(i).firstSeen, true);
     }
     shown = out.size();
     const std::vector<KeptConnection>& kept = monitor.kept();
@@ -133,7 +135,7 @@ void AutoKill::JudgedRows(SessionMonitor& monitor, std::vector<SessionRow>& out,
         out.emplace_back();
         monitor.BuildKeptRow(kept[k], now, scratch, out.back(), SessionMonitor::KeptState::kJudged,
                              ConnectionSnapshot::HostNames::kNone);
-        judge(out.back(), kept[k].firstSeen);
+        judge(out.back(), kept[k].firstSeen, false);
     }
 }
 

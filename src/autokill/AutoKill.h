@@ -73,7 +73,8 @@ class AutoKill : public TickHook {
     // The rows the kill pass judges at this moment, for counting what the rules would do: the
     // rows the list shows (`shown` of them, in display order), then every other connection of the
     // poll, with the host texts the rules read (a name pending past its hold is the address; a
-    // name is cut to the row's cell). Allocates; not for the tick.
+    // name is cut to the row's cell). Looks up names only for the shown rows. Allocates; not for
+    // the tick.
     static void JudgedRows(SessionMonitor& monitor, std::vector<SessionRow>& out, size_t& shown);
     // "address:port address:port" of a row for a failure report, an IPv6 address in brackets
     // ("[::1]:7000") so that its port stays apart.

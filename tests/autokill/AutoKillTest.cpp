@@ -379,6 +379,11 @@ TEST_F(AutoKillTest, NamesAreLookedUpOnlyForShownRowsAndWhereAHostTestDecides) {
     tick(6);  // past the hold of a pending name
     EXPECT_EQ(reset.calls.size(), 6u * 4950) << "every unshown connection to port 80, at every tick";
     EXPECT_EQ(asked(), expected) << "the shown rows' addresses only";
+    std::vector<SessionRow> judged;
+    size_t shownRows = 0;
+    AutoKill::JudgedRows(*monitor, judged, shownRows);
+    EXPECT_EQ(judged.size(), 5600u);
+    EXPECT_EQ(asked(), expected) << "nor does a count for the rule editor";
 
     reset.calls.clear();
     Rules("PORT2=80,NOLOG=1\nHOST2=.example.com,PORT2=443\n");
