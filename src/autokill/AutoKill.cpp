@@ -3,12 +3,10 @@
 #include <arpa/inet.h>
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "autokill/RuleFileParser.h"
 #include "autokill/RuleHostText.h"
 #include "session/AddressText.h"
-#include "session/DottedAddress.h"
 #include "text/FixedText.h"
 
 namespace varnel {
@@ -100,19 +98,16 @@ void AutoKill::SetEnabled(bool on) {
     log_.RefreshSettings();
 }
 
-TcpRow AutoKill::ResetRequestFor(const SessionRow& row) {
+TcpRow AutoKill::ResetRequestFor(const ConnectionKey& key) {
     TcpRow r{};
     r.state = kTcpDeleteTcb;
-    if (AddressText::IsIp6Text(row[kColLocalAddress]) || AddressText::IsIp6Text(row[kColRemoteAddress])) {
-        r.v6 = true;
-        AddressText::ParseIp6(row[kColLocalAddress], r.localAddr6);
-        AddressText::ParseIp6(row[kColRemoteAddress], r.remoteAddr6);
-    } else {
-        r.localAddr = ParseDottedAddress(row[kColLocalAddress]);
-        r.remoteAddr = ParseDottedAddress(row[kColRemoteAddress]);
-    }
-    r.localPort = htons(static_cast<uint16_t>(std::atoi(row[kColLocalPort])));
-    r.remotePort = htons(static_cast<uint16_t>(std::atoi(row[kColRemotePort])));
+    r.localAddr = key.localAddr;
+    r.remoteAddr = key.remoteAddr;
+    r.localPort = htons(key.localPort);
+    r.remotePort = htons(key.remotePort);
+    r.v6 = key.v6;
+    r.localAddr6 = key.local6;
+    r.remoteAddr6 = key.remote6;
     return r;
 }
 
@@ -120,29 +115,32 @@ void AutoKill::JudgedRows(SessionMonitor& monitor, std::vector<SessionRow>& out,
     HostNameSource* names = monitor.snapshot().hostNameSource();
     const uint32_t now = monitor.clock().TickMs();
     std::string host;
-    auto judge = [&](SessionRow& row, uint32_t firstSeen) {
+    // The texts do not depend on whether a lookup is started, so the names of connections nobody
+    // sees are not looked up for a count.
+    auto judge = [&](SessionRow& row, uint32_t firstSeen, bool shown) {
         for (auto [address, hostColumn] : {std::pair{kColLocalAddress, kColLocalHost},
                                            std::pair{kColRemoteAddress, kColRemoteHost}}) {
-            RuleHostText(names, row[address], firstSeen, now, host);
+            RuleHostText(names, row[address], firstSeen, now, host, shown);
             CopyFixedText(row.text[hostColumn], SessionRow::kTextSize, host);
         }
     };
     for (int i = 0; i < monitor.listCount(); ++i) {
         out.push_back(monitor.Row(i));
-        judge(out.back(), monitor.Record(i).firstSeen);
+        judge(out.back(), monitor.Record(i).firstSeen, true);
     }
     shown = out.size();
     const std::vector<KeptConnection>& kept = monitor.kept();
     SessionRecord scratch;
     for (size_t k = static_cast<size_t>(monitor.rowCount()); k < kept.size(); ++k) {
         out.emplace_back();
-        monitor.BuildKeptRow(kept[k], now, scratch, out.back());
-        judge(out.back(), kept[k].firstSeen);
+        monitor.BuildKeptRow(kept[k], now, scratch, out.back(), SessionMonitor::KeptState::kJudged,
+                             ConnectionSnapshot::HostNames::kNone);
+        judge(out.back(), kept[k].firstSeen, false);
     }
 }
 
 ResetResult AutoKill::KillRow(const SessionRow& row) {
-    return reset_.SetTcpEntry(ResetRequestFor(row));
+    return reset_.SetTcpEntry(ResetRequestFor(row.key));
 }
 
 void AutoKill::AfterRefresh(SessionMonitor& monitor) {
@@ -153,22 +151,22 @@ void AutoKill::AfterRefresh(SessionMonitor& monitor) {
     if (enabled_ && !kept.empty() && !index_.empty()) {
         const int hour = clock_.LocalTime().tm_hour;
         const bool withProcess = monitor.ProcessInfoAvailable();
-        const SessionRecord* slots = monitor.table().current.data();
         const uint32_t now = monitor.clock().TickMs();
         HostNameSource* names = monitor.snapshot().hostNameSource();
         index_.BeginPass(now, hour);
-        // The shown rows first, in display order; entry i of kept is the record in slot i.
+        // The shown rows first, in display order.
         for (int i = 0; i < monitor.listCount(); ++i) {
-            const size_t slot = static_cast<size_t>(&monitor.Record(i) - slots);
-            if (slot < kept.size() && !index_.CouldCut(kept[slot], monitor.snapshot())) continue;
-            Consider(monitor.Row(i), monitor.Record(i).firstSeen, now, names, hour, withProcess);
+            if (!index_.CouldCut(monitor.Connection(i), monitor.snapshot())) continue;
+            Consider(monitor.Row(i), monitor.Record(i).firstSeen, now, names, hour, withProcess, true);
         }
         // Then every connection the list has no room for or does not show (half-closed, and IPv6
         // while ShowIPv6 is off), with the texts the rules judge it by.
         for (size_t k = static_cast<size_t>(monitor.rowCount()); k < kept.size(); ++k) {
             if (!index_.CouldCut(kept[k], monitor.snapshot())) continue;
-            monitor.BuildKeptRow(kept[k], now, scratchRecord_, scratchRow_);
-            Consider(scratchRow_, kept[k].firstSeen, now, names, hour, withProcess);
+            // Consider works out the host texts the rules read; the list's are not built.
+            monitor.BuildKeptRow(kept[k], now, scratchRecord_, scratchRow_, SessionMonitor::KeptState::kJudged,
+                                 ConnectionSnapshot::HostNames::kNone);
+            Consider(scratchRow_, kept[k].firstSeen, now, names, hour, withProcess, false);
         }
     }
     if (unreportedThisPass_ > 0) {
@@ -187,14 +185,22 @@ void AutoKill::AfterRefresh(SessionMonitor& monitor) {
 }
 
 void AutoKill::Consider(const SessionRow& row, uint32_t firstSeen, uint32_t now, HostNameSource* names, int hour,
-                        bool processInfoAvailable) {
-    // The rules and the block log read whole host names, not the list's cut cells.
+                        bool processInfoAvailable, bool shown) {
+    // The rules and the block log read whole host names, not the list's cut cells. For a connection
+    // nobody sees they are what the source already knows; a name still unknown is looked up only
+    // on a side a rule read in deciding (the text of an unknown name does not depend on whether a
+    // lookup was started, so neither does the verdict).
     RowTexts texts = RowTexts::FromRow(row);
-    RuleHostText(names, texts.localAddress, firstSeen, now, localHost_);
-    RuleHostText(names, texts.remoteAddress, firstSeen, now, remoteHost_);
+    const bool localKnown = RuleHostText(names, texts.localAddress, firstSeen, now, localHost_, shown);
+    const bool remoteKnown = RuleHostText(names, texts.remoteAddress, firstSeen, now, remoteHost_, shown);
     texts.localHost = localHost_;
     texts.remoteHost = remoteHost_;
     const Verdict v = evaluator_.Evaluate(texts, hour);
+    if (!shown) {
+        const uint8_t sides = evaluator_.lastHostSides();
+        if ((sides & 1) != 0 && !localKnown) names->FindHostName(texts.localAddress, nameScratch_);
+        if ((sides & 2) != 0 && !remoteKnown) names->FindHostName(texts.remoteAddress, nameScratch_);
+    }
     if (v.verdict < Verdict::kKillAndLog) return;
     const ResetResult result = KillRow(row);
     if (!result.ok()) {
@@ -213,24 +219,13 @@ void AutoKill::Consider(const SessionRow& row, uint32_t firstSeen, uint32_t now,
     ++blockedCount_;
 }
 
-ConnectionKey AutoKill::KeyOf(const SessionRow& row) {
-    const TcpRow request = ResetRequestFor(row);
-    return ConnectionKey{request.localAddr,
-                         request.remoteAddr,
-                         ntohs(static_cast<uint16_t>(request.localPort)),
-                         ntohs(static_cast<uint16_t>(request.remotePort)),
-                         request.v6,
-                         request.localAddr6,
-                         request.remoteAddr6};
-}
-
 void AutoKill::KeepFailing(const SessionRow& row) {
-    auto it = failing_.find(KeyOf(row));
+    auto it = failing_.find(row.key);
     if (it != failing_.end()) it->second = pass_;
 }
 
 void AutoKill::ReportFailure(const SessionRow& row, const ResetResult& result) {
-    auto [it, added] = failing_.try_emplace(KeyOf(row), pass_);
+    auto [it, added] = failing_.try_emplace(row.key, pass_);
     it->second = pass_;
     if (!added) return;
     if (reportedThisPass_ >= kReportsPerPass) {

@@ -29,8 +29,12 @@ namespace varnel {
 // choice of states and IP version ever limits enforcement). A RuleIndex passes
 // over the connections no rule could cut before their texts are built. The rules read the whole
 // host names (RuleHostText), and a name still being looked up holds a cut back for at most
-// kPendingHoldMs after the connection was first seen. A matching connection is
-// reset through ConnectionReset, built from the row's texts. Only a reset that worked is a block:
+// kPendingHoldMs after the connection was first seen. Names are looked up only where they are
+// needed: for the shown rows (the list asks for them anyway), and for a connection the list does
+// not show only on a side whose host a rule read in deciding its verdict; otherwise the rules and
+// the block log take what the host-name source already knows. A matching connection is reset
+// through ConnectionReset, aimed by its four-tuple (the row's key), never by reading its texts
+// back. Only a reset that worked is a block:
 // it raises BLOCKED and, unless the rule says NOLOG, writes a block-log line. A reset that failed
 // is retried at later ticks while a rule still matches, but reported (in the log pane and to the
 // failure listener) only once per connection, with the reason.
@@ -61,17 +65,16 @@ class AutoKill : public TickHook {
     // The kill pass (does nothing while switched off).
     void AfterRefresh(SessionMonitor& monitor) override;
 
-    // Resets the connection a row shows ("Kill Session" on selected rows). Not a block: nothing
-    // is counted or logged; the caller reports a failure.
+    // Resets the connection a row shows, by the row's key ("Kill Session" on selected rows; the
+    // texts are not read). Not a block: nothing is counted or logged; the caller reports a failure.
     ResetResult KillRow(const SessionRow& row);
-    // The reset request for a row: its addresses and ports read from the texts. A row with an IPv6
-    // text (one holding ':') asks for an IPv6 reset; an address text that reads as no address
-    // gives an address that names no connection.
-    static TcpRow ResetRequestFor(const SessionRow& row);
+    // The reset request for a connection: its four-tuple and family as the key holds them.
+    static TcpRow ResetRequestFor(const ConnectionKey& key);
     // The rows the kill pass judges at this moment, for counting what the rules would do: the
     // rows the list shows (`shown` of them, in display order), then every other connection of the
     // poll, with the host texts the rules read (a name pending past its hold is the address; a
-    // name is cut to the row's cell). Allocates; not for the tick.
+    // name is cut to the row's cell). Looks up names only for the shown rows. Allocates; not for
+    // the tick.
     static void JudgedRows(SessionMonitor& monitor, std::vector<SessionRow>& out, size_t& shown);
     // "address:port address:port" of a row for a failure report, an IPv6 address in brackets
     // ("[::1]:7000") so that its port stays apart.
@@ -90,14 +93,14 @@ class AutoKill : public TickHook {
     }
 
   private:
-    static ConnectionKey KeyOf(const SessionRow& row);
     void ReportFailure(const SessionRow& row, const ResetResult& result);
     // A connection already reported as failing stays so through a pass it could not be tried in.
     void KeepFailing(const SessionRow& row);
     // Evaluates one row, with the host texts of RuleHostText, and cuts, counts, logs or reports
-    // as its verdict says. `firstSeen` is the row's connection's, `now` the pass's tick.
+    // as its verdict says. `firstSeen` is the row's connection's, `now` the pass's tick; `shown`
+    // whether the list shows the row (else a name is looked up only where the verdict needs it).
     void Consider(const SessionRow& row, uint32_t firstSeen, uint32_t now, HostNameSource* names, int hour,
-                  bool processInfoAvailable);
+                  bool processInfoAvailable, bool shown);
 
     const SettingsFile& settings_;
     std::string ruleFilePath_;
@@ -113,6 +116,7 @@ class AutoKill : public TickHook {
     SessionRow scratchRow_{};
     std::string localHost_;  // the host texts the rules read for the row being considered
     std::string remoteHost_;
+    std::string nameScratch_;  // a name that arrived while a lookup was being started: unused
     BlockLog log_;
     bool enabled_ = false;
     uint32_t blockedCount_ = 0;

@@ -253,6 +253,7 @@ bool RuleEvaluator::Passes(const Check& test, const Row& row) const {
 }
 
 Verdict RuleEvaluator::Evaluate(const RowTexts& texts, int hour) {
+    lastHostSides_ = 0;
     if (rules_.empty()) return Verdict{};
 
     const uint8_t pending = static_cast<uint8_t>((IsPendingHost(texts.localHost, texts.localAddress) ? 1 : 0) |
@@ -310,6 +311,7 @@ Verdict RuleEvaluator::Evaluate(const RowTexts& texts, int hour) {
             if ((result == 2) == ((*step & 1) != 0)) break;
         }
         if (step != end) continue;
+        lastHostSides_ = rule.hostSidesSoFar;
         // Once the name is known this rule, or an earlier one that failed on the pending text, may
         // decide otherwise.
         if ((pending & rule.hostSidesSoFar) != 0) return Verdict{Verdict::kLeave, 0, true};
@@ -317,6 +319,7 @@ Verdict RuleEvaluator::Evaluate(const RowTexts& texts, int hour) {
         if (rule.allow) return Verdict{Verdict::kLeave, index};
         return Verdict{rule.noLog ? Verdict::kKillQuietly : Verdict::kKillAndLog, index};
     }
+    lastHostSides_ = rules_.back().hostSidesSoFar;
     return Verdict{};
 }
 

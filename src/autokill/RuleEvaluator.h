@@ -82,6 +82,10 @@ class RuleEvaluator {
     Verdict Evaluate(const RowTexts& row, int hour);
 
     int ruleCount() const { return static_cast<int>(rules_.size()); }
+    // The host sides (1 local, 2 remote) the last Evaluate's verdict could depend on: those tested
+    // by the rule that ended the search or by a rule before it, or by any rule when none ended it.
+    // A host name on another side could not have changed the verdict.
+    uint8_t lastHostSides() const { return lastHostSides_; }
 
   private:
     enum class Op : uint8_t {
@@ -162,6 +166,7 @@ class RuleEvaluator {
     bool needProcess_ = false;
     bool needStatus_ = false;
     bool needHost_[2] = {false, false};  // [0] local, [1] remote: some rule tests that host
+    uint8_t lastHostSides_ = 0;
     UiLanguage language_;
     std::string processScratch_;
     std::string hostScratch_[2];  // the row's host texts, folded

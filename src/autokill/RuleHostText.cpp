@@ -2,14 +2,18 @@
 
 namespace varnel {
 
-void RuleHostText(HostNameSource* source, std::string_view address, uint32_t firstSeen, uint32_t now,
-                  std::string& out) {
-    if (source != nullptr && source->FindHostName(address, out)) return;
-    if (source == nullptr || now - firstSeen + kTickJitterMs >= kPendingHoldMs) {
+bool RuleHostText(HostNameSource* source, std::string_view address, uint32_t firstSeen, uint32_t now,
+                  std::string& out, bool startLookup) {
+    if (source == nullptr) {
         out.assign(address);
-        return;
+        return true;
     }
-    out.assign("(").append(address).append(")");
+    if (startLookup ? source->FindHostName(address, out) : source->PeekHostName(address, out)) return true;
+    if (now - firstSeen + kTickJitterMs >= kPendingHoldMs)
+        out.assign(address);
+    else
+        out.assign("(").append(address).append(")");
+    return false;
 }
 
 }  // namespace varnel

@@ -19,9 +19,12 @@ namespace varnel {
 // "Older" allows kTickJitterMs: the tick due two seconds after the first sighting may read its
 // clock a little early, and a hold must not run on to the tick after it.
 // `firstSeen` and `now` are ticks of the monitor's clock (subtracted as unsigned 32-bit values).
+// With `startLookup` false the source is only asked what it knows (PeekHostName), so an unknown
+// name is not looked up; the text is the same either way. Returns false when the name is not known
+// (a lookup could still change the text), true when it is or resolution is off.
 // Reuses the capacity of `out`. Tick's thread only (the source's rule).
-void RuleHostText(HostNameSource* source, std::string_view address, uint32_t firstSeen, uint32_t now,
-                  std::string& out);
+bool RuleHostText(HostNameSource* source, std::string_view address, uint32_t firstSeen, uint32_t now,
+                  std::string& out, bool startLookup = true);
 
 inline constexpr uint32_t kPendingHoldMs = 2000;
 inline constexpr uint32_t kTickJitterMs = 50;

@@ -169,8 +169,9 @@ QString SessionContextMenu::CopySelectedHosts() {
 
 int SessionContextMenu::KillSelectedSessions() {
     QStringList failures;
-    // The texts are taken first: preparing may wait for a password prompt while ticks go on and
-    // the rows change under their indexes.
+    // The rows are taken first, each with the connection it shows (its key, which aims the reset;
+    // the texts only name it in a report): preparing may wait for a password prompt while ticks go
+    // on and the rows change under their indexes.
     std::vector<SessionRow> chosen;
     for (int row : SelectedRowsInOrder(page_)) chosen.push_back(page_.monitor().Row(row));
     if (!chosen.empty()) page_.PrepareReset(true);

@@ -57,7 +57,8 @@ class SessionContextMenu : public QObject {
     // The selected rows' "Hostname2" texts, top to bottom, each followed by CR LF; the text also goes
     // to the clipboard. With no row selected the clipboard is left alone and the text is empty.
     QString CopySelectedHosts();
-    // Resets the selected rows' connections in list order. A refused reset is written to the pane
+    // Resets the selected rows' connections in list order, each by its four-tuple as the row
+    // carries it (never read back from the texts). A refused reset is written to the pane
     // and shown in one message box with the reason; a connection already gone is no failure.
     // Returns the number of failures.
     int KillSelectedSessions();

@@ -163,6 +163,10 @@ bool ResolverPool::FindHostName(std::string_view address, std::string& name) {
     return false;
 }
 
+bool ResolverPool::PeekHostName(std::string_view address, std::string& name) {
+    return cache_->Find(address, name);
+}
+
 void ResolverPool::StartLookup(std::string_view address) {
     Shared& s = *shared_;
     const uint32_t now = NowMs();

@@ -46,8 +46,8 @@ namespace varnel {
 // is asked again at a later call.
 //
 // Threads and locks:
-// - LookupHostName, FindHostName, Shutdown and the setters are for one thread at a time (the
-//   tick's thread). Observers (slotState, BusySlots) may be called from any thread.
+// - LookupHostName, FindHostName, PeekHostName, Shutdown and the setters are for one thread at a
+//   time (the tick's thread). Observers (slotState, BusySlots) may be called from any thread.
 // - The caller never waits for a lookup: it takes the cache's mutex for one map look-up and the
 //   pool's slot mutex for the slot scan. Workers and answers hold the slot mutex only to change
 //   their slot and to insert into the cache (the slot mutex is taken before the cache's, never the
@@ -94,6 +94,8 @@ class ResolverPool : public HostNameSource {
     // The whole cached name (no length limit); false while it is not known, a lookup then being
     // started as by LookupHostName.
     bool FindHostName(std::string_view address, std::string& name) override;
+    // The whole cached name; false while it is not known. Starts nothing.
+    bool PeekHostName(std::string_view address, std::string& name) override;
 
     // Whether a failed lookup of a private address is tried again with HostByAddr. Read by each
     // worker when its first lookup has failed.

@@ -113,13 +113,17 @@ size_t ConnectionSnapshot::FormatProcessText(const KeptConnection& k, char* out,
     return nameLen + static_cast<size_t>(pidLen);
 }
 
-void ConnectionSnapshot::FillRecord(const KeptConnection& k, SessionRecord& r) {
-    std::memset(&r, 0, sizeof r);
+void ConnectionSnapshot::FillRecord(const KeptConnection& k, SessionRecord& r, HostNames names) {
+    std::memset(static_cast<void*>(&r), 0, sizeof r);
     AddressText::FormatLocal(k.key, r.localAddress);
     AddressText::FormatRemote(k.key, r.remoteAddress);
     r.localPort = k.key.localPort;
     r.remotePort = k.key.remotePort;
-    if (hostNames_ != nullptr) {
+    r.key = k.key;
+    r.pid = k.pid;
+    if (names == HostNames::kNone) {
+        // The host texts stay empty.
+    } else if (hostNames_ != nullptr) {
         hostNames_->LookupHostName(r.localAddress, r.localHost, sizeof r.localHost);
         hostNames_->LookupHostName(r.remoteAddress, r.remoteHost, sizeof r.remoteHost);
     } else {

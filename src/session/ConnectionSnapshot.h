@@ -65,10 +65,14 @@ class ConnectionSnapshot {
     // shown, else the IPv4 ones), half-closed ones included; they come first.
     size_t shownKeptCount() const { return shownKept_; }
 
-    // Fills `r` (cleared first) with what the poll would have stored for `k`: address texts, host
-    // names from the host-name source (asking for a lookup where none is known), ports, state,
-    // process text and first-seen tick.
-    void FillRecord(const KeptConnection& k, SessionRecord& r);
+    // Whether FillRecord asks the host-name source for the host texts.
+    enum class HostNames {
+        kLookUp,  // the cached name, or "(address)" and a lookup started (as for a stored row)
+        kNone,    // left empty, nothing asked: for a caller that works the names out itself
+    };
+    // Fills `r` (cleared first) with what the poll would have stored for `k`: key, address texts,
+    // host names as `names` says, ports, state, process text, PID and first-seen tick.
+    void FillRecord(const KeptConnection& k, SessionRecord& r, HostNames names = HostNames::kLookUp);
     // The process text "name(pid)" of `k` (empty when the last poll's reader names no owners).
     // Returns its length; `out` is terminated and cut to `outSize`.
     size_t FormatProcessText(const KeptConnection& k, char* out, size_t outSize);

@@ -16,6 +16,10 @@ namespace varnel {
 // FindHostName is the same question for the rules, which read the whole name however long it is:
 // true and `name` set to the name known (the address text itself when there is none), false while
 // it is not known yet. The default asks LookupHostName with room for any DNS name.
+//
+// PeekHostName answers as FindHostName but never starts a lookup: it is for connections nobody
+// sees whose verdict no host test decides. The default asks FindHostName, which is right for a
+// source that answers at once; a source that starts lookups must override it.
 class HostNameSource {
 public:
     virtual ~HostNameSource() = default;
@@ -35,6 +39,8 @@ public:
                              answer.substr(1, n) == std::string_view(text, n);
         return !pending;
     }
+
+    virtual bool PeekHostName(std::string_view address, std::string& name) { return FindHostName(address, name); }
 };
 
 }  // namespace varnel

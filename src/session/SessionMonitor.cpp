@@ -12,7 +12,7 @@ SessionMonitor::SessionMonitor(ConnectionTable& table, ProcessList& processes, C
       snapshot_(table, processNames_, clock) {}
 
 void SessionMonitor::Start() {
-    std::memset(table_.previous.data(), 0, sizeof table_.previous);
+    std::memset(static_cast<void*>(table_.previous.data()), 0, sizeof table_.previous);
     RefreshRows();
     running_ = true;
 }
@@ -25,8 +25,8 @@ void SessionMonitor::Stop() {
 
 void SessionMonitor::Tick() {
     // The current poll becomes the previous one; the current array starts empty.
-    std::memcpy(table_.previous.data(), table_.current.data(), sizeof table_.current);
-    std::memset(table_.current.data(), 0, sizeof table_.current);
+    std::memcpy(static_cast<void*>(table_.previous.data()), table_.current.data(), sizeof table_.current);
+    std::memset(static_cast<void*>(table_.current.data()), 0, sizeof table_.current);
 
     int n = snapshot_.TakeSnapshot(table_);
     table_.rowCount = n >= SessionTable::kSlots ? SessionTable::kMaxRows : (n < 0 ? 0 : n);
@@ -68,8 +68,8 @@ void SessionMonitor::RefreshRows() {
 }
 
 void SessionMonitor::BuildKeptRow(const KeptConnection& k, uint32_t now, SessionRecord& scratch,
-                                  SessionRow& row, KeptState which) {
-    snapshot_.FillRecord(k, scratch);
+                                  SessionRow& row, KeptState which, ConnectionSnapshot::HostNames names) {
+    snapshot_.FillRecord(k, scratch, names);
     if (which == KeptState::kJudged) scratch.state = static_cast<int32_t>(JudgedState(k.state));
     BuildSessionRow(scratch, now, ProcessInfoAvailable(), lang_, row);
 }

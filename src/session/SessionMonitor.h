@@ -69,6 +69,11 @@ class SessionMonitor {
     int listCount() const { return listCount_; }  // rows the list shows now
     const SessionRow& Row(int i) const { return rows_[static_cast<size_t>(i)]; }
     const SessionRecord& Record(int i) const { return *table_.displayOrder[static_cast<size_t>(i)]; }
+    // The connection row i shows, as the poll kept it.
+    KeptConnection Connection(int i) const {
+        const SessionRecord& r = Record(i);
+        return KeptConnection{r.key, static_cast<uint32_t>(r.state), r.pid, r.firstSeen};
+    }
 
     // Every connection the last poll kept, the shown ones included: entries 0..rowCount()-1 are
     // the shown rows' connections (in table order, not display order), the rest are the
@@ -82,10 +87,11 @@ class SessionMonitor {
     // connection as established), or the table's own.
     enum class KeptState { kJudged, kAsInTable };
     // The nine texts the list would show for `k` at tick `now`, built through `scratch`, with the
-    // state `which` says. Host names come from the host-name source, which is asked to look up an
-    // address it does not know.
+    // state `which` says. With kLookUp host names come from the host-name source, which is asked to
+    // look up an address it does not know; with kNone the host texts are empty and nothing is asked.
     void BuildKeptRow(const KeptConnection& k, uint32_t now, SessionRecord& scratch, SessionRow& row,
-                      KeptState which = KeptState::kJudged);
+                      KeptState which = KeptState::kJudged,
+                      ConnectionSnapshot::HostNames names = ConnectionSnapshot::HostNames::kLookUp);
     ConnectionSnapshot& snapshot() { return snapshot_; }
 
     uint32_t shownCount() const { return shownCount_; }

@@ -62,6 +62,7 @@ void BuildSessionRow(const SessionRecord& r, uint32_t now, bool processInfoAvail
         CopyFixedText(row.text[kColProcess], n, r.processText);
     else
         row.text[kColProcess][0] = '\0';
+    row.key = r.key;
 }
 
 }  // namespace varnel

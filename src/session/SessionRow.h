@@ -22,11 +22,14 @@ enum SessionColumn : int {
     kColumnCount
 };
 
-// The nine texts one row of the session list shows. The rule evaluation and the block log read
-// these texts, not the record. Fixed buffers: building a row never allocates.
+// The nine texts one row of the session list shows, and the connection they show. The rule
+// evaluation and the block log read these texts, not the record; a reset is aimed by `key`, never
+// by reading the texts back (they may be cut to their column). Fixed buffers: building a row
+// never allocates.
 struct SessionRow {
     static constexpr int kTextSize = 128;
     char text[kColumnCount][kTextSize];
+    ConnectionKey key;  // all zero in a row built from texts alone: it names no connection
 
     const char* operator[](int column) const { return text[column]; }
 };

@@ -156,31 +156,71 @@ TEST_P(AutoKillIpv6Test, AFailedIpv6ResetIsReportedOnceWithItsAddressesInBracket
     EXPECT_EQ(autokill->blockedCount(), 0u);
 }
 
+// The kill pass and Kill Session (KillRow on the rows taken when it was chosen) reset the exact
+// four-tuple of the connection, whatever its texts: the longest IPv6 text, and texts cut to a
+// column's width that would read back as another address and port, or as none.
+TEST_P(AutoKillIpv6Test, ResetsAreAimedByTheConnectionNotByItsTexts) {
+    const char* const longest = "2001:db8:ffff:ffff:ffff:ffff:ffff:fffe";
+    table.Add(kTcpEstablished, longest, 40001, "2001:db8::7", 7000, 77);
+    table.Add(kTcpEstablished, "10.0.0.1", 40002, "192.0.2.1", 7000, 77);
+    auto expectRequest = [](const TcpRow& got, const KeptConnection& k) {
+        const ConnectionKey seen{got.localAddr, got.remoteAddr, ntohs(uint16_t(got.localPort)),
+                                 ntohs(uint16_t(got.remotePort)), got.v6, got.localAddr6, got.remoteAddr6};
+        EXPECT_EQ(got.state, uint32_t(kTcpDeleteTcb));
+        EXPECT_TRUE(seen == k.key);
+    };
+    Rules("PORT2=7000\n");
+    monitor->Tick();
+    ASSERT_EQ(reset.calls.size(), 2u);
+    for (const TcpRow& got : reset.calls) {
+        const auto& kept = monitor->kept();
+        auto k = std::find_if(kept.begin(), kept.end(), [&](const KeptConnection& c) {
+            return htons(c.key.localPort) == got.localPort;
+        });
+        ASSERT_NE(k, kept.end());
+        expectRequest(got, *k);
+    }
+    if (!GetParam()) {
+        EXPECT_EQ(reset.calls[1].localAddr6, FakeConnectionTable::PackAddress6(longest)) << "unshown: last";
+    }
+
+    Rules("");
+    reset.calls.clear();
+    monitor->Tick();
+    ASSERT_TRUE(reset.calls.empty());
+    for (int i = 0; i < monitor->listCount(); ++i) {
+        SessionRow row = monitor->Row(i);
+        row.text[kColLocalAddress][12] = '\0';  // "2001:db8:fff", "10.0.0.1"
+        row.text[kColRemoteAddress][5] = '\0';  // "2001:", "192.0"
+        row.text[kColLocalPort][1] = '\0';
+        row.text[kColRemotePort][0] = '\0';
+        EXPECT_TRUE(autokill->KillRow(row).ok());
+        ASSERT_EQ(reset.calls.size(), size_t(i) + 1);
+        expectRequest(reset.calls.back(), monitor->Connection(i));
+    }
+    EXPECT_EQ(monitor->listCount(), GetParam() ? 2 : 1);
+}
+
 INSTANTIATE_TEST_SUITE_P(ShowIpv6, AutoKillIpv6Test, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& info) {
                              return info.param ? "Shown" : "Hidden";
                          });
 
-TEST(AutoKillRequestTest, Ipv6TextsGiveAnIpv6RequestAndBadOnesNameNoConnection) {
-    SessionRow row{};
-    auto fill = [&](const char* local, const char* remote) {
-        const char* texts[kColumnCount] = {local, "", "7000", remote, "", "40000", "", "", ""};
-        for (int c = 0; c < kColumnCount; ++c) std::snprintf(row.text[c], sizeof row.text[c], "%s", texts[c]);
-        return AutoKill::ResetRequestFor(row);
-    };
-    TcpRow r = fill("2001:db8::1", "::1");
+TEST(AutoKillRequestTest, AKeyGivesTheRequestOfItsFamily) {
+    ConnectionKey key;
+    key.v6 = true;
+    key.local6 = FakeConnectionTable::PackAddress6("2001:db8::1");
+    key.remote6 = FakeConnectionTable::PackAddress6("::1");
+    key.localPort = 7000;
+    key.remotePort = 40000;
+    TcpRow r = AutoKill::ResetRequestFor(key);
     EXPECT_TRUE(r.v6);
+    EXPECT_EQ(r.state, uint32_t(kTcpDeleteTcb));
     EXPECT_EQ(r.localAddr6, FakeConnectionTable::PackAddress6("2001:db8::1"));
     EXPECT_EQ(r.remoteAddr6, FakeConnectionTable::PackAddress6("::1"));
+    EXPECT_EQ(r.localAddr, 0u);
     EXPECT_EQ(r.localPort, htons(7000));
     EXPECT_EQ(r.remotePort, htons(40000));
-    r = fill("2001:db8::g", "(::1)");
-    EXPECT_TRUE(r.v6);
-    EXPECT_TRUE(r.localAddr6.IsUnspecified());
-    EXPECT_TRUE(r.remoteAddr6.IsUnspecified());
-    r = fill("10.0.0.1", "10.0.0.2");
-    EXPECT_FALSE(r.v6);
-    EXPECT_EQ(r.remoteAddr, FakeConnectionTable::PackAddress("10.0.0.2"));
 }
 
 }  // namespace

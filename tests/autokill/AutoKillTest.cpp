@@ -16,6 +16,9 @@
 #include "platform/fake/FakeConnectionReset.h"
 #include "platform/fake/FakeConnectionTable.h"
 #include "platform/fake/FakeProcessList.h"
+#include "platform/fake/FakeReverseLookup.h"
+#include "platform/fake/FakeSleeper.h"
+#include "resolve/ResolverPool.h"
 #include "AutoKillRig.h"
 
 namespace varnel {
@@ -338,14 +341,71 @@ TEST_F(AutoKillTest, TogglingTheSwitchResetsTheCounter) {
     EXPECT_EQ(autokill->blockedCount(), 0u);
 }
 
-TEST(AutoKillRequestTest, TextsThatAreNoAddressNameNoConnection) {
+// A row built from texts alone carries no key: its reset names no connection, whatever the texts.
+// The kill pass asks the resolver only for names a verdict needs. 600 connections fill the list
+// (all between two addresses); 5,000 more from a third address to 5,000 others are never shown.
+// Port rules look up none of those; a HOST rule looks up only the remote addresses of the
+// connections it could cut, each once while its lookup is outstanding.
+TEST_F(AutoKillTest, NamesAreLookedUpOnlyForShownRowsAndWhereAHostTestDecides) {
+    auto lookup = std::make_shared<FakeReverseLookup>();
+    lookup->SetAsynchronous(true);  // a request stays outstanding until the test answers it
+    ResolverPool pool(std::make_shared<HostNameCache>(), lookup, std::make_shared<FakeSleeper>(),
+                      ResolverPool::StartDetachedThread, std::make_shared<FakeClock>());
+    monitor->SetHostNameSource(&pool);
+    for (int i = 0; i < 600; ++i) table.Add(kTcpEstablished, "10.0.0.1", 40000 + i, "10.0.0.2", 8000, 77);
+    std::set<uint32_t> https;  // 50 connections to 25 addresses on port 443, the rest on port 80
+    for (int i = 0; i < 5000; ++i) {
+        const bool tls = i % 100 == 0;
+        const std::string remote = tls ? "100.65.0." + std::to_string(i / 100 % 25)
+                                       : "100.64." + std::to_string(i / 200) + "." + std::to_string(i % 200);
+        if (tls) https.insert(FakeConnectionTable::PackAddress(remote));
+        table.Add(kTcpEstablished, "10.0.0.3", 1024 + i, remote, tls ? 443 : 80, 77);
+    }
+    ASSERT_EQ(https.size(), 25u);
+    auto asked = [&] {
+        const std::vector<uint32_t> all = lookup->nameInfoAsked();
+        return std::set<uint32_t>(all.begin(), all.end());
+    };
+    std::set<uint32_t> expected{FakeConnectionTable::PackAddress("10.0.0.1"),
+                                FakeConnectionTable::PackAddress("10.0.0.2")};
+    auto tick = [&](int n) {
+        for (int i = 0; i < n; ++i) {
+            monitor->Tick();
+            clock.Advance(500);
+        }
+    };
+
+    Rules("PORT2=80,NOLOG=1\nPORT2=22\n");
+    tick(6);  // past the hold of a pending name
+    EXPECT_EQ(reset.calls.size(), 6u * 4950) << "every unshown connection to port 80, at every tick";
+    EXPECT_EQ(asked(), expected) << "the shown rows' addresses only";
+    std::vector<SessionRow> judged;
+    size_t shownRows = 0;
+    AutoKill::JudgedRows(*monitor, judged, shownRows);
+    EXPECT_EQ(judged.size(), 5600u);
+    EXPECT_EQ(asked(), expected) << "nor does a count for the rule editor";
+
+    reset.calls.clear();
+    Rules("PORT2=80,NOLOG=1\nHOST2=.example.com,PORT2=443\n");
+    tick(3);
+    expected.insert(https.begin(), https.end());
+    EXPECT_EQ(asked(), expected) << "the remote addresses of the connections the HOST rule could cut";
+    EXPECT_EQ(lookup->nameInfoAsked().size(), expected.size()) << "each address once";
+    EXPECT_EQ(reset.calls.size(), 3u * 4950) << "a port-443 connection waits for its name";
+
+    for (size_t i = 0; i < lookup->begun(); ++i) lookup->Answer(i, true, "www.example.com");
+    reset.calls.clear();
+    tick(1);
+    EXPECT_EQ(reset.calls.size(), 5000u) << "named, the port-443 connections are cut too";
+    EXPECT_EQ(lookup->nameInfoAsked().size(), expected.size());
+}
+
+TEST(AutoKillRequestTest, TextsAreNeverReadBackIntoARequest) {
     SessionRow row{};
-    const char* texts[kColumnCount] = {"10.0.0", "x", "99999", "300.1.1.1", "y", "abc", "", "", ""};
+    const char* texts[kColumnCount] = {"10.0.0.1", "x", "80", "10.0.0.2", "y", "443", "", "", ""};
     for (int c = 0; c < kColumnCount; ++c) std::snprintf(row.text[c], sizeof row.text[c], "%s", texts[c]);
-    TcpRow r = AutoKill::ResetRequestFor(row);
-    EXPECT_EQ(r.localAddr, 0xFFFFFFFFu);
-    EXPECT_EQ(r.remoteAddr, 0u);
-    EXPECT_EQ(r.remotePort, 0u);
+    TcpRow r = AutoKill::ResetRequestFor(row.key);
+    EXPECT_EQ(r.localAddr | r.remoteAddr | r.localPort | r.remotePort | uint32_t(r.v6), 0u);
 }
 
 }  // namespace

@@ -74,7 +74,7 @@ struct Rig {
                       30000 + i, remotes[i % 5], i % 3 == 0 ? 443 : 80 + i % 50, 10 + i % 3);
     }
     void Poll() {
-        std::memset(session.current.data(), 0, sizeof session.current);
+        std::memset(static_cast<void*>(session.current.data()), 0, sizeof session.current);
         snapshot.TakeSnapshot(session);
     }
     // The verdict the kill pass would reach for kept connection k.

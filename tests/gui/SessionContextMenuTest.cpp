@@ -223,6 +223,9 @@ TEST_F(SessionContextMenuTest, ShowIpv6ConnectionsIsACheckedSwitchKeptInTheSetti
     ASSERT_EQ(h.reset.calls.size(), 1u);
     EXPECT_TRUE(h.reset.calls[0].v6);
     EXPECT_EQ(h.reset.calls[0].remoteAddr6, FakeConnectionTable::PackAddress6("2001:db8::2"));
+    EXPECT_EQ(h.reset.calls[0].localAddr6, FakeConnectionTable::PackAddress6("2001:db8::1"));
+    EXPECT_EQ(h.reset.calls[0].localPort, htons(45001));
+    EXPECT_EQ(h.reset.calls[0].remotePort, htons(7000));
     ASSERT_EQ(h.warnings.size(), 1u);
     EXPECT_TRUE(h.warnings[0].startsWith("NOT KILLED [2001:db8::1]:45001 [2001:db8::2]:7000 curl(77)"))
         << h.warnings[0].toStdString();

@@ -63,7 +63,7 @@ class Ipv6SnapshotTest : public ::testing::Test {
 
     int Poll() {
         std::memcpy(session->previous.data(), session->current.data(), sizeof session->current);
-        std::memset(session->current.data(), 0, sizeof session->current);
+        std::memset(static_cast<void*>(session->current.data()), 0, sizeof session->current);
         return snapshot.TakeSnapshot(*session);
     }
     const SessionRecord& Rec(int i) const { return session->current[static_cast<size_t>(i)]; }
