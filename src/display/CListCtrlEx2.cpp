@@ -1,9 +1,6 @@
 #include "display/CListCtrlEx2.h"
 
 #include <QHeaderView>
-#include <QItemSelectionModel>
-#include <QPalette>
-#include <QStyle>
 #include <algorithm>
 
 #include "display/ColorListDelegate.h"
@@ -11,22 +8,14 @@
 
 namespace varnel {
 
-CListCtrlEx2::CListCtrlEx2(QWidget* parent) : QTableView(parent), delegate_(new ColorListDelegate(this)) {
+CListCtrlEx2::CListCtrlEx2(QWidget* parent)
+    : OwnerDrawnListView(0, 0xFFFFFF, QAbstractItemView::SingleSelection, parent),
+      delegate_(new ColorListDelegate(this)) {
     setModel(&model_);
     setItemDelegate(delegate_);
-    verticalHeader()->hide();
     horizontalHeader()->setSectionsClickable(false);
     horizontalHeader()->setStretchLastSection(false);
     horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    setShowGrid(false);
-    setSelectionBehavior(QAbstractItemView::SelectRows);
-    setSelectionMode(QAbstractItemView::SingleSelection);
-    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
-    setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
-    setWordWrap(false);
-    setSortingEnabled(false);
-    setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setCornerButtonEnabled(false);
     ApplyColours();
 }
 
@@ -35,41 +24,16 @@ CListCtrlEx2::~CListCtrlEx2() {
     setModel(nullptr);
 }
 
-void CListCtrlEx2::SetBkColor(uint32_t colour) {
-    backgroundColour_ = colour;
-    ApplyColours();
-}
-
-void CListCtrlEx2::SetTextBkColor(uint32_t colour) {
-    backgroundColour_ = colour;
-    ApplyColours();
-}
-
-void CListCtrlEx2::SetTextColor(uint32_t colour) {
-    textColour_ = colour;
-    ApplyColours();
-}
-
-int CListCtrlEx2::RowHeight() const {
-    return style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, this) + 1;
-}
-
 void CListCtrlEx2::SetUp() {
-    const QPalette pal = palette();
-    selectedText_ = ToColourRef(pal.color(QPalette::Active, QPalette::HighlightedText));
-    selection_ = ToColourRef(pal.color(QPalette::Active, QPalette::Highlight));
-    const int h = RowHeight();
-    QHeaderView* rows = verticalHeader();
-    rows->setSectionResizeMode(QHeaderView::Fixed);
-    rows->setMinimumSectionSize(std::min(h, rows->minimumSectionSize()));
-    rows->setDefaultSectionSize(h);
+    CaptureSelectionColours();
+    FixRowHeight();
     ApplyColours();
 }
 
 void CListCtrlEx2::ApplyColours() {
-    delegate_->SetColours(ToQColor(textColour_), ToQColor(backgroundColour_), ToQColor(selectedText_),
-                          ToQColor(selection_));
-    ApplyViewportColours(*this, backgroundColour_, textColour_);
+    delegate_->SetColours(ToQColor(textColour_), ToQColor(backgroundColour_), ToQColor(selectedTextColour()),
+                          ToQColor(selectionColour()));
+    OwnerDrawnListView::ApplyColours();
 }
 
 void CListCtrlEx2::SetColumns(const QStringList& titles, const QList<int>& widths) {
@@ -121,9 +85,9 @@ void CListCtrlEx2::EnsureVisible(int row) {
 }
 
 int CListCtrlEx2::SelectedRow() const {
-    if (!selectionModel()) return -1;
-    const QModelIndexList rows = selectionModel()->selectedRows();
-    return rows.isEmpty() ? -1 : rows.first().row();
+    // Single selection: at most one row.
+    const QList<int> rows = SelectedRows();
+    return rows.isEmpty() ? -1 : rows.front();
 }
 
 }  // namespace varnel

@@ -2,8 +2,8 @@
 
 #include <QStandardItemModel>
 #include <QStringList>
-#include <QTableView>
-#include <cstdint>
+
+#include "display/OwnerDrawnListView.h"
 
 namespace varnel {
 
@@ -12,21 +12,16 @@ class ColorListDelegate;
 // The colour list of the colour options page: a table view over rows of texts it holds itself,
 // painted by ColorListDelegate. It knows nothing of the colour scheme: a cell whose text ends in
 // "%" shows a swatch of the colour whose decimal value (0x00BBGGRR) precedes the sign, every other
-// cell plain text. Full rows, single selection, the selected row drawn highlighted with or without
-// the focus, no grid, no focus rectangle, fixed rows of the small-icon height + 1; the area right of
-// and below the rows shows the background colour. UI thread only.
-class CListCtrlEx2 : public QTableView {
+// cell plain text. Single selection, the selected row drawn highlighted with or without the focus,
+// no focus rectangle, a header that does not sort; otherwise as OwnerDrawnListView. Starts with
+// black text on white. UI thread only.
+class CListCtrlEx2 : public OwnerDrawnListView {
     Q_OBJECT
   public:
     explicit CListCtrlEx2(QWidget* parent = nullptr);
     ~CListCtrlEx2() override;
 
-    // The list's own colours (0x00BBGGRR), set by the page before SetUp. Background and text
-    // background are one colour here: the cells' and the empty area's.
-    void SetBkColor(uint32_t colour);
-    void SetTextBkColor(uint32_t colour);
-    void SetTextColor(uint32_t colour);
-
+    // The page sets the list's own colours (SetBkColor, SetTextBkColor, SetTextColor) before SetUp.
     // Once, after the colours are set: captures the text and background colours and the palette's
     // two selection colours (later changes move none of them) and fixes the row height.
     void SetUp();
@@ -47,23 +42,15 @@ class CListCtrlEx2 : public QTableView {
     // The selected row, or -1.
     int SelectedRow() const;
 
-    uint32_t textColour() const { return textColour_; }
-    uint32_t backgroundColour() const { return backgroundColour_; }
-    uint32_t selectedTextColour() const { return selectedText_; }
-    uint32_t selectionColour() const { return selection_; }
     ColorListDelegate* itemDelegateEx() const { return delegate_; }
-    // Small-icon height + 1.
-    int RowHeight() const;
+
+  protected:
+    // Hands all four colours to the delegate as well.
+    void ApplyColours() override;
 
   private:
-    void ApplyColours();
-
     QStandardItemModel model_;
     ColorListDelegate* delegate_;
-    uint32_t textColour_ = 0;
-    uint32_t backgroundColour_ = 0xFFFFFF;
-    uint32_t selectedText_ = 0xFFFFFF;
-    uint32_t selection_ = 0x800000;
 };
 
 }  // namespace varnel
