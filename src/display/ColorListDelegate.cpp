@@ -7,14 +7,13 @@
 
 namespace varnel {
 
-ColorListDelegate::ColorListDelegate(QObject* parent) : QStyledItemDelegate(parent) {}
+ColorListDelegate::ColorListDelegate(QObject* parent) : OwnerDrawnItemDelegate(parent) {}
 
 void ColorListDelegate::SetColours(const QColor& text, const QColor& background, const QColor& selectedText,
                                    const QColor& selection) {
     text_ = text;
     background_ = background;
-    selectedText_ = selectedText;
-    selection_ = selection;
+    SetSelectionColours(selectedText, selection);
 }
 
 std::optional<uint32_t> ColorListDelegate::SwatchColour(const QString& text) {
@@ -46,7 +45,7 @@ void ColorListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     const QRect cell = option.rect;
     painter->save();
     painter->setClipRect(cell);
-    painter->fillRect(cell, highlighted ? selection_ : background_);
+    painter->fillRect(cell, highlighted ? selectionColour() : background_);
 
     if (const std::optional<uint32_t> swatch = SwatchColour(text)) {
         PaintBumpEdge(painter, cell.adjusted(1, 1, -1, -1), option.palette);
@@ -57,17 +56,14 @@ void ColorListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
         // which the page pairs with that background, so they stay readable.
         const QColor name = qGray(background_.rgb()) < 128 ? text_ : QColor(Qt::black);
         QColor pen = index.column() == 0 ? QColor(0xFF, 0xFF, 0x80) : index.column() == 1 ? name : text_;
-        if (highlighted) pen = selectedText_;
+        if (highlighted) pen = selectedTextColour();
         const QRect textRect = TextRect(cell);
         if (textRect.width() > 0 && textRect.height() > 0) {
             painter->setPen(pen);
             painter->setFont(option.font);
             const QString shown = option.fontMetrics.elidedText(text, Qt::ElideRight, textRect.width());
-            Qt::Alignment alignment = Qt::AlignLeft;
-            const QVariant alignValue = index.data(Qt::TextAlignmentRole);
-            if (alignValue.isValid())
-                alignment = Qt::Alignment(alignValue.toInt()) & Qt::AlignHorizontal_Mask;
-            painter->drawText(textRect, int(alignment | Qt::AlignVCenter | Qt::TextSingleLine), shown);
+            painter->drawText(textRect,
+                              int(HorizontalAlignment(index) | Qt::AlignVCenter | Qt::TextSingleLine), shown);
         }
     }
     painter->restore();

@@ -2,8 +2,9 @@
 
 #include <QColor>
 #include <QRect>
-#include <QStyledItemDelegate>
 #include <optional>
+
+#include "display/OwnerDrawnItemDelegate.h"
 
 namespace varnel {
 
@@ -17,7 +18,7 @@ namespace varnel {
 // #FFFF80 in column 0, black in column 1 (the list's text colour when the background is dark, so
 // that names stay readable) and the list's text colour further right (the selected text colour
 // when highlighted). No focus rectangle. UI thread only.
-class ColorListDelegate : public QStyledItemDelegate {
+class ColorListDelegate : public OwnerDrawnItemDelegate {
     Q_OBJECT
   public:
     explicit ColorListDelegate(QObject* parent = nullptr);
@@ -30,7 +31,7 @@ class ColorListDelegate : public QStyledItemDelegate {
     static std::optional<uint32_t> SwatchColour(const QString& text);
     // The swatch's fill inside a cell.
     static QRect SwatchRect(const QRect& cell) { return cell.adjusted(2, 2, -2, -2); }
-    static QRect TextRect(const QRect& cell) { return cell.adjusted(4, 1, -4, -1); }
+    static QRect TextRect(const QRect& cell) { return InsetTextRect(cell); }
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
@@ -40,8 +41,6 @@ class ColorListDelegate : public QStyledItemDelegate {
 
     QColor text_{Qt::black};
     QColor background_{Qt::white};
-    QColor selectedText_{Qt::white};
-    QColor selection_{Qt::darkBlue};
 };
 
 }  // namespace varnel

@@ -7,12 +7,7 @@
 
 namespace varnel {
 
-SessionItemDelegate::SessionItemDelegate(QObject* parent) : QStyledItemDelegate(parent) {}
-
-void SessionItemDelegate::SetSelectionColours(const QColor& selectedText, const QColor& selection) {
-    selectedText_ = selectedText;
-    selection_ = selection;
-}
+SessionItemDelegate::SessionItemDelegate(QObject* parent) : OwnerDrawnItemDelegate(parent) {}
 
 bool SessionItemDelegate::ViewportFilledWith(const QPainter* painter, const QStyleOptionViewItem& option,
                                              const QColor& background) {
@@ -32,7 +27,7 @@ bool SessionItemDelegate::ViewportFilledWith(const QPainter* painter, const QSty
 
 QRect SessionItemDelegate::TextRect(const QRect& cell, bool framed) {
     if (framed) return FrameRect(cell).adjusted(3, 0, -3, 0);
-    return cell.adjusted(4, 1, -4, -1);
+    return InsetTextRect(cell);
 }
 
 void SessionItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
@@ -42,8 +37,8 @@ void SessionItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
     QColor text = index.data(Qt::ForegroundRole).value<QColor>();
     QColor background = index.data(Qt::BackgroundRole).value<QColor>();
     if (highlighted) {
-        text = selectedText_;
-        background = selection_;
+        text = selectedTextColour();
+        background = selectionColour();
     }
     if (!text.isValid()) text = option.palette.color(QPalette::Text);
     if (!background.isValid()) background = option.palette.color(QPalette::Base);
@@ -53,9 +48,7 @@ void SessionItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
     // Everything up to the text stays inside the cell, so the cell needs no clip of its own.
     if (!ViewportFilledWith(painter, option, background)) painter->fillRect(cell, background);
 
-    Qt::Alignment alignment = Qt::AlignLeft;
-    const QVariant alignValue = index.data(Qt::TextAlignmentRole);
-    if (alignValue.isValid()) alignment = Qt::Alignment(alignValue.toInt()) & Qt::AlignHorizontal_Mask;
+    Qt::Alignment alignment = HorizontalAlignment(index);
     if (framed) {
         // Frame along the inside edge of the rectangle 1 px in from the cell.
         const QRect frame = FrameRect(cell);

@@ -2,9 +2,9 @@
 
 #include <QColor>
 #include <QRect>
-#include <QStyledItemDelegate>
 
 #include "display/CellTextCache.h"
+#include "display/OwnerDrawnItemDelegate.h"
 
 namespace varnel {
 
@@ -17,14 +17,10 @@ namespace varnel {
 // alignment. Framed cell (kFramedRole): a 1 px frame in the text colour 1 px inside the cell, the
 // text a further 3 px in on each side and centred. No focus rectangle. Texts are drawn through a
 // CellTextCache, so a repaint of unchanged cells does not elide and shape their texts again. UI thread only.
-class SessionItemDelegate : public QStyledItemDelegate {
+class SessionItemDelegate : public OwnerDrawnItemDelegate {
     Q_OBJECT
   public:
     explicit SessionItemDelegate(QObject* parent = nullptr);
-
-    void SetSelectionColours(const QColor& selectedText, const QColor& selection);
-    QColor selectedTextColour() const { return selectedText_; }
-    QColor selectionColour() const { return selection_; }
 
     // Where the text of a cell goes.
     static QRect TextRect(const QRect& cell, bool framed);
@@ -39,8 +35,6 @@ class SessionItemDelegate : public QStyledItemDelegate {
     static bool ViewportFilledWith(const QPainter* painter, const QStyleOptionViewItem& option,
                                    const QColor& background);
 
-    QColor selectedText_{Qt::white};
-    QColor selection_{Qt::darkBlue};
     // The cells' texts as last elided and shaped; painting is const to the view, not to the cache.
     mutable CellTextCache texts_;
 };
