@@ -366,8 +366,6 @@ TEST_F(SettingsFileTest, TheKeyTableGivesDefaultsClampsAndSwitchReadings) {
     for (const IntKey* k : SettingsKeys::kAllInts) EXPECT_EQ(f.Read(*k), k->defaultValue) << k->name;
     for (const SwitchKey* k : SettingsKeys::kAllSwitches) EXPECT_EQ(f.Read(*k), k->defaultOn) << k->name;
     for (const TextKey* k : SettingsKeys::kAllTexts) EXPECT_EQ(f.Read(*k), k->defaultText) << k->name;
-    EXPECT_STREQ(SettingsKeys::kBlockedLog.name, "BlockedLog");
-    EXPECT_TRUE(SettingsKeys::kBlockedLog.onlyOne);
 
     std::string text;
     for (const char* section : {SettingsKeys::kSettingsSection, SettingsKeys::kSessionSection}) {
