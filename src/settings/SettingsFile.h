@@ -23,7 +23,8 @@ namespace varnel {
 // disk (its device, inode, size, modification or change time, to the nanosecond, differ), so a
 // read of an unchanged file costs one stat and a look-up, and several instances (and several
 // processes) still see each other's writes at once. A write reads the file again under its lock,
-// changes one key and replaces the whole file.
+// changes one key (or, through a Batch, several) and replaces the whole file. Writing needs a
+// non-const object: code given a const reference can only read.
 //
 // A write never leaves a damaged file behind, even if the process dies in the middle: the new text
 // goes to a temporary file in the same folder, is flushed to disk and then renamed over the old
@@ -81,10 +82,6 @@ class SettingsFile {
     bool Write(const SwitchKey& key, bool on) { return WriteInt(key.section, key.name, on ? 1 : 0); }
     bool Write(const TextKey& key, std::string_view text) { return WriteString(key.section, key.name, text); }
 
-    // Several keys written as one: one folder lock, one read of the file and at most one
-    // replacement, with the rules of WriteString for each key (a key this program did not change
-    // is left as the file holds it). Nothing is written before Commit; a batch dropped without
-    // Commit writes nothing. Not shared between threads.
   private:
     struct Edit {
         std::string section, key, text;
@@ -92,6 +89,10 @@ class SettingsFile {
     };
 
   public:
+    // Several keys written as one: one folder lock, one read of the file and at most one
+    // replacement, with the rules of WriteString for each key (a key this program did not change
+    // is left as the file holds it). Nothing is written before Commit; a batch dropped without
+    // Commit writes nothing. Not shared between threads.
     class Batch {
       public:
         explicit Batch(SettingsFile& file) : file_(file) {}
