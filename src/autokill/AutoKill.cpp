@@ -41,7 +41,7 @@ int AutoKill::LoadRules() {
     blockedCount_ = 0;
     rules_.Clear();
     log_.RefreshSettings();
-    log_.SetEnabled(settings_.ReadInt("Session", "BlockedLog", 1) == 1);
+    log_.SetEnabled(settings_.Read(SettingsKeys::kBlockedLog));
     RuleFileParser::LoadFile(ruleFilePath_, rules_, &loadReport_);
     evaluator_.Rebuild(rules_, lang_);
     index_.Rebuild(rules_, lang_);

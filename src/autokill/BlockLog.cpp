@@ -104,7 +104,7 @@ BlockLog::BlockLog(const SettingsFile& settings, std::string defaultFolder, Cloc
 void BlockLog::RefreshSettings() {
     const std::tm now = clock_.LocalTime();
     const std::string nameTemplate =
-        settings_.ReadString("Session", "AutoBlockLogFileName", kDefaultNameTemplate);
+        settings_.Read(SettingsKeys::kAutoBlockLogFileName);
     std::string name = nameTemplate;
     const std::pair<const char*, const char*> placeholders[] = {
         {"$YYYY$", "%Y"}, {"$YY$", "%y"}, {"$MM$", "%m"}, {"$DD$", "%d"},
@@ -113,7 +113,7 @@ void BlockLog::RefreshSettings() {
     for (const auto& [placeholder, format] : placeholders)
         ReplaceAll(name, placeholder, Strftime(format, now));
 
-    std::string folder = settings_.ReadString("Settings", "LogRootFolder", "");
+    std::string folder = settings_.Read(SettingsKeys::kLogRootFolder);
     if (!folder.empty() && folder[0] == '/') {
         if (folder.back() != '/') folder += '/';
     } else {
@@ -124,7 +124,7 @@ void BlockLog::RefreshSettings() {
     name_ = name;
     nameError_ = NameError(name, nameTemplate);
     path_ = folder + name;
-    lineTemplate_ = settings_.ReadString("Session", "AutoBlockLogFormat", kDefaultLineTemplate);
+    lineTemplate_ = settings_.Read(SettingsKeys::kAutoBlockLogFormat);
 }
 
 std::string BlockLog::FormatLine(const RowTexts& row, bool processInfoAvailable, int ruleNumber,

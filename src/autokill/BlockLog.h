@@ -43,9 +43,8 @@ namespace varnel {
 // Threads: the tick's thread only.
 class BlockLog {
   public:
-    static constexpr const char* kDefaultNameTemplate = "dunmoth_autoblock$YYYY$$MM$.log";
-    static constexpr const char* kDefaultLineTemplate =
-        "BLOCKED [$DATE$ $TIME$] $HOST1$:$PORT1$ $HOST2$:$PORT2$ $PID$";
+    static constexpr const char* kDefaultNameTemplate = SettingsKeys::kAutoBlockLogFileName.defaultText;
+    static constexpr const char* kDefaultLineTemplate = SettingsKeys::kAutoBlockLogFormat.defaultText;
     static constexpr size_t kMaxLineBytes = 4095;
     static constexpr size_t kPaneLines = 300;
 

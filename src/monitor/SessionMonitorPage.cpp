@@ -34,7 +34,6 @@ namespace varnel {
 
 namespace {
 
-constexpr const char* kSection = "Session";
 
 // The list's place: below the band of controls, at the page's left margin.
 constexpr int kBandHeight = 29;
@@ -46,7 +45,7 @@ QString Text(const std::string& s) {
 
 }  // namespace
 
-SessionMonitorPage::SessionMonitorPage(MonitorPlatform platform, const SettingsFile& settings,
+SessionMonitorPage::SessionMonitorPage(MonitorPlatform platform, SettingsFile& settings,
                                        std::string ruleFilePath, std::string logFolder, UiLanguage lang,
                                        QWidget* parent)
     : QWidget(parent), platform_(std::move(platform)), settings_(settings), lang_(std::move(lang)) {
@@ -60,7 +59,7 @@ SessionMonitorPage::SessionMonitorPage(MonitorPlatform platform, const SettingsF
     monitor_->SetHostNameSource(askDns_ ? platform_.hostNames : nullptr);
     monitor_->SetShowIpv6(showIpv6_);
     autoKill_->LoadRules();
-    autoKill_->SetEnabled(settings_.ReadSwitch(kSection, "AutoBlock", false));
+    autoKill_->SetEnabled(settings_.Read(SettingsKeys::kAutoBlock));
     ReportRuleLoad();
 
     warn_ = [](const QString& text) {
@@ -96,16 +95,16 @@ SessionMonitorPage::~SessionMonitorPage() {
 }
 
 void SessionMonitorPage::ReadSettings() {
-    askDns_ = settings_.ReadInt(kSection, "AskDNS", 1) != 0;
-    autoStart_ = settings_.ReadInt(kSection, "AutoStart", 1) == 1;
-    logView_ = settings_.ReadInt(kSection, "AutoBlockLogView", 0) != 0;
-    showIpv6_ = settings_.ReadInt(kSection, "ShowIPv6", 0) == 1;
-    splitSize_ = std::clamp(settings_.ReadInt(kSection, "SplitSize", 100), 12, 1200);
+    askDns_ = settings_.Read(SettingsKeys::kAskDns);
+    autoStart_ = settings_.Read(SettingsKeys::kAutoStart);
+    logView_ = settings_.Read(SettingsKeys::kAutoBlockLogView);
+    showIpv6_ = settings_.Read(SettingsKeys::kShowIpv6);
+    splitSize_ = settings_.Read(SettingsKeys::kSplitSize);
     resetMaxMinutes_ =
-        static_cast<uint32_t>(std::clamp(settings_.ReadInt(kSection, "ResetMaxConnections", 1440), 1, 65535));
+        static_cast<uint32_t>(settings_.Read(SettingsKeys::kResetMaxConnections));
 
     std::copy(std::begin(kDefaultWidths), std::end(kDefaultWidths), widths_);
-    std::string text = settings_.ReadString(kSection, "ColnmWidth", "");
+    std::string text = settings_.Read(SettingsKeys::kColumnWidths);
     ParseColumnWidths(text, widths_);
 }
 
@@ -362,7 +361,7 @@ void SessionMonitorPage::SetShowIpv6(bool on) {
     showIpv6_ = on;
     monitor_->SetShowIpv6(on);
     // Written now rather than at close: the key exists only once the user has switched it.
-    settings_.WriteInt(kSection, "ShowIPv6", on ? 1 : 0);
+    settings_.Write(SettingsKeys::kShowIpv6, on);
 }
 
 void SessionMonitorPage::OnAutoBlock(bool on) {
@@ -381,9 +380,11 @@ void SessionMonitorPage::OnLogView(bool on) {
 void SessionMonitorPage::OnOptions() {
     // Tree item 0 is the group holding the "Auto Kill Session" tab; a dialog already left on that
     // group keeps the tab chosen since.
-    if (settings_.ReadInt("Settings", "ConfigSel", 0) != 0) {
-        settings_.WriteInt("Settings", "ConfigTab", 0);
-        settings_.WriteInt("Settings", "ConfigSel", 0);
+    if (settings_.Read(SettingsKeys::kConfigSel) != 0) {
+        SettingsFile::Batch batch(settings_);
+        batch.Set(SettingsKeys::kConfigTab, 0);
+        batch.Set(SettingsKeys::kConfigSel, 0);
+        batch.Commit();
     }
     emit optionsRequested();
 }
@@ -419,7 +420,7 @@ void SessionMonitorPage::Warning(const QString& text) const {
 
 bool SessionMonitorPage::OpenBlockLog() {
     const QString path = Text(autoKill_->blockLog().path());
-    const QString viewer = Text(settings_.ReadString(kSection, "LogViewer", ""));
+    const QString viewer = Text(settings_.Read(SettingsKeys::kLogViewer));
     if (!viewer.isEmpty()) {
         if (startProgram_(viewer, {path})) return true;
         Warning(BlockLogOpenMessage::NotStarted(path, viewer, {path}, lang_));
@@ -437,17 +438,29 @@ bool SessionMonitorPage::OpenBlockLog() {
 }
 
 void SessionMonitorPage::SaveSettings() {
+    SettingsFile::Batch batch(settings_);
+    SaveSettings(batch);
+    batch.Commit();
+}
+
+void SessionMonitorPage::SaveSettings(SettingsFile::Batch& batch) {
     timer_->stop();
     if (monitor_->running()) monitor_->Stop();
     startButton_->setText(lang_.Pick("開始", "START"));
-    WriteSettings();
+    WriteSettings(batch);
 }
 
-void SessionMonitorPage::WriteSettings() const {
+void SessionMonitorPage::WriteSettings() {
+    SettingsFile::Batch batch(settings_);
+    WriteSettings(batch);
+    batch.Commit();
+}
+
+void SessionMonitorPage::WriteSettings(SettingsFile::Batch& batch) const {
     // Without a resolver the box tells this run only; the saved choice stays as it was read.
-    settings_.WriteInt(kSection, "AskDNS", askDns_ ? 1 : 0);
-    settings_.WriteInt(kSection, "AutoBlock", autoBlockBox_->isChecked() ? 1 : 0);
-    settings_.WriteInt(kSection, "AutoBlockLogView", logViewBox_->isChecked() ? 1 : 0);
+    batch.Set(SettingsKeys::kAskDns, askDns_);
+    batch.Set(SettingsKeys::kAutoBlock, autoBlockBox_->isChecked());
+    batch.Set(SettingsKeys::kAutoBlockLogView, logViewBox_->isChecked());
 
     // Nine widths always; a list without the process column stores 100 for it.
     int w[kColumnCount];
@@ -456,12 +469,11 @@ void SessionMonitorPage::WriteSettings() const {
     char text[160];
     std::snprintf(text, sizeof text, "%i:%i:%i:%i:%i:%i:%i:%i:%i", w[0], w[1], w[2], w[3], w[4], w[5], w[6],
                   w[7], w[8]);
-    settings_.WriteString(kSection, "ColnmWidth", text);
+    batch.Set(SettingsKeys::kColumnWidths, text);
 
-    if (settings_.ReadString(kSection, "LogViewer", "").empty())
-        settings_.WriteString(kSection, "LogViewer", "");
-    settings_.WriteString(kSection, "AutoBlockLogFormat", autoKill_->blockLog().lineTemplate());
-    settings_.WriteInt(kSection, "ResetMaxConnections", static_cast<int>(resetMaxMinutes_));
+    if (settings_.Read(SettingsKeys::kLogViewer).empty()) batch.Set(SettingsKeys::kLogViewer, "");
+    batch.Set(SettingsKeys::kAutoBlockLogFormat, autoKill_->blockLog().lineTemplate());
+    batch.Set(SettingsKeys::kResetMaxConnections, static_cast<int>(resetMaxMinutes_));
 }
 
 }  // namespace varnel

@@ -70,7 +70,7 @@ class SessionMonitorPage : public QWidget {
     using Warn = std::function<void(const QString& text)>;
     using StartProgram = std::function<bool(const QString& program, const QStringList& arguments)>;
 
-    SessionMonitorPage(MonitorPlatform platform, const SettingsFile& settings, std::string ruleFilePath,
+    SessionMonitorPage(MonitorPlatform platform, SettingsFile& settings, std::string ruleFilePath,
                        std::string logFolder, UiLanguage lang, QWidget* parent = nullptr);
     ~SessionMonitorPage() override;
 
@@ -82,11 +82,14 @@ class SessionMonitorPage : public QWidget {
     // A header click: re-sort by `column` (same column flips the direction).
     void OnColumnClick(int column);
     // Stops monitoring and writes the page's keys; the window calls it when it closes. Repeating it
-    // writes the keys again.
+    // writes the keys again. With `batch`, the keys are added to it and written when it commits.
     void SaveSettings();
+    void SaveSettings(SettingsFile::Batch& batch);
     // Writes the page's keys and leaves monitoring and auto kill as they are: the desktop asks for
     // the data before a log-out that the user may still cancel.
-    void WriteSettings() const;
+    void WriteSettings();
+    // The same keys added to `batch`, for one write together with the window's.
+    void WriteSettings(SettingsFile::Batch& batch) const;
     // Opens the block log with "LogViewer", or with the desktop's handler when that is empty.
     // False (after the message box) when the program could not be started.
     bool OpenBlockLog();
@@ -178,7 +181,7 @@ class SessionMonitorPage : public QWidget {
     static bool IsEnter(const QEvent* event);
 
     MonitorPlatform platform_;
-    const SettingsFile& settings_;
+    SettingsFile& settings_;
     UiLanguage lang_;
     std::unique_ptr<SessionMonitor> monitor_;
     std::unique_ptr<AutoKill> autoKill_;

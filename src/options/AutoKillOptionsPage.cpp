@@ -20,7 +20,6 @@ namespace varnel {
 
 namespace {
 
-constexpr const char* kSection = "Session";
 
 QString Text(const std::string& bytes) {
     return QString::fromUtf8(bytes.data(), qsizetype(bytes.size()));
@@ -28,7 +27,7 @@ QString Text(const std::string& bytes) {
 
 }  // namespace
 
-AutoKillOptionsPage::AutoKillOptionsPage(const SettingsFile& settings, std::string ruleFilePath,
+AutoKillOptionsPage::AutoKillOptionsPage(SettingsFile& settings, std::string ruleFilePath,
                                          UiLanguage lang, RuleExplanationPanel::RowSource rows,
                                          QWidget* parent)
     : OptionsPage(parent), settings_(settings), ruleFilePath_(std::move(ruleFilePath)), lang_(lang) {
@@ -93,9 +92,9 @@ QString AutoKillOptionsPage::Title() const {
 }
 
 void AutoKillOptionsPage::LoadSettings() {
-    logCheck_->setChecked(settings_.ReadInt(kSection, "BlockedLog", 1) != 0);
+    logCheck_->setChecked(settings_.Read(SettingsKeys::kBlockedLog));
     // The name the block log itself uses when none is stored.
-    logName_->setText(Text(settings_.ReadString(kSection, "AutoBlockLogFileName", BlockLog::kDefaultNameTemplate)));
+    logName_->setText(Text(settings_.Read(SettingsKeys::kAutoBlockLogFileName)));
     logName_->setEnabled(logCheck_->isChecked());
     shownName_ = logName_->text();
 
@@ -174,15 +173,17 @@ bool AutoKillOptionsPage::Apply() {
         shownRules_ = rules_->toPlainText();
         loaded_.AdoptShown(shownRules_);
     }
+    SettingsFile::Batch batch(settings_);
     // A name stored only because OK was pressed would move the log to another file this month.
     if (logName_->text() != shownName_) {
         QString name = logName_->text();
         if (name.isEmpty()) name = QString::fromLatin1(BlockLog::kDefaultNameTemplate);
         // The name is stored also while the log is off.
-        settings_.WriteString(kSection, "AutoBlockLogFileName", name.toStdString());
+        batch.Set(SettingsKeys::kAutoBlockLogFileName, name.toStdString());
         shownName_ = logName_->text();
     }
-    settings_.WriteInt(kSection, "BlockedLog", logCheck_->isChecked() ? 1 : 0);
+    batch.Set(SettingsKeys::kBlockedLog, logCheck_->isChecked());
+    batch.Commit();
     return true;
 }
 

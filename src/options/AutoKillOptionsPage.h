@@ -16,7 +16,8 @@ class QPlainTextEdit;
 
 namespace varnel {
 
-// The "Auto Kill Session" page: the rule file as free text, the block-log switch ("BlockedLog")
+// The "Auto Kill Session" page: the rule file as free text, the block-log switch ("BlockedLog",
+// ticked only for a stored 1, as the block log reads it)
 // and the block log's file name template ("AutoBlockLogFileName"), both in section "Session".
 //
 // The rule file is the user's: OK writes it only when the text in the box was changed. Lines
@@ -46,7 +47,7 @@ class AutoKillOptionsPage : public OptionsPage {
     // Yes. By default a modal QMessageBox; replaceable as Warn is.
     using Question = std::function<bool(QWidget* parent, const QString& text)>;
 
-    AutoKillOptionsPage(const SettingsFile& settings, std::string ruleFilePath, UiLanguage lang,
+    AutoKillOptionsPage(SettingsFile& settings, std::string ruleFilePath, UiLanguage lang,
                         RuleExplanationPanel::RowSource rows = {}, QWidget* parent = nullptr);
     ~AutoKillOptionsPage() override;
 
@@ -71,7 +72,7 @@ class AutoKillOptionsPage : public OptionsPage {
   private:
     void ShowNotice(const QString& text);
 
-    const SettingsFile& settings_;
+    SettingsFile& settings_;
     std::string ruleFilePath_;
     UiLanguage lang_;
     QPlainTextEdit* rules_ = nullptr;

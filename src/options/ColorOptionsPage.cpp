@@ -34,7 +34,7 @@ QRect DialogRect(const QFontMetrics& fm, int x, int y, int w, int h) {
 
 }  // namespace
 
-ColorOptionsPage::ColorOptionsPage(const SettingsFile& settings, const UiLanguage& lang, bool newerPlatform,
+ColorOptionsPage::ColorOptionsPage(SettingsFile& settings, const UiLanguage& lang, bool newerPlatform,
                                    QWidget* parent)
     : OptionsPage(parent),
       settings_(settings),

@@ -33,7 +33,7 @@ class ColorOptionsPage : public OptionsPage {
     using Question = std::function<bool(QWidget* parent, const QString& text)>;
 
     // `newerPlatform` gives the page its white background and transparent buttons and labels.
-    ColorOptionsPage(const SettingsFile& settings, const UiLanguage& lang, bool newerPlatform = true,
+    ColorOptionsPage(SettingsFile& settings, const UiLanguage& lang, bool newerPlatform = true,
                      QWidget* parent = nullptr);
     ~ColorOptionsPage() override;
 

@@ -18,7 +18,6 @@ namespace varnel {
 
 namespace {
 
-constexpr const char* kSection = "Settings";
 
 // Per language, per group: the tree item's text, then the tab texts (empty: no tab).
 constexpr const char* kLabels[2][OptionsDialog::kLabelsPerGroup] = {
@@ -28,7 +27,7 @@ constexpr const char* kLabels[2][OptionsDialog::kLabelsPerGroup] = {
 
 }  // namespace
 
-OptionsDialog::OptionsDialog(const SettingsFile& settings, UiLanguage lang, QWidget* parent)
+OptionsDialog::OptionsDialog(SettingsFile& settings, UiLanguage lang, QWidget* parent)
     : QDialog(parent), settings_(settings), lang_(lang) {
     setWindowTitle(lang_.Pick("オプション設定", "Options"));
     setWindowIcon(AppIcon());
@@ -89,8 +88,8 @@ OptionsDialog::OptionsDialog(const SettingsFile& settings, UiLanguage lang, QWid
         new QTreeWidgetItem(tree_, QStringList{QString::fromUtf8(kLabels[lang_.IsJapanese() ? 0 : 1][0])});
     item->setData(0, Qt::UserRole, 0);
 
-    selection_ = settings_.ReadInt(kSection, "ConfigSel", 0);
-    tab_ = settings_.ReadInt(kSection, "ConfigTab", 0);
+    selection_ = settings_.Read(SettingsKeys::kConfigSel);
+    tab_ = settings_.Read(SettingsKeys::kConfigTab);
     previousSelection_ = selection_;
 
     connect(tree_, &QTreeWidget::itemSelectionChanged, this, &OptionsDialog::OnTreeSelection);
@@ -204,9 +203,11 @@ void OptionsDialog::ShowFailedPage(int index) {
     if (index < tabBar_->count()) tabBar_->setCurrentIndex(index);
 }
 
-void OptionsDialog::WriteSelection() const {
-    settings_.WriteInt(kSection, "ConfigSel", selection_);
-    settings_.WriteInt(kSection, "ConfigTab", tab_);
+void OptionsDialog::WriteSelection() {
+    SettingsFile::Batch batch(settings_);
+    batch.Set(SettingsKeys::kConfigSel, selection_);
+    batch.Set(SettingsKeys::kConfigTab, tab_);
+    batch.Commit();
 }
 
 }  // namespace varnel

@@ -42,7 +42,7 @@ class OptionsDialog : public QDialog {
     static constexpr int kLabelsPerGroup = 5;
     static constexpr int kMaxTabs = kLabelsPerGroup - 1;
 
-    OptionsDialog(const SettingsFile& settings, UiLanguage lang, QWidget* parent = nullptr);
+    OptionsDialog(SettingsFile& settings, UiLanguage lang, QWidget* parent = nullptr);
     ~OptionsDialog() override;
 
     // Adds the page of the next tab and takes ownership of it.
@@ -70,11 +70,11 @@ class OptionsDialog : public QDialog {
     void OnTabSelection(int index);
     // Shows page number selection × kLabelsPerGroup + tab, or none.
     void ShowPage(int number);
-    void WriteSelection() const;
+    void WriteSelection();
     // Shows the page at `index` (its group and tab), after its Apply failed.
     void ShowFailedPage(int index);
 
-    const SettingsFile& settings_;
+    SettingsFile& settings_;
     UiLanguage lang_;
     QTreeWidget* tree_ = nullptr;
     QTabBar* tabBar_ = nullptr;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -147,13 +148,34 @@ size_t SettingsFile::parseCount() const {
     return parseCount_;
 }
 
-int SettingsFile::ReadInt(std::string_view section, std::string_view key, int defaultValue) const {
+int SettingsFile::ReadNumber(std::string_view section, std::string_view key, int defaultValue) const {
     std::optional<std::string> value = Lookup(section, key);
     int result = defaultValue;
     // A value that holds no number reads as 0, as an empty one does.
     if (value && !ParseLeadingInt(*value, result)) result = 0;
+    return result;
+}
+
+int SettingsFile::ReadInt(std::string_view section, std::string_view key, int defaultValue) const {
+    const int result = ReadNumber(section, key, defaultValue);
     Remember(section, key, std::to_string(result), false);
     return result;
+}
+
+int SettingsFile::Read(const IntKey& key) const {
+    // The baseline is the clamped number: writing it back unchanged leaves the file alone.
+    const int result = std::clamp(ReadNumber(key.section, key.name, key.defaultValue), key.min, key.max);
+    Remember(key.section, key.name, std::to_string(result), false);
+    return result;
+}
+
+bool SettingsFile::Read(const SwitchKey& key) const {
+    const int value = ReadInt(key.section, key.name, key.defaultOn ? 1 : 0);
+    return key.onlyOne ? value == 1 : value != 0;
+}
+
+std::string SettingsFile::Read(const TextKey& key) const {
+    return ReadString(key.section, key.name, key.defaultText);
 }
 
 void SettingsFile::Remember(std::string_view section, std::string_view key, std::string_view value,
@@ -182,23 +204,47 @@ std::string SettingsFile::ReadString(std::string_view section, std::string_view 
     return result;
 }
 
-bool SettingsFile::WriteInt(std::string_view section, std::string_view key, int value) const {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%d", value);
-    return WriteString(section, key, buf);
+bool SettingsFile::WriteInt(std::string_view section, std::string_view key, int value) {
+    return WriteString(section, key, std::to_string(value));
 }
 
-bool SettingsFile::WriteString(std::string_view section, std::string_view key, std::string_view text) const {
+bool SettingsFile::WriteString(std::string_view section, std::string_view key, std::string_view text) {
     if (!IniDocument::IsValidSectionName(section) || !IniDocument::IsValidKeyName(key)) return false;
+    return Apply({Edit{std::string(section), std::string(key), std::string(text), false}});
+}
+
+void SettingsFile::Batch::SetInt(std::string_view section, std::string_view key, int value) {
+    SetString(section, key, std::to_string(value));
+}
+
+void SettingsFile::Batch::SetString(std::string_view section, std::string_view key, std::string_view text) {
+    if (!IniDocument::IsValidSectionName(section) || !IniDocument::IsValidKeyName(key)) {
+        invalid_ = true;
+        return;
+    }
+    edits_.push_back(Edit{std::string(section), std::string(key), std::string(text), false});
+}
+
+bool SettingsFile::Batch::Commit() {
+    std::vector<Edit> edits;
+    edits.swap(edits_);
+    const bool valid = !invalid_;
+    invalid_ = false;
+    if (edits.empty()) return valid;
+    return file_.Apply(edits) && valid;
+}
+
+bool SettingsFile::Apply(const std::vector<Edit>& requested) {
+    std::vector<Edit> edits = requested;
+    for (Edit& e : edits) e.unchanged = IsBaseline(e.section, e.key, e.text);
     std::function<void(const std::string&)> listener;
     std::string reason;
-    const bool unchanged = IsBaseline(section, key, text);
     {
         std::lock_guard<std::mutex> hold(mutex_);
-        reason = Save(section, key, text, unchanged);
+        reason = Save(edits);
         if (reason.empty()) {
             failureReported_ = false;
-            Remember(section, key, text, true);
+            for (const Edit& e : edits) Remember(e.section, e.key, e.text, true);
             return true;
         }
         if (!failureReported_) {
@@ -211,8 +257,7 @@ bool SettingsFile::WriteString(std::string_view section, std::string_view key, s
     return false;
 }
 
-std::string SettingsFile::Save(std::string_view section, std::string_view key, std::string_view text,
-                               bool unchanged) const {
+std::string SettingsFile::Save(const std::vector<Edit>& edits) {
     std::string target = AtomicFileWriter::Target(path_);
     FolderLock lock(target);
     int error = 0;
@@ -220,8 +265,11 @@ std::string SettingsFile::Save(std::string_view section, std::string_view key, s
     FileState state = Load(target, error);
     if (state == FileState::kUnreadable) return UnreadableReason(target, error);
     // What this program did not change stays as another copy may have changed it meanwhile.
-    if (unchanged && state == FileState::kRead && parsed_->index.count(IndexKey(section, key)) != 0)
-        return {};
+    std::vector<const Edit*> changes;
+    for (const Edit& e : edits)
+        if (!e.unchanged || state != FileState::kRead || parsed_->index.count(IndexKey(e.section, e.key)) == 0)
+            changes.push_back(&e);
+    if (changes.empty()) return {};
     struct stat st;
     const bool exists = state == FileState::kRead;
     if (exists && ::stat(target.c_str(), &st) != 0) return std::strerror(errno);
@@ -231,7 +279,7 @@ std::string SettingsFile::Save(std::string_view section, std::string_view key, s
     }
     auto parsed = std::make_unique<Parsed>();
     if (exists) parsed->doc = parsed_->doc;
-    parsed->doc.Set(section, key, text);
+    for (const Edit* e : changes) parsed->doc.Set(e->section, e->key, e->text);
     parsed->text = parsed->doc.Serialize();
     if (exists && parsed->text == parsed_->text) return {};
     std::string reason = AtomicFileWriter::Replace(target, parsed->text, exists ? &st : nullptr);

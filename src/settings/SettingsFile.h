@@ -11,6 +11,9 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
+
+#include "settings/SettingsKeys.h"
 
 namespace varnel {
 
@@ -20,7 +23,8 @@ namespace varnel {
 // disk (its device, inode, size, modification or change time, to the nanosecond, differ), so a
 // read of an unchanged file costs one stat and a look-up, and several instances (and several
 // processes) still see each other's writes at once. A write reads the file again under its lock,
-// changes one key and replaces the whole file.
+// changes one key (or, through a Batch, several) and replaces the whole file. Writing needs a
+// non-const object: code given a const reference can only read.
 //
 // A write never leaves a damaged file behind, even if the process dies in the middle: the new text
 // goes to a temporary file in the same folder, is flushed to disk and then renamed over the old
@@ -68,13 +72,52 @@ class SettingsFile {
     std::string ReadString(std::string_view section, std::string_view key,
                            std::string_view defaultValue = {}) const;
 
+    // A key of the table (SettingsKeys): its default when missing, a number clamped to its range,
+    // a switch read as its entry says.
+    int Read(const IntKey& key) const;
+    bool Read(const SwitchKey& key) const;
+    std::string Read(const TextKey& key) const;
+    // Writes a key of the table as WriteInt / WriteString do (a switch as 1 or 0).
+    bool Write(const IntKey& key, int value) { return WriteInt(key.section, key.name, value); }
+    bool Write(const SwitchKey& key, bool on) { return WriteInt(key.section, key.name, on ? 1 : 0); }
+    bool Write(const TextKey& key, std::string_view text) { return WriteString(key.section, key.name, text); }
+
+  private:
+    struct Edit {
+        std::string section, key, text;
+        bool unchanged = false;  // the text is this program's baseline for the key
+    };
+
+  public:
+    // Several keys written as one: one folder lock, one read of the file and at most one
+    // replacement, with the rules of WriteString for each key (a key this program did not change
+    // is left as the file holds it). Nothing is written before Commit; a batch dropped without
+    // Commit writes nothing. Not shared between threads.
+    class Batch {
+      public:
+        explicit Batch(SettingsFile& file) : file_(file) {}
+        void Set(const IntKey& key, int value) { SetInt(key.section, key.name, value); }
+        void Set(const SwitchKey& key, bool on) { SetInt(key.section, key.name, on ? 1 : 0); }
+        void Set(const TextKey& key, std::string_view text) { SetString(key.section, key.name, text); }
+        void SetInt(std::string_view section, std::string_view key, int value);
+        void SetString(std::string_view section, std::string_view key, std::string_view text);
+        // False when a name was not valid or the file could not be read or replaced (reported to
+        // the failure listener as a single write is); the batch is empty afterwards.
+        bool Commit();
+
+      private:
+        SettingsFile& file_;
+        std::vector<Edit> edits_;
+        bool invalid_ = false;
+    };
+
     // Writes the decimal text of `value`.
-    bool WriteInt(std::string_view section, std::string_view key, int value) const;
+    bool WriteInt(std::string_view section, std::string_view key, int value);
     // Writes `text` as it is, except that CR, LF and NUL become spaces (a value stays on its own
     // line). Creates the file, section and key as needed; everything else in the file is kept.
     // False when a name is not valid (IniDocument::IsValidSectionName / IsValidKeyName) or the file
     // could not be read or replaced.
-    bool WriteString(std::string_view section, std::string_view key, std::string_view text) const;
+    bool WriteString(std::string_view section, std::string_view key, std::string_view text);
 
     // Called with one printable line ("settings not saved to PATH: reason") when a write fails for
     // a reason of the file (read-only file or folder, the name is a folder, disk full): once, and
@@ -112,10 +155,13 @@ class SettingsFile {
     // file could not be read. Caller holds mutex_.
     FileState Load(const std::string& file, int& error) const;
     std::optional<std::string> Lookup(std::string_view section, std::string_view key) const;
-    // One read-modify-write under the folder lock; why it failed, or the empty text. `unchanged`:
-    // the text is this program's baseline for the key, so a file holding the key is left alone.
-    std::string Save(std::string_view section, std::string_view key, std::string_view text,
-                     bool unchanged) const;
+    // One read-modify-write of all `edits` under the folder lock; why it failed, or the empty
+    // text. An edit marked unchanged is left alone when the file holds its key.
+    std::string Save(const std::vector<Edit>& edits);
+    // Saves `edits`, records them as written or reports the failure once; false on failure.
+    bool Apply(const std::vector<Edit>& edits);
+    // The stored number of the key, or its default; no baseline recorded.
+    int ReadNumber(std::string_view section, std::string_view key, int defaultValue) const;
     // Records `value` as the key's baseline: the first value read, or (`written`) any value written.
     void Remember(std::string_view section, std::string_view key, std::string_view value, bool written) const;
     bool IsBaseline(std::string_view section, std::string_view key, std::string_view value) const;

@@ -96,6 +96,11 @@ TEST_F(AutoKillLoadTest, ARefusedBlockLogNameIsToldWhileTheLogIsOn) {
     settings->WriteInt("Session", "BlockedLog", 0);
     autokill->LoadRules();
     EXPECT_TRUE(autokill->LoadMessages().empty());
+    // Only 1 is on: a stored 2 logs nothing, as the options page shows it.
+    settings->WriteInt("Session", "BlockedLog", 2);
+    autokill->LoadRules();
+    EXPECT_FALSE(autokill->blockLog().enabled());
+    EXPECT_TRUE(autokill->LoadMessages().empty());
 }
 
 TEST_F(AutoKillLoadTest, AFailureReportHoldsNoControlCharacters) {

@@ -191,6 +191,11 @@ TEST_F(OptionsDialogTest, OkStoresTheLogSettingsWithTheirDefaults) {
     EXPECT_FALSE(page->logCheck()->isChecked());
     EXPECT_FALSE(page->logNameEdit()->isEnabled());
     EXPECT_EQ(page->logNameEdit()->text(), "dunmoth_autoblock$YYYY$$MM$.log");
+
+    // A stored 2 is off, as the block log reads it: nothing would be logged.
+    settings.WriteInt("Session", "BlockedLog", 2);
+    auto third = Open();
+    EXPECT_FALSE(page->logCheck()->isChecked());
 }
 
 TEST_F(OptionsDialogTest, EmptyRulesBoxDeletesTheFileAndLeavesNoRule) {

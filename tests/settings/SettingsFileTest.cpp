@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -345,8 +346,8 @@ TEST_F(SettingsFileTest, TwoCopiesKeepEachOthersChanges) {
     ASSERT_TRUE(a.WriteInt("Settings", "X", 2));  // A's user changes X, B's changes Y
     ASSERT_TRUE(b.WriteInt("Settings", "Y", 3));
     for (int x : {2, 1}) {  // A ends, then B, each writing every key it holds
-        const SettingsFile& copy = x == 2 ? a : b;
-        const SettingsFile alsoThisProgram(copy);  // a copy of the object is the same program
+        SettingsFile& copy = x == 2 ? a : b;
+        SettingsFile alsoThisProgram(copy);  // a copy of the object is the same program
         ASSERT_TRUE(alsoThisProgram.WriteInt("Settings", "X", x));
         ASSERT_TRUE(copy.WriteInt("Settings", "Y", x == 2 ? 1 : 3));
         ASSERT_TRUE(copy.WriteInt("Settings", "Z", 5));
@@ -356,6 +357,81 @@ TEST_F(SettingsFileTest, TwoCopiesKeepEachOthersChanges) {
     ASSERT_TRUE(b.WriteInt("Settings", "X", 7));
     ASSERT_TRUE(b.WriteInt("Settings", "X", 1));
     EXPECT_EQ(SettingsFile(path_).ReadInt("Settings", "X", 0), 1);
+}
+
+// Every key of the table reads its default when missing, is clamped to its range, and a switch
+// reads 2 as its entry says; an int read at its default and written back leaves the file alone.
+TEST_F(SettingsFileTest, TheKeyTableGivesDefaultsClampsAndSwitchReadings) {
+    SettingsFile f(path_);
+    for (const IntKey* k : SettingsKeys::kAllInts) EXPECT_EQ(f.Read(*k), k->defaultValue) << k->name;
+    for (const SwitchKey* k : SettingsKeys::kAllSwitches) EXPECT_EQ(f.Read(*k), k->defaultOn) << k->name;
+    for (const TextKey* k : SettingsKeys::kAllTexts) EXPECT_EQ(f.Read(*k), k->defaultText) << k->name;
+
+    std::string text;
+    for (const char* section : {SettingsKeys::kSettingsSection, SettingsKeys::kSessionSection}) {
+        text += std::string("[") + section + "]\n";
+        for (const IntKey* k : SettingsKeys::kAllInts)
+            if (std::string(k->section) == section) text += std::string(k->name) + "=-99999999999\n";
+        for (const SwitchKey* k : SettingsKeys::kAllSwitches)
+            if (std::string(k->section) == section) text += std::string(k->name) + "=2\n";
+    }
+    Put(text);
+    SettingsFile low(path_);
+    for (const IntKey* k : SettingsKeys::kAllInts) EXPECT_EQ(low.Read(*k), k->min) << k->name;
+    for (const SwitchKey* k : SettingsKeys::kAllSwitches) EXPECT_EQ(low.Read(*k), !k->onlyOne) << k->name;
+    for (const IntKey* k : SettingsKeys::kAllInts) ASSERT_TRUE(low.Write(*k, low.Read(*k)));
+    EXPECT_EQ(Get(), text);  // a clamped value read and written back is no change of this program
+    Put("[Session]\nSplitSize=5000\nResetMaxConnections=0\n");
+    EXPECT_EQ(f.Read(SettingsKeys::kSplitSize), 1200);
+    EXPECT_EQ(f.Read(SettingsKeys::kResetMaxConnections), 1);
+}
+
+// A batch is one rewrite of the file, written at Commit, and keeps the rule of single writes: a key
+// this program did not change is left as another copy wrote it.
+TEST_F(SettingsFileTest, ABatchIsOneRewriteAndWritesOnlyChangedKeys) {
+    Put("[Settings]\nX=1\nY=1\n");
+    SettingsFile a(path_), b(path_);
+    EXPECT_EQ(a.ReadInt("Settings", "X", 0), 1);
+    EXPECT_EQ(a.ReadInt("Settings", "Y", 0), 1);
+    ASSERT_TRUE(b.WriteInt("Settings", "Y", 3));
+
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    // Each rewrite creates its own temporary file (distinct names: the events are not merged).
+    ASSERT_GE(::inotify_add_watch(watch, dir_.c_str(), IN_CREATE), 0);
+    auto rewrites = [watch] {
+        int count = 0;
+        alignas(struct inotify_event) char buf[4096];
+        for (ssize_t n; (n = ::read(watch, buf, sizeof buf)) > 0;) {
+            for (char* p = buf; p < buf + n; ++count) {
+                const auto* event = reinterpret_cast<const struct inotify_event*>(p);
+                p += sizeof(struct inotify_event) + event->len;
+            }
+        }
+        return count;
+    };
+    {
+        SettingsFile::Batch batch(a);
+        batch.SetInt("Settings", "X", 2);  // changed by this copy
+        batch.SetInt("Settings", "Y", 1);  // as it read it: B's 3 stays
+        batch.SetString("Session", "Z", "new");  // missing from the file
+        batch.Set(SettingsKeys::kBlockedLog, false);
+        EXPECT_EQ(Get(), "[Settings]\nX=1\nY=3\n");  // nothing before Commit
+        ASSERT_TRUE(batch.Commit());
+    }
+    EXPECT_EQ(rewrites(), 1);
+    EXPECT_EQ(Get(), "[Settings]\nX=2\nY=3\n\n[Session]\nZ=new\nBlockedLog=0\n");
+    {
+        SettingsFile::Batch dropped(a);  // never committed: writes nothing
+        dropped.SetInt("Settings", "X", 9);
+    }
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(a.WriteInt("Settings", "W", i));
+    EXPECT_EQ(rewrites(), 3);  // single writes: one rewrite each
+    ::close(watch);
+    EXPECT_EQ(SettingsFile(path_).ReadInt("Settings", "X", 0), 2);
+    SettingsFile::Batch bad(a);
+    bad.SetInt("Settings", "bad=name", 1);
+    EXPECT_FALSE(bad.Commit());
 }
 
 // A large file is parsed once, not at every read: 2,000 reads of a 1 MB file take a few stats.

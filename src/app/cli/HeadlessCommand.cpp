@@ -13,12 +13,11 @@ namespace varnel {
 
 void HeadlessCommand::Configure(const SettingsFile& settings, SessionMonitor& monitor,
                                 AutoKill& autokill) const {
-    const bool resolve = hostNames_ != nullptr && settings.ReadInt("Session", "AskDNS", 1) != 0;
+    const bool resolve = hostNames_ != nullptr && settings.Read(SettingsKeys::kAskDns);
     monitor.SetHostNameSource(resolve ? hostNames_ : nullptr);
-    monitor.SetResetMaxMinutes(static_cast<uint32_t>(
-        std::clamp(settings.ReadInt("Session", "ResetMaxConnections", 1440), 1, 65535)));
+    monitor.SetResetMaxMinutes(static_cast<uint32_t>(settings.Read(SettingsKeys::kResetMaxConnections)));
     autokill.LoadRules();
-    autokill.SetEnabled(forceAutoKill_ || settings.ReadSwitch("Session", "AutoBlock", false));
+    autokill.SetEnabled(forceAutoKill_ || settings.Read(SettingsKeys::kAutoBlock));
 }
 
 void HeadlessCommand::Report(std::ostream& err, const char* what, const AutoKill& autokill) const {

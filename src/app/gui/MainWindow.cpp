@@ -23,7 +23,6 @@ namespace varnel {
 
 namespace {
 
-constexpr const char* kSettings = "Settings";
 // The tab's margins around the page, and how much shorter than that area the page is.
 constexpr int kTabMarginLeft = 4;
 constexpr int kTabMarginTop = 23;
@@ -103,9 +102,9 @@ MainWindow::MainWindow(MonitorPlatform platform, SettingsFile& settings, std::st
     if (topMost_) setWindowFlag(Qt::WindowStaysOnTopHint, true);
     MainWindowLayout();
     placement_.SetOuterSize(kInitialWidth, kInitialHeight);
-    if (auto placement = WindowPlacementText::Parse(settings_.ReadString(kSettings, "Position", "")))
+    if (auto placement = WindowPlacementText::Parse(settings_.Read(SettingsKeys::kPosition)))
         ApplyPlacement(*placement);
-    if (settings_.ReadInt(kSettings, "IsZoomed", 0) != 0) setWindowState(windowState() | Qt::WindowMaximized);
+    if (settings_.Read(SettingsKeys::kIsZoomed)) setWindowState(windowState() | Qt::WindowMaximized);
     MainWindowLayout();
     AddTrayIcon();
     page_->setFocus();
@@ -116,13 +115,13 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::ReadSettings() {
-    topMost_ = settings_.ReadInt(kSettings, "WindowTopMost", 0) != 0;
-    placement_.SetStretch(settings_.ReadInt(kSettings, "WindowStretch", 1) != 0);
-    startMinimised_ = settings_.ReadInt(kSettings, "Minimized", 0) != 0;
-    logRootFolder_ = settings_.ReadString(kSettings, "LogRootFolder", "");
+    topMost_ = settings_.Read(SettingsKeys::kWindowTopMost);
+    placement_.SetStretch(settings_.Read(SettingsKeys::kWindowStretch));
+    startMinimised_ = settings_.Read(SettingsKeys::kMinimized);
+    logRootFolder_ = settings_.Read(SettingsKeys::kLogRootFolder);
     // The window starts on screen; closed while in the tray, it goes there again once shown.
-    startInTray_ = settings_.ReadInt(kSettings, "MainWindow", 1) == 0 || startMinimised_;
-    splitSize_ = settings_.ReadInt("Session", "SplitSize", 100);
+    startInTray_ = !settings_.Read(SettingsKeys::kMainWindow) || startMinimised_;
+    splitSize_ = settings_.Read(SettingsKeys::kWindowSplitSize);
 }
 
 void MainWindow::BuildShortcuts() {
@@ -294,7 +293,7 @@ void MainWindow::SetTopMost(bool on) {
     const bool visible = isVisible();
     setWindowFlag(Qt::WindowStaysOnTopHint, on);
     if (visible) show();  // changing the flags hides the window
-    settings_.WriteInt(kSettings, "WindowTopMost", on ? 1 : 0);
+    settings_.Write(SettingsKeys::kWindowTopMost, on);
     MainWindowLayout();
 }
 
@@ -325,10 +324,10 @@ OptionsDialog* MainWindow::optionsDialog() const {
 }
 
 void MainWindow::ReloadAfterOptions() {
-    const bool topMost = settings_.ReadInt(kSettings, "WindowTopMost", 0) != 0;
-    placement_.SetStretch(settings_.ReadInt(kSettings, "WindowStretch", 1) != 0);
-    startMinimised_ = settings_.ReadInt(kSettings, "Minimized", 0) != 0;
-    logRootFolder_ = settings_.ReadString(kSettings, "LogRootFolder", "");
+    const bool topMost = settings_.Read(SettingsKeys::kWindowTopMost);
+    placement_.SetStretch(settings_.Read(SettingsKeys::kWindowStretch));
+    startMinimised_ = settings_.Read(SettingsKeys::kMinimized);
+    logRootFolder_ = settings_.Read(SettingsKeys::kLogRootFolder);
     if (topMost != topMost_) {
         topMost_ = topMost;
         const bool visible = isVisible();
@@ -395,23 +394,28 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
     QMainWindow::keyPressEvent(event);
 }
 
-void MainWindow::WriteWindowSettings() const {
-    settings_.WriteInt(kSettings, "MainWindow", shown_ ? 1 : 0);
-    settings_.WriteInt("Session", "SplitSize", splitSize_);
-    if (logRootFolder_.empty()) settings_.WriteString(kSettings, "LogRootFolder", "");
-    settings_.WriteInt(kSettings, "IsZoomed", isMaximized() ? 1 : 0);
-    settings_.WriteString(kSettings, "Position", CurrentPlacement().Format());
+void MainWindow::WriteWindowSettings(SettingsFile::Batch& batch) const {
+    batch.Set(SettingsKeys::kMainWindow, shown_);
+    batch.Set(SettingsKeys::kWindowSplitSize, splitSize_);
+    if (logRootFolder_.empty()) batch.Set(SettingsKeys::kLogRootFolder, "");
+    batch.Set(SettingsKeys::kIsZoomed, isMaximized());
+    batch.Set(SettingsKeys::kPosition, CurrentPlacement().Format());
 }
 
 void MainWindow::CommitData() {
-    WriteWindowSettings();
-    page_->WriteSettings();
+    // The end of a run: every key of the window and the page in one rewrite of the file.
+    SettingsFile::Batch batch(settings_);
+    WriteWindowSettings(batch);
+    page_->WriteSettings(batch);
+    batch.Commit();
 }
 
 void MainWindow::Teardown() {
-    WriteWindowSettings();
+    SettingsFile::Batch batch(settings_);
+    WriteWindowSettings(batch);
     tray_->Remove();
-    page_->SaveSettings();
+    page_->SaveSettings(batch);
+    batch.Commit();
     page_->FlushHostNames();
     page_->monitor().processNames().Clear();
     tornDown_ = true;

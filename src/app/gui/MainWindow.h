@@ -159,7 +159,7 @@ class MainWindow : public QMainWindow {
     void ReadSettings();
     void BuildTray();
     void BuildShortcuts();
-    void WriteWindowSettings() const;
+    void WriteWindowSettings(SettingsFile::Batch& batch) const;
     void SwitchTab(int delta);
     void ShowAbout();
     // After the tray host has appeared or come back: the window goes to the tray.

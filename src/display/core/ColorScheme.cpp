@@ -90,9 +90,11 @@ void ColorScheme::Load(const SettingsFile& s, uint32_t textBkDefault, uint32_t t
     }
 }
 
-void ColorScheme::Save(const SettingsFile& s) const {
+void ColorScheme::Save(SettingsFile& s) const {
+    SettingsFile::Batch batch(s);
     for (int i = 0; i < kItemCount; ++i)
-        s.WriteInt(kSection, kItems[i].key, static_cast<int>(colours_[static_cast<size_t>(i)]));
+        batch.SetInt(kSection, kItems[i].key, static_cast<int>(colours_[static_cast<size_t>(i)]));
+    batch.Commit();
 }
 
 uint32_t ColorScheme::StatusColour(std::string_view text) const {

@@ -87,7 +87,7 @@ public:
     void Load(const SettingsFile& s, uint32_t textBkDefault, uint32_t textDefault);
     // Writes all 37 keys as signed decimal text. Failed writes are not reported (the file keeps
     // its old value for that key).
-    void Save(const SettingsFile& s) const;
+    void Save(SettingsFile& s) const;
 
     struct CellColours {
         uint32_t text;  // also the frame of a Status cell
