@@ -111,6 +111,8 @@ int main(int argc, char** argv) {
             HeadlessCommand headless({table, processes, reset, clock}, location, lang);
             headless.SetHostNameSource(resolver.get());
             headless.SetForceAutoKill(cl.autokill);
+            headless.SetFormat(cl.format);
+            headless.SetMetricsFile(cl.metricsFile);
             return headless.Run(std::cout, std::cerr, g_stop, g_reload);
         }
         case CommandLine::Mode::kWindow:
@@ -131,5 +133,6 @@ int main(int argc, char** argv) {
     list.SetHostNameSource(resolver.get(), kListResolveWaitMs);
     list.SetAll(cl.all);
     list.SetIpv6(cl.ipv6);
+    list.SetFormat(cl.format);
     return list.Run(std::cout, std::cerr);
 }

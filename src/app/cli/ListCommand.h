@@ -3,6 +3,7 @@
 #include <ostream>
 
 #include "platform/Clock.h"
+#include "report/ConnectionListFormatter.h"
 #include "platform/ConnectionTable.h"
 #include "platform/ProcessList.h"
 #include "session/HostNameSource.h"
@@ -38,6 +39,8 @@ class ListCommand {
     void SetAll(bool all) { all_ = all; }
     // `--ipv6`: IPv6 connections are listed too, as the window shows them with ShowIPv6 on.
     void SetIpv6(bool on) { ipv6_ = on; }
+    // `--format`: json and csv print the connections for a program (ConnectionListFormatter).
+    void SetFormat(OutputFormat format) { format_ = format; }
 
     // Returns the exit code: 0, or 1 when the connection table cannot be read; that is said on
     // `err` and nothing goes to `out` (an unreadable table is no empty one).
@@ -54,6 +57,7 @@ class ListCommand {
     int resolveWaitMs_ = 0;
     bool all_ = false;
     bool ipv6_ = false;
+    OutputFormat format_ = OutputFormat::kText;
 };
 
 }  // namespace varnel
