@@ -5,6 +5,8 @@
 #include <iostream>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 #include "app/cli/CommandLine.h"
 #include "app/cli/ListCommand.h"
 #include "platform/fake/FakeClock.h"
@@ -159,6 +161,39 @@ TEST(ListCommandTest, Ipv6ListsTheIpv6ConnectionsInTheCanonicalFormAndCountsThem
     EXPECT_EQ(lines(ListText(table, false, true)), 1 + 599);
     EXPECT_EQ(lines(ListText(table, true, true)), 1 + 702);
     EXPECT_EQ(lines(ListText(table, true, false)), 1 + 1);
+}
+
+// The same connections in the three formats, the ones beyond the list's rows (--all) included.
+TEST(ListCommandTest, JsonAndCsvListEveryConnectionTheTextDoes) {
+    FakeConnectionTable table;
+    for (int i = 0; i < 603; ++i) table.Add(kTcpEstablished, "10.0.0.1", 40000 + i, "10.0.0.7", 22, 42);
+    table.Add(kTcpFinWait2, "2001:db8::1", 39999, "2001:db8::7", 22, 42);
+    auto list = [&](OutputFormat format) {
+        FakeProcessList processes;
+        processes.processes = {{42, "a,\"b\""}};
+        FakeClock clock;
+        std::ostringstream out;
+        ListCommand command(table, processes, clock, UiLanguage::English());
+        command.SetAll(true);
+        command.SetIpv6(true);
+        command.SetFormat(format);
+        command.Run(out, std::cerr);
+        return out.str();
+    };
+    const std::string text = list(OutputFormat::kText), json = list(OutputFormat::kJson),
+                      csv = list(OutputFormat::kCsv);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1 + 604);
+    EXPECT_EQ(std::count(json.begin(), json.end(), '\n'), 604);
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1 + 604);
+    EXPECT_EQ(csv.substr(0, csv.find('\n')),
+              "local_address,local_host,local_port,remote_address,remote_host,remote_port,family,state,"
+              "age_seconds,process,pid\r");
+    const std::string last = json.substr(json.rfind('\n', json.size() - 2) + 1);
+    EXPECT_EQ(nlohmann::json::parse(last), nlohmann::json::parse(R"({"local_address":"2001:db8::1",
+        "local_host":null,"local_port":39999,"remote_address":"2001:db8::7","remote_host":null,"remote_port":22,
+        "family":"ipv6","state":"FIN_WAIT2","age_seconds":0,"process":"a,\"b\"","pid":42})"));
+    EXPECT_TRUE(csv.ends_with("\r\n2001:db8::1,,39999,2001:db8::7,,22,ipv6,FIN_WAIT2,0,\"a,\"\"b\"\"\",42\r\n"))
+        << csv.substr(csv.size() - 200);
 }
 
 TEST(ListCommandTest, AnUnreadableTableIsAnErrorNotAnEmptyList) {
