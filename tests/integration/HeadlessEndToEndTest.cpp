@@ -427,4 +427,93 @@ TEST_F(HeadlessNamesTest, HangingPeersDelayNoNameFromTheHostsFileAndRulesSeeWhol
         << out;
 }
 
+// The body of an HTTP GET of `path` from 127.0.0.1:`port`, or "" when nothing answers.
+std::string HttpGet(int port, const std::string& path) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    std::string reply;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+        const std::string request = "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
+        if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+            char buf[65536];
+            ssize_t n;
+            while ((n = recv(fd, buf, sizeof buf, 0)) > 0) reply.append(buf, static_cast<size_t>(n));
+        }
+    }
+    close(fd);
+    const size_t body = reply.find("\r\n\r\n");
+    return body == std::string::npos ? "" : reply.substr(body + 4);
+}
+
+// Debian's prometheus-node-exporter, on loopback, with nothing but its textfile collector.
+struct NodeExporter {
+    static constexpr const char* kBinary = "/usr/bin/prometheus-node-exporter";
+    static constexpr int kPort = 9100;  // free: the namespace is the test's own
+    pid_t pid = -1;
+    explicit NodeExporter(const std::string& textfileDir) {
+        pid = fork();
+        if (pid == 0) {
+            const int null = open("/dev/null", O_WRONLY);
+            dup2(null, 1);
+            dup2(null, 2);
+            const std::string listen = "--web.listen-address=127.0.0.1:" + std::to_string(kPort);
+            const std::string folder = "--collector.textfile.directory=" + textfileDir;
+            execl(kBinary, kBinary, listen.c_str(), "--collector.disable-defaults", "--collector.textfile",
+                  folder.c_str(), static_cast<char*>(nullptr));
+            _exit(91);
+        }
+    }
+    ~NodeExporter() {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+};
+
+// The fleet's view: node_exporter's textfile collector reads the metrics file of a running
+// `varnel --headless --metrics-file` and serves the cut by its rule's line; promtool accepts the file.
+TEST_F(HeadlessEndToEndTest, NodeExporterServesTheCutFromTheMetricsFile) {
+    if (access(NodeExporter::kBinary, X_OK) != 0) GTEST_SKIP() << "prometheus-node-exporter is not installed";
+    const std::string textfiles = dir + "/textfile";
+    fs::create_directory(textfiles);
+    NodeExporter exporter(textfiles);
+    Pair p;
+    Connect(p);
+    WriteRules(p);  // its rule is on line 2
+    Child c = StartVarnel(dir, false, "", {"--metrics-file", textfiles + "/varnel.prom"});
+    ASSERT_GT(c.pid, 0);
+    EXPECT_TRUE(SeesAbort(p.client, 5000));
+    // The file is written at the first tick (nothing cut yet) and every 10 s after.
+    std::string scraped;
+    const auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < std::chrono::seconds(15)) {
+        scraped = HttpGet(NodeExporter::kPort, "/metrics");
+        if (scraped.find("\nvarnel_blocked_total 1\n") != std::string::npos) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    EXPECT_NE(scraped.find("\nvarnel_blocked_total 1\n"), std::string::npos) << scraped;
+    EXPECT_NE(scraped.find("\nvarnel_blocked_by_rule_total{line=\"2\"} 1\n"), std::string::npos) << scraped;
+    EXPECT_NE(scraped.find("\nvarnel_up 1\n"), std::string::npos) << scraped;
+    EXPECT_NE(scraped.find("\nnode_textfile_scrape_error 0\n"), std::string::npos) << scraped;
+    std::string out, err;
+    EXPECT_EQ(Stop(c, out, err), 0) << err;
+    EXPECT_EQ(err.find("metrics file"), std::string::npos) << err;
+
+    const std::string file = textfiles + "/varnel.prom";
+    EXPECT_NE(HttpGet(NodeExporter::kPort, "/metrics").find("\nvarnel_up 0\n"), std::string::npos)
+        << "the file left at the end says it ended";
+    if (access("/usr/bin/promtool", X_OK) == 0) {
+        const std::string check = "/usr/bin/promtool check metrics < '" + file + "' > '" + dir + "/promtool.out' 2>&1";
+        std::ifstream said(dir + "/promtool.out");
+        EXPECT_EQ(std::system(check.c_str()), 0) << std::string(std::istreambuf_iterator<char>(said), {});
+        std::ifstream report(dir + "/promtool.out");
+        const std::string text(std::istreambuf_iterator<char>(report), {});
+        EXPECT_EQ(text, "") << "promtool's lint found problems";
+    }
+}
+
 }  // namespace
