@@ -14,7 +14,6 @@
 
 #include "autokill/MonitorEvent.h"
 #include "report/MetricsRegistry.h"
-#include "report/PrometheusTextWriter.h"
 
 namespace varnel {
 namespace {
@@ -95,19 +94,6 @@ TEST_F(MetricsFileWriterTest, IsWrittenEveryTenSecondsReadableByOthersAndAFailur
     EXPECT_EQ(missing.Write("a 1\n", t0), "");
     fs::remove_all(dir + "/no");
     EXPECT_NE(missing.Write("a 1\n", t0), "") << "told again after a write worked";
-}
-
-TEST(PrometheusTextWriterTest, EscapesLabelsAndHelpAndPrintsNumbersThatReadBack) {
-    PrometheusTextWriter w;
-    w.Family("x_total", "counter", "a \\ b\nc");
-    w.Sample("x_total", {{"line", "q\"\\\n"}}, 3);
-    EXPECT_EQ(w.text(), "# HELP x_total a \\\\ b\\nc\n# TYPE x_total counter\nx_total{line=\"q\\\"\\\\\\n\"} 3\n");
-    const struct {
-        double value;
-        const char* text;
-    } rows[] = {{0, "0"},           {0.0025, "0.0025"}, {1e15, "1e+15"},         {0.1 + 0.2, "0.30000000000000004"},
-                {1796774299.0765631, "1796774299.0765631"}, {-2.5, "-2.5"}};
-    for (const auto& r : rows) EXPECT_EQ(PrometheusTextWriter::Number(r.value), r.text) << r.value;
 }
 
 }  // namespace
