@@ -17,7 +17,8 @@ namespace varnel {
 // nine column texts separated by single TABs (the ninth empty when the table gives no owners).
 // Every control character inside a text (a host name or a process name can hold anything: TABs,
 // line breaks, a terminal's escape sequences) is printed as a space (PrintableLine), so each row
-// stays one line of nine fields and cannot drive the terminal.
+// stays one line of nine fields and cannot drive the terminal. With SetFormat(kJson or kCsv) the
+// same connections are printed for a program instead (ConnectionListFormatter).
 //
 // The list shows at most 599 rows; with `SetAll(true)` every other connection the poll kept
 // follows them, in table order, with the texts it would show: first those the list has no room
