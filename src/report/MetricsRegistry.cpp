@@ -27,10 +27,6 @@ void MetricsRegistry::ObserveLoad(const RuleLoadReport& report) {
 
 void MetricsRegistry::ObserveTick(const SessionMonitor& monitor, int lookupsPending, double seconds,
                                   double unixSeconds) {
-    uint64_t v6 = 0;
-    for (const KeptConnection& k : monitor.kept()) v6 += k.key.v6 ? 1 : 0;
-    connections6_ = v6;
-    connections4_ = monitor.kept().size() - v6;
     if (monitor.kept().size() > connectionsMax_) connectionsMax_ = monitor.kept().size();
     lookupsPending_ = lookupsPending;
     size_t b = 0;
@@ -39,6 +35,13 @@ void MetricsRegistry::ObserveTick(const SessionMonitor& monitor, int lookupsPend
     ++tickCount_;
     tickSum_ += seconds;
     lastTick_ = unixSeconds;
+}
+
+void MetricsRegistry::CountConnections(const SessionMonitor& monitor) {
+    uint64_t v6 = 0;
+    for (const KeptConnection& k : monitor.kept()) v6 += k.key.v6 ? 1 : 0;
+    connections6_ = v6;
+    connections4_ = monitor.kept().size() - v6;
 }
 
 std::string MetricsRegistry::Render() const {

@@ -38,8 +38,10 @@ class MetricsRegistry {
     void Count(const MonitorEvent& event);
     // What the last rule load found.
     void ObserveLoad(const RuleLoadReport& report);
-    // One tick: the connections it kept, the lookups under way, how long it took and when it ended.
+    // One tick: how many connections it kept, the lookups under way, how long it took and when it ended.
     void ObserveTick(const SessionMonitor& monitor, int lookupsPending, double seconds, double unixSeconds);
+    // The last tick's connections by family: a walk over all of them, so only before a Render.
+    void CountConnections(const SessionMonitor& monitor);
 
     std::string Render() const;
 

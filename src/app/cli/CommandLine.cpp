@@ -155,6 +155,16 @@ bool CommandLine::Parse(int argc, const char* const* argv, std::string& error) {
             positional.emplace_back(arg);
         }
     }
+    if (metricsFile && mode != Mode::kHeadless) {
+        error = "--metrics-file is for --headless";
+        return false;
+    }
+    const bool formatFits = format == OutputFormat::kText || mode == Mode::kList ||
+                            (mode == Mode::kHeadless && format == OutputFormat::kJson);
+    if (!formatFits) {
+        error = "--format json and csv are for --list; --headless takes json";
+        return false;
+    }
     // The one positional form is the restart hand-over, taken above.
     if (!positional.empty()) {
         error = "unexpected argument " + positional[0];

@@ -90,6 +90,7 @@ int HeadlessCommand::Run(std::ostream& out, std::ostream& err, const std::atomic
     auto writeMetrics = [&](bool force) {
         const auto now = MetricsFileWriter::Clock::now();
         if (!metricsFile || !(force || metricsFile->Due(now))) return;
+        metrics.CountConnections(*monitor);
         const std::string failure = metricsFile->Write(metrics.Render(), now);
         if (!failure.empty()) err << "varnel: " << failure << '\n' << std::flush;
     };
