@@ -32,6 +32,11 @@ void MonitorEngine::Configure() {
     autoKill_->SetEnabled(forceAutoKill_ || settings_->Read(SettingsKeys::kAutoBlock));
 }
 
+void MonitorEngine::Tick() {
+    monitor_->Tick();
+    for (TickListener& listener : tickListeners_) listener(*this);
+}
+
 void MonitorEngine::SetAskDns(bool on) {
     if (platform_.hostNames == nullptr) return;
     askDns_ = on;

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "autokill/AutoKill.h"
 #include "platform/Clock.h"
@@ -77,8 +79,13 @@ class MonitorEngine {
     void Start() { monitor_->Start(); }
     void Stop() { monitor_->Stop(); }
     bool running() const { return monitor_->running(); }
-    // One tick: poll, rows, then the kill pass (while auto kill is on), then the counter.
-    void Tick() { monitor_->Tick(); }
+    // One tick: poll, rows, then the kill pass (while auto kill is on), then the counter, then the
+    // tick listeners in the order they were added.
+    void Tick();
+    // Called on the tick's thread after every Tick(), when the rows, the counter and the kill
+    // pass's results are those of this tick. It must not add listeners or destroy the engine.
+    using TickListener = std::function<void(MonitorEngine& engine)>;
+    void AddTickListener(TickListener listener) { tickListeners_.push_back(std::move(listener)); }
 
     SessionMonitor& monitor() { return *monitor_; }
     const SessionMonitor& monitor() const { return *monitor_; }
@@ -96,6 +103,7 @@ class MonitorEngine {
     std::unique_ptr<SessionMonitor> monitor_;
     // Declared after the monitor: the monitor's hook points at it, and is cleared first.
     std::unique_ptr<AutoKill> autoKill_;
+    std::vector<TickListener> tickListeners_;
 };
 
 }  // namespace varnel

@@ -38,6 +38,12 @@ TEST(MonitorEngineTest, ConfigureReadsTheSettingsAgainAtEveryReload) {
     std::ofstream(dir + "/varnel_autoblock.txt") << "PORT2=81\n";
     MonitorEngine engine({table, processes, clock, &names}, {settings, dir + "/varnel_autoblock.txt", dir, reset},
                          UiLanguage::English());
+    int listened = 0;
+    engine.AddTickListener([&](MonitorEngine& e) {
+        EXPECT_EQ(&e, &engine);
+        EXPECT_EQ(e.monitor().listCount(), 1) << "after the tick's rows";
+        ++listened;
+    });
     engine.Start();
 
     struct Step {
@@ -70,6 +76,7 @@ TEST(MonitorEngineTest, ConfigureReadsTheSettingsAgainAtEveryReload) {
         engine.Tick();
         EXPECT_EQ(names.lookups > before, step.resolves) << step.resetMax;
     }
+    EXPECT_EQ(listened, static_cast<int>(std::size(steps)));
     std::filesystem::remove_all(dir);
 }
 
