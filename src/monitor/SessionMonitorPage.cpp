@@ -51,7 +51,8 @@ SessionMonitorPage::SessionMonitorPage(MonitorPlatform platform, SettingsFile& s
     : QWidget(parent), platform_(std::move(platform)), settings_(settings), lang_(std::move(lang)) {
     engine_ = std::make_unique<MonitorEngine>(
         MonitorEngine::Platform{platform_.table, platform_.processes, platform_.clock, platform_.hostNames},
-        MonitorEngine::AutoKillSetup{settings_, std::move(ruleFilePath), std::move(logFolder), platform_.reset},
+        MonitorEngine::AutoKillSetup{settings_, std::move(ruleFilePath), std::move(logFolder),
+                                     platform_.reset},
         lang_);
     ReadSettings();
     engine_->Configure();
@@ -171,7 +172,8 @@ void SessionMonitorPage::BuildControls() {
     list_->SetTextColor(0xFFFFFF);
     list_->SetUp(settings_);
     ApplyColumnWidths();
-    list_->sortHeader()->SetSortIndicator(monitor().sorter().sortColumn(), monitor().sorter().sortDescending());
+    list_->sortHeader()->SetSortIndicator(monitor().sorter().sortColumn(),
+                                          monitor().sorter().sortDescending());
     connect(list_->sortHeader(), &QHeaderView::sectionClicked, this, &SessionMonitorPage::OnColumnClick);
 
     pane_ = new CColorEdit(this);
@@ -298,7 +300,8 @@ void SessionMonitorPage::OnColumnClick(int column) {
     if (column < 0 || column >= kColumnCount) return;
     monitor().OnColumnClick(column);
     model_->Refresh();
-    list_->sortHeader()->SetSortIndicator(monitor().sorter().sortColumn(), monitor().sorter().sortDescending());
+    list_->sortHeader()->SetSortIndicator(monitor().sorter().sortColumn(),
+                                          monitor().sorter().sortDescending());
 }
 
 void SessionMonitorPage::UpdateLabels() {

@@ -51,18 +51,19 @@ struct MonitorPlatform {
 
 // The "Session Monitor" page: the START/STOP button, the three switches, the BLOCKED and
 // connection counters, the LOG button, the session list, the LOG View pane and a toolbar with
-// Options and Always topmost. It keeps its settings in section "Session" of the settings file (read here, written by
-// SaveSettings).
+// Options and Always topmost. It keeps its settings in section "Session" of the settings file
+// (read here, written by SaveSettings).
 //
 // While running, a 500 ms timer ticks the monitor, then the list, the counter, the BLOCKED label
 // and the pane follow. Enter anywhere on the page toggles START/STOP; Escape does nothing.
 //
 // Ownership: the page owns its MonitorEngine (the session monitor and auto kill) and the list
 // model and list view that read it. Qt deletes a widget's children only after the derived class's
-// members are gone, so the model and the view are members declared after the engine rather than
-// Qt-owned children: they are destroyed first, then the engine, then the remaining child widgets,
-// which read neither. The settings file and the platform parts are borrowed and must outlive the
-// page. GUI thread only.
+// members are gone, too late for anything that reads the engine; so the model (no Qt parent) and
+// the view (a child widget for display, deleted through its member, which takes it out of the
+// page's children) are members declared after the engine, and the context menu after them. They
+// go first, then the engine, then the remaining child widgets, which read neither. The settings
+// file and the platform parts are borrowed and must outlive the page. GUI thread only.
 class SessionMonitorPage : public QWidget {
     Q_OBJECT
 

@@ -36,8 +36,8 @@ TEST(MonitorEngineTest, ConfigureReadsTheSettingsAgainAtEveryReload) {
     CountingHostNames names;
     SettingsFile settings(dir + "/varnel.ini");
     std::ofstream(dir + "/varnel_autoblock.txt") << "PORT2=81\n";
-    MonitorEngine engine({table, processes, clock, &names}, {settings, dir + "/varnel_autoblock.txt", dir, reset},
-                         UiLanguage::English());
+    MonitorEngine engine({table, processes, clock, &names},
+                         {settings, dir + "/varnel_autoblock.txt", dir, reset}, UiLanguage::English());
     int listened = 0;
     engine.AddTickListener([&](MonitorEngine& e) {
         EXPECT_EQ(&e, &engine);

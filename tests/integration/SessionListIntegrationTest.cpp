@@ -146,12 +146,13 @@ TEST(SessionListIntegrationTest, ListAllShowsTwoThousandConnectionsEachOnceAndTh
     ASSERT_FALSE(first.empty());
     std::set<std::string> seen;
     size_t at = first.find('\n') + 1;
-    EXPECT_EQ(first.substr(0, at),
-              "IP Address1\tHostname1\tPort1\tIP Address2\tHostname2\tPort2\tStatus\tTime\tProcessName(PID)\n");
+    EXPECT_EQ(
+        first.substr(0, at),
+        "IP Address1\tHostname1\tPort1\tIP Address2\tHostname2\tPort2\tStatus\tTime\tProcessName(PID)\n");
     for (size_t end; (end = first.find('\n', at)) != std::string::npos; at = end + 1) {
         const std::string line = first.substr(at, end - at);
         std::vector<std::string> f;
-        for (size_t b = 0, e; ; b = e + 1) {
+        for (size_t b = 0, e;; b = e + 1) {
             e = line.find('\t', b);
             f.push_back(line.substr(b, e - b));
             if (e == std::string::npos) break;

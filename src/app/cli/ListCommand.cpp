@@ -45,8 +45,8 @@ bool ListCommand::AnyPending(SessionMonitor& monitor) {
 }
 
 int ListCommand::Run(std::ostream& out, std::ostream& err) {
-    auto engine =
-        std::make_unique<MonitorEngine>(MonitorEngine::Platform{table_, processes_, clock_, hostNames_}, lang_);
+    auto engine = std::make_unique<MonitorEngine>(
+        MonitorEngine::Platform{table_, processes_, clock_, hostNames_}, lang_);
     SessionMonitor* monitor = &engine->monitor();
     engine->SetShowIpv6(ipv6_);
     engine->Start();

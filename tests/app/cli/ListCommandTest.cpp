@@ -185,8 +185,8 @@ TEST(ListCommandTest, AllOnTwoThousandConnectionsIsByteIdenticalToTheRecordedLis
     FakeProcessList processes;
     FakeClock clock;
     processes.processes = {{42, "ssh"}, {77, "curl"}, {1234, "a\tb"}};
-    const uint32_t states[] = {kTcpEstablished, kTcpSynSent, kTcpListen,   kTcpTimeWait,
-                               kTcpFinWait1,    kTcpFinWait2, kTcpCloseWait, kTcpSynRcvd,
+    const uint32_t states[] = {kTcpEstablished, kTcpSynSent,  kTcpListen,     kTcpTimeWait,
+                               kTcpFinWait1,    kTcpFinWait2, kTcpCloseWait,  kTcpSynRcvd,
                                kTcpLastAck,     kTcpClosing,  kTcpEstablished};
     const uint32_t pids[] = {42, 77, 0, 1234, 99999};
     for (int i = 0; i < 2000; ++i) {
