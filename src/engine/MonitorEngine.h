@@ -60,8 +60,9 @@ class MonitorEngine {
     MonitorEngine& operator=(const MonitorEngine&) = delete;
 
     // Reads AskDNS, ResetMaxConnections and AutoBlock (on regardless with SetForceAutoKill) and
-    // loads the rule file with the block-log settings. The first call starts the run; later calls
-    // are the reload (`--headless` on SIGHUP). ShowIPv6 is the window's: SetShowIpv6.
+    // loads the rule file with the block-log settings; it does not start monitoring. Called once
+    // at start-up and again for a reload (`--headless` on SIGHUP). ShowIPv6 is the window's:
+    // SetShowIpv6.
     // Needs auto kill.
     void Configure();
     void SetForceAutoKill(bool on) { forceAutoKill_ = on; }
