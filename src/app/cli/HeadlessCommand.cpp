@@ -5,11 +5,10 @@
 #include <memory>
 #include <thread>
 
-#include "autokill/AutoKill.h"
+#include "engine/MonitorEngine.h"
 #include "report/MetricsFileWriter.h"
 #include "report/MetricsRegistry.h"
 #include "report/StreamEventSink.h"
-#include "session/SessionMonitor.h"
 #include "text/FixedText.h"
 
 #ifndef VARNEL_VERSION
@@ -33,15 +32,6 @@ double UnixSeconds() {
 
 }  // namespace
 
-void HeadlessCommand::Configure(const SettingsFile& settings, SessionMonitor& monitor,
-                                AutoKill& autokill) const {
-    const bool resolve = hostNames_ != nullptr && settings.Read(SettingsKeys::kAskDns);
-    monitor.SetHostNameSource(resolve ? hostNames_ : nullptr);
-    monitor.SetResetMaxMinutes(static_cast<uint32_t>(settings.Read(SettingsKeys::kResetMaxConnections)));
-    autokill.LoadRules();
-    autokill.SetEnabled(forceAutoKill_ || settings.Read(SettingsKeys::kAutoBlock));
-}
-
 void HeadlessCommand::Report(EventSink& sink, MetricsRegistry& metrics, const char* what,
                              const AutoKill& autokill) const {
     const int rules = autokill.rules().count();
@@ -61,13 +51,14 @@ int HeadlessCommand::Run(std::ostream& out, std::ostream& err, const std::atomic
     settings.SetFailureListener([&err](const std::string& line) {
         err << "varnel: " << line << '\n' << std::flush;
     });
-    auto monitor =
-        std::make_unique<SessionMonitor>(platform_.table, platform_.processes, platform_.clock, lang_);
-    auto autokill = std::make_unique<AutoKill>(settings, location_.RuleFilePath(), location_.folder(),
-                                               platform_.reset, platform_.clock, lang_);
-    Configure(settings, *monitor, *autokill);
+    MonitorEngine engine({platform_.table, platform_.processes, platform_.clock, hostNames_},
+                         {settings, location_.RuleFilePath(), location_.folder(), platform_.reset}, lang_);
+    engine.SetForceAutoKill(forceAutoKill_);
+    engine.Configure();
+    SessionMonitor& monitor = engine.monitor();
+    AutoKill& autokill = engine.autoKill();
 
-    BlockLog& log = autokill->blockLog();
+    BlockLog& log = autokill.blockLog();
     StreamEventSink streams(format_, out, err);
     streams.SetOutputClosedCallback([&] {
         std::string where = log.enabled() ? "block-log lines go on to " + log.path()
@@ -76,52 +67,50 @@ int HeadlessCommand::Run(std::ostream& out, std::ostream& err, const std::atomic
     });
     EventSink& sink = wrapSink_ ? wrapSink_(streams) : streams;
     MetricsRegistry metrics(VARNEL_VERSION);
-    autokill->SetEventListener([&](const MonitorEvent& e) {
+    autokill.SetEventListener([&](const MonitorEvent& e) {
         metrics.Count(e);
         sink.Tell(e);
     });
     log.SetFailureListener([&sink](const std::string& line) { Tell(sink, MonitorEvent::Kind::kLogWriteFailed, line); });
-    monitor->SetTickHook(autokill.get());
-    Report(sink, metrics, "monitoring", *autokill);
+    Report(sink, metrics, "monitoring", autokill);
 
     // The metrics file: the command line's, else the settings' (read again at a reload).
-    auto metricsPath = [&] { return metricsFile_ ? *metricsFile_ : settings.Read(SettingsKeys::kMetricsFile); };
     std::unique_ptr<MetricsFileWriter> metricsFile;
-    auto writeMetrics = [&](bool force) {
-        const auto now = MetricsFileWriter::Clock::now();
-        if (!metricsFile || !(force || metricsFile->Due(now))) return;
-        metrics.CountConnections(*monitor);
-        const std::string failure = metricsFile->Write(metrics.Render(), now);
-        if (!failure.empty()) err << "varnel: " << failure << '\n' << std::flush;
-    };
     auto openMetrics = [&] {
-        const std::string path = metricsPath();
+        const std::string path = metricsFile_ ? *metricsFile_ : settings.Read(SettingsKeys::kMetricsFile);
         if (path.empty())
             metricsFile.reset();
         else if (!metricsFile || metricsFile->path() != path)
             metricsFile = std::make_unique<MetricsFileWriter>(path);
     };
+    auto writeMetrics = [&](bool force) {
+        const auto now = MetricsFileWriter::Clock::now();
+        if (!metricsFile || !(force || metricsFile->Due(now))) return;
+        metrics.CountConnections(monitor);
+        const std::string failure = metricsFile->Write(metrics.Render(), now);
+        if (!failure.empty()) err << "varnel: " << failure << '\n' << std::flush;
+    };
     openMetrics();
 
     using Clock = std::chrono::steady_clock;
     bool tableFailureTold = false;  // since the last read of the connection table that worked
-    monitor->Start();
+    engine.Start();
     auto next = Clock::now();
     while (!stop.load()) {
         if (reload.exchange(false)) {
-            Configure(settings, *monitor, *autokill);
-            Report(sink, metrics, "reloaded the rules and settings", *autokill);
+            engine.Configure();
+            Report(sink, metrics, "reloaded the rules and settings", autokill);
             openMetrics();
         }
         const auto tickStart = Clock::now();
-        monitor->Tick();
+        engine.Tick();
         if (metricsFile) {
-            HostNameSource* names = monitor->snapshot().hostNameSource();
-            metrics.ObserveTick(*monitor, names ? names->PendingLookups() : 0,
+            HostNameSource* names = monitor.snapshot().hostNameSource();
+            metrics.ObserveTick(monitor, names ? names->PendingLookups() : 0,
                                 std::chrono::duration<double>(Clock::now() - tickStart).count(), UnixSeconds());
             writeMetrics(false);
         }
-        if (monitor->TableReadOk()) {
+        if (monitor.TableReadOk()) {
             tableFailureTold = false;
         } else if (!tableFailureTold) {
             tableFailureTold = true;
@@ -134,7 +123,7 @@ int HeadlessCommand::Run(std::ostream& out, std::ostream& err, const std::atomic
             std::this_thread::sleep_for(
                 std::min<Clock::duration>(next - Clock::now(), std::chrono::milliseconds(50)));
     }
-    monitor->Stop();
+    engine.Stop();
     metrics.SetUp(false);
     writeMetrics(true);
     return 0;
