@@ -80,3 +80,9 @@ install(FILES ${VARNEL_DATA_OUT}/changelog.gz ${VARNEL_DATA_DIR}/debian/copyrigh
 # its settings in /etc/varnel (a conffile, kept on removal; the rules beside it are the admin's).
 install(FILES ${VARNEL_DATA_DIR}/service/varnel-headless.service DESTINATION /lib/systemd/system)
 install(FILES ${VARNEL_DATA_DIR}/service/varnel.ini DESTINATION /etc/varnel)
+# node_exporter's textfile folder (Debian's) names the metrics file the service writes in its runtime
+# folder: the folder belongs to root, the service runs as a user of its own. The link is made in the
+# build tree and installed as a link.
+file(MAKE_DIRECTORY ${VARNEL_DATA_OUT}/service)
+file(CREATE_LINK /run/varnel/varnel.prom ${VARNEL_DATA_OUT}/service/varnel.prom SYMBOLIC)
+install(FILES ${VARNEL_DATA_OUT}/service/varnel.prom DESTINATION /var/lib/prometheus/node-exporter)

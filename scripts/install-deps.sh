@@ -8,7 +8,7 @@ set -e
 # Building the program and running it (Japanese texts need the VL Gothic glyphs).
 RUN_PACKAGES="
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools qt6-l10n-tools libgl-dev libc-ares-dev
+  qt6-base-dev qt6-base-dev-tools qt6-l10n-tools libgl-dev libc-ares-dev libsystemd-dev libsystemd0
   fonts-vlgothic fonts-dejavu-core
 "
 # Only the tests use these.
@@ -19,6 +19,7 @@ TEST_PACKAGES="
   xvfb xauth x11-apps x11-utils imagemagick
   trayer xdotool librsvg2-bin
   lintian desktop-file-utils appstream man-db groff-base libxml2-utils polkitd
+  nlohmann-json3-dev prometheus-node-exporter prometheus
 "
 PACKAGES=$RUN_PACKAGES
 case "$1" in

@@ -1,5 +1,6 @@
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -15,12 +16,14 @@
 #ifdef VARNEL_HAVE_GUI
 #include "app/gui/GuiMain.h"
 #endif
+#include "platform/linux/JournalSender.h"
 #include "platform/linux/LinuxConnectionTable.h"
 #include "platform/linux/NetlinkSocketDestroy.h"
 #include "platform/linux/ProcProcessList.h"
 #include "platform/linux/SystemClock.h"
 #include "platform/linux/AresReverseLookup.h"
 #include "resolve/HostNameCache.h"
+#include "report/JournalEventSink.h"
 #include "resolve/ResolverPool.h"
 
 using namespace varnel;
@@ -111,6 +114,17 @@ int main(int argc, char** argv) {
             HeadlessCommand headless({table, processes, reset, clock}, location, lang);
             headless.SetHostNameSource(resolver.get());
             headless.SetForceAutoKill(cl.autokill);
+            headless.SetFormat(cl.format);
+            headless.SetMetricsFile(cl.metricsFile);
+            // Under systemd the events go to the journal as structured entries; JSON lines stay JSON.
+            const JournalSender::Streams journal = JournalSender::Connected(std::getenv("JOURNAL_STREAM"));
+            std::unique_ptr<JournalEventSink> journalSink;
+            if ((journal.out || journal.err) && cl.format == OutputFormat::kText)
+                headless.SetEventSinkWrapper([&](EventSink& streams) -> EventSink& {
+                    journalSink = std::make_unique<JournalEventSink>(streams, journal.out, journal.err,
+                                                                     &JournalSender::Send);
+                    return *journalSink;
+                });
             return headless.Run(std::cout, std::cerr, g_stop, g_reload);
         }
         case CommandLine::Mode::kWindow:
@@ -131,5 +145,6 @@ int main(int argc, char** argv) {
     list.SetHostNameSource(resolver.get(), kListResolveWaitMs);
     list.SetAll(cl.all);
     list.SetIpv6(cl.ipv6);
+    list.SetFormat(cl.format);
     return list.Run(std::cout, std::cerr);
 }

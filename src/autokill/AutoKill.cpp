@@ -7,6 +7,7 @@
 #include "autokill/RuleFileParser.h"
 #include "autokill/RuleHostText.h"
 #include "session/AddressText.h"
+#include "session/ProcessText.h"
 #include "text/FixedText.h"
 
 namespace varnel {
@@ -14,9 +15,19 @@ namespace varnel {
 namespace {
 
 // "address:port"; an IPv6 address in brackets ("[::1]:7000"), so that its port stays apart.
-std::string EndpointText(const char* address, const char* port) {
-    return AddressText::IsIp6Text(address) ? std::string("[") + address + "]:" + port
-                                           : std::string(address) + ":" + port;
+std::string EndpointText(std::string_view address, std::string_view port) {
+    return AddressText::IsIp6Text(std::string(address).c_str())
+               ? "[" + std::string(address) + "]:" + std::string(port)
+               : std::string(address) + ":" + std::string(port);
+}
+
+const char* ReasonCode(ResetStatus status) {
+    switch (status) {
+        case ResetStatus::kPermissionDenied: return "permission-denied";
+        case ResetStatus::kNotSupported: return "not-supported";
+        case ResetStatus::kRefused: return "refused";
+        default: return "failed";
+    }
 }
 
 }  // namespace
@@ -178,6 +189,7 @@ void AutoKill::AfterRefresh(SessionMonitor& monitor) {
                 : std::string("NOT BLOCKED: ") + count + " more connections: " + lastUnreported_.Describe();
         log_.AddPaneLine(line);
         if (onFailure_) onFailure_(line);
+        if (onEvent_) TellEvent(MonitorEvent::Kind::kNotBlocked, RowTexts{}, 0, line, nullptr);
     }
     // Forget connections that no longer fail (gone, or no rule matches them now).
     for (auto it = failing_.begin(); it != failing_.end();)
@@ -210,13 +222,35 @@ void AutoKill::Consider(const SessionRow& row, uint32_t firstSeen, uint32_t now,
         if (result.status == ResetStatus::kPending)
             KeepFailing(row);
         else if (result.status != ResetStatus::kNoSuchConnection)
-            ReportFailure(row, result);
+            ReportFailure(row, texts, rules_.rule(v.rule - 1).lineNumber, result);
         return;
     }
     // $RULE$ is the rule's line in the rule file, the number --check-rules shows.
-    if (v.verdict == Verdict::kKillAndLog)
-        log_.Write(texts, processInfoAvailable, rules_.rule(v.rule - 1).lineNumber);
+    const int ruleLine = rules_.rule(v.rule - 1).lineNumber;
+    std::string line;
+    if (v.verdict == Verdict::kKillAndLog) line = log_.Write(texts, processInfoAvailable, ruleLine);
     ++blockedCount_;
+    if (onEvent_) TellEvent(MonitorEvent::Kind::kBlocked, texts, ruleLine, line, nullptr);
+}
+
+void AutoKill::TellEvent(MonitorEvent::Kind kind, const RowTexts& texts, int ruleLine, std::string_view message,
+                         const char* reason) const {
+    MonitorEvent e;
+    e.kind = kind;
+    e.message = message;
+    e.ruleLine = ruleLine;
+    std::string local, remote;
+    if (!texts.localAddress.empty()) {
+        local = EndpointText(texts.localAddress, texts.localPort);
+        remote = EndpointText(texts.remoteAddress, texts.remotePort);
+    }
+    e.local = local;
+    e.remote = remote;
+    e.host1 = texts.localHost;
+    e.host2 = texts.remoteHost;
+    SplitProcessText(texts.process, e.process, e.pid);
+    e.reason = reason;
+    onEvent_(e);
 }
 
 void AutoKill::KeepFailing(const SessionRow& row) {
@@ -224,13 +258,15 @@ void AutoKill::KeepFailing(const SessionRow& row) {
     if (it != failing_.end()) it->second = pass_;
 }
 
-void AutoKill::ReportFailure(const SessionRow& row, const ResetResult& result) {
+void AutoKill::ReportFailure(const SessionRow& row, const RowTexts& texts, int ruleLine,
+                             const ResetResult& result) {
     auto [it, added] = failing_.try_emplace(row.key, pass_);
     it->second = pass_;
     if (!added) return;
     if (reportedThisPass_ >= kReportsPerPass) {
         ++unreportedThisPass_;
         lastUnreported_ = result;
+        if (onEvent_) TellEvent(MonitorEvent::Kind::kNotBlocked, texts, ruleLine, {}, ReasonCode(result.status));
         return;
     }
     ++reportedThisPass_;
@@ -239,6 +275,7 @@ void AutoKill::ReportFailure(const SessionRow& row, const ResetResult& result) {
                                      " " + row[kColProcess] + ": " + result.Describe());
     log_.AddPaneLine(line);
     if (onFailure_) onFailure_(line);
+    if (onEvent_) TellEvent(MonitorEvent::Kind::kNotBlocked, texts, ruleLine, line, ReasonCode(result.status));
 }
 
 std::string AutoKill::BlockedText() const {

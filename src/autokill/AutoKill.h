@@ -10,6 +10,7 @@
 #include "settings/UiLanguage.h"
 #include "autokill/AutoKillRuleSet.h"
 #include "autokill/BlockLog.h"
+#include "autokill/MonitorEvent.h"
 #include "autokill/RuleEvaluator.h"
 #include "autokill/RuleFileParser.h"
 #include "autokill/RuleIndex.h"
@@ -92,8 +93,16 @@ class AutoKill : public TickHook {
         onFailure_ = std::move(listener);
     }
 
+    // Told of every cut (also a NOLOG one, with no message) and of every connection whose reset
+    // failed, once, as it is counted for the failure listener (with no message when it was only
+    // summed up), and of each summary line, which has no reason. The fields are the texts the rules
+    // read. Set only by those who want the parts of the line: a cut then allocates.
+    void SetEventListener(std::function<void(const MonitorEvent&)> listener) { onEvent_ = std::move(listener); }
+
   private:
-    void ReportFailure(const SessionRow& row, const ResetResult& result);
+    void ReportFailure(const SessionRow& row, const RowTexts& texts, int ruleLine, const ResetResult& result);
+    void TellEvent(MonitorEvent::Kind kind, const RowTexts& texts, int ruleLine, std::string_view message,
+                   const char* reason) const;
     // A connection already reported as failing stays so through a pass it could not be tried in.
     void KeepFailing(const SessionRow& row);
     // Evaluates one row, with the host texts of RuleHostText, and cuts, counts, logs or reports
@@ -133,6 +142,7 @@ class AutoKill : public TickHook {
     int unreportedThisPass_ = 0;
     ResetResult lastUnreported_;
     std::function<void(const std::string&)> onFailure_;
+    std::function<void(const MonitorEvent&)> onEvent_;
 };
 
 }  // namespace varnel

@@ -37,6 +37,21 @@ std::string AtomicFileWriter::Target(const std::string& path) {
             std::free(real);
             return target;
         }
+        // A link to a file not made yet (the package's link from node_exporter's folder to the
+        // service's runtime folder, before the first write) is written through as well, one level.
+        const int why = errno;
+        char link[4096];
+        const ssize_t n = ::readlink(path.c_str(), link, sizeof link - 1);
+        if (n > 0 && why == ENOENT) {
+            std::string to(link, static_cast<size_t>(n));
+            if (to[0] != '/') to = FolderOf(path) + to;
+            const std::string folder = FolderOf(to);
+            if (char* real = ::realpath(folder.c_str(), nullptr)) {
+                std::string target = std::string(real) + "/" + to.substr(folder.size());
+                std::free(real);
+                return target;
+            }
+        }
     }
     return path;
 }
@@ -52,7 +67,8 @@ std::string AtomicFileWriter::Refuses(const std::string& target, const struct st
     return errno == EACCES ? "the file is read-only" : std::strerror(errno);
 }
 
-std::string AtomicFileWriter::Replace(const std::string& target, std::string_view text, const struct stat* old) {
+std::string AtomicFileWriter::Replace(const std::string& target, std::string_view text, const struct stat* old,
+                                      mode_t newFileMode) {
     static std::atomic<unsigned> counter{0};
     const std::string dir = FolderOf(target);
     const size_t slash = target.rfind('/');
@@ -81,6 +97,8 @@ std::string AtomicFileWriter::Replace(const std::string& target, std::string_vie
             reason = "it belongs to another user";
         else if (::fchmod(fd, mode) != 0)
             reason = std::strerror(errno);
+    } else if (newFileMode != 0 && ::fchmod(fd, newFileMode) != 0) {
+        reason = std::strerror(errno);
     }
     if (reason.empty() && !(WriteAll(fd, text) && ::fsync(fd) == 0)) reason = std::strerror(errno);
     if (::close(fd) != 0 && reason.empty()) reason = std::strerror(errno);
@@ -99,16 +117,16 @@ std::string AtomicFileWriter::Replace(const std::string& target, std::string_vie
     return {};
 }
 
-std::string AtomicFileWriter::Write(const std::string& path, std::string_view text) {
+std::string AtomicFileWriter::Write(const std::string& path, std::string_view text, mode_t newFileMode) {
     const std::string target = Target(path);
     FolderLock lock(target);
     struct stat st;
     if (::stat(target.c_str(), &st) != 0) {
         if (errno != ENOENT) return std::strerror(errno);
-        return Replace(target, text, nullptr);
+        return Replace(target, text, nullptr, newFileMode);
     }
     // A folder is left to the rename, which refuses to put a file in its place.
-    if (S_ISDIR(st.st_mode)) return Replace(target, text, nullptr);
+    if (S_ISDIR(st.st_mode)) return Replace(target, text, nullptr, newFileMode);
     if (!S_ISREG(st.st_mode)) return "the name is no regular file";
     std::string refused = Refuses(target, st);
     if (!refused.empty()) return refused;

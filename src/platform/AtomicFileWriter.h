@@ -13,7 +13,8 @@ namespace varnel {
 // folder (".<name>.tmp.<pid>.<n>"), is flushed to disk and then renamed over the old file.
 //
 // What the user set up is kept: a symbolic link survives (its target is replaced, in the
-// target's own folder), and the new file takes the old one's mode and owner; a file whose owner
+// target's own folder, or made there when the link dangles), and the new file takes the old one's
+// mode and owner; a file whose owner
 // could not be kept (another user's) is not replaced. A file without any write permission bit is
 // read-only by intent, also for root, and is left alone, as is one this process may not write.
 //
@@ -26,7 +27,9 @@ namespace varnel {
 class AtomicFileWriter {
   public:
     // Replaces (or creates) the file at `path` with `text` under the folder lock of its target.
-    static std::string Write(const std::string& path, std::string_view text);
+    // A file made new gets `newFileMode` whatever the umask says (a file another program reads, such
+    // as the metrics file node_exporter reads, is made 0644); by default the umask decides.
+    static std::string Write(const std::string& path, std::string_view text, mode_t newFileMode = 0);
     // Deletes the file at `path` (a link itself, not its target) unless it is read-only as
     // Refuses says; a missing file is no failure.
     static std::string Remove(const std::string& path);
@@ -40,7 +43,8 @@ class AtomicFileWriter {
     // Why the existing file `target` (with its `st`) may not be replaced, or the empty text.
     static std::string Refuses(const std::string& target, const struct stat& st);
     // Replaces `target` with `text`; `old` is the replaced file's stat, null when there is none.
-    static std::string Replace(const std::string& target, std::string_view text, const struct stat* old);
+    static std::string Replace(const std::string& target, std::string_view text, const struct stat* old,
+                               mode_t newFileMode = 0);
 };
 
 }  // namespace varnel

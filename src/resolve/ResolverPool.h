@@ -107,6 +107,7 @@ class ResolverPool : public HostNameSource {
 
     SlotState slotState(int index) const;
     int BusySlots() const;  // slots not Free
+    int PendingLookups() const override { return BusySlots(); }
     int slotCount() const;  // kSlotCount, or kAsyncSlotCount with an asynchronous lookup
     const std::shared_ptr<HostNameCache>& cache() const { return cache_; }
 

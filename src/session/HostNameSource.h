@@ -41,6 +41,9 @@ public:
     }
 
     virtual bool PeekHostName(std::string_view address, std::string& name) { return FindHostName(address, name); }
+
+    // Lookups under way now, for the metrics; a source that answers at once has none.
+    virtual int PendingLookups() const { return 0; }
 };
 
 }  // namespace varnel

@@ -66,6 +66,8 @@ inline constexpr SwitchKey kShowIpv6{kSessionSection, "ShowIPv6", false, true};
 inline constexpr SwitchKey kBlockedLog{kSessionSection, "BlockedLog", true, true};
 inline constexpr TextKey kColumnWidths{kSessionSection, "ColnmWidth", ""};
 inline constexpr TextKey kLogViewer{kSessionSection, "LogViewer", ""};
+// `--headless` writes its Prometheus metrics to this file (empty: none); --metrics-file overrides it.
+inline constexpr TextKey kMetricsFile{kSessionSection, "MetricsFile", ""};
 inline constexpr TextKey kAutoBlockLogFileName{kSessionSection, "AutoBlockLogFileName",
                                                "dunmoth_autoblock$YYYY$$MM$.log"};
 inline constexpr TextKey kAutoBlockLogFormat{kSessionSection, "AutoBlockLogFormat",
@@ -77,7 +79,8 @@ inline constexpr const SwitchKey* kAllSwitches[] = {&kIsZoomed, &kWindowTopMost,
                                                     &kMainWindow, &kAskDns,         &kAutoBlock,     &kAutoStart,
                                                     &kAutoBlockLogView, &kShowIpv6, &kBlockedLog};
 inline constexpr const TextKey* kAllTexts[] = {&kPosition,  &kLogRootFolder, &kColumnWidths,
-                                               &kLogViewer, &kAutoBlockLogFileName, &kAutoBlockLogFormat};
+                                               &kLogViewer, &kAutoBlockLogFileName, &kAutoBlockLogFormat,
+                                               &kMetricsFile};
 
 }  // namespace SettingsKeys
 

@@ -17,6 +17,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace varnel_test {
 
@@ -54,7 +55,9 @@ constexpr int kNoNameFiles = 92;
 // Starts varnel with its output on pipes. `dropNetAdmin`: without the right to reset connections.
 // With `etcDir` it resolves host names, with the resolver files of UseOwnNameFiles; otherwise it
 // runs with --no-resolve.
-inline Child StartVarnel(const std::string& configDir, bool dropNetAdmin, const std::string& etcDir = "") {
+// `extra` options follow the usual ones.
+inline Child StartVarnel(const std::string& configDir, bool dropNetAdmin, const std::string& etcDir = "",
+                         const std::vector<std::string>& extra = {}) {
     int out[2], err[2];
     if (pipe(out) != 0 || pipe(err) != 0) return {};
     Child c;
@@ -65,13 +68,15 @@ inline Child StartVarnel(const std::string& configDir, bool dropNetAdmin, const 
         close(out[0]);
         close(err[0]);
         if (dropNetAdmin && prctl(PR_CAPBSET_DROP, 12 /* CAP_NET_ADMIN */, 0, 0, 0) != 0) _exit(90);
+        std::vector<const char*> argv = {VARNEL_BINARY, "--headless", "--autokill", "--config-dir", configDir.c_str()};
         if (!etcDir.empty()) {
             if (!UseOwnNameFiles(etcDir)) _exit(kNoNameFiles);
-            execl(VARNEL_BINARY, VARNEL_BINARY, "--headless", "--autokill", "--config-dir", configDir.c_str(),
-                  static_cast<char*>(nullptr));
+        } else {
+            argv.push_back("--no-resolve");
         }
-        execl(VARNEL_BINARY, VARNEL_BINARY, "--headless", "--autokill", "--no-resolve", "--config-dir",
-              configDir.c_str(), static_cast<char*>(nullptr));
+        for (const std::string& e : extra) argv.push_back(e.c_str());
+        argv.push_back(nullptr);
+        execv(VARNEL_BINARY, const_cast<char* const*>(argv.data()));
         _exit(91);
     }
     close(out[1]);

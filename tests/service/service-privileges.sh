@@ -87,6 +87,27 @@ grep -Eq 'python3[.0-9]*\([0-9]+\)' "$work/full.out" || fail "the owner of root'
 ls "$work"/full-log/*.log >/dev/null 2>&1 || fail "no block log in the log folder"
 echo "the unit's capabilities: cut, owner named: $(grep BLOCKED "$work/full.out" | head -1)"
 
+# The metrics file as the package lays it out: node_exporter's textfile folder (root's) holds a link
+# to the service's runtime folder, and the service, under its own user and umask 0077, writes through
+# the link a file that node_exporter, another user, can read.
+grep -qx 'RuntimeDirectory=varnel' "$unit" || fail "unit: RuntimeDirectory=varnel missing"
+grep -qx 'MetricsFile=/var/lib/prometheus/node-exporter/varnel.prom' "$(dirname "$unit")/varnel.ini" ||
+    fail "varnel.ini does not point MetricsFile at node_exporter's textfile folder"
+mkdir -p "$work/textfile" "$work/run-varnel" "$work/metrics-etc"
+chown "$user:$group" "$work/run-varnel"
+ln -s "$work/run-varnel/varnel.prom" "$work/textfile/varnel.prom"
+printf '[Session]\nAskDNS=0\nBlockedLog=0\nMetricsFile=%s\n' "$work/textfile/varnel.prom" \
+    >"$work/metrics-etc/$(basename "$bin").ini"
+chmod 755 "$work/metrics-etc"; chmod 644 "$work/metrics-etc"/*
+setpriv --reuid="$user" --regid="$group" --clear-groups --no-new-privs \
+    sh -c 'umask 077; exec timeout -s TERM 1.5 "$0" --headless --no-resolve --config-dir "$1"' \
+    "$bin" "$work/metrics-etc" >"$work/metrics.out" 2>"$work/metrics.err" || true
+[ -L "$work/textfile/varnel.prom" ] || fail "the metrics link was replaced"
+[ "$(stat -c %a "$work/run-varnel/varnel.prom" 2>/dev/null)" = 644 ] ||
+    fail "no metrics file readable by others in the runtime folder: $(cat "$work/metrics.err")"
+grep -qx 'varnel_up 0' "$work/run-varnel/varnel.prom" || fail "the metrics file left at the end lacks varnel_up 0"
+echo "metrics file written through the package's link, mode 644"
+
 for without in sys_ptrace dac_read_search; do
     outcome=$(run "no-$without" "+net_admin,+${without/sys_ptrace/dac_read_search}")
     [ "$outcome" = reset ] || fail "without CAP_${without^^} the client saw '$outcome', not a reset"

@@ -38,6 +38,11 @@ const char* CommandLine::HelpText() {
            "  --ipv6               with --list: list IPv6 connections too (the window: ShowIPv6=1)\n"
            "  --no-resolve         show addresses instead of host names\n"
            "  --autokill           with --headless: switch auto kill on whatever the settings say\n"
+           "  --format text|json|csv\n"
+           "                       with --list: the list as text (default), JSON lines or CSV;\n"
+           "                       with --headless: events as text (default) or JSON lines\n"
+           "  --metrics-file PATH  with --headless: write Prometheus metrics to PATH every 10 s\n"
+           "                       (overrides MetricsFile= in the settings)\n"
            "  --lang EN|JP         language of the texts (default: from LC_ALL, LC_MESSAGES, LANG)\n"
            "  --config-dir DIR     folder of the settings file, the rule file and the block log; made\n"
            "                       when missing (not by --check-rules, which only reads); a DIR that\n"
@@ -120,6 +125,21 @@ bool CommandLine::Parse(int argc, const char* const* argv, std::string& error) {
                 return false;
             }
             lang = v;
+        } else if (arg == "--format") {
+            std::string v;
+            if (!value(v)) return false;
+            if (!ParseOutputFormat(v, format)) {
+                error = "--format takes text, json or csv, not " + v;
+                return false;
+            }
+        } else if (arg == "--metrics-file") {
+            std::string v;
+            if (!value(v)) return false;
+            if (v.empty()) {
+                error = "--metrics-file needs a file name";
+                return false;
+            }
+            metricsFile = v;
         } else if (arg == "--config-dir") {
             std::string v;
             if (!value(v)) return false;
@@ -134,6 +154,16 @@ bool CommandLine::Parse(int argc, const char* const* argv, std::string& error) {
         } else {
             positional.emplace_back(arg);
         }
+    }
+    if (metricsFile && mode != Mode::kHeadless) {
+        error = "--metrics-file is for --headless";
+        return false;
+    }
+    const bool formatFits = format == OutputFormat::kText || mode == Mode::kList ||
+                            (mode == Mode::kHeadless && format == OutputFormat::kJson);
+    if (!formatFits) {
+        error = "--format json and csv are for --list; --headless takes json";
+        return false;
     }
     // The one positional form is the restart hand-over, taken above.
     if (!positional.empty()) {

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "report/ConnectionListFormatter.h"
+
 namespace varnel {
 
 // The program's command line. Parse never exits or prints; it fills the options or says what is
@@ -19,6 +21,8 @@ struct CommandLine {
     std::optional<std::string> lang;  // "EN" or "JP", upper case
     std::optional<std::string> configDir;  // --config-dir
     std::optional<std::string> rulesFile;  // --check-rules FILE
+    OutputFormat format = OutputFormat::kText;  // --format, for --list and --headless
+    std::optional<std::string> metricsFile;     // --metrics-file PATH, for --headless
     // The restart hand-over: {"/w", PID} when asked for, else empty.
     std::vector<std::string> positional;
 

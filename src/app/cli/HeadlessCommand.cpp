@@ -2,22 +2,47 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #include "engine/MonitorEngine.h"
+#include "report/MetricsFileWriter.h"
+#include "report/MetricsRegistry.h"
+#include "report/StreamEventSink.h"
 #include "text/FixedText.h"
+
+#ifndef VARNEL_VERSION
+#define VARNEL_VERSION "unknown"
+#endif
 
 namespace varnel {
 
-void HeadlessCommand::Report(std::ostream& err, const char* what, const AutoKill& autokill) const {
+namespace {
+
+void Tell(EventSink& sink, MonitorEvent::Kind kind, std::string_view message) {
+    MonitorEvent e;
+    e.kind = kind;
+    e.message = message;
+    sink.Tell(e);
+}
+
+double UnixSeconds() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+void HeadlessCommand::Report(EventSink& sink, MetricsRegistry& metrics, const char* what,
+                             const AutoKill& autokill) const {
     const int rules = autokill.rules().count();
     std::string line = std::string(what) + "; auto kill " + (autokill.enabled() ? "on" : "off") + ", " +
                        std::to_string(rules) + (rules == 1 ? " rule" : " rules") + " from " +
                        autokill.ruleFilePath() + (autokill.loadReport().missing ? " (no such file)" : "") +
                        "; block log " + (autokill.blockLog().enabled() ? autokill.blockLog().path() : "off");
-    err << "varnel: " << PrintableLine(line) << '\n';
-    for (const std::string& message : autokill.LoadMessages()) err << "varnel: " << message << '\n';
-    err << std::flush;
+    Tell(sink, MonitorEvent::Kind::kRulesLoaded, PrintableLine(line));
+    for (const std::string& message : autokill.LoadMessages()) Tell(sink, MonitorEvent::Kind::kRuleError, message);
+    metrics.ObserveLoad(autokill.loadReport());
+    metrics.SetAutoKillEnabled(autokill.enabled());
 }
 
 int HeadlessCommand::Run(std::ostream& out, std::ostream& err, const std::atomic<bool>& stop,
@@ -33,24 +58,39 @@ int HeadlessCommand::Run(std::ostream& out, std::ostream& err, const std::atomic
     SessionMonitor& monitor = engine.monitor();
     AutoKill& autokill = engine.autoKill();
 
-    bool outClosed = false;
     BlockLog& log = autokill.blockLog();
-    log.SetLineListener([&](const std::string& line) {
-        if (outClosed) return;
-        out << line << '\n' << std::flush;
-        if (out) return;
-        outClosed = true;
+    StreamEventSink streams(format_, out, err);
+    streams.SetOutputClosedCallback([&] {
         std::string where = log.enabled() ? "block-log lines go on to " + log.path()
                                           : "the block log file is off, so block-log lines are kept nowhere";
         err << "varnel: standard output closed; " << PrintableLine(where) << '\n' << std::flush;
     });
-    log.SetFailureListener([&err](const std::string& line) {
-        err << "varnel: " << line << '\n' << std::flush;
+    EventSink& sink = wrapSink_ ? wrapSink_(streams) : streams;
+    MetricsRegistry metrics(VARNEL_VERSION);
+    autokill.SetEventListener([&](const MonitorEvent& e) {
+        metrics.Count(e);
+        sink.Tell(e);
     });
-    autokill.SetFailureListener([&err](const std::string& line) {
-        err << "varnel: " << line << '\n' << std::flush;
-    });
-    Report(err, "monitoring", autokill);
+    log.SetFailureListener([&sink](const std::string& line) { Tell(sink, MonitorEvent::Kind::kLogWriteFailed, line); });
+    Report(sink, metrics, "monitoring", autokill);
+
+    // The metrics file: the command line's, else the settings' (read again at a reload).
+    std::unique_ptr<MetricsFileWriter> metricsFile;
+    auto openMetrics = [&] {
+        const std::string path = metricsFile_ ? *metricsFile_ : settings.Read(SettingsKeys::kMetricsFile);
+        if (path.empty())
+            metricsFile.reset();
+        else if (!metricsFile || metricsFile->path() != path)
+            metricsFile = std::make_unique<MetricsFileWriter>(path);
+    };
+    auto writeMetrics = [&](bool force) {
+        const auto now = MetricsFileWriter::Clock::now();
+        if (!metricsFile || !(force || metricsFile->Due(now))) return;
+        metrics.CountConnections(monitor);
+        const std::string failure = metricsFile->Write(metrics.Render(), now);
+        if (!failure.empty()) err << "varnel: " << failure << '\n' << std::flush;
+    };
+    openMetrics();
 
     using Clock = std::chrono::steady_clock;
     bool tableFailureTold = false;  // since the last read of the connection table that worked
@@ -59,14 +99,23 @@ int HeadlessCommand::Run(std::ostream& out, std::ostream& err, const std::atomic
     while (!stop.load()) {
         if (reload.exchange(false)) {
             engine.Configure();
-            Report(err, "reloaded the rules and settings", autokill);
+            Report(sink, metrics, "reloaded the rules and settings", autokill);
+            openMetrics();
         }
+        const auto tickStart = Clock::now();
         engine.Tick();
+        if (metricsFile) {
+            HostNameSource* names = monitor.snapshot().hostNameSource();
+            metrics.ObserveTick(monitor, names ? names->PendingLookups() : 0,
+                                std::chrono::duration<double>(Clock::now() - tickStart).count(), UnixSeconds());
+            writeMetrics(false);
+        }
         if (monitor.TableReadOk()) {
             tableFailureTold = false;
         } else if (!tableFailureTold) {
             tableFailureTold = true;
-            err << "varnel: cannot read the connection table; trying again at every tick\n" << std::flush;
+            Tell(sink, MonitorEvent::Kind::kTableUnreadable,
+                 "cannot read the connection table; trying again at every tick");
         }
         next += std::chrono::milliseconds(tickMs_);
         if (next < Clock::now()) next = Clock::now();  // a slow tick does not make later ones race
@@ -75,6 +124,8 @@ int HeadlessCommand::Run(std::ostream& out, std::ostream& err, const std::atomic
                 std::min<Clock::duration>(next - Clock::now(), std::chrono::milliseconds(50)));
     }
     engine.Stop();
+    metrics.SetUp(false);
+    writeMetrics(true);
     return 0;
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -8,6 +10,7 @@
 #include "platform/ConnectionReset.h"
 #include "platform/ConnectionTable.h"
 #include "platform/ProcessList.h"
+#include "report/ConnectionListFormatter.h"
 #include "session/HostNameSource.h"
 #include "settings/ConfigLocation.h"
 #include "settings/SettingsFile.h"
@@ -16,6 +19,8 @@
 namespace varnel {
 
 class AutoKill;
+class EventSink;
+class MetricsRegistry;
 
 // `varnel --headless`: the monitor without a window. The same tick, resolver, rules, kill pass and
 // block log as the window, every 500 ms until `stop` becomes true (checked at least every 50 ms,
@@ -36,6 +41,11 @@ class AutoKill;
 //
 // Auto kill is on when the settings say AutoBlock=1 or `forceAutoKill` is set. Dependencies are
 // borrowed. Returns the exit status (0).
+//
+// Events (MonitorEvent) go through a StreamEventSink in the format asked for (text: as above), or
+// through the sink SetEventSinkWrapper makes around it (the journal). With a metrics file
+// (--metrics-file, else MetricsFile of the settings, read again at a reload) the MetricsRegistry
+// is written to it every 10 s and once more, with varnel_up 0, when the run ends.
 class HeadlessCommand {
   public:
     struct Platform {
@@ -53,12 +63,19 @@ class HeadlessCommand {
     void SetForceAutoKill(bool on) { forceAutoKill_ = on; }
     // Milliseconds between ticks; tests shorten it.
     void SetTickMs(int ms) { tickMs_ = ms; }
+    void SetFormat(OutputFormat format) { format_ = format; }
+    // Overrides MetricsFile of the settings.
+    void SetMetricsFile(std::optional<std::string> path) { metricsFile_ = std::move(path); }
+    // Makes the sink events go to from the stream sink (returns it, or another that falls back on
+    // it); the result must live until Run returns.
+    void SetEventSinkWrapper(std::function<EventSink&(EventSink& streams)> wrap) { wrapSink_ = std::move(wrap); }
 
     int Run(std::ostream& out, std::ostream& err, const std::atomic<bool>& stop, std::atomic<bool>& reload);
 
   private:
-    // "auto kill on, 3 rules from PATH; block log PATH" and the load's messages, to `err`.
-    void Report(std::ostream& err, const char* what, const AutoKill& autokill) const;
+    // "auto kill on, 3 rules from PATH; block log PATH" and the load's messages, as events; and
+    // what the load found to the metrics.
+    void Report(EventSink& sink, MetricsRegistry& metrics, const char* what, const AutoKill& autokill) const;
 
     Platform platform_;
     const ConfigLocation& location_;
@@ -66,6 +83,9 @@ class HeadlessCommand {
     HostNameSource* hostNames_ = nullptr;
     bool forceAutoKill_ = false;
     int tickMs_ = 500;
+    OutputFormat format_ = OutputFormat::kText;
+    std::optional<std::string> metricsFile_;
+    std::function<EventSink&(EventSink&)> wrapSink_;
 };
 
 }  // namespace varnel

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "engine/MonitorEngine.h"
+#include "report/ConnectionListFormatter.h"
 #include "session/SessionMonitor.h"
 #include "session/SessionRow.h"
 #include "text/FixedText.h"
@@ -16,14 +17,6 @@ namespace {
 
 bool Pending(const SessionRow& row) {
     return std::strchr(row[kColLocalHost], '(') || std::strchr(row[kColRemoteHost], '(');
-}
-
-void PutRow(std::ostream& out, const SessionRow& row) {
-    for (int c = 0; c < kColumnCount; ++c) {
-        if (c) out.put('\t');
-        out << PrintableLine(row[c]);
-    }
-    out.put('\n');
 }
 
 }  // namespace
@@ -62,23 +55,21 @@ int ListCommand::Run(std::ostream& out, std::ostream& err) {
         engine->Tick();
     }
 
-    for (int c = 0; c < kColumnCount; ++c) {
-        if (c) out.put('\t');
-        out << ColumnTitle(c, lang_);
-    }
-    out.put('\n');
-    for (int i = 0; i < monitor->listCount(); ++i) PutRow(out, monitor->Row(i));
+    const ConnectionListFormatter formatter(format_, lang_);
+    const uint32_t now = monitor->clock().TickMs();
+    std::string text;
+    formatter.AppendHeader(text);
+    for (int i = 0; i < monitor->listCount(); ++i) formatter.AppendRow(monitor->Record(i), monitor->Row(i), now, text);
     if (all_) {
         auto scratch = std::make_unique<SessionRecord>();
         SessionRow row;
         const std::vector<KeptConnection>& kept = monitor->kept();
         for (size_t k = static_cast<size_t>(monitor->rowCount()); k < monitor->shownKeptCount(); ++k) {
-            monitor->BuildKeptRow(kept[k], monitor->clock().TickMs(), *scratch, row,
-                                  SessionMonitor::KeptState::kAsInTable);
-            PutRow(out, row);
+            monitor->BuildKeptRow(kept[k], now, *scratch, row, SessionMonitor::KeptState::kAsInTable);
+            formatter.AppendRow(*scratch, row, now, text);
         }
     }
-    out.flush();
+    out << text << std::flush;
     return 0;
 }
 

@@ -3,6 +3,7 @@
 #include <ostream>
 
 #include "platform/Clock.h"
+#include "report/ConnectionListFormatter.h"
 #include "platform/ConnectionTable.h"
 #include "platform/ProcessList.h"
 #include "session/HostNameSource.h"
@@ -16,7 +17,8 @@ namespace varnel {
 // nine column texts separated by single TABs (the ninth empty when the table gives no owners).
 // Every control character inside a text (a host name or a process name can hold anything: TABs,
 // line breaks, a terminal's escape sequences) is printed as a space (PrintableLine), so each row
-// stays one line of nine fields and cannot drive the terminal.
+// stays one line of nine fields and cannot drive the terminal. With SetFormat(kJson or kCsv) the
+// same connections are printed for a program instead (ConnectionListFormatter).
 //
 // The list shows at most 599 rows; with `SetAll(true)` every other connection the poll kept
 // follows them, in table order, with the texts it would show: first those the list has no room
@@ -38,6 +40,8 @@ class ListCommand {
     void SetAll(bool all) { all_ = all; }
     // `--ipv6`: IPv6 connections are listed too, as the window shows them with ShowIPv6 on.
     void SetIpv6(bool on) { ipv6_ = on; }
+    // `--format`: json and csv print the connections for a program (ConnectionListFormatter).
+    void SetFormat(OutputFormat format) { format_ = format; }
 
     // Returns the exit code: 0, or 1 when the connection table cannot be read; that is said on
     // `err` and nothing goes to `out` (an unreadable table is no empty one).
@@ -54,6 +58,7 @@ class ListCommand {
     int resolveWaitMs_ = 0;
     bool all_ = false;
     bool ipv6_ = false;
+    OutputFormat format_ = OutputFormat::kText;
 };
 
 }  // namespace varnel

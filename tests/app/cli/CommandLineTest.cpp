@@ -68,7 +68,13 @@ TEST(CommandLineTest, OnlyTheRestartHandOverMayBePositional) {
                                           {"--list", "/w", "1"},
                                           {"--no-resolve", "/w", "1"},
                                           {"/x", "1"},
-                                          {"rules.txt", "/w"}}) {
+                                          {"rules.txt", "/w"},
+                                          {"--list", "--format", "xml"},
+                                          {"--list", "--format"},
+                                          {"--format", "json"},
+                                          {"--list", "--metrics-file", "m.prom"},
+                                          {"--headless", "--metrics-file", ""},
+                                          {"--headless", "--format", "csv"}}) {
         CommandLine cl;
         std::string error;
         EXPECT_FALSE(Accepts(args, cl, error)) << args[0] << " (" << args.size() << " arguments)";

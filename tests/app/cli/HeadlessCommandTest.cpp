@@ -7,6 +7,8 @@
 #include <sstream>
 #include <streambuf>
 
+#include <nlohmann/json.hpp>
+
 #include "app/cli/HeadlessCommand.h"
 #include "platform/fake/FakeClock.h"
 #include "platform/fake/FakeConnectionReset.h"
@@ -68,11 +70,13 @@ class HeadlessCommandTest : public ::testing::Test {
     ~HeadlessCommandTest() override { fs::remove_all(dir); }
 
     // Runs the command in `folder` (default: the test's) until the hook stops it.
-    int Run(std::ostream& out, bool forceAutoKill = false, const std::string& folder = {}) {
+    int Run(std::ostream& out, bool forceAutoKill = false, const std::string& folder = {},
+            OutputFormat format = OutputFormat::kText) {
         ConfigLocation::Environment env;
         ConfigLocation location(env, folder.empty() ? dir : folder);
         HeadlessCommand command({table, processes, reset, clock}, location, UiLanguage::English());
         command.SetForceAutoKill(forceAutoKill);
+        command.SetFormat(format);
         command.SetTickMs(1);
         return command.Run(out, err, stop, reload);
     }
@@ -194,6 +198,55 @@ TEST_F(HeadlessCommandTest, ReportsReachTheTerminalAsPrintableLinesOnce) {
     EXPECT_NE(text.find("from " + dir + "/odd [2Jname/varnel_autoblock.txt"), std::string::npos) << text;
     EXPECT_EQ(Count(text, "varnel: block log not written: " + dir + "/odd [2Jname/missing/"), 1u) << text;
     EXPECT_EQ(Count(out.str(), "BLOCKED ["), 3u) << "the lines still reach standard output";
+}
+
+// JSON events on standard output, read back by a JSON parser; the metrics file named in the
+// settings, whose counters a reload (which starts BLOCKED afresh) does not reset.
+TEST_F(HeadlessCommandTest, JsonEventsAndMetricsCountersOutliveAReload) {
+    WriteRules("# the cut\nPORT2=80\n");
+    processes.processes = {{77, "cu,\"rl\"\x1b"}};
+    const std::string metrics = dir + "/varnel.prom";
+    Settings().WriteString("Session", "MetricsFile", metrics);
+    std::string atReload;
+    table.beforeRead = [&](int read) {
+        if (read == 3) {
+            reload = true;
+            std::ifstream file(metrics);
+            atReload.assign(std::istreambuf_iterator<char>(file), {});
+        }
+        if (read == 5) stop = true;
+    };
+    std::ostringstream out;
+    EXPECT_EQ(Run(out, true, {}, OutputFormat::kJson), 0);
+    EXPECT_EQ(err.str(), "") << "every event is a JSON line on standard output";
+    std::istringstream lines(out.str());
+    std::string line;
+    int loads = 0, cuts = 0;
+    while (std::getline(lines, line)) {
+        const nlohmann::json e = nlohmann::json::parse(line);
+        ASSERT_TRUE(e["time"].is_number()) << line;
+        if (e["event"] == "rules-loaded") ++loads;
+        if (e["event"] != "blocked") continue;
+        ++cuts;
+        EXPECT_EQ(e["rule_line"], 2);
+        EXPECT_EQ(e["local"], "10.0.0.1:50000");
+        EXPECT_EQ(e["remote"], "10.0.0.2:80");
+        EXPECT_EQ(e["process"], "cu,\"rl\"\x1b");
+        EXPECT_EQ(e["pid"], 77);
+        EXPECT_EQ(e["message"].get<std::string>().rfind("BLOCKED [", 0), 0u) << line;
+    }
+    EXPECT_EQ(loads, 2);
+    EXPECT_EQ(static_cast<size_t>(cuts), reset.calls.size());
+
+    EXPECT_NE(atReload.find("\nvarnel_up 1\n"), std::string::npos) << "written at the first tick:\n" << atReload;
+    std::ifstream file(metrics);
+    const std::string text(std::istreambuf_iterator<char>(file), {});
+    const std::string total = std::to_string(reset.calls.size());
+    EXPECT_NE(text.find("\nvarnel_blocked_total " + total + "\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nvarnel_blocked_by_rule_total{line=\"2\"} " + total + "\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nvarnel_up 0\n"), std::string::npos) << "the last write says it ended";
+    EXPECT_NE(text.find("\nvarnel_tick_duration_seconds_count 5\n"), std::string::npos) << text;
+    EXPECT_EQ(fs::status(metrics).permissions() & fs::perms::others_read, fs::perms::others_read);
 }
 
 }  // namespace

@@ -5,8 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <unistd.h>
 #include <iostream>
 #include <sstream>
+
+#include <nlohmann/json.hpp>
 
 #include "app/cli/CommandLine.h"
 #include "app/cli/ListCommand.h"
@@ -162,6 +165,64 @@ TEST(ListCommandTest, Ipv6ListsTheIpv6ConnectionsInTheCanonicalFormAndCountsThem
     EXPECT_EQ(lines(ListText(table, false, true)), 1 + 599);
     EXPECT_EQ(lines(ListText(table, true, true)), 1 + 702);
     EXPECT_EQ(lines(ListText(table, true, false)), 1 + 1);
+}
+
+// Python's csv module reads `text` and gives its rows back as a JSON array of arrays.
+nlohmann::json CsvRowsByPython(const std::string& text) {
+    char path[] = "/tmp/varnel-csv-XXXXXX";
+    close(mkstemp(path));
+    std::ofstream(path, std::ios::binary) << text;
+    const std::string command =
+        std::string("python3 -c 'import csv,json,sys; print(json.dumps(list(csv.reader(open(sys.argv[1], "
+                    "newline=\"\")))))' ") + path;
+    std::string output;
+    if (FILE* p = popen(command.c_str(), "r")) {
+        char buf[4096];
+        for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) output.append(buf, n);
+        pclose(p);
+    }
+    unlink(path);
+    return nlohmann::json::parse(output);
+}
+
+// The same connections in the three formats, those beyond the list's rows (--all) included, read
+// back by real parsers: numbers are numbers, quoting survives, control characters are escaped.
+TEST(ListCommandTest, JsonAndCsvListEveryConnectionTheTextDoesAndReadBack) {
+    const std::string hostile = "we,\"ird\" \x1b[2J\ttab\nline\x7f";
+    FakeConnectionTable table;
+    for (int i = 0; i < 603; ++i) table.Add(kTcpEstablished, "10.0.0.1", 40000 + i, "10.0.0.7", 22, 42);
+    table.Add(kTcpFinWait2, "2001:db8::1", 39999, "2001:db8::7", 22, 42);
+    auto list = [&](OutputFormat format) {
+        FakeProcessList processes;
+        processes.processes = {{42, hostile}};
+        FakeClock clock;
+        std::ostringstream out;
+        ListCommand command(table, processes, clock, UiLanguage::English());
+        command.SetAll(true);
+        command.SetIpv6(true);
+        command.SetFormat(format);
+        command.Run(out, std::cerr);
+        return out.str();
+    };
+    const std::string text = list(OutputFormat::kText), json = list(OutputFormat::kJson),
+                      csv = list(OutputFormat::kCsv);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1 + 604);
+    EXPECT_EQ(std::count(json.begin(), json.end(), '\n'), 604) << "one line per connection";
+    for (char c : json + csv) EXPECT_NE(c, '\x1b') << "an escape reaches the terminal";
+    const std::string last = json.substr(json.rfind('\n', json.size() - 2) + 1);
+    nlohmann::json expected = nlohmann::json::parse(R"({"local_address":"2001:db8::1",
+        "local_host":null,"local_port":39999,"remote_address":"2001:db8::7","remote_host":null,"remote_port":22,
+        "family":"ipv6","state":"FIN_WAIT2","age_seconds":0,"pid":42})");
+    expected["process"] = hostile;
+    EXPECT_EQ(nlohmann::json::parse(last), expected);
+
+    const nlohmann::json rows = CsvRowsByPython(csv);
+    ASSERT_EQ(rows.size(), 1u + 604u) << csv.substr(0, 300);
+    EXPECT_EQ(rows[0], nlohmann::json::parse(R"(["local_address","local_host","local_port","remote_address",
+        "remote_host","remote_port","family","state","age_seconds","process","pid"])"));
+    // The escape, TAB and DEL are spaces; the comma, the quotes and the line break stay.
+    EXPECT_EQ(rows[604], nlohmann::json::parse(R"(["2001:db8::1","","39999","2001:db8::7","","22","ipv6",
+        "FIN_WAIT2","0","we,\"ird\"  [2J tab\nline ","42"])"));
 }
 
 // Names that depend only on the address, so that the listing is the same on every run.
