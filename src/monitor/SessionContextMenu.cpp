@@ -5,9 +5,13 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <string>
 #include <vector>
 
 #include "display/CListCtrlEx3.h"
+#include "display/SelectionKeeper.h"
 #include "display/SessionListModel.h"
 #include "monitor/SessionMonitorPage.h"
 
@@ -32,6 +36,16 @@ std::vector<int> SelectedRowsInOrder(SessionMonitorPage& page) {
 }
 
 }  // namespace
+
+std::string SessionContextMenu::ManualCutLine(const SessionRow& row, const std::tm& when, const UiLanguage& lang) {
+    char stamp[40];
+    std::snprintf(stamp, sizeof stamp, "[%04d/%02d/%02d %02d:%02d:%02d]", when.tm_year + 1900, when.tm_mon + 1,
+                  when.tm_mday, when.tm_hour, when.tm_min, when.tm_sec);
+    std::string line = std::string(lang.Pick("手動切断 ", "KILLED BY HAND ")) + stamp + " " +
+                       AutoKill::TupleText(row) + " " + row[kColProcess];
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    return line;
+}
 
 SessionContextMenu::SessionContextMenu(SessionMonitorPage& page) : page_(page) {
     CListCtrlEx3* list = page_.list();
@@ -172,17 +186,27 @@ int SessionContextMenu::KillSelectedSessions() {
     // The rows are taken first, each with the connection it shows (its key, which aims the reset;
     // the texts only name it in a report): preparing may wait for a password prompt while ticks go
     // on and the rows change under their indexes.
+    // The highlight goes with the choice, so that repeating the command cuts nothing more.
     std::vector<SessionRow> chosen;
     for (int row : SelectedRowsInOrder(page_)) chosen.push_back(page_.monitor().Row(row));
+    page_.selection().Clear();
     if (!chosen.empty()) page_.PrepareReset(true);
+    int cut = 0;
     for (const SessionRow& texts : chosen) {
         ResetResult result = page_.autoKill().KillRow(texts);
-        if (result.ok() || result.status == ResetStatus::kNoSuchConnection) continue;
+        if (result.ok()) {
+            page_.autoKill().blockLog().AddPaneLine(ManualCutLine(texts, page_.monitor().clock().LocalTime(),
+                                                                  page_.language()));
+            ++cut;
+            continue;
+        }
+        if (result.status == ResetStatus::kNoSuchConnection) continue;
         std::string line = std::string(page_.language().Pick("切断できません ", "NOT KILLED ")) +
                            AutoKill::TupleText(texts) + " " + texts[kColProcess] + ": " + result.Describe();
         page_.autoKill().blockLog().AddPaneLine(line);
         failures << QString::fromStdString(line);
     }
+    if (cut > 0 && failures.isEmpty()) page_.UpdateLabels();
     if (!failures.isEmpty()) {
         page_.UpdateLabels();
         page_.Warning(failures.join("\n"));

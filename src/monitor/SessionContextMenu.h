@@ -2,7 +2,12 @@
 
 #include <QObject>
 #include <QPoint>
+#include <ctime>
 #include <memory>
+#include <string>
+
+#include "session/SessionRow.h"
+#include "settings/UiLanguage.h"
 
 class QAction;
 class QMenu;
@@ -57,11 +62,15 @@ class SessionContextMenu : public QObject {
     // The selected rows' "Hostname2" texts, top to bottom, each followed by CR LF; the text also goes
     // to the clipboard. With no row selected the clipboard is left alone and the text is empty.
     QString CopySelectedHosts();
-    // Resets the selected rows' connections in list order, each by its four-tuple as the row
-    // carries it (never read back from the texts). A refused reset is written to the pane
+    // Resets the connections highlighted at the moment it is called, in list order, each by its
+    // four-tuple as the row carries it (never read back from the texts), and takes the highlight
+    // away, so repeating it cuts nothing more. Each connection cut is one pane line marked as cut by
+    // hand (ManualCutLine); BLOCKED stays auto kill's count. A refused reset is written to the pane
     // and shown in one message box with the reason; a connection already gone is no failure.
     // Returns the number of failures.
     int KillSelectedSessions();
+    // "KILLED BY HAND [2026/12/09 01:02:03] 10.0.0.1:45000 10.0.0.2:80 curl(77)" (Japanese 手動切断).
+    static std::string ManualCutLine(const SessionRow& row, const std::tm& when, const UiLanguage& lang);
 
     static QString ItemText(int command, bool japanese);
 

@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
@@ -25,9 +26,11 @@
 #include "display/CColorEdit.h"
 #include "display/CListCtrlEx3.h"
 #include "display/CSortHeaderCtrl.h"
+#include "display/SelectionKeeper.h"
 #include "display/SessionListModel.h"
 #include "monitor/BlockLogOpenMessage.h"
 #include "monitor/SessionContextMenu.h"
+#include "monitor/TrayStatusText.h"
 #include "settings/ConfigLocation.h"
 
 namespace varnel {
@@ -160,7 +163,20 @@ void SessionMonitorPage::BuildControls() {
                        static_cast<QWidget*>(logViewBox_), static_cast<QWidget*>(logButton_),
                        static_cast<QWidget*>(counterLabel_)})
         row->addWidget(w);
-    row->addStretch(1);
+    filterBox_ = new QLineEdit(bar_);
+    filterBox_->setPlaceholderText(lang_.Pick("絞り込み (Ctrl+F)", "Filter (Ctrl+F)"));
+    filterBox_->setClearButtonEnabled(true);
+    filterBox_->setMinimumWidth(80);
+    row->addWidget(filterBox_, 1);
+    connect(filterBox_, &QLineEdit::textChanged, this, &SessionMonitorPage::SetFilterText);
+    auto* find = new QAction(this);
+    find->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    find->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    connect(find, &QAction::triggered, this, [this] {
+        filterBox_->setFocus(Qt::ShortcutFocusReason);
+        filterBox_->selectAll();
+    });
+    addAction(find);
     // The switches keep their whole texts; only the stretch at the end gives way.
     for (QWidget* w : {static_cast<QWidget*>(askDnsBox_), static_cast<QWidget*>(autoBlockBox_),
                        static_cast<QWidget*>(logViewBox_), static_cast<QWidget*>(counterLabel_)})
@@ -181,6 +197,8 @@ void SessionMonitorPage::BuildControls() {
 
     list_ = new CListCtrlEx3(this);
     list_->setModel(model_);
+    selection_ = new SelectionKeeper(*model_, *list_->selectionModel(), list_);
+    model_->SetFrozen(!monitor_->running());
     list_->SetBkColor(0x000000);
     list_->SetTextBkColor(0x000000);
     list_->SetTextColor(0xFFFFFF);
@@ -243,6 +261,15 @@ bool SessionMonitorPage::eventFilter(QObject* watched, QEvent* event) {
         menu_->OnContextMenu(mapToGlobal(QPoint(5, 5)));
         return true;
     }
+    if (event->type() == QEvent::KeyPress && watched == filterBox_) {
+        // In the filter box Enter is no START/STOP and Esc empties the box.
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (IsEnter(event)) return true;
+        if (key == Qt::Key_Escape) {
+            filterBox_->clear();
+            return true;
+        }
+    }
     if (event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (IsEnter(event)) {
@@ -301,6 +328,7 @@ void SessionMonitorPage::StartStop() {
         timer_->stop();
         monitor_->Stop();
     }
+    model_->SetFrozen(!monitor_->running());
     UpdateLabels();
 }
 
@@ -319,10 +347,37 @@ void SessionMonitorPage::OnColumnClick(int column) {
 }
 
 void SessionMonitorPage::UpdateLabels() {
-    if (monitor_->TakeCounterChanged()) counterLabel_->setText(Text(monitor_->CounterText()));
+    const bool paused = !monitor_->running();
+    if (monitor_->TakeCounterChanged() || paused != pauseShown_ || counterLabel_->text().isEmpty())
+        counterLabel_->setText(paused ? PauseText(lang_) : Text(monitor_->CounterText()));
+    pauseShown_ = paused;
     QString blocked = Text(autoKill_->BlockedText());
     if (blockedLabel_->text() != blocked) blockedLabel_->setText(blocked);
     UpdatePane();
+    emit statusChanged();
+}
+
+QString SessionMonitorPage::PauseText(const UiLanguage& lang) {
+    return QString::fromUtf8(
+        lang.Pick("監視停止中 — ルールは適用されていません", "Monitoring stopped — rules are not enforced"));
+}
+
+QString SessionMonitorPage::TrayToolTip() const {
+    TrayStatusText::State state;
+    state.running = monitor_->running();
+    state.connections = monitor_->shownCount();
+    state.blocked = autoKill_->blockedCount();
+    state.autoKill = autoKill_->enabled();
+    return Text(TrayStatusText::Build(state, lang_));
+}
+
+void SessionMonitorPage::SetFilterText(const QString& text) {
+    if (filterBox_->text() != text) {
+        filterBox_->setText(text);  // comes back here through textChanged
+        return;
+    }
+    monitor_->SetFilterText(text.toStdString());
+    if (monitor_->running()) OnMonitorTick();
 }
 
 void SessionMonitorPage::UpdatePane() {

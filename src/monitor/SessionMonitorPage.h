@@ -19,6 +19,7 @@
 class QAction;
 class QCheckBox;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QTimer;
 class QToolBar;
@@ -28,6 +29,7 @@ namespace varnel {
 class CColorEdit;
 class CListCtrlEx3;
 class SessionContextMenu;
+class SelectionKeeper;
 class SessionListModel;
 
 // Everything nondeterministic the page uses. All borrowed; they must outlive the page.
@@ -109,8 +111,18 @@ class SessionMonitorPage : public QWidget {
     // Reads up to nine "ColnmWidth" numbers into `widths`; returns how many were read.
     static int ParseColumnWidths(const std::string& text, int widths[kColumnCount]);
 
-    // Refreshes the counter, the BLOCKED label and the pane from the monitor and auto kill.
+    // Refreshes the counter, the BLOCKED label and the pane from the monitor and auto kill. While
+    // monitoring is stopped the counter's place says so ("Monitoring stopped — rules are not
+    // enforced") and the frozen rows are greyed. Ends with statusChanged.
     void UpdateLabels();
+    static QString PauseText(const UiLanguage& lang);
+    // The tray icon's tooltip for the page's state (TrayStatusText).
+    QString TrayToolTip() const;
+    // The quick filter box above the list: Ctrl+F focuses it, Esc in it clears it. Its words narrow
+    // the list from the next tick on (SessionMonitor::SetFilterText); auto kill is not affected.
+    QLineEdit* filterBox() const { return filterBox_; }
+    void SetFilterText(const QString& text);
+    SelectionKeeper& selection() { return *selection_; }
 
     // Whether the list shows IPv6 connections (setting ShowIPv6, 0 by default). Switching writes
     // the setting at once; the list follows at the next tick. Auto kill covers IPv6 either way.
@@ -159,6 +171,8 @@ class SessionMonitorPage : public QWidget {
     // The page needs laying out again: it was resized or "LOG View" was switched. The main window
     // answers with its layout.
     void layoutRequested();
+    // The counter, BLOCKED, the running state or the auto kill switch may have changed.
+    void statusChanged();
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -207,6 +221,9 @@ class SessionMonitorPage : public QWidget {
     QCheckBox* logViewBox_ = nullptr;
     QLabel* blockedLabel_ = nullptr;
     QLabel* counterLabel_ = nullptr;
+    QLineEdit* filterBox_ = nullptr;
+    SelectionKeeper* selection_ = nullptr;
+    bool pauseShown_ = false;
     QPushButton* logButton_ = nullptr;
     QToolBar* toolBar_ = nullptr;
     QAction* optionsAction_ = nullptr;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 #include <QAction>
 #include <QClipboard>
@@ -25,6 +26,10 @@ std::map<int, bool> Enabling(const QMenu& menu) {
     for (QAction* a : menu.actions())
         if (!a->isSeparator() && a->menu() == nullptr) out[a->data().toInt()] = a->isEnabled();
     return out;
+}
+
+void RemoveLocalPort(FakeConnectionTable& table, int port) {
+    std::erase_if(table.rows(), [port](const TcpRow& r) { return r.localPort == FakeConnectionTable::PackPort(port); });
 }
 
 class SessionContextMenuTest : public ::testing::Test {
@@ -116,8 +121,58 @@ TEST_F(SessionContextMenuTest, KillResetsSelectedRowsInListOrderWithoutCounting)
     EXPECT_EQ(ntohs(static_cast<uint16_t>(h.reset.calls[1].localPort)), 45003);
     EXPECT_EQ(h.reset.calls[0].state, static_cast<uint32_t>(kTcpDeleteTcb));
     EXPECT_EQ(page.blockedLabel()->text().toStdString(), " BLOCKED :     0");
-    EXPECT_TRUE(page.logPane()->toPlainText().isEmpty());
+    // One pane line per connection cut by hand, newest first.
+    EXPECT_EQ(page.logPane()->toPlainText().toStdString(),
+              "KILLED BY HAND [2014/12/31 23:59:58] 10.0.0.1:45003 10.0.0.2:83 curl(77)\n"
+              "KILLED BY HAND [2014/12/31 23:59:58] 10.0.0.1:45001 10.0.0.2:81 curl(77)\n");
     EXPECT_TRUE(h.warnings.empty());
+    // The highlight went with the cut: the same command again cuts nothing more.
+    EXPECT_TRUE(page.list()->SelectedRows().isEmpty());
+    EXPECT_EQ(page.contextMenu().KillSelectedSessions(), 0);
+    EXPECT_EQ(h.reset.calls.size(), 2u);
+
+    SessionMonitorPage& jp = MakeWithRows(1, UiLanguage::Japanese());
+    h.Select({0});
+    jp.contextMenu().KillSelectedSessions();
+    EXPECT_TRUE(jp.logPane()->toPlainText().startsWith(QString("手動切断 [2014/12/31 23:59:58] 10.0.0.1:45000")));
+}
+
+// The highlight belongs to connections: connections sorted in above it, rows removed above it and
+// a re-sort leave it on the same connections; a connection that goes loses it for good.
+TEST_F(SessionContextMenuTest, SelectionStaysOnItsConnectionsAcrossTicksAndSorts) {
+    SessionMonitorPage& page = MakeWithRows(5);  // ascending by local port 45000..45004
+    h.Select({1, 3});                             // 45001 and 45003
+    auto selectedPorts = [&] {
+        std::vector<std::string> ports;
+        for (int r : page.list()->SelectedRows()) ports.push_back(h.Column(kColLocalPort)[static_cast<size_t>(r)]);
+        std::sort(ports.begin(), ports.end());
+        return ports;
+    };
+    const std::vector<std::string> both{"45001", "45003"};
+    struct Step {
+        const char* what;
+        std::function<void()> change;
+        std::vector<std::string> selected;
+    } steps[] = {
+        {"three connections sorted in above", [&] {
+             for (int i = 0; i < 3; ++i) h.table.Add(kTcpEstablished, "10.0.0.1", 44000 + i, "10.0.0.2", 80, 77);
+         }, both},
+        {"a row above removed", [&] { RemoveLocalPort(h.table, 45000); }, both},
+        {"re-sorted descending", [&] { emit page.list()->sortHeader()->sectionClicked(kColLocalPort); }, both},
+        {"a selected connection goes", [&] { RemoveLocalPort(h.table, 45003); },
+         {"45001"}},
+        {"and comes back unselected", [&] { h.table.Add(kTcpEstablished, "10.0.0.1", 45003, "10.0.0.2", 83, 77); },
+         {"45001"}},
+    };
+    for (const Step& step : steps) {
+        step.change();
+        page.OnMonitorTick();
+        EXPECT_EQ(selectedPorts(), step.selected) << step.what;
+    }
+    // Kill Session cuts exactly what is highlighted now.
+    page.contextMenu().KillSelectedSessions();
+    ASSERT_EQ(h.reset.calls.size(), 1u);
+    EXPECT_EQ(ntohs(static_cast<uint16_t>(h.reset.calls[0].localPort)), 45001);
 }
 
 TEST_F(SessionContextMenuTest, RefusedKillIsReportedInThePaneAndABox) {
@@ -172,7 +227,7 @@ TEST_F(SessionContextMenuTest, RemoveAllItemsEmptiesListCacheAndCounters) {
     page.contextMenu().Run(SessionContextMenu::kRemoveAllItems);
     EXPECT_EQ(page.model().rowCount(), 0);
     EXPECT_EQ(h.flushes, 1);
-    EXPECT_EQ(page.counterLabel()->text().toStdString(), " Connections (Max) :    0 (   0)");
+    EXPECT_EQ(page.counterLabel()->text(), SessionMonitorPage::PauseText(UiLanguage::English()));
     auto menu = page.contextMenu().CreateMenu(nullptr);
     EXPECT_FALSE(Enabling(*menu)[SessionContextMenu::kRemoveAllItems]);
 

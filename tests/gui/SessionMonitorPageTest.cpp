@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <QToolBar>
@@ -19,6 +20,8 @@ namespace varnel {
 namespace {
 
 using test::PageHarness;
+
+const QColor kGrey = QColor(0x80, 0x80, 0x80);
 
 void PressKey(QWidget* target, int key) {
     QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
@@ -99,9 +102,66 @@ TEST_F(SessionMonitorPageTest, StopZeroesTheCounterAndKeepsTheRows) {
     page.StartStop();
     page.OnMonitorTick();
     EXPECT_EQ(page.counterLabel()->text().toStdString(), " Connections (Max) :    4 (   4)");
+    for (int c : {kColRemoteHost, kColStatus})
+        EXPECT_NE(page.model().data(page.model().index(0, c), Qt::ForegroundRole).value<QColor>(), kGrey);
     page.StartStop();
-    EXPECT_EQ(page.counterLabel()->text().toStdString(), " Connections (Max) :    0 (   0)");
+    // Stopped: the counter's place says the rules are not enforced; the frozen rows are greyed.
+    EXPECT_EQ(page.counterLabel()->text(), "Monitoring stopped — rules are not enforced");
     EXPECT_EQ(page.model().rowCount(), 4);
+    for (int c : {kColRemoteHost, kColStatus})
+        EXPECT_EQ(page.model().data(page.model().index(0, c), Qt::ForegroundRole).value<QColor>(), kGrey);
+    page.StartStop();
+    page.OnMonitorTick();
+    EXPECT_EQ(page.counterLabel()->text().toStdString(), " Connections (Max) :    4 (   4)");
+    EXPECT_NE(page.model().data(page.model().index(0, 0), Qt::ForegroundRole).value<QColor>(), kGrey);
+
+    SessionMonitorPage& jp = h.Make(UiLanguage::Japanese());
+    EXPECT_EQ(jp.counterLabel()->text(), QString("監視停止中 — ルールは適用されていません"));
+}
+
+// The quick filter narrows the list to rows holding every word (any column, any case), counts
+// "N of M", takes the matching connections before the 599-row limit, and leaves auto kill alone.
+TEST_F(SessionMonitorPageTest, QuickFilterNarrowsTheListButNotAutoKill) {
+    for (int i = 0; i < 650; ++i)
+        h.table.Add(kTcpEstablished, "10.0.0.1", 40000 + i, "10.0.0.2", 443, i % 2 == 0 ? 77 : 88);
+    h.table.Add(kTcpEstablished, "10.0.0.1", 50000, "10.9.9.9", 7000, 88);  // past the limit
+    h.WriteRules("IP2=10.9.9.9\n");
+    h.settings.WriteInt("Session", "AutoBlock", 1);
+    SessionMonitorPage& page = h.Make();
+    page.StartStop();
+    struct Row {
+        const char* text;
+        int rows;
+        const char* counter;
+    } rows[] = {
+        {"", 599, " Connections (Max) :  599 ( 599)"},
+        {"SSH 7000", 1, " Connections (Max) :    1 of  599 ( 599)"},
+        {"curl(77) 4000", 5, " Connections (Max) :    5 of  599 ( 599)"},  // 40000..40008, even ports
+        {"nothing-matches", 0, " Connections (Max) :    0 of  599 ( 599)"},
+    };
+    for (const Row& r : rows) {
+        page.filterBox()->setText(r.text);
+        page.OnMonitorTick();
+        EXPECT_EQ(page.model().rowCount(), r.rows) << r.text;
+        EXPECT_EQ(page.counterLabel()->text().toStdString(), r.counter) << r.text;
+    }
+    // The rule cut the connection past the limit at every tick, whatever the filter showed.
+    // Four ticks of the table's, and one more at each of the three changes of the text.
+    EXPECT_EQ(h.reset.calls.size(), 7u);
+    for (const TcpRow& call : h.reset.calls) EXPECT_EQ(call.remotePort, FakeConnectionTable::PackPort(7000));
+
+    // Ctrl+F focuses the box; Esc in it empties it, and Enter there is no START/STOP.
+    page.show();
+    QApplication::setActiveWindow(&page);
+    page.list()->setFocus();
+    QKeyEvent ctrlF(QEvent::KeyPress, Qt::Key_F, Qt::ControlModifier);
+    QApplication::sendEvent(page.list(), &ctrlF);
+    PressKey(page.filterBox(), Qt::Key_Return);
+    EXPECT_TRUE(page.running());
+    PressKey(page.filterBox(), Qt::Key_Escape);
+    EXPECT_TRUE(page.filterBox()->text().isEmpty());
+    page.OnMonitorTick();
+    EXPECT_EQ(page.model().rowCount(), 599);
 }
 
 TEST_F(SessionMonitorPageTest, AutoStartAndJapaneseTexts) {

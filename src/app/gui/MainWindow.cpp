@@ -8,6 +8,7 @@
 #include <QShortcut>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QCheckBox>
 #include <QTimer>
 #include <algorithm>
 
@@ -158,6 +159,15 @@ void MainWindow::BuildTray() {
         // The first click of the pair has toggled already; the pair never leaves it hidden.
         if (!isVisible() || isMinimized()) RestoreFromTray();
     });
+    // The tray tells the page's state and switches auto kill as the page's box does.
+    connect(tray_, &MainWindowTray::autoKillSwitched, this,
+            [this](bool on) { page_->autoBlockBox()->setChecked(on); });
+    auto showStatus = [this] {
+        tray_->SetToolTip(page_->TrayToolTip());
+        tray_->SetAutoKillChecked(page_->autoBlockBox()->isChecked());
+    };
+    connect(page_, &SessionMonitorPage::statusChanged, this, showStatus);
+    showStatus();
     connect(tray_, &MainWindowTray::hostBack, this, &MainWindow::OnTrayHostBack);
     connect(tray_, &MainWindowTray::hostGone, this, [this] {
         // A window hidden in a tray that went away would be out of reach.
