@@ -9,6 +9,7 @@
 
 #include <QCheckBox>
 
+#include "app/gui/ShowRequestChannel.h"
 #include "gui/MainWindowTestSupport.h"
 #include "monitor/TrayStatusText.h"
 
@@ -154,6 +155,25 @@ TEST_F(MainWindowTrayTest, TooltipTellsTheStateAndTheTrayMenuSwitchesAutoKill) {
     page->autoBlockBox()->setChecked(false);
     EXPECT_FALSE(autoKill->isChecked());
     EXPECT_EQ(w->trayIcon()->toolTip(), "Varnel Kestrin\nAuto Kill Session: off\nConnections: 0\nBLOCKED: 0");
+}
+
+// A refused second start rings the running copy's socket and its window comes out of the tray;
+// with nobody listening the ring reports that nobody answered.
+TEST_F(MainWindowTrayTest, ARefusedSecondStartBringsTheHiddenWindowForward) {
+    const QString path = ShowRequestChannel::PathForLock(h.dir.filePath("varnel.lock").toStdString());
+    EXPECT_TRUE(path.endsWith("/varnel.show"));
+    EXPECT_FALSE(ShowRequestChannel::Ring(path, 100));
+    auto w = Make();
+    w->show();
+    w->Minimise();
+    ASSERT_FALSE(w->isVisible());
+    ShowRequestChannel channel(path);
+    ASSERT_TRUE(channel.Listen());
+    QObject::connect(&channel, &ShowRequestChannel::showRequested, w.get(), &MainWindow::RestoreFromTray);
+    EXPECT_TRUE(ShowRequestChannel::Ring(path, 100));
+    for (int i = 0; i < 50 && !w->isVisible(); ++i) QApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_TRUE(w->shown());
 }
 
 TEST(TrayStatusTextTest, EachStateInBothLanguages) {
