@@ -169,6 +169,10 @@ void AutoKill::AfterRefresh(SessionMonitor& monitor) {
             Consider(scratchRow_, kept[k].firstSeen, now, names, hour, withProcess, false);
         }
     }
+    if (const std::string summary = refusals_.TakeLine(clock_.TickMs(), lang_); !summary.empty()) {
+        log_.AddPaneLine(summary);
+        if (onFailure_) onFailure_(summary);
+    }
     if (unreportedThisPass_ > 0) {
         char count[16];
         std::snprintf(count, sizeof count, "%d", unreportedThisPass_);
@@ -227,6 +231,10 @@ void AutoKill::KeepFailing(const SessionRow& row) {
 void AutoKill::ReportFailure(const SessionRow& row, const ResetResult& result) {
     auto [it, added] = failing_.try_emplace(row.key, pass_);
     it->second = pass_;
+    if (result.status == ResetStatus::kRefused) {
+        refusals_.Count(result);
+        return;
+    }
     if (!added) return;
     if (reportedThisPass_ >= kReportsPerPass) {
         ++unreportedThisPass_;
