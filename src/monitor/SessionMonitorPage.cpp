@@ -469,6 +469,11 @@ void SessionMonitorPage::PrepareReset(bool forKill) {
     if (platform_.prepareReset) platform_.prepareReset(forKill);
 }
 
+bool SessionMonitorPage::AskInABox(const QString& text) {
+    return QMessageBox::question(nullptr, Text(ConfigLocation::BaseNameOf(ConfigLocation::ExecutablePath())), text,
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+}
+
 void SessionMonitorPage::Warning(const QString& text) const {
     if (warn_) warn_(text);
 }

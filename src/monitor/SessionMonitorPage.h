@@ -71,6 +71,8 @@ class SessionMonitorPage : public QWidget {
     // program; replaceable so that tests see them without a modal box or a real process.
     using Warn = std::function<void(const QString& text)>;
     using StartProgram = std::function<bool(const QString& program, const QStringList& arguments)>;
+    // A yes/no question (Yes is true); replaceable like Warn.
+    using AskUser = std::function<bool(const QString& text)>;
 
     SessionMonitorPage(MonitorPlatform platform, SettingsFile& settings, std::string ruleFilePath,
                        std::string logFolder, UiLanguage lang, QWidget* parent = nullptr);
@@ -135,6 +137,8 @@ class SessionMonitorPage : public QWidget {
     uint32_t resetMaxMinutes() const { return resetMaxMinutes_; }
     const UiLanguage& language() const { return lang_; }
     const SettingsFile& settings() const { return settings_; }
+    // For the few choices written at once (ShowIPv6, CopyColumn).
+    SettingsFile& settingsForWrite() { return settings_; }
 
     SessionMonitor& monitor() { return *monitor_; }
     AutoKill& autoKill() { return *autoKill_; }
@@ -162,6 +166,10 @@ class SessionMonitorPage : public QWidget {
     void SetWarn(Warn warn) { warn_ = std::move(warn); }
     void SetStartProgram(StartProgram start) { startProgram_ = std::move(start); }
     void Warning(const QString& text) const;
+    void SetAsk(AskUser ask) { ask_ = std::move(ask); }
+    bool Ask(const QString& text) const { return ask_ && ask_(text); }
+    // The question in a message box captioned with the program's name.
+    static bool AskInABox(const QString& text);
 
   signals:
     // The toolbar's Options button (after ConfigTab/ConfigSel are set for the dialog).
@@ -232,6 +240,7 @@ class SessionMonitorPage : public QWidget {
     std::unique_ptr<SessionContextMenu> menu_;
 
     Warn warn_;
+    AskUser ask_ = &SessionMonitorPage::AskInABox;
     StartProgram startProgram_;
 };
 

@@ -171,8 +171,7 @@ TEST_F(MainWindowTrayTest, ARefusedSecondStartBringsTheHiddenWindowForward) {
     ASSERT_TRUE(channel.Listen());
     QObject::connect(&channel, &ShowRequestChannel::showRequested, w.get(), &MainWindow::RestoreFromTray);
     EXPECT_TRUE(ShowRequestChannel::Ring(path, 100));
-    for (int i = 0; i < 50 && !w->isVisible(); ++i) QApplication::processEvents(QEventLoop::AllEvents, 20);
-    EXPECT_TRUE(w->isVisible());
+    EXPECT_TRUE(test::WaitUntil([&w] { return w->isVisible(); }));
     EXPECT_TRUE(w->shown());
 }
 
