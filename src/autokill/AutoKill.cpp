@@ -178,7 +178,8 @@ void AutoKill::AfterRefresh(SessionMonitor& monitor) {
         std::snprintf(count, sizeof count, "%d", unreportedThisPass_);
         const std::string line =
             lang_.IsJapanese()
-                ? std::string("切断できません: ほかに ") + count + " 件の接続: " + lastUnreported_.Describe()
+                ? std::string("切断できません: ほかに ") + count + " 件の接続: " +
+                      RefusalSummary::ReasonText(lastUnreported_, lang_)
                 : std::string("NOT BLOCKED: ") + count + " more connections: " + lastUnreported_.Describe();
         log_.AddPaneLine(line);
         if (onFailure_) onFailure_(line);
@@ -244,7 +245,7 @@ void AutoKill::ReportFailure(const SessionRow& row, const ResetResult& result) {
     ++reportedThisPass_;
     const std::string tuple = TupleText(row);
     std::string line = PrintableLine(std::string(lang_.Pick("切断できません ", "NOT BLOCKED ")) + tuple +
-                                     " " + row[kColProcess] + ": " + result.Describe());
+                                     " " + row[kColProcess] + ": " + RefusalSummary::ReasonText(result, lang_));
     log_.AddPaneLine(line);
     if (onFailure_) onFailure_(line);
 }

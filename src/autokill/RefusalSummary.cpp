@@ -37,7 +37,26 @@ std::string RefusalSummary::ReasonText(const ResetResult& result, const UiLangua
         if (lang.IsJapanese())
             return "切断の権限を得られません: " + (result.detail.empty() ? std::string("理由不明") : result.detail);
     }
-    return result.Describe();
+    if (!lang.IsJapanese()) return result.Describe();
+    // The system's own words (an errno text, a helper's message) stay as they come.
+    switch (result.status) {
+        case ResetStatus::kOk:
+            return "切断しました";
+        case ResetStatus::kPermissionDenied:
+            return "権限がありません: 接続の切断には CAP_NET_ADMIN が必要です (root で実行するか権限を与えてください)";
+        case ResetStatus::kNotSupported:
+            return "このカーネルは接続を切断できません (CONFIG_INET_DIAG_DESTROY が必要です)";
+        case ResetStatus::kNoSuchConnection:
+            return "その接続はありません";
+        case ResetStatus::kPending:
+            return "管理者のパスワードを待っています";
+        default:
+            break;
+    }
+    const std::string english = result.Describe();
+    constexpr std::string_view kFailed = "reset failed: ";
+    return "切断に失敗しました: " +
+           (StartsWith(english, kFailed) ? english.substr(kFailed.size()) : english);
 }
 
 std::string RefusalSummary::TakeLine(uint32_t nowMs, const UiLanguage& lang) {

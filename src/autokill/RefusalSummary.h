@@ -25,7 +25,8 @@ class RefusalSummary {
     // is less than kIntervalMs old. Starts the next pass's count.
     std::string TakeLine(uint32_t nowMs, const UiLanguage& lang);
 
-    // The refusal's reason for a person, in the language in force.
+    // Why a reset failed, for a person, in the language in force (English: ResetResult::Describe,
+    // but the password refusals in plain words; Japanese: every status).
     static std::string ReasonText(const ResetResult& result, const UiLanguage& lang);
     // Whether the reason is the password prompt (then a polkit agent is what helps).
     static bool NeedsAgent(const ResetResult& result);

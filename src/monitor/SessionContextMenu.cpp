@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "display/CListCtrlEx3.h"
+#include "autokill/RefusalSummary.h"
 #include "display/SelectionKeeper.h"
 #include "display/SessionListModel.h"
 #include "monitor/SessionMonitorPage.h"
@@ -251,7 +252,8 @@ int SessionContextMenu::KillSelectedSessions() {
         }
         if (result.status == ResetStatus::kNoSuchConnection) continue;
         std::string line = std::string(page_.language().Pick("切断できません ", "NOT KILLED ")) +
-                           AutoKill::TupleText(texts) + " " + texts[kColProcess] + ": " + result.Describe();
+                           AutoKill::TupleText(texts) + " " + texts[kColProcess] + ": " +
+                           RefusalSummary::ReasonText(result, page_.language());
         page_.autoKill().blockLog().AddPaneLine(line);
         failures << QString::fromStdString(line);
     }

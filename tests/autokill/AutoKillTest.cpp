@@ -434,6 +434,20 @@ TEST(RefusalSummaryTest, OneLineAMinuteWithTheCountAndTheAdvice) {
          "polkit-gnome を起動してください"},
     };
     RefusalSummary summary;
+    // Every reason has its Japanese form; the system's own words stay.
+    struct Reason {
+        ResetResult result;
+        const char* japanese;
+    } reasons[] = {
+        {{ResetStatus::kPermissionDenied, EPERM, ""}, "権限がありません: 接続の切断には CAP_NET_ADMIN が必要です"},
+        {{ResetStatus::kNotSupported, EOPNOTSUPP, ""}, "このカーネルは接続を切断できません"},
+        {{ResetStatus::kFailed, 0, "netlink said no"}, "切断に失敗しました: netlink said no"},
+        {noLauncher, "切断の権限を得られません: pkexec is not installed"},
+        {{ResetStatus::kRefused, 0, "not authorized (pkexec could not get it)"}, "認可されませんでした (pkexec could not get it)"},
+    };
+    for (const Reason& r : reasons)
+        EXPECT_EQ(RefusalSummary::ReasonText(r.result, UiLanguage::Japanese()).rfind(r.japanese, 0), 0u)
+            << RefusalSummary::ReasonText(r.result, UiLanguage::Japanese());
     for (const Row& r : rows) {
         for (int i = 0; i < r.refused; ++i) summary.Count(r.result);
         EXPECT_EQ(summary.TakeLine(r.atMs, r.japanese ? UiLanguage::Japanese() : UiLanguage::English()), r.line)

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/gui/QtTranslations.h"
 #include "app/gui/ResetAuthorization.h"
 #include "app/gui/ResumeWatcher.h"
 #include "app/gui/ShowRequestChannel.h"
@@ -71,6 +72,7 @@ int RunWindow(int argc, char** argv, const CommandLine& cl, const UiLanguage& la
     const std::string baseName = ConfigLocation::BaseNameOf(ConfigLocation::ExecutablePath());
     const QString caption = QString::fromStdString(baseName);  // of every message box without its own
     QApplication::setApplicationName(caption);
+    QtTranslations::Install(app, lang);
     if (lang.IsJapanese()) {
         // Japanese texts need a font that has the glyphs; fontconfig falls back to it for the rest.
         QFont font = QApplication::font();

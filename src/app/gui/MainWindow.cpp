@@ -24,6 +24,18 @@ namespace varnel {
 
 namespace {
 
+// The settings file's failure line ("settings not saved to <path>: <reason>") in the language in
+// force; the path and the system's reason stay as they are.
+std::string SaveFailureText(const std::string& line, const UiLanguage& lang) {
+    static constexpr std::string_view kPrefix = "settings not saved to ";
+    if (!lang.IsJapanese() || line.compare(0, kPrefix.size(), kPrefix) != 0) return line;
+    return "設定を保存できません: " + line.substr(kPrefix.size());
+}
+
+}  // namespace
+
+namespace {
+
 // The tab's margins around the page, and how much shorter than that area the page is.
 constexpr int kTabMarginLeft = 4;
 constexpr int kTabMarginTop = 23;
@@ -94,7 +106,7 @@ MainWindow::MainWindow(MonitorPlatform platform, SettingsFile& settings, std::st
         QMetaObject::invokeMethod(
             this,
             [this, line] {
-                page_->autoKill().blockLog().AddPaneLine(line);
+                page_->autoKill().blockLog().AddPaneLine(SaveFailureText(line, lang_));
                 page_->UpdateLabels();
             },
             Qt::QueuedConnection);
