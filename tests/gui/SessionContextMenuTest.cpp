@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QFile>
+#include <QPushButton>
 #include <QPlainTextEdit>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -180,6 +181,11 @@ TEST_F(SessionContextMenuTest, NetworkToolsRunTheirProgramOrSayItIsMissing) {
     h.Make(UiLanguage::Japanese());
     EXPECT_EQ(h.page->contextMenu().tools().MissingReason(SessionContextMenu::kTracert).isEmpty(),
               !QStandardPaths::findExecutable("tracepath").isEmpty());
+    auto* jp = new ProgramRunWindow("PING", bin.filePath("ping"), {"-c", "4", "10.0.0.2"}, true);
+    ASSERT_TRUE(test::WaitUntil([jp] { return jp->finished(); }));
+    EXPECT_TRUE(jp->output()->toPlainText().endsWith(QString("— 終了しました (終了コード 0)")));
+    EXPECT_EQ(jp->findChild<QPushButton*>()->text(), QString("閉じる"));
+    delete jp;
 }
 
 // NSLOOKUP puts the reverse and the forward answers in the pane, without the window waiting.

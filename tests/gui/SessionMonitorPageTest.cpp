@@ -174,6 +174,11 @@ TEST_F(SessionMonitorPageTest, AutoStartAndJapaneseTexts) {
     EXPECT_EQ(page.logViewBox()->text(), QString("切断ログ表示"));
     EXPECT_EQ(page.counterLabel()->text(), QString(" 接続数 (Max) :    0 (   0)"));
     EXPECT_EQ(page.blockedLabel()->text(), QString(" BLOCKED :     0"));
+    EXPECT_EQ(page.filterBox()->placeholderText(), QString("絞り込み (Ctrl+F)"));
+    h.table.Add(kTcpEstablished, "10.0.0.1", 40000, "10.0.0.2", 443, 77);
+    h.table.Add(kTcpEstablished, "10.0.0.1", 40001, "10.0.0.2", 22, 88);
+    page.filterBox()->setText("ssh");
+    EXPECT_EQ(page.counterLabel()->text(), QString(" 接続数 (Max) :    1 /    2 (   2)"));
     page.StartStop();
     EXPECT_EQ(page.startStopButton()->text(), QString("開始"));
 }
