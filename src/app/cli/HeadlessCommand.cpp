@@ -2,23 +2,12 @@
 
 #include <algorithm>
 #include <chrono>
-#include <memory>
 #include <thread>
 
-#include "autokill/AutoKill.h"
-#include "session/SessionMonitor.h"
+#include "engine/MonitorEngine.h"
 #include "text/FixedText.h"
 
 namespace varnel {
-
-void HeadlessCommand::Configure(const SettingsFile& settings, SessionMonitor& monitor,
-                                AutoKill& autokill) const {
-    const bool resolve = hostNames_ != nullptr && settings.Read(SettingsKeys::kAskDns);
-    monitor.SetHostNameSource(resolve ? hostNames_ : nullptr);
-    monitor.SetResetMaxMinutes(static_cast<uint32_t>(settings.Read(SettingsKeys::kResetMaxConnections)));
-    autokill.LoadRules();
-    autokill.SetEnabled(forceAutoKill_ || settings.Read(SettingsKeys::kAutoBlock));
-}
 
 void HeadlessCommand::Report(std::ostream& err, const char* what, const AutoKill& autokill) const {
     const int rules = autokill.rules().count();
@@ -37,14 +26,15 @@ int HeadlessCommand::Run(std::ostream& out, std::ostream& err, const std::atomic
     settings.SetFailureListener([&err](const std::string& line) {
         err << "varnel: " << line << '\n' << std::flush;
     });
-    auto monitor =
-        std::make_unique<SessionMonitor>(platform_.table, platform_.processes, platform_.clock, lang_);
-    auto autokill = std::make_unique<AutoKill>(settings, location_.RuleFilePath(), location_.folder(),
-                                               platform_.reset, platform_.clock, lang_);
-    Configure(settings, *monitor, *autokill);
+    MonitorEngine engine({platform_.table, platform_.processes, platform_.clock, hostNames_},
+                         {settings, location_.RuleFilePath(), location_.folder(), platform_.reset}, lang_);
+    engine.SetForceAutoKill(forceAutoKill_);
+    engine.Configure();
+    SessionMonitor& monitor = engine.monitor();
+    AutoKill& autokill = engine.autoKill();
 
     bool outClosed = false;
-    BlockLog& log = autokill->blockLog();
+    BlockLog& log = autokill.blockLog();
     log.SetLineListener([&](const std::string& line) {
         if (outClosed) return;
         out << line << '\n' << std::flush;
@@ -57,23 +47,22 @@ int HeadlessCommand::Run(std::ostream& out, std::ostream& err, const std::atomic
     log.SetFailureListener([&err](const std::string& line) {
         err << "varnel: " << line << '\n' << std::flush;
     });
-    autokill->SetFailureListener([&err](const std::string& line) {
+    autokill.SetFailureListener([&err](const std::string& line) {
         err << "varnel: " << line << '\n' << std::flush;
     });
-    monitor->SetTickHook(autokill.get());
-    Report(err, "monitoring", *autokill);
+    Report(err, "monitoring", autokill);
 
     using Clock = std::chrono::steady_clock;
     bool tableFailureTold = false;  // since the last read of the connection table that worked
-    monitor->Start();
+    engine.Start();
     auto next = Clock::now();
     while (!stop.load()) {
         if (reload.exchange(false)) {
-            Configure(settings, *monitor, *autokill);
-            Report(err, "reloaded the rules and settings", *autokill);
+            engine.Configure();
+            Report(err, "reloaded the rules and settings", autokill);
         }
-        monitor->Tick();
-        if (monitor->TableReadOk()) {
+        engine.Tick();
+        if (monitor.TableReadOk()) {
             tableFailureTold = false;
         } else if (!tableFailureTold) {
             tableFailureTold = true;
@@ -85,7 +74,7 @@ int HeadlessCommand::Run(std::ostream& out, std::ostream& err, const std::atomic
             std::this_thread::sleep_for(
                 std::min<Clock::duration>(next - Clock::now(), std::chrono::milliseconds(50)));
     }
-    monitor->Stop();
+    engine.Stop();
     return 0;
 }
 

@@ -16,7 +16,6 @@
 namespace varnel {
 
 class AutoKill;
-class SessionMonitor;
 
 // `varnel --headless`: the monitor without a window. The same tick, resolver, rules, kill pass and
 // block log as the window, every 500 ms until `stop` becomes true (checked at least every 50 ms,
@@ -25,8 +24,9 @@ class SessionMonitor;
 // rule load found (AutoKill::LoadMessages) go to `err`, all as printable lines.
 //
 // When `reload` becomes true (SIGHUP), the next tick clears it and first reads the rule file and
-// the settings again: AskDNS, ResetMaxConnections, AutoBlock (unless `forceAutoKill`), and the
-// block-log settings with the rules; one line on `err` says so.
+// the settings again (MonitorEngine::Configure, as at the start): AskDNS, ResetMaxConnections,
+// AutoBlock (unless `forceAutoKill`), and the block-log settings with the rules; one line on `err`
+// says so.
 //
 // When a write to `out` fails (the reader of a pipe went away; SIGPIPE must be ignored), that is
 // told once on `err` and `out` is not written again; enforcing and the block-log file go on.
@@ -57,8 +57,6 @@ class HeadlessCommand {
     int Run(std::ostream& out, std::ostream& err, const std::atomic<bool>& stop, std::atomic<bool>& reload);
 
   private:
-    // Reads the settings and the rules into `monitor` and `autokill`.
-    void Configure(const SettingsFile& settings, SessionMonitor& monitor, AutoKill& autokill) const;
     // "auto kill on, 3 rules from PATH; block log PATH" and the load's messages, to `err`.
     void Report(std::ostream& err, const char* what, const AutoKill& autokill) const;
 
