@@ -29,6 +29,7 @@
 #include "display/SelectionKeeper.h"
 #include "display/SessionListModel.h"
 #include "monitor/BlockLogOpenMessage.h"
+#include "monitor/QuickFilterBox.h"
 #include "monitor/SessionContextMenu.h"
 #include "monitor/TrayStatusText.h"
 #include "settings/ConfigLocation.h"
@@ -149,20 +150,9 @@ void SessionMonitorPage::BuildControls() {
                        static_cast<QWidget*>(logViewBox_), static_cast<QWidget*>(logButton_),
                        static_cast<QWidget*>(counterLabel_)})
         row->addWidget(w);
-    filterBox_ = new QLineEdit(bar_);
-    filterBox_->setPlaceholderText(lang_.Pick("絞り込み (Ctrl+F)", "Filter (Ctrl+F)"));
-    filterBox_->setClearButtonEnabled(true);
-    filterBox_->setMinimumWidth(80);
+    filterBox_ = new QuickFilterBox(lang_, this, bar_);
     row->addWidget(filterBox_, 1);
     connect(filterBox_, &QLineEdit::textChanged, this, &SessionMonitorPage::SetFilterText);
-    auto* find = new QAction(this);
-    find->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
-    find->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-    connect(find, &QAction::triggered, this, [this] {
-        filterBox_->setFocus(Qt::ShortcutFocusReason);
-        filterBox_->selectAll();
-    });
-    addAction(find);
     // The switches keep their whole texts; only the stretch at the end gives way.
     for (QWidget* w : {static_cast<QWidget*>(askDnsBox_), static_cast<QWidget*>(autoBlockBox_),
                        static_cast<QWidget*>(logViewBox_), static_cast<QWidget*>(counterLabel_)})
@@ -219,7 +209,9 @@ void SessionMonitorPage::BuildControls() {
     connect(optionsAction_, &QAction::triggered, this, &SessionMonitorPage::OnOptions);
     connect(topMostAction_, &QAction::triggered, this, [this](bool on) { emit topMostToggled(on); });
 
-    for (QWidget* w : findChildren<QWidget*>()) WatchKeys(w);
+    // The filter box keeps Enter and Esc for itself.
+    for (QWidget* w : findChildren<QWidget*>())
+        if (w != filterBox_) WatchKeys(w);
     WatchKeys(list_->viewport());
     WatchKeys(pane_->viewport());
 }
@@ -246,15 +238,6 @@ bool SessionMonitorPage::eventFilter(QObject* watched, QEvent* event) {
         static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard) {
         menu_->OnContextMenu(mapToGlobal(QPoint(5, 5)));
         return true;
-    }
-    if (event->type() == QEvent::KeyPress && watched == filterBox_) {
-        // In the filter box Enter is no START/STOP and Esc empties the box.
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (IsEnter(event)) return true;
-        if (key == Qt::Key_Escape) {
-            filterBox_->clear();
-            return true;
-        }
     }
     if (event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();

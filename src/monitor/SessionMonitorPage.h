@@ -233,7 +233,7 @@ class SessionMonitorPage : public QWidget {
     QCheckBox* logViewBox_ = nullptr;
     QLabel* blockedLabel_ = nullptr;
     QLabel* counterLabel_ = nullptr;
-    QLineEdit* filterBox_ = nullptr;
+    QLineEdit* filterBox_ = nullptr;  // a QuickFilterBox
     SelectionKeeper* selection_ = nullptr;
     bool pauseShown_ = false;
     QPushButton* logButton_ = nullptr;
