@@ -41,6 +41,7 @@ namespace {
 
 // The list's place: below the band of controls, at the page's left margin.
 constexpr int kBandHeight = 29;
+constexpr int kFilterRowHeight = SessionMonitorPage::kFilterRowHeight;
 constexpr int kSideMargin = 5;
 
 QString Text(const std::string& s) {
@@ -147,11 +148,22 @@ void SessionMonitorPage::BuildControls() {
     counterLabel_ = new QLabel(bar_);
     for (QWidget* w : {static_cast<QWidget*>(startButton_), static_cast<QWidget*>(askDnsBox_),
                        static_cast<QWidget*>(autoBlockBox_), static_cast<QWidget*>(blockedLabel_),
-                       static_cast<QWidget*>(logViewBox_), static_cast<QWidget*>(logButton_),
-                       static_cast<QWidget*>(counterLabel_)})
+                       static_cast<QWidget*>(logViewBox_), static_cast<QWidget*>(logButton_)})
         row->addWidget(w);
-    filterBox_ = new QuickFilterBox(lang_, this, bar_);
-    row->addWidget(filterBox_, 1);
+    row->addStretch(1);
+    // Below the band, right above the list: the filter box and the counter, which has room there
+    // for the longer pause text.
+    filterRow_ = new QWidget(this);
+    filterRow_->setFont(small);
+    auto* filterRow = new QHBoxLayout(filterRow_);
+    filterRow->setContentsMargins(kSideMargin, 0, 2, 2);
+    filterRow->setSpacing(8);
+    filterBox_ = new QuickFilterBox(lang_, this, filterRow_);
+    filterBox_->setFixedWidth(260);
+    counterLabel_->setParent(filterRow_);
+    filterRow->addWidget(filterBox_);
+    filterRow->addWidget(counterLabel_);
+    filterRow->addStretch(1);
     connect(filterBox_, &QLineEdit::textChanged, this, &SessionMonitorPage::SetFilterText);
     // The switches keep their whole texts; only the stretch at the end gives way.
     for (QWidget* w : {static_cast<QWidget*>(askDnsBox_), static_cast<QWidget*>(autoBlockBox_),
@@ -267,7 +279,10 @@ void SessionMonitorPage::resizeEvent(QResizeEvent* event) {
 void SessionMonitorPage::ApplyLayout(const MainWindowLayout& layout) {
     if (list_ == nullptr) return;
     auto size = [](int extent) { return std::clamp(extent, 0, QWIDGETSIZE_MAX); };
-    list_->setGeometry(kSideMargin, kBandHeight, size(layout.list.width), size(layout.list.height));
+    // The filter row takes its height from the top of the list's box.
+    list_->setGeometry(kSideMargin, kBandHeight + kFilterRowHeight, size(layout.list.width),
+                       size(layout.list.height - kFilterRowHeight));
+    filterRow_->setGeometry(0, kBandHeight, size(kSideMargin + layout.list.width), kFilterRowHeight);
     if (layout.paneShown) {
         const MainWindowLayout::Box& p = layout.pane;
         pane_->setGeometry(p.x, p.y, size(p.width), size(p.height));

@@ -70,6 +70,9 @@ class SessionMonitorPage : public QWidget {
     Q_OBJECT
 
   public:
+    // The row of the filter box and the counter between the band and the list; the list's box
+    // from the main window's layout gives it this much of its top.
+    static constexpr int kFilterRowHeight = 26;
     static constexpr int kTickMs = SessionMonitor::kTickMs;
     static constexpr int kDefaultWidths[kColumnCount] = {90, 90, 60, 90, 220, 60, 80, 100, 100};
 
@@ -109,8 +112,8 @@ class SessionMonitorPage : public QWidget {
     // Re-reads the colours of the list and the pane.
     void ReloadColours();
 
-    // Places the inner windows where the main window's layout puts them: the list keeps its place
-    // below the band and takes the layout's size; the pane is placed and shown only when the layout
+    // Places the inner windows where the main window's layout puts them: the list's box below the
+    // band holds the filter row (kFilterRowHeight) and under it the list; the pane is placed and shown only when the layout
     // shows it; the toolbar at the layout's box. Sizes below zero are taken as zero.
     void ApplyLayout(const MainWindowLayout& layout);
     // Shows the Always topmost button pressed or released (the window owns the flag).
@@ -233,6 +236,7 @@ class SessionMonitorPage : public QWidget {
     QCheckBox* logViewBox_ = nullptr;
     QLabel* blockedLabel_ = nullptr;
     QLabel* counterLabel_ = nullptr;
+    QWidget* filterRow_ = nullptr;
     QLineEdit* filterBox_ = nullptr;  // a QuickFilterBox
     SelectionKeeper* selection_ = nullptr;
     bool pauseShown_ = false;

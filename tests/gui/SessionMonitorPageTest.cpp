@@ -336,10 +336,14 @@ TEST_F(SessionMonitorPageTest, LogViewPlacesThePaneBelowTheList) {
     QApplication::processEvents();
     EXPECT_GE(asked, 1);
     EXPECT_FALSE(page.logPane()->isVisibleTo(&page));
-    EXPECT_EQ(page.list()->geometry(), QRect(5, 29, 781, 347));
+    // The layout's list box (5, 29, 781, 347) holds the filter row and then the list.
+    const int f = SessionMonitorPage::kFilterRowHeight;
+    EXPECT_EQ(page.list()->geometry(), QRect(5, 29 + f, 781, 347 - f));
+    EXPECT_EQ(page.filterBox()->mapTo(&page, QPoint(0, 0)).y() / 29, 1) << "in the row below the band";
+    EXPECT_LE(page.filterBox()->mapTo(&page, QPoint(0, page.filterBox()->height())).y(), 29 + f);
     page.logViewBox()->setChecked(true);
     EXPECT_TRUE(page.logPane()->isVisibleTo(&page));
-    EXPECT_EQ(page.list()->geometry(), QRect(5, 29, 781, 247));
+    EXPECT_EQ(page.list()->geometry(), QRect(5, 29 + f, 781, 247 - f));
     EXPECT_EQ(page.logPane()->geometry(), QRect(5, 282, 781, 95));
     EXPECT_LE(page.list()->geometry().bottom(), page.logPane()->geometry().top());
     // The toolbar sits at the right end of the band, its buttons whole on the page.
