@@ -30,12 +30,15 @@ std::string RefusalSummary::ReasonText(const ResetResult& result, const UiLangua
     if (result.status == ResetStatus::kRefused) {
         // What follows the helper's words (which program was asked) is kept as it is.
         if (StartsWith(result.detail, kNoPassword))
-            return lang.Pick("管理者のパスワードが入力されませんでした", "no administrator password was given") +
+            return lang.Pick("管理者のパスワードが入力されませんでした",
+                             "no administrator password was given") +
                    result.detail.substr(kNoPassword.size());
         if (StartsWith(result.detail, kNotAuthorized))
-            return lang.Pick("認可されませんでした", "not authorized") + result.detail.substr(kNotAuthorized.size());
+            return lang.Pick("認可されませんでした", "not authorized") +
+                   result.detail.substr(kNotAuthorized.size());
         if (lang.IsJapanese())
-            return "切断の権限を得られません: " + (result.detail.empty() ? std::string("理由不明") : result.detail);
+            return "切断の権限を得られません: " +
+                   (result.detail.empty() ? std::string("理由不明") : result.detail);
     }
     if (!lang.IsJapanese()) return result.Describe();
     // The system's own words (an errno text, a helper's message) stay as they come.
@@ -43,7 +46,8 @@ std::string RefusalSummary::ReasonText(const ResetResult& result, const UiLangua
         case ResetStatus::kOk:
             return "切断しました";
         case ResetStatus::kPermissionDenied:
-            return "権限がありません: 接続の切断には CAP_NET_ADMIN が必要です (root で実行するか権限を与えてください)";
+            return "権限がありません: 接続の切断には CAP_NET_ADMIN が必要です (root "
+                   "で実行するか権限を与えてください)";
         case ResetStatus::kNotSupported:
             return "このカーネルは接続を切断できません (CONFIG_INET_DIAG_DESTROY が必要です)";
         case ResetStatus::kNoSuchConnection:
@@ -55,8 +59,7 @@ std::string RefusalSummary::ReasonText(const ResetResult& result, const UiLangua
     }
     const std::string english = result.Describe();
     constexpr std::string_view kFailed = "reset failed: ";
-    return "切断に失敗しました: " +
-           (StartsWith(english, kFailed) ? english.substr(kFailed.size()) : english);
+    return "切断に失敗しました: " + (StartsWith(english, kFailed) ? english.substr(kFailed.size()) : english);
 }
 
 std::string RefusalSummary::TakeLine(uint32_t nowMs, const UiLanguage& lang) {

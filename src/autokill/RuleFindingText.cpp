@@ -26,7 +26,8 @@ constexpr std::pair<std::string_view, std::string_view> kWords[] = {
     {" given ", " が "},
     {" never matches: connections of IPv4-mapped addresses are shown as IPv4",
      " は一致しません: IPv4 射影アドレスの接続は IPv4 として表示されます"},
-    {" never matches: IPv6 addresses are shown in canonical form", " は一致しません: IPv6 アドレスは正規形で表示されます"},
+    {" never matches: IPv6 addresses are shown in canonical form",
+     " は一致しません: IPv6 アドレスは正規形で表示されます"},
     {" is no network: a '/' asks for an address containing ",
      " はネットワークではありません: '/' は次を含むアドレスを探します: "},
     {", which none does", " (そのようなアドレスはありません)"},
@@ -67,7 +68,8 @@ std::string RuleFindingText::ForLanguage(std::string_view line, const UiLanguage
     if (line.starts_with("ignored: ") || line.starts_with("reading stopped: ")) return Translate(line);
     const size_t at = line.find(kSeparator);
     if (at == std::string_view::npos) return std::string(line);
-    return std::string(line.substr(0, at + kSeparator.size())) + Translate(line.substr(at + kSeparator.size()));
+    return std::string(line.substr(0, at + kSeparator.size())) +
+           Translate(line.substr(at + kSeparator.size()));
 }
 
 }  // namespace varnel

@@ -37,7 +37,8 @@ ProgramRunWindow::ProgramRunWindow(const QString& title, const QString& program,
         if (status == QProcess::CrashExit)
             Finish(japanese_ ? QString("— 異常終了しました") : QString("— ended abnormally"));
         else
-            Finish((japanese_ ? QString("— 終了しました (終了コード %1)") : QString("— finished (exit status %1)"))
+            Finish((japanese_ ? QString("— 終了しました (終了コード %1)")
+                              : QString("— finished (exit status %1)"))
                        .arg(code));
     });
     connect(process_, &QProcess::errorOccurred, this, [this, program](QProcess::ProcessError error) {

@@ -37,7 +37,7 @@ QStringList SessionToolCommands::ArgumentsFor(int command, const QString& addres
 QString SessionToolCommands::MissingReason(int command) const {
     const QString program = ProgramFor(command);
     if (program.isEmpty() || !QStandardPaths::findExecutable(program).isEmpty()) return {};
-    const QString package = command == SessionContextMenu::kWhois   ? "whois"
+    const QString package = command == SessionContextMenu::kWhois  ? "whois"
                             : command == SessionContextMenu::kPing ? "iputils-ping"
                                                                    : "iputils-tracepath";
     return page_.language().IsJapanese()
@@ -52,9 +52,9 @@ ProgramRunWindow* SessionToolCommands::RunTool(int command, const QString& addre
     }
     const QString program = ProgramFor(command);
     if (program.isEmpty() || QHostAddress(address).isNull()) return nullptr;
-    auto* window = new ProgramRunWindow(program.toUpper() + " " + address, QStandardPaths::findExecutable(program),
-                                        ArgumentsFor(command, address), page_.language().IsJapanese(),
-                                        page_.window());
+    auto* window =
+        new ProgramRunWindow(program.toUpper() + " " + address, QStandardPaths::findExecutable(program),
+                             ArgumentsFor(command, address), page_.language().IsJapanese(), page_.window());
     window->show();
     return window;
 }
@@ -72,8 +72,8 @@ void SessionToolCommands::NsLookup(const QString& address) {
     QHostInfo::lookupHost(address, this, [this, address, japanese](const QHostInfo& reverse) {
         const QString name = reverse.hostName();
         if (reverse.error() != QHostInfo::NoError || name.isEmpty() || name == address) {
-            PaneLine(QString("NSLOOKUP %1: %2").arg(address, japanese ? QString("名前がありません")
-                                                                      : QString("no name")));
+            PaneLine(QString("NSLOOKUP %1: %2")
+                         .arg(address, japanese ? QString("名前がありません") : QString("no name")));
             emit lookupDone();
             return;
         }
@@ -82,8 +82,8 @@ void SessionToolCommands::NsLookup(const QString& address) {
             QStringList addresses;
             for (const QHostAddress& a : forward.addresses()) addresses << a.toString();
             if (addresses.isEmpty())
-                PaneLine(QString("NSLOOKUP %1: %2").arg(name, japanese ? QString("アドレスがありません")
-                                                                       : QString("no address")));
+                PaneLine(QString("NSLOOKUP %1: %2")
+                             .arg(name, japanese ? QString("アドレスがありません") : QString("no address")));
             else
                 PaneLine(QString("NSLOOKUP %1: %2").arg(name, addresses.join(' ')));
             emit lookupDone();
@@ -99,9 +99,9 @@ bool SessionToolCommands::AddPacketFilterRule(const QString& address) {
     if (QHostAddress(address).isNull()) return false;
     const bool japanese = page_.language().IsJapanese();
     const QString line = RuleLineFor(address);
-    const QString question =
-        japanese ? QString("自動切断のルールに次の行を追加しますか?\n\n%1").arg(line)
-                 : QString("Add this line to the Auto Kill Session rules?\n\n%1").arg(line);
+    const QString question = japanese
+                                 ? QString("自動切断のルールに次の行を追加しますか?\n\n%1").arg(line)
+                                 : QString("Add this line to the Auto Kill Session rules?\n\n%1").arg(line);
     if (!page_.Ask(question)) return false;
     const std::string path = page_.autoKill().ruleFilePath();
     std::string text, error;
@@ -113,8 +113,9 @@ bool SessionToolCommands::AddPacketFilterRule(const QString& address) {
         ok = RuleFileWriter::Save(path, text, &error);
     }
     if (!ok) {
-        page_.Warning((japanese ? QString("ルールを追加できません: %1") : QString("The rule was not added: %1"))
-                          .arg(QString::fromStdString(error)));
+        page_.Warning(
+            (japanese ? QString("ルールを追加できません: %1") : QString("The rule was not added: %1"))
+                .arg(QString::fromStdString(error)));
         return false;
     }
     page_.ReloadRules();

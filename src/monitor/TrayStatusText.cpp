@@ -18,7 +18,8 @@ std::string TrayStatusText::Build(const State& state, const UiLanguage& lang) {
         std::snprintf(line, sizeof line, lang.Pick("接続数: %u", "Connections: %u"), state.connections);
         text += line;
     } else {
-        text += lang.Pick("監視停止中 — ルールは適用されていません", "Monitoring stopped — rules are not enforced");
+        text += lang.Pick("監視停止中 — ルールは適用されていません",
+                          "Monitoring stopped — rules are not enforced");
     }
     char blocked[48];
     std::snprintf(blocked, sizeof blocked, "\nBLOCKED: %u", state.blocked);

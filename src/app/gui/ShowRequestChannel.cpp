@@ -15,7 +15,8 @@ QString ShowRequestChannel::PathForLock(const std::string& lockPath) {
     return path + ".show";
 }
 
-ShowRequestChannel::ShowRequestChannel(QString path, QObject* parent) : QObject(parent), path_(std::move(path)) {}
+ShowRequestChannel::ShowRequestChannel(QString path, QObject* parent)
+    : QObject(parent), path_(std::move(path)) {}
 
 ShowRequestChannel::~ShowRequestChannel() {
     if (server_ != nullptr) server_->close();  // takes the socket file away
