@@ -127,7 +127,7 @@ void SessionMonitorPage::BuildControls() {
     setBackgroundRole(QPalette::Button);
 
     bar_ = new QWidget(this);
-    // The band holds seven controls in 770 pixels; a point less than the list keeps every text whole.
+    // The band holds six controls in 770 pixels; a point less than the list keeps every text whole.
     QFont small = bar_->font();
     if (small.pointSizeF() > 8.5) small.setPointSizeF(small.pointSizeF() - 1);
     bar_->setFont(small);
