@@ -37,7 +37,11 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # window runs without it and says so when a cut needs it, and servers (the service) never do.
 # xdg-utils brings xdg-open, through which the LOG button opens the block log in the desktop's
 # program for text files; without it the button says which command it tried.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pkexec, xdg-utils")
+# qt6-translations-l10n gives Qt's own buttons and dialogs their Japanese texts under --lang JP.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pkexec, xdg-utils, qt6-translations-l10n")
+# The session menu's WHOIS and TRACERT run these (PING runs ping, which every system has); without
+# them the entries are disabled and say which package is missing.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "whois, iputils-tracepath")
 
 # Files under /etc are the admin's: dpkg keeps their edits on upgrade and leaves them on removal.
 file(WRITE ${CMAKE_BINARY_DIR}/debian-control/conffiles "/etc/varnel/varnel.ini\n")

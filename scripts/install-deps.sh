@@ -5,11 +5,12 @@
 #   sh scripts/install-deps.sh            build and run (scripts/run.sh, scripts/package.sh)
 #   sh scripts/install-deps.sh --tests    everything (scripts/test.sh)
 set -e
-# Building the program and running it (Japanese texts need the VL Gothic glyphs).
+# Building the program and running it (Japanese texts need the VL Gothic glyphs, and Qt's own
+# buttons and dialogs in Japanese need qt6-translations-l10n).
 RUN_PACKAGES="
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-l10n-tools libgl-dev libc-ares-dev libsystemd-dev libsystemd0
-  fonts-vlgothic fonts-dejavu-core
+  fonts-vlgothic fonts-dejavu-core qt6-translations-l10n
 "
 # Only the tests use these.
 TEST_PACKAGES="

@@ -2,7 +2,8 @@
 # The window with a real tray, under a private X server: Xvfb, the trayer panel as the tray host,
 # then the program. Checks that the tray icon appears, that a click on it hides the window and
 # another brings it back, that the tray menu's Exit ends the program and that the settings were
-# written, and that a second start asks whether to go on and "No" leaves one copy. With --screenshots also saves docs/screenshot-tray-menu.png and docs/screenshot-about.png.
+# written, that a second start asks whether to go on and "No" leaves one copy and brings the
+# hidden window out of the tray, and that the tray menu's "Auto Kill Session" changes the tooltip. With --screenshots also saves docs/screenshot-tray-menu.png and docs/screenshot-about.png.
 #   scripts/tray-check.sh [--screenshots] [build-dir]      (default: build)
 # Needs Xvfb, trayer, xdotool, xwininfo (x11-utils) and ImageMagick's import.
 set -euo pipefail
@@ -71,7 +72,9 @@ if [ "$shots" = 1 ]; then
 fi
 
 # A second start asks "Already started. Continue?" in a box captioned with the program's name;
-# No (Esc) ends it and leaves the first copy running.
+# No (Esc) ends it, leaves the first copy running and brings its window out of the tray.
+click_icon 1
+wait_for is_state "$main" IsUnMapped || fail "a click did not hide the window before the second start"
 "$bin" --lang EN --config-dir "$work/config" >"$work/second.log" 2>&1 &
 second=$!
 pids+=($second)
@@ -83,18 +86,46 @@ for _ in $(seq 100); do kill -0 "$second" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$second" 2>/dev/null && fail "No did not end the second start"
 wait "$second" || fail "the second start ended with status $?"
 kill -0 "$program" 2>/dev/null || fail "the first copy ended too"
-echo "second start: asked, No leaves one copy"
+wait_for is_state "$main" IsViewable || fail "No did not bring the hidden window forward"
+echo "second start: asked, No leaves one copy and brings its window out of the tray"
 xdotool windowfocus "$main" 2>/dev/null || true
+sleep 0.5
+
+# A window of the program's besides the main window and the icon: the tray menu or a tooltip.
+popup=""
+popup_open() {
+    for id in $(xdotool search --onlyvisible --class varnel 2>/dev/null); do
+        [ "$id" != "$main" ] && [ "$id" != "$icon" ] && { popup=$id; return 0; }
+    done
+    return 1
+}
+menu_open() { popup_open; }
+# The tooltip as the tray shows it, as a checksum of its picture.
+tooltip_picture() {
+    xdotool mousemove 500 400
+    sleep 0.5
+    xdotool mousemove --window "$icon" 8 8
+    wait_for popup_open || fail "no tooltip on the tray icon"
+    sleep 0.3
+    import -window "$popup" "$work/tooltip.png"
+    md5sum <"$work/tooltip.png"
+}
+
+# The tray menu's "Auto Kill Session" (the second entry) switches auto kill; the tooltip says so.
+before=$(tooltip_picture)
+click_icon 3
+wait_for menu_open || fail "no tray menu"
+sleep 0.5
+xdotool key Down Down Return
+sleep 1
+after=$(tooltip_picture)
+[ "$before" != "$after" ] || fail "the tooltip did not change when auto kill was switched from the tray menu"
+echo "tray menu Auto Kill Session: tooltip changed"
+xdotool mousemove 500 400
 sleep 0.5
 
 # The tray menu; its Exit item is &X.
 click_icon 3
-menu_open() {
-    for id in $(xdotool search --onlyvisible --class varnel 2>/dev/null); do
-        [ "$id" != "$main" ] && [ "$id" != "$icon" ] && return 0
-    done
-    return 1
-}
 wait_for menu_open || fail "no tray menu"
 sleep 0.5
 if [ "$shots" = 1 ]; then
@@ -115,5 +146,6 @@ for key in MainWindow IsZoomed Position LogRootFolder SplitSize AskDNS ColnmWidt
     grep -q "^$key=" "$ini" || fail "settings lack $key"
 done
 grep -q '^MainWindow=1$' "$ini" || fail "MainWindow is not 1"
+grep -q '^AutoBlock=1$' "$ini" || fail "AutoBlock is not 1 after the tray menu switched it on"
 echo "settings written: $(grep -c '=' "$ini") keys in $(basename "$ini")"
 echo "tray-check: OK"

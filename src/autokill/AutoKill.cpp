@@ -180,12 +180,18 @@ void AutoKill::AfterRefresh(SessionMonitor& monitor) {
             Consider(scratchRow_, kept[k].firstSeen, now, names, hour, withProcess, false);
         }
     }
+    if (const std::string summary = refusals_.TakeLine(clock_.TickMs(), lang_); !summary.empty()) {
+        log_.AddPaneLine(summary);
+        if (onFailure_) onFailure_(summary);
+        if (onEvent_) TellEvent(MonitorEvent::Kind::kNotBlocked, RowTexts{}, 0, summary, nullptr);
+    }
     if (unreportedThisPass_ > 0) {
         char count[16];
         std::snprintf(count, sizeof count, "%d", unreportedThisPass_);
         const std::string line =
             lang_.IsJapanese()
-                ? std::string("切断できません: ほかに ") + count + " 件の接続: " + lastUnreported_.Describe()
+                ? std::string("切断できません: ほかに ") + count + " 件の接続: " +
+                      RefusalSummary::ReasonText(lastUnreported_, lang_)
                 : std::string("NOT BLOCKED: ") + count + " more connections: " + lastUnreported_.Describe();
         log_.AddPaneLine(line);
         if (onFailure_) onFailure_(line);
@@ -262,6 +268,12 @@ void AutoKill::ReportFailure(const SessionRow& row, const RowTexts& texts, int r
                              const ResetResult& result) {
     auto [it, added] = failing_.try_emplace(row.key, pass_);
     it->second = pass_;
+    if (result.status == ResetStatus::kRefused) {
+        refusals_.Count(result);
+        // Told in the minute's summary line; the event only counts it.
+        if (added && onEvent_) TellEvent(MonitorEvent::Kind::kNotBlocked, texts, ruleLine, {}, ReasonCode(result.status));
+        return;
+    }
     if (!added) return;
     if (reportedThisPass_ >= kReportsPerPass) {
         ++unreportedThisPass_;
@@ -272,7 +284,7 @@ void AutoKill::ReportFailure(const SessionRow& row, const RowTexts& texts, int r
     ++reportedThisPass_;
     const std::string tuple = TupleText(row);
     std::string line = PrintableLine(std::string(lang_.Pick("切断できません ", "NOT BLOCKED ")) + tuple +
-                                     " " + row[kColProcess] + ": " + result.Describe());
+                                     " " + row[kColProcess] + ": " + RefusalSummary::ReasonText(result, lang_));
     log_.AddPaneLine(line);
     if (onFailure_) onFailure_(line);
     if (onEvent_) TellEvent(MonitorEvent::Kind::kNotBlocked, texts, ruleLine, line, ReasonCode(result.status));

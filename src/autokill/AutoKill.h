@@ -11,6 +11,7 @@
 #include "autokill/AutoKillRuleSet.h"
 #include "autokill/BlockLog.h"
 #include "autokill/MonitorEvent.h"
+#include "autokill/RefusalSummary.h"
 #include "autokill/RuleEvaluator.h"
 #include "autokill/RuleFileParser.h"
 #include "autokill/RuleIndex.h"
@@ -38,7 +39,8 @@ namespace varnel {
 // back. Only a reset that worked is a block:
 // it raises BLOCKED and, unless the rule says NOLOG, writes a block-log line. A reset that failed
 // is retried at later ticks while a rule still matches, but reported (in the log pane and to the
-// failure listener) only once per connection, with the reason.
+// failure listener) only once per connection, with the reason; refusals of the right to cut
+// (kRefused) are alike for every connection and are summed up in one line a minute instead.
 //
 // Dependencies are borrowed and must outlive this object. Tick's thread only.
 class AutoKill : public TickHook {
@@ -141,6 +143,8 @@ class AutoKill : public TickHook {
     int reportedThisPass_ = 0;
     int unreportedThisPass_ = 0;
     ResetResult lastUnreported_;
+    // Refusals of the right to cut are summed up (RefusalSummary), not told per connection.
+    RefusalSummary refusals_;
     std::function<void(const std::string&)> onFailure_;
     std::function<void(const MonitorEvent&)> onEvent_;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "autokill/RuleFindingText.h"
 #include "autokill/RuleLineReader.h"
 
 namespace varnel {
@@ -21,7 +22,7 @@ RuleExplainer::Parsed& RuleExplainer::Lookup(std::string_view piece, int lineNum
     RuleChecker::CheckedLine checked;
     RuleChecker::CheckCandidate(piece, lineNumber, parsed.rule, notes, checked);
     parsed.isRule = checked.kind == RuleChecker::CheckedLine::Kind::kRule;
-    parsed.text = checked.Text();
+    parsed.text = RuleFindingText::ForLanguage(checked.Text(), language_);
     parsed.warned = !checked.warnings.empty();
     parsed.error = !checked.errors.empty();
     parsed.cutsEverything =
@@ -58,7 +59,7 @@ void RuleExplainer::Check(std::string_view text) {
     if (candidates == RuleFileParser::kMaxCandidates && RuleChecker::StoppedLine(reader, stopped)) {
         Line line;
         line.lineNumber = stopped.lineNumber;
-        line.text = stopped.Text();
+        line.text = RuleFindingText::ForLanguage(stopped.Text(), language_);
         line.warned = true;
         lines_.push_back(std::move(line));
     }

@@ -19,7 +19,8 @@ namespace varnel {
 // text, and for each rule how many of a set of rows it would decide.
 //
 // Check parses with the same parser and checker as the command line (RuleChecker::Walk), so each
-// line's text is exactly what --check-rules prints after "<line>: ". Count tests rows with the same
+// line's text is exactly what --check-rules prints after "<line>: " (in Japanese, its findings
+// put into Japanese by RuleFindingText). Count tests rows with the same
 // evaluator as the kill pass, first match and ALLOW included: a row is counted once, against the
 // rule that ends its search (a cut for a cutting rule, an exemption for an ALLOW rule); a row whose
 // verdict waits for a host name is counted in held(), not against a rule.
@@ -34,7 +35,7 @@ class RuleExplainer {
         int lineNumber = 0;  // physical line of the text, 1-based
         int rule = 0;        // 1-based rule number; 0 for an ignored or unread line
         bool allow = false;  // the rule exempts rather than cuts
-        std::string text;    // canonical form with its warnings, as --check-rules prints it
+        std::string text;    // canonical form with its warnings, as --check-rules prints it (RuleFindingText)
         bool warned = false; // the checker had warnings for the line (or it was left unread)
         bool error = false;  // the checker had errors for the line
         bool cutsEverything = false;  // a cutting rule that every session matches

@@ -31,6 +31,24 @@ Qt::Alignment SessionListModel::ColumnAlignment(int column) {
 }
 
 void SessionListModel::Refresh() {
+    emit aboutToRefresh();
+    RefreshRows();
+    emit refreshed();
+}
+
+ConnectionKey SessionListModel::KeyAt(int row) const {
+    if (row < 0 || row >= rows_ || static_cast<size_t>(row) >= shown_.size()) return {};
+    return shown_[static_cast<size_t>(row)].key;
+}
+
+void SessionListModel::SetFrozen(bool frozen) {
+    if (frozen == frozen_) return;
+    frozen_ = frozen;
+    if (rows_ > 0 && columns_ > 0)
+        emit dataChanged(index(0, 0), index(rows_ - 1, columns_ - 1), {Qt::ForegroundRole});
+}
+
+void SessionListModel::RefreshRows() {
     // Only the ends change shape, so every surviving row keeps its position and with it the
     // selection and scroll state of the views; a reset would drop both and flicker.
     const int columns = MonitorColumns();
@@ -70,6 +88,7 @@ void SessionListModel::Refresh() {
     for (int r = 0; r < rows_; ++r) {
         const SessionRow& now = monitor_.Row(r);
         SessionRow& seen = shown_[static_cast<size_t>(r)];
+        seen.key = now.key;
         for (int c = 0; c < columns_; ++c) {
             if (std::strcmp(now.text[c], seen.text[c]) == 0) continue;
             std::memcpy(seen.text[c], now.text[c], std::strlen(now.text[c]) + 1);
@@ -108,6 +127,7 @@ QVariant SessionListModel::data(const QModelIndex& index, int role) const {
         case Qt::DisplayRole:
             return QString::fromUtf8(text);
         case Qt::ForegroundRole:
+            if (frozen_) return ToQColor(kFrozenTextColour);
             return ToQColor(scheme_.CellColour(column, text, false, 0, 0).text);
         case Qt::BackgroundRole:
             return ToQColor(scheme_.colour(ColorScheme::kTextBk));

@@ -33,9 +33,18 @@ class SessionListModel : public QAbstractTableModel {
     // then, for each column whose texts changed at surviving positions, one dataChanged from the
     // first to the last changed row of that column (all roles: a cell's colours follow its text).
     // Unchanged cells are not signalled, so a view repaints only what a tick changed. A change of
-    // the column count signals every cell. Selections, the current index and scroll positions stay
-    // on their row positions. Allocates only while the list grows past its largest size so far.
+    // the column count signals every cell. The views' own selection stays on row positions;
+    // aboutToRefresh and refreshed bracket the change so that a SelectionKeeper can move it back
+    // onto the connections. Allocates only while the list grows past its largest size so far.
     void Refresh();
+    // The connection row `row` showed when the views were last told (before Refresh has told them
+    // of a change, the old one). All zero outside the rows.
+    ConnectionKey KeyAt(int row) const;
+    // While frozen (monitoring stopped) every cell's text takes kFrozenTextColour: the rows no
+    // longer follow the table. Signals every cell when it changes.
+    void SetFrozen(bool frozen);
+    bool frozen() const { return frozen_; }
+    static constexpr uint32_t kFrozenTextColour = 0x808080;
     // Takes the scheme and signals every cell's colours at once.
     void SetColorScheme(const ColorScheme& scheme);
     const ColorScheme& colorScheme() const { return scheme_; }
@@ -47,8 +56,13 @@ class SessionListModel : public QAbstractTableModel {
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
+  signals:
+    void aboutToRefresh();
+    void refreshed();
+
   private:
     int MonitorColumns() const;
+    void RefreshRows();
     // Copies the monitor's first `rows` rows' texts into shown_.
     void RememberRows(int rows);
 
@@ -57,6 +71,7 @@ class SessionListModel : public QAbstractTableModel {
     ColorScheme scheme_;
     int rows_ = 0;  // what the views were last told
     int columns_ = 0;
+    bool frozen_ = false;
     // The texts the views were last told about, row by row; its size only grows.
     std::vector<SessionRow> shown_;
 };

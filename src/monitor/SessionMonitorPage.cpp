@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
@@ -25,9 +26,12 @@
 #include "display/CColorEdit.h"
 #include "display/CListCtrlEx3.h"
 #include "display/CSortHeaderCtrl.h"
+#include "display/SelectionKeeper.h"
 #include "display/SessionListModel.h"
 #include "monitor/BlockLogOpenMessage.h"
+#include "monitor/QuickFilterBox.h"
 #include "monitor/SessionContextMenu.h"
+#include "monitor/TrayStatusText.h"
 #include "settings/ConfigLocation.h"
 
 namespace varnel {
@@ -37,6 +41,7 @@ namespace {
 
 // The list's place: below the band of controls, at the page's left margin.
 constexpr int kBandHeight = 29;
+constexpr int kFilterRowHeight = SessionMonitorPage::kFilterRowHeight;
 constexpr int kSideMargin = 5;
 
 QString Text(const std::string& s) {
@@ -122,7 +127,7 @@ void SessionMonitorPage::BuildControls() {
     setBackgroundRole(QPalette::Button);
 
     bar_ = new QWidget(this);
-    // The band holds seven controls in 770 pixels; a point less than the list keeps every text whole.
+    // The band holds six controls in 770 pixels; a point less than the list keeps every text whole.
     QFont small = bar_->font();
     if (small.pointSizeF() > 8.5) small.setPointSizeF(small.pointSizeF() - 1);
     bar_->setFont(small);
@@ -143,10 +148,23 @@ void SessionMonitorPage::BuildControls() {
     counterLabel_ = new QLabel(bar_);
     for (QWidget* w : {static_cast<QWidget*>(startButton_), static_cast<QWidget*>(askDnsBox_),
                        static_cast<QWidget*>(autoBlockBox_), static_cast<QWidget*>(blockedLabel_),
-                       static_cast<QWidget*>(logViewBox_), static_cast<QWidget*>(logButton_),
-                       static_cast<QWidget*>(counterLabel_)})
+                       static_cast<QWidget*>(logViewBox_), static_cast<QWidget*>(logButton_)})
         row->addWidget(w);
     row->addStretch(1);
+    // Below the band, right above the list: the filter box and the counter, which has room there
+    // for the longer pause text.
+    filterRow_ = new QWidget(this);
+    filterRow_->setFont(small);
+    auto* filterRow = new QHBoxLayout(filterRow_);
+    filterRow->setContentsMargins(kSideMargin, 0, 2, 2);
+    filterRow->setSpacing(8);
+    filterBox_ = new QuickFilterBox(lang_, this, filterRow_);
+    filterBox_->setFixedWidth(260);
+    counterLabel_->setParent(filterRow_);
+    filterRow->addWidget(filterBox_);
+    filterRow->addWidget(counterLabel_);
+    filterRow->addStretch(1);
+    connect(filterBox_, &QLineEdit::textChanged, this, &SessionMonitorPage::SetFilterText);
     // The switches keep their whole texts; only the stretch at the end gives way.
     for (QWidget* w : {static_cast<QWidget*>(askDnsBox_), static_cast<QWidget*>(autoBlockBox_),
                        static_cast<QWidget*>(logViewBox_), static_cast<QWidget*>(counterLabel_)})
@@ -167,6 +185,8 @@ void SessionMonitorPage::BuildControls() {
 
     list_ = std::make_unique<CListCtrlEx3>(this);
     list_->setModel(model_.get());
+    selection_ = new SelectionKeeper(*model_, *list_->selectionModel(), list_.get());
+    model_->SetFrozen(!monitor().running());
     list_->SetBkColor(0x000000);
     list_->SetTextBkColor(0x000000);
     list_->SetTextColor(0xFFFFFF);
@@ -201,7 +221,9 @@ void SessionMonitorPage::BuildControls() {
     connect(optionsAction_, &QAction::triggered, this, &SessionMonitorPage::OnOptions);
     connect(topMostAction_, &QAction::triggered, this, [this](bool on) { emit topMostToggled(on); });
 
-    for (QWidget* w : findChildren<QWidget*>()) WatchKeys(w);
+    // The filter box keeps Enter and Esc for itself.
+    for (QWidget* w : findChildren<QWidget*>())
+        if (w != filterBox_) WatchKeys(w);
     WatchKeys(list_->viewport());
     WatchKeys(pane_->viewport());
 }
@@ -257,7 +279,10 @@ void SessionMonitorPage::resizeEvent(QResizeEvent* event) {
 void SessionMonitorPage::ApplyLayout(const MainWindowLayout& layout) {
     if (list_ == nullptr) return;
     auto size = [](int extent) { return std::clamp(extent, 0, QWIDGETSIZE_MAX); };
-    list_->setGeometry(kSideMargin, kBandHeight, size(layout.list.width), size(layout.list.height));
+    // The filter row takes its height from the top of the list's box.
+    list_->setGeometry(kSideMargin, kBandHeight + kFilterRowHeight, size(layout.list.width),
+                       size(layout.list.height - kFilterRowHeight));
+    filterRow_->setGeometry(0, kBandHeight, size(kSideMargin + layout.list.width), kFilterRowHeight);
     if (layout.paneShown) {
         const MainWindowLayout::Box& p = layout.pane;
         pane_->setGeometry(p.x, p.y, size(p.width), size(p.height));
@@ -287,6 +312,7 @@ void SessionMonitorPage::StartStop() {
         timer_->stop();
         engine_->Stop();
     }
+    model_->SetFrozen(!engine_->running());
     UpdateLabels();
 }
 
@@ -305,10 +331,37 @@ void SessionMonitorPage::OnColumnClick(int column) {
 }
 
 void SessionMonitorPage::UpdateLabels() {
-    if (monitor().TakeCounterChanged()) counterLabel_->setText(Text(monitor().CounterText()));
+    const bool paused = !monitor().running();
+    if (monitor().TakeCounterChanged() || paused != pauseShown_ || counterLabel_->text().isEmpty())
+        counterLabel_->setText(paused ? PauseText(lang_) : Text(monitor().CounterText()));
+    pauseShown_ = paused;
     QString blocked = Text(autoKill().BlockedText());
     if (blockedLabel_->text() != blocked) blockedLabel_->setText(blocked);
     UpdatePane();
+    emit statusChanged();
+}
+
+QString SessionMonitorPage::PauseText(const UiLanguage& lang) {
+    return QString::fromUtf8(
+        lang.Pick("監視停止中 — ルールは適用されていません", "Monitoring stopped — rules are not enforced"));
+}
+
+QString SessionMonitorPage::TrayToolTip() const {
+    TrayStatusText::State state;
+    state.running = engine_->monitor().running();
+    state.connections = engine_->monitor().shownCount();
+    state.blocked = engine_->autoKill().blockedCount();
+    state.autoKill = engine_->autoKill().enabled();
+    return Text(TrayStatusText::Build(state, lang_));
+}
+
+void SessionMonitorPage::SetFilterText(const QString& text) {
+    if (filterBox_->text() != text) {
+        filterBox_->setText(text);  // comes back here through textChanged
+        return;
+    }
+    monitor().SetFilterText(text.toStdString());
+    if (monitor().running()) OnMonitorTick();
 }
 
 void SessionMonitorPage::UpdatePane() {
@@ -395,6 +448,11 @@ void SessionMonitorPage::FlushHostNames() {
 
 void SessionMonitorPage::PrepareReset(bool forKill) {
     if (platform_.prepareReset) platform_.prepareReset(forKill);
+}
+
+bool SessionMonitorPage::AskInABox(const QString& text) {
+    return QMessageBox::question(nullptr, Text(ConfigLocation::BaseNameOf(ConfigLocation::ExecutablePath())), text,
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
 }
 
 void SessionMonitorPage::Warning(const QString& text) const {

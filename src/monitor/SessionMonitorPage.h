@@ -20,6 +20,7 @@
 class QAction;
 class QCheckBox;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QTimer;
 class QToolBar;
@@ -29,6 +30,7 @@ namespace varnel {
 class CColorEdit;
 class CListCtrlEx3;
 class SessionContextMenu;
+class SelectionKeeper;
 class SessionListModel;
 
 // Everything nondeterministic the page uses. All borrowed; they must outlive the page.
@@ -68,6 +70,9 @@ class SessionMonitorPage : public QWidget {
     Q_OBJECT
 
   public:
+    // The row of the filter box and the counter between the band and the list; the list's box
+    // from the main window's layout gives it this much of its top.
+    static constexpr int kFilterRowHeight = 26;
     static constexpr int kTickMs = SessionMonitor::kTickMs;
     static constexpr int kDefaultWidths[kColumnCount] = {90, 90, 60, 90, 220, 60, 80, 100, 100};
 
@@ -75,6 +80,8 @@ class SessionMonitorPage : public QWidget {
     // program; replaceable so that tests see them without a modal box or a real process.
     using Warn = std::function<void(const QString& text)>;
     using StartProgram = std::function<bool(const QString& program, const QStringList& arguments)>;
+    // A yes/no question (Yes is true); replaceable like Warn.
+    using AskUser = std::function<bool(const QString& text)>;
 
     SessionMonitorPage(MonitorPlatform platform, SettingsFile& settings, std::string ruleFilePath,
                        std::string logFolder, UiLanguage lang, QWidget* parent = nullptr);
@@ -105,8 +112,8 @@ class SessionMonitorPage : public QWidget {
     // Re-reads the colours of the list and the pane.
     void ReloadColours();
 
-    // Places the inner windows where the main window's layout puts them: the list keeps its place
-    // below the band and takes the layout's size; the pane is placed and shown only when the layout
+    // Places the inner windows where the main window's layout puts them: the list's box below the
+    // band holds the filter row (kFilterRowHeight) and under it the list; the pane is placed and shown only when the layout
     // shows it; the toolbar at the layout's box. Sizes below zero are taken as zero.
     void ApplyLayout(const MainWindowLayout& layout);
     // Shows the Always topmost button pressed or released (the window owns the flag).
@@ -115,8 +122,18 @@ class SessionMonitorPage : public QWidget {
     // Reads up to nine "ColnmWidth" numbers into `widths`; returns how many were read.
     static int ParseColumnWidths(const std::string& text, int widths[kColumnCount]);
 
-    // Refreshes the counter, the BLOCKED label and the pane from the monitor and auto kill.
+    // Refreshes the counter, the BLOCKED label and the pane from the monitor and auto kill. While
+    // monitoring is stopped the counter's place says so ("Monitoring stopped — rules are not
+    // enforced") and the frozen rows are greyed. Ends with statusChanged.
     void UpdateLabels();
+    static QString PauseText(const UiLanguage& lang);
+    // The tray icon's tooltip for the page's state (TrayStatusText).
+    QString TrayToolTip() const;
+    // The quick filter box above the list: Ctrl+F focuses it, Esc in it clears it. Its words narrow
+    // the list from the next tick on (SessionMonitor::SetFilterText); auto kill is not affected.
+    QLineEdit* filterBox() const { return filterBox_; }
+    void SetFilterText(const QString& text);
+    SelectionKeeper& selection() { return *selection_; }
 
     // Whether the list shows IPv6 connections (setting ShowIPv6, 0 by default). Switching writes
     // the setting at once; the list follows at the next tick. Auto kill covers IPv6 either way.
@@ -129,6 +146,8 @@ class SessionMonitorPage : public QWidget {
     uint32_t resetMaxMinutes() const { return engine_->resetMaxMinutes(); }
     const UiLanguage& language() const { return lang_; }
     const SettingsFile& settings() const { return settings_; }
+    // For the few choices written at once (ShowIPv6, CopyColumn).
+    SettingsFile& settingsForWrite() { return settings_; }
 
     MonitorEngine& engine() { return *engine_; }
     SessionMonitor& monitor() { return engine_->monitor(); }
@@ -157,6 +176,10 @@ class SessionMonitorPage : public QWidget {
     void SetWarn(Warn warn) { warn_ = std::move(warn); }
     void SetStartProgram(StartProgram start) { startProgram_ = std::move(start); }
     void Warning(const QString& text) const;
+    void SetAsk(AskUser ask) { ask_ = std::move(ask); }
+    bool Ask(const QString& text) const { return ask_ && ask_(text); }
+    // The question in a message box captioned with the program's name.
+    static bool AskInABox(const QString& text);
 
   signals:
     // The toolbar's Options button (after ConfigTab/ConfigSel are set for the dialog).
@@ -166,6 +189,8 @@ class SessionMonitorPage : public QWidget {
     // The page needs laying out again: it was resized or "LOG View" was switched. The main window
     // answers with its layout.
     void layoutRequested();
+    // The counter, BLOCKED, the running state or the auto kill switch may have changed.
+    void statusChanged();
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -211,6 +236,10 @@ class SessionMonitorPage : public QWidget {
     QCheckBox* logViewBox_ = nullptr;
     QLabel* blockedLabel_ = nullptr;
     QLabel* counterLabel_ = nullptr;
+    QWidget* filterRow_ = nullptr;
+    QLineEdit* filterBox_ = nullptr;  // a QuickFilterBox
+    SelectionKeeper* selection_ = nullptr;
+    bool pauseShown_ = false;
     QPushButton* logButton_ = nullptr;
     QToolBar* toolBar_ = nullptr;
     QAction* optionsAction_ = nullptr;
@@ -219,6 +248,7 @@ class SessionMonitorPage : public QWidget {
     std::unique_ptr<SessionContextMenu> menu_;
 
     Warn warn_;
+    AskUser ask_ = &SessionMonitorPage::AskInABox;
     StartProgram startProgram_;
 };
 

@@ -47,6 +47,7 @@ int ConnectionSnapshot::TakeSnapshot(SessionTable& table) {
     }
     kept_.clear();
     shownKept_ = 0;
+    listable_ = 0;
     lastReadOk_ = ok;
     if (!ok) {
         firstSeen_.Forget();
@@ -91,10 +92,31 @@ int ConnectionSnapshot::TakeSnapshot(SessionTable& table) {
     shownKept_ = kept_.size();
     kept_.insert(kept_.end(), kept6_.begin(), kept6_.end());
     firstSeen_.CarryOver(kept_, clock_.TickMs());
+    listable_ = listable;
+    if (rowFilter_) return StoreFiltered(table, listable);
     const int stored = static_cast<int>(std::min<size_t>(listable, SessionTable::kSlots));
     for (int i = 0; i < stored; ++i)
         FillRecord(kept_[static_cast<size_t>(i)], table.current[static_cast<size_t>(i)]);
     return stored;
+}
+
+int ConnectionSnapshot::StoreFiltered(SessionTable& table, size_t listable) {
+    // The accepted connections move to the front in their order, the rejected ones follow them,
+    // also in order, so entry i is still the connection of slot i.
+    rejected_.clear();
+    size_t accepted = 0;
+    for (size_t i = 0; i < listable; ++i) {
+        const KeptConnection k = kept_[i];
+        FillRecord(k, scratch_);
+        if (!rowFilter_(scratch_)) {
+            rejected_.push_back(k);
+            continue;
+        }
+        if (accepted < static_cast<size_t>(SessionTable::kSlots)) table.current[accepted] = scratch_;
+        kept_[accepted++] = k;
+    }
+    std::copy(rejected_.begin(), rejected_.end(), kept_.begin() + static_cast<std::ptrdiff_t>(accepted));
+    return static_cast<int>(std::min<size_t>(accepted, SessionTable::kSlots));
 }
 
 size_t ConnectionSnapshot::FormatProcessText(const KeptConnection& k, char* out, size_t outSize) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "platform/Clock.h"
@@ -50,6 +51,15 @@ class ConnectionSnapshot {
         return table_.HasTcpExTableFromStack() || table_.HasExtendedTcpTable();
     }
 
+    // Narrows the stored rows to the connections `filter` accepts, looked at in table order
+    // before the 600-slot limit, so the list fills with matching connections however many others
+    // there are. The rejected ones move behind the accepted ones in kept() (auto kill still sees
+    // every kept connection). Empty: no filter. The filter sees each record as FillRecord makes it.
+    using RowFilter = std::function<bool(const SessionRecord&)>;
+    void SetRowFilter(RowFilter filter) { rowFilter_ = std::move(filter); }
+    // The connections of the last poll the list could show without the filter (not limited).
+    size_t listableCount() const { return listable_; }
+
     // Precondition: table.current is all zero. Returns the number of rows stored in table.current
     // (0..600). A failed read stores nothing and forgets every first-seen tick.
     int TakeSnapshot(SessionTable& table);
@@ -82,6 +92,8 @@ class ConnectionSnapshot {
     static bool StateKept(uint32_t state);
 
   private:
+    int StoreFiltered(SessionTable& table, size_t listable);
+
     ConnectionTable& table_;
     ProcessNameCache& processNames_;
     Clock& clock_;
@@ -92,6 +104,10 @@ class ConnectionSnapshot {
     std::vector<KeptConnection> halfClosed_;  // its shown-version half-closed ones, likewise
     bool showIpv6_ = false;
     size_t shownKept_ = 0;
+    size_t listable_ = 0;
+    RowFilter rowFilter_;
+    std::vector<KeptConnection> rejected_;  // the filter's rejects of a poll, before they rejoin kept_
+    SessionRecord scratch_{};
     FirstSeenTable firstSeen_;
     bool withProcess_ = false;  // the last poll's reader names owners
     bool lastReadOk_ = true;

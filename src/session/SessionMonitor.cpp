@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 
 namespace varnel {
 
@@ -10,6 +11,19 @@ SessionMonitor::SessionMonitor(ConnectionTable& table, ProcessList& processes, C
       lang_(std::move(lang)),
       processNames_(processes),
       snapshot_(table, processNames_, clock) {}
+
+void SessionMonitor::SetFilterText(std::string_view text) {
+    filter_.SetText(text);
+    if (!filter_.active()) {
+        snapshot_.SetRowFilter({});
+    } else {
+        snapshot_.SetRowFilter([this](const SessionRecord& record) {
+            BuildSessionRow(record, clock_.TickMs(), ProcessInfoAvailable(), lang_, filterRow_);
+            return filter_.Matches(filterRow_);
+        });
+    }
+    UpdateCounter();
+}
 
 void SessionMonitor::Start() {
     std::memset(static_cast<void*>(table_.previous.data()), 0, sizeof table_.previous);
@@ -30,13 +44,18 @@ void SessionMonitor::Tick() {
 
     int n = snapshot_.TakeSnapshot(table_);
     table_.rowCount = n >= SessionTable::kSlots ? SessionTable::kMaxRows : (n < 0 ? 0 : n);
+    const size_t listable = filter_.active() ? snapshot_.listableCount() : static_cast<size_t>(table_.rowCount);
+    const uint32_t unfiltered = static_cast<uint32_t>(std::min<size_t>(listable, SessionTable::kMaxRows));
+    if (unfiltered != unfilteredCount_) UpdateCounter();
+    unfilteredCount_ = unfiltered;
     sorter_.SortSessions(table_, clock_.TickMs());
     RefreshRows();
 
     if (hook_ != nullptr) hook_->AfterRefresh(*this);
 
-    if (static_cast<uint32_t>(table_.rowCount) != shownCount_) {
-        shownCount_ = static_cast<uint32_t>(table_.rowCount);
+    // The counter counts connections, not what the filter lets through.
+    if (unfilteredCount_ != shownCount_) {
+        shownCount_ = unfilteredCount_;
         if (shownCount_ >= maxCount_) maxCount_ = shownCount_;
         UpdateCounter();
     }
@@ -76,6 +95,11 @@ void SessionMonitor::BuildKeptRow(const KeptConnection& k, uint32_t now, Session
 
 std::string SessionMonitor::CounterText() const {
     char text[96];
+    if (filter_.active()) {
+        std::snprintf(text, sizeof text, lang_.Pick(" 接続数 (Max) : %4d / %4u (%4u)", " Connections (Max) : %4d of %4u (%4u)"),
+                      listCount_, shownCount_, maxCount_);
+        return text;
+    }
     std::snprintf(text, sizeof text, " %s : %4u (%4u)", lang_.Pick("接続数 (Max)", "Connections (Max)"),
                   shownCount_, maxCount_);
     return text;

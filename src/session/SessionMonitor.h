@@ -10,6 +10,7 @@
 #include "platform/ProcessList.h"
 #include "session/ConnectionSnapshot.h"
 #include "session/ProcessNameCache.h"
+#include "session/QuickFilter.h"
 #include "session/SessionRow.h"
 #include "session/SessionSorter.h"
 #include "session/SessionTable.h"
@@ -49,6 +50,14 @@ class SessionMonitor {
     void SetTickHook(TickHook* hook) { hook_ = hook; }
     // Minutes after which the maximum restarts (the ResetMaxConnections setting).
     void SetResetMaxMinutes(uint32_t minutes) { resetMaxMinutes_ = minutes; }
+
+    // The quick filter's text: from the next tick the list holds only the connections whose row
+    // texts contain every word (QuickFilter), taken before the 599-row limit. Auto kill still
+    // tests every kept connection. The counter then reads "12 of 340".
+    void SetFilterText(std::string_view text);
+    bool filtering() const { return filter_.active(); }
+    // Rows the list could show at the last tick without the filter (limited to 599).
+    uint32_t unfilteredCount() const { return unfilteredCount_; }
 
     // Start clears the previous poll and rebuilds the rows left from the last run; Stop keeps the
     // rows (their ages no longer advance) and sets the counters to 0.
@@ -96,7 +105,8 @@ class SessionMonitor {
 
     uint32_t shownCount() const { return shownCount_; }
     uint32_t maxCount() const { return maxCount_; }
-    // " Connections (Max) :   12 (  40)", by language.
+    // " Connections (Max) :   12 (  40)", by language; while filtering
+    // " Connections (Max) :   12 of  340 (  40)". The maximum counts the unfiltered rows.
     std::string CounterText() const;
     // True when the counter changed since the last call (the window repaints the label then).
     bool TakeCounterChanged();
@@ -122,6 +132,9 @@ class SessionMonitor {
     SessionTable table_;
     std::array<SessionRow, SessionTable::kSlots> rows_{};
     int listCount_ = 0;
+    QuickFilter filter_;
+    SessionRow filterRow_{};  // the texts a record is filtered by
+    uint32_t unfilteredCount_ = 0;
     TickHook* hook_ = nullptr;
 
     bool running_ = false;

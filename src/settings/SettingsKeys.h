@@ -58,6 +58,8 @@ inline constexpr IntKey kConfigTab{kSettingsSection, "ConfigTab", 0};
 inline constexpr IntKey kSplitSize{kSessionSection, "SplitSize", 100, 12, 1200};
 inline constexpr IntKey kWindowSplitSize{kSessionSection, "SplitSize", 100};
 inline constexpr IntKey kResetMaxConnections{kSessionSection, "ResetMaxConnections", 1440, 1, 65535};
+// The column "Clipboard Copy" takes (0..8, "Select Copy items"); Hostname2 at first.
+inline constexpr IntKey kCopyColumn{kSessionSection, "CopyColumn", 4, 0, 8};
 inline constexpr SwitchKey kAskDns{kSessionSection, "AskDNS", true, false};
 inline constexpr SwitchKey kAutoBlock{kSessionSection, "AutoBlock", false, true};
 inline constexpr SwitchKey kAutoStart{kSessionSection, "AutoStart", true, true};
@@ -74,7 +76,8 @@ inline constexpr TextKey kAutoBlockLogFormat{kSessionSection, "AutoBlockLogForma
                                              "BLOCKED [$DATE$ $TIME$] $HOST1$:$PORT1$ $HOST2$:$PORT2$ $PID$"};
 
 // Every entry above (kWindowSplitSize is kSplitSize's key), for checks over the whole table.
-inline constexpr const IntKey* kAllInts[] = {&kConfigSel, &kConfigTab, &kSplitSize, &kResetMaxConnections};
+inline constexpr const IntKey* kAllInts[] = {&kConfigSel, &kConfigTab, &kSplitSize, &kResetMaxConnections,
+                                              &kCopyColumn};
 inline constexpr const SwitchKey* kAllSwitches[] = {&kIsZoomed, &kWindowTopMost,    &kWindowStretch, &kMinimized,
                                                     &kMainWindow, &kAskDns,         &kAutoBlock,     &kAutoStart,
                                                     &kAutoBlockLogView, &kShowIpv6, &kBlockedLog};

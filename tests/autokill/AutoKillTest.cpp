@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "autokill/AutoKill.h"
+#include "autokill/RefusalSummary.h"
 #include "platform/fake/FakeClock.h"
 #include "platform/fake/FakeConnectionReset.h"
 #include "platform/fake/FakeConnectionTable.h"
@@ -300,8 +301,8 @@ TEST_F(AutoKillTest, APendingResetIsRetriedAndOnlyItsOutcomeIsReported) {
     reset.answer = {ResetStatus::kRefused, 0, "the administrator's password was not given (pkexec cancelled)"};
     monitor->Tick();
     ASSERT_EQ(failures.size(), 1u);
-    EXPECT_NE(failures[0].find("NOT BLOCKED 10.0.0.1:50000 93.184.0.2:80 curl(77): refused: the "
-                               "administrator's password was not given"),
+    EXPECT_NE(failures[0].find("NOT BLOCKED: 1 connection not cut: no administrator password was given "
+                               "(pkexec cancelled). A desktop without a polkit authentication agent"),
               std::string::npos)
         << failures[0];
     // Asked again later: pending again, then refused again; the connection stays reported once.
@@ -406,6 +407,52 @@ TEST(AutoKillRequestTest, TextsAreNeverReadBackIntoARequest) {
     for (int c = 0; c < kColumnCount; ++c) std::snprintf(row.text[c], sizeof row.text[c], "%s", texts[c]);
     TcpRow r = AutoKill::ResetRequestFor(row.key);
     EXPECT_EQ(r.localAddr | r.remoteAddr | r.localPort | r.remotePort | uint32_t(r.v6), 0u);
+}
+
+// Refusals of the right to cut are one line a minute with the count, whatever the number of
+// connections; what helps (a polkit agent) is said when the password prompt failed.
+TEST(RefusalSummaryTest, OneLineAMinuteWithTheCountAndTheAdvice) {
+    const ResetResult noPassword{ResetStatus::kRefused, 0, "the administrator's password was not given (pkexec cancelled)"};
+    const ResetResult noLauncher{ResetStatus::kRefused, 0, "pkexec is not installed"};
+    struct Row {
+        int refused;
+        uint32_t atMs;
+        ResetResult result;
+        bool japanese;
+        const char* line;  // "" for none
+    } rows[] = {
+        {12, 1000, noPassword, false,
+         "NOT BLOCKED: 12 connections not cut: no administrator password was given (pkexec cancelled). A desktop "
+         "without a polkit authentication agent cannot ask for the password: start one (the desktop's own, "
+         "lxpolkit or polkit-gnome)"},
+        {12, 1500, noPassword, false, ""},   // within the minute
+        {0, 70000, noPassword, false, ""},   // nothing refused in this pass
+        {1, 61000, noLauncher, false, "NOT BLOCKED: 1 connection not cut: refused: pkexec is not installed"},
+        {3, 200000, noPassword, true,
+         "切断できません: 3 件の接続を切断できません: 管理者のパスワードが入力されませんでした (pkexec cancelled)。"
+         "パスワードを尋ねるには polkit 認証エージェントが必要です。デスクトップ標準のもの、lxpolkit または "
+         "polkit-gnome を起動してください"},
+    };
+    RefusalSummary summary;
+    // Every reason has its Japanese form; the system's own words stay.
+    struct Reason {
+        ResetResult result;
+        const char* japanese;
+    } reasons[] = {
+        {{ResetStatus::kPermissionDenied, EPERM, ""}, "権限がありません: 接続の切断には CAP_NET_ADMIN が必要です"},
+        {{ResetStatus::kNotSupported, EOPNOTSUPP, ""}, "このカーネルは接続を切断できません"},
+        {{ResetStatus::kFailed, 0, "netlink said no"}, "切断に失敗しました: netlink said no"},
+        {noLauncher, "切断の権限を得られません: pkexec is not installed"},
+        {{ResetStatus::kRefused, 0, "not authorized (pkexec could not get it)"}, "認可されませんでした (pkexec could not get it)"},
+    };
+    for (const Reason& r : reasons)
+        EXPECT_EQ(RefusalSummary::ReasonText(r.result, UiLanguage::Japanese()).rfind(r.japanese, 0), 0u)
+            << RefusalSummary::ReasonText(r.result, UiLanguage::Japanese());
+    for (const Row& r : rows) {
+        for (int i = 0; i < r.refused; ++i) summary.Count(r.result);
+        EXPECT_EQ(summary.TakeLine(r.atMs, r.japanese ? UiLanguage::Japanese() : UiLanguage::English()), r.line)
+            << r.refused << " at " << r.atMs;
+    }
 }
 
 }  // namespace

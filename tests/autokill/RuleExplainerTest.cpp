@@ -71,6 +71,33 @@ TEST(RuleExplainerTest, LinesAreWhatCheckRulesPrints) {
     EXPECT_EQ(explainer.ruleCount(), 2);
 }
 
+// Under Japanese the editor's lines carry their findings in Japanese; the rule, keys and values
+// stay as written, and a rule without findings is unchanged.
+TEST(RuleExplainerTest, JapaneseFindings) {
+    struct Row {
+        const char* rule;
+        const char* japanese;
+    } rows[] = {
+        {"PORT2=80", "PORT2=80-80"},
+        {"HOST2=example.com", "HOST2=example.com  # HOST2 \"example.com\" は次にも一致します: badexample.com。"
+                              "次のように書いてください: .example.com"},
+        {"PORT2=http", "PORT2=1-65535  # エラー: PORT2 \"http\" はポート番号でも範囲でもありません (読み取り値 "
+                       "1-65535); どの接続も外れることのない条件: すべての接続に一致します"},
+        {"SYSTIME=9-30", "SYSTIME=24-24  # エラー: SYSTIME 9-30 は 0-23 時の範囲外です (条件なし); 条件なし: "
+                         "すべての接続に一致します"},
+        {"PORT2=1,PORT2=2", "PORT2=2-2  # PORT2 が 2 回指定されています: 最後のものだけが有効です"},
+        {"IP2=10.1.2.0/24", "IP2=10.1.2.0/24  # IP2 10.1.2.0/24 はネットワークではありません: '/' は次を含むアドレスを"
+                            "探します: \"10.1.2.024\" (そのようなアドレスはありません)。次のように書いてください: 10.1.2."},
+        {"host2=foo", "無視: キーワードがありません  # host2 は無視されます: キーワードは大文字です"},
+    };
+    RuleExplainer explainer(UiLanguage::Japanese());
+    for (const Row& r : rows) {
+        explainer.Check(std::string(r.rule) + "\n");
+        ASSERT_EQ(explainer.lines().size(), 1u) << r.rule;
+        EXPECT_EQ(explainer.lines()[0].text, r.japanese) << r.rule;
+    }
+}
+
 // A row counts once, against the rule that ends its search: an ALLOW ahead of a cutting rule takes
 // the rows both match, a later catch-all gets only what is left, held rows count against nothing.
 TEST(RuleExplainerTest, CountsFollowFirstMatchAndAllow) {

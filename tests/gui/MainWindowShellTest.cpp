@@ -7,6 +7,8 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCursor>
+#include <QDialogButtonBox>
+#include <QTranslator>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPushButton>
@@ -19,6 +21,7 @@
 #include <memory>
 
 #include "app/gui/MainWindow.h"
+#include "app/gui/QtTranslations.h"
 #include "display/CColorEdit.h"
 #include "display/CListCtrlEx3.h"
 #include "gui/MainWindowTestSupport.h"
@@ -280,7 +283,9 @@ TEST_F(MainWindowShellTest, PageControlsSitWhereTheLayoutPutsThem) {
         // The page fills the deflated tab area less 19 pixels; the layout of that area is the page's.
         const int bottom = page->height() + 19;
         MainWindowLayout layout = MainWindowLayout::Compute({4, 23, page->width(), bottom}, split, true);
-        EXPECT_EQ(page->list()->height(), std::max(0, layout.list.height)) << split;
+        // The filter row takes the top of the list's box.
+        const int f = SessionMonitorPage::kFilterRowHeight;
+        EXPECT_EQ(page->list()->height(), std::max(0, layout.list.height - f)) << split;
         EXPECT_EQ(page->list()->width(), layout.list.width) << split;
         EXPECT_EQ(page->logPane()->y(), layout.pane.y) << split;
         EXPECT_EQ(page->logPane()->x(), layout.pane.x) << split;
@@ -290,7 +295,7 @@ TEST_F(MainWindowShellTest, PageControlsSitWhereTheLayoutPutsThem) {
         // LOG View off: the window lays the page out again without the pane.
         page->logViewBox()->setChecked(false);
         EXPECT_FALSE(page->logPane()->isVisible()) << split;
-        EXPECT_EQ(page->list()->height(), bottom - 53) << split;
+        EXPECT_EQ(page->list()->height(), bottom - 53 - f) << split;
         w->Teardown();
         EXPECT_EQ(h.settings.ReadInt("Session", "SplitSize", -1), split);
         h.settings.WriteInt("Session", "AutoBlockLogView", 1);
@@ -347,6 +352,34 @@ TEST(MainWindowSettingsFailureTest, ASaveThatCouldNotBeMadeIsToldInThePane) {
 
     w.reset();
     EXPECT_FALSE(h.settings.WriteInt("Session", "AskDNS", 1));  // no listener left behind to call
+
+    // In Japanese the line says so in Japanese; the path and the system's reason stay.
+    PageHarness hj;  // a settings file of its own: a failure is told once per file
+    MonitorPlatform jpPlatform{hj.table, hj.processes, hj.reset, hj.clock, &hj.names, {}};
+    auto jp = std::make_unique<MainWindow>(jpPlatform, hj.settings, hj.RulePath(), hj.dir.path().toStdString(),
+                                           UiLanguage::Japanese());
+    std::filesystem::remove(hj.settings.path());
+    std::filesystem::create_directory(hj.settings.path());
+    jp->Teardown();
+    QApplication::processEvents();
+    const QString jpPane = jp->page()->logPane()->toPlainText();
+    EXPECT_TRUE(jpPane.startsWith(QString("設定を保存できません: ") + QString::fromStdString(hj.settings.path())))
+        << jpPane.toStdString();
+}
+
+// Under --lang JP Qt's own standard buttons speak Japanese (qt6-translations-l10n); English
+// installs nothing.
+TEST(QtTranslationsTest, JapaneseStandardButtons) {
+    EXPECT_FALSE(QtTranslations::Install(*QCoreApplication::instance(), UiLanguage::English()));
+    ASSERT_TRUE(QtTranslations::Install(*QCoreApplication::instance(), UiLanguage::Japanese()));
+    QDialogButtonBox box(QDialogButtonBox::Yes | QDialogButtonBox::No | QDialogButtonBox::Cancel);
+    EXPECT_EQ(box.button(QDialogButtonBox::Yes)->text().remove('&').left(2), QString("はい"));
+    EXPECT_TRUE(box.button(QDialogButtonBox::No)->text().startsWith(QString("いいえ")));
+    EXPECT_TRUE(box.button(QDialogButtonBox::Cancel)->text().startsWith(QString("キャンセル")));
+    for (QTranslator* t : QCoreApplication::instance()->findChildren<QTranslator*>()) {
+        QCoreApplication::removeTranslator(t);
+        delete t;
+    }
 }
 
 }  // namespace

@@ -7,7 +7,11 @@
 #include <QMenu>
 #include <QSystemTrayIcon>
 
+#include <QCheckBox>
+
+#include "app/gui/ShowRequestChannel.h"
 #include "gui/MainWindowTestSupport.h"
+#include "monitor/TrayStatusText.h"
 
 namespace varnel {
 namespace {
@@ -113,8 +117,10 @@ TEST_F(MainWindowTrayTest, TrayMenuAndWindowMenuInBothLanguages) {
         return out;
     };
     auto en = Make();
-    EXPECT_EQ(en->trayIcon()->toolTip(), "Varnel Kestrin");
-    EXPECT_EQ(texts(en->trayMenu()), (QStringList{"Back to original size(&R)", "-", "Exit(&X)"}));
+    EXPECT_EQ(en->trayIcon()->toolTip(),
+              "Varnel Kestrin\nAuto Kill Session: off\nMonitoring stopped — rules are not enforced\nBLOCKED: 0");
+    EXPECT_EQ(texts(en->trayMenu()),
+              (QStringList{"Back to original size(&R)", "-", "Auto Kill Session", "-", "Exit(&X)"}));
     EXPECT_EQ(en->trayMenu()->defaultAction(), en->trayMenu()->actions().first());
     EXPECT_EQ(texts(en->windowMenu()), (QStringList{"Options(&O)...\tAlt+F10", "About(&A)..."}));
     int options = 0;
@@ -125,11 +131,68 @@ TEST_F(MainWindowTrayTest, TrayMenuAndWindowMenuInBothLanguages) {
     EXPECT_EQ(abouts, 1);
 
     auto jp = Make(UiLanguage::Japanese());
-    EXPECT_EQ(jp->trayIcon()->toolTip(), "Varnel (Kestrin)");
+    EXPECT_TRUE(jp->trayIcon()->toolTip().startsWith("Varnel (Kestrin)\n自動切断: 無効\n監視停止中"));
     EXPECT_EQ(texts(jp->trayMenu()),
-              (QStringList{"元のサイズに戻す(&R)", "-", "Varnel (Kestrin) の終了(&X)"}));
+              (QStringList{"元のサイズに戻す(&R)", "-", "自動切断", "-", "Varnel (Kestrin) の終了(&X)"}));
     EXPECT_EQ(texts(jp->windowMenu()),
               (QStringList{"オプション設定(&O)...\tAlt+F10", "バージョン情報(&A)..."}));
+}
+
+// The tray's tooltip follows the page: running or stopped, connections, BLOCKED, auto kill; the
+// tray menu's "Auto Kill Session" switches the page's box and shows its state.
+TEST_F(MainWindowTrayTest, TooltipTellsTheStateAndTheTrayMenuSwitchesAutoKill) {
+    auto w = Make();
+    SessionMonitorPage* page = w->page();
+    QAction* autoKill = w->tray().autoKillAction();
+    EXPECT_FALSE(autoKill->isChecked());
+    autoKill->trigger();
+    EXPECT_TRUE(page->autoBlockBox()->isChecked());
+    EXPECT_TRUE(autoKill->isChecked());
+    EXPECT_EQ(w->trayIcon()->toolTip(),
+              "Varnel Kestrin\nAuto Kill Session: paused\nMonitoring stopped — rules are not enforced\nBLOCKED: 0");
+    page->StartStop();
+    EXPECT_EQ(w->trayIcon()->toolTip(), "Varnel Kestrin\nAuto Kill Session: on\nConnections: 0\nBLOCKED: 0");
+    page->autoBlockBox()->setChecked(false);
+    EXPECT_FALSE(autoKill->isChecked());
+    EXPECT_EQ(w->trayIcon()->toolTip(), "Varnel Kestrin\nAuto Kill Session: off\nConnections: 0\nBLOCKED: 0");
+}
+
+// A refused second start rings the running copy's socket and its window comes out of the tray;
+// with nobody listening the ring reports that nobody answered.
+TEST_F(MainWindowTrayTest, ARefusedSecondStartBringsTheHiddenWindowForward) {
+    const QString path = ShowRequestChannel::PathForLock(h.dir.filePath("varnel.lock").toStdString());
+    EXPECT_TRUE(path.endsWith("/varnel.show"));
+    EXPECT_FALSE(ShowRequestChannel::Ring(path, 100));
+    auto w = Make();
+    w->show();
+    w->Minimise();
+    ASSERT_FALSE(w->isVisible());
+    ShowRequestChannel channel(path);
+    ASSERT_TRUE(channel.Listen());
+    QObject::connect(&channel, &ShowRequestChannel::showRequested, w.get(), &MainWindow::RestoreFromTray);
+    EXPECT_TRUE(ShowRequestChannel::Ring(path, 100));
+    EXPECT_TRUE(test::WaitUntil([&w] { return w->isVisible(); }));
+    EXPECT_TRUE(w->shown());
+}
+
+TEST(TrayStatusTextTest, EachStateInBothLanguages) {
+    using S = TrayStatusText::State;
+    struct Row {
+        S state;
+        bool japanese;
+        const char* text;
+    } rows[] = {
+        {{true, 12, 3, true}, false, "Varnel Kestrin\nAuto Kill Session: on\nConnections: 12\nBLOCKED: 3"},
+        {{true, 340, 0, false}, false, "Varnel Kestrin\nAuto Kill Session: off\nConnections: 340\nBLOCKED: 0"},
+        {{false, 0, 5, true}, false,
+         "Varnel Kestrin\nAuto Kill Session: paused\nMonitoring stopped — rules are not enforced\nBLOCKED: 5"},
+        {{true, 12, 3, true}, true, "Varnel (Kestrin)\n自動切断: 有効\n接続数: 12\nBLOCKED: 3"},
+        {{false, 0, 0, true}, true,
+         "Varnel (Kestrin)\n自動切断: 一時停止中\n監視停止中 — ルールは適用されていません\nBLOCKED: 0"},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(TrayStatusText::Build(r.state, r.japanese ? UiLanguage::Japanese() : UiLanguage::English()),
+                  r.text);
 }
 
 }  // namespace

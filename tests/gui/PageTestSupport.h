@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QCheckBox>
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <fstream>
@@ -23,6 +25,14 @@
 #include "session/HostNameSource.h"
 
 namespace varnel::test {
+
+// Runs the event loop until `done` or `ms` have passed; returns `done()`.
+inline bool WaitUntil(const std::function<bool()>& done, int ms = 5000) {
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
 
 // Names nobody yet: every address answers "(address)", as while its lookup is pending.
 class PendingHostNames : public HostNameSource {

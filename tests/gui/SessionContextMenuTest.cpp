@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 #include <QAction>
 #include <QClipboard>
@@ -9,10 +10,22 @@
 #include <QLabel>
 #include <QMenu>
 #include <QTabWidget>
+#include <QApplication>
+#include <QCheckBox>
+#include <QFile>
+#include <QPushButton>
+#include <QPlainTextEdit>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <fstream>
+#include <map>
 
 #include "app/gui/MainWindow.h"
 #include "gui/PageTestSupport.h"
+#include "autokill/RuleFileWriter.h"
+#include "monitor/ProgramRunWindow.h"
 #include "monitor/SessionContextMenu.h"
+#include "monitor/SessionToolCommands.h"
 
 namespace varnel {
 namespace {
@@ -25,6 +38,10 @@ std::map<int, bool> Enabling(const QMenu& menu) {
     for (QAction* a : menu.actions())
         if (!a->isSeparator() && a->menu() == nullptr) out[a->data().toInt()] = a->isEnabled();
     return out;
+}
+
+void RemoveLocalPort(FakeConnectionTable& table, int port) {
+    std::erase_if(table.rows(), [port](const TcpRow& r) { return r.localPort == FakeConnectionTable::PackPort(port); });
 }
 
 class SessionContextMenuTest : public ::testing::Test {
@@ -65,7 +82,7 @@ TEST_F(SessionContextMenuTest, EnablingFollowsRowsAndSelection) {
     EXPECT_TRUE(Enabling(*menu)[M::kKillSession]);
 }
 
-TEST_F(SessionContextMenuTest, EnglishMenuCarriesTheInertItemsJapaneseOnlyTheFourCommands) {
+TEST_F(SessionContextMenuTest, BothLanguagesCarryEveryEntry) {
     SessionMonitorPage& en = MakeWithRows(1);
     auto menu = en.contextMenu().CreateMenu(nullptr);
     QStringList texts;
@@ -79,18 +96,144 @@ TEST_F(SessionContextMenuTest, EnglishMenuCarriesTheInertItemsJapaneseOnlyTheFou
     ASSERT_EQ(copyItems->actions().size(), 9);
     EXPECT_EQ(copyItems->actions()[0]->text(), "IP Address1\tCtrl+1");
     EXPECT_EQ(copyItems->actions()[8]->text(), "ProcessName(PID)\tCtrl+9");
-    // An inert entry does nothing.
-    en.contextMenu().Run(SessionContextMenu::kWhois);
-    en.contextMenu().Run(SessionContextMenu::kFirstCopyItem);
-    EXPECT_EQ(en.model().rowCount(), 1);
-    EXPECT_TRUE(h.reset.calls.empty());
 
     h.Make(UiLanguage::Japanese());
     menu = h.page->contextMenu().CreateMenu(nullptr);
     texts.clear();
     for (QAction* a : menu->actions()) texts << (a->isSeparator() ? QString("-") : a->text());
-    EXPECT_EQ(texts, (QStringList{"すべての項目を削除(&R)", "クリップボードへコピー(&C)\tCtrl+C", "-",
-                                  "セッションの強制切断(&K)\tCtrl+DEL", "-", "IPv6接続を表示"}));
+    EXPECT_EQ(texts, (QStringList{"すべての項目を削除(&R)", "クリップボードへコピー(&C)\tCtrl+C",
+                                  "コピーする項目を選択", "-", "自動切断のルールに追加(&P)",
+                                  "セッションの強制切断(&K)\tCtrl+DEL", "-", "NSLOOKUP(&N)", "WHOIS(&W)",
+                                  "PING(&G)", "TRACERT(&T)", "-", "IPv6接続を表示"}));
+    EXPECT_EQ(menu->actions()[2]->menu()->actions()[4]->text(), QString("ホスト2\tCtrl+5"));
+}
+
+// "Select Copy items" (and Ctrl+1 .. Ctrl+9) choose the column Clipboard Copy takes; the choice is
+// checked in the menu and kept in the settings.
+TEST_F(SessionContextMenuTest, TheCopyColumnIsChosenCheckedAndKept) {
+    SessionMonitorPage& page = MakeWithRows(2);
+    h.Select({0, 1});
+    struct Row {
+        int column;
+        QString copied;
+    } rows[] = {
+        {kColLocalPort, "45000\r\n45001\r\n"},
+        {kColRemoteAddress, "10.0.0.2\r\n10.0.0.2\r\n"},
+        {kColProcess, "curl(77)\r\ncurl(77)\r\n"},
+    };
+    for (const Row& r : rows) {
+        page.contextMenu().Run(SessionContextMenu::kFirstCopyItem + r.column);
+        EXPECT_EQ(page.contextMenu().CopySelectedHosts(), r.copied) << r.column;
+        EXPECT_EQ(h.settings.ReadInt("Session", "CopyColumn", -1), r.column);
+        auto menu = page.contextMenu().CreateMenu(nullptr);
+        QList<QAction*> items = menu->actions()[2]->menu()->actions();
+        for (int c = 0; c < kColumnCount; ++c) EXPECT_EQ(items[c]->isChecked(), c == r.column) << c;
+    }
+    // Ctrl+5 on the list: back to Hostname2; a new page starts with the kept choice.
+    for (QAction* a : page.list()->actions())
+        if (a->shortcut() == QKeySequence(Qt::CTRL | Qt::Key_5)) a->trigger();
+    EXPECT_EQ(page.contextMenu().copyColumn(), kColRemoteHost);
+    page.contextMenu().Run(SessionContextMenu::kFirstCopyItem + kColStatus);
+    EXPECT_EQ(h.Make().contextMenu().copyColumn(), kColStatus);
+}
+
+// WHOIS, PING and TRACERT run the system's program (stand-ins here) without a shell, their output
+// in a read-only window; a missing program disables its entry with the reason.
+TEST_F(SessionContextMenuTest, NetworkToolsRunTheirProgramOrSayItIsMissing) {
+    QTemporaryDir bin;
+    for (const char* name : {"whois", "ping"}) {
+        const QString path = bin.filePath(name);
+        std::ofstream(path.toStdString()) << "#!/bin/sh\necho \"" << name << " $*\"\nfor a; do last=$a; done\necho 'a;b' \"$last\" >&2\n";
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    }
+    const QByteArray oldPath = qgetenv("PATH");
+    qputenv("PATH", bin.path().toUtf8());  // no tracepath here
+    SessionMonitorPage& page = MakeWithRows(1);
+    h.Select({0});
+    auto menu = page.contextMenu().CreateMenu(nullptr);
+    std::map<int, QAction*> entries;
+    for (QAction* a : menu->actions()) entries[a->data().toInt()] = a;
+    EXPECT_TRUE(entries[SessionContextMenu::kWhois]->isEnabled());
+    EXPECT_TRUE(entries[SessionContextMenu::kPing]->isEnabled());
+    EXPECT_FALSE(entries[SessionContextMenu::kTracert]->isEnabled());
+    EXPECT_EQ(entries[SessionContextMenu::kTracert]->toolTip(), "tracepath is not installed (package iputils-tracepath)");
+
+    struct Row {
+        int command;
+        QString printed;
+    } rows[] = {{SessionContextMenu::kWhois, "whois 10.0.0.2\n"}, {SessionContextMenu::kPing, "ping -c 4 10.0.0.2\n"}};
+    for (const Row& r : rows) {
+        ProgramRunWindow* window = page.contextMenu().tools().RunTool(r.command, "10.0.0.2");
+        ASSERT_NE(window, nullptr);
+        EXPECT_TRUE(window->output()->isReadOnly());
+        ASSERT_TRUE(test::WaitUntil([window] { return window->finished(); }));
+        const QString text = window->output()->toPlainText();
+        EXPECT_TRUE(text.contains(r.printed)) << text.toStdString();
+        EXPECT_TRUE(text.contains("a;b 10.0.0.2")) << "standard error shown too: " << text.toStdString();
+        EXPECT_TRUE(text.endsWith("— finished (exit status 0)")) << text.toStdString();
+        window->close();
+    }
+    EXPECT_EQ(page.contextMenu().tools().RunTool(SessionContextMenu::kTracert, "10.0.0.2"), nullptr);
+    ASSERT_EQ(h.warnings.size(), 1u);
+    EXPECT_EQ(h.warnings[0], "tracepath is not installed (package iputils-tracepath)");
+    qputenv("PATH", oldPath);
+
+    h.Make(UiLanguage::Japanese());
+    EXPECT_EQ(h.page->contextMenu().tools().MissingReason(SessionContextMenu::kTracert).isEmpty(),
+              !QStandardPaths::findExecutable("tracepath").isEmpty());
+    auto* jp = new ProgramRunWindow("PING", bin.filePath("ping"), {"-c", "4", "10.0.0.2"}, true);
+    ASSERT_TRUE(test::WaitUntil([jp] { return jp->finished(); }));
+    EXPECT_TRUE(jp->output()->toPlainText().endsWith(QString("— 終了しました (終了コード 0)")));
+    EXPECT_EQ(jp->findChild<QPushButton*>()->text(), QString("閉じる"));
+    delete jp;
+}
+
+// NSLOOKUP puts the reverse and the forward answers in the pane, without the window waiting.
+TEST_F(SessionContextMenuTest, NslookupPutsBothAnswersInThePane) {
+    h.table.Add(kTcpEstablished, "127.0.0.1", 45000, "127.0.0.1", 7000, 77);
+    SessionMonitorPage& page = h.Make();
+    page.StartStop();
+    page.OnMonitorTick();
+    h.Select({0});
+    bool done = false;
+    QObject::connect(&page.contextMenu().tools(), &SessionToolCommands::lookupDone, [&done] { done = true; });
+    page.contextMenu().Run(SessionContextMenu::kNslookup);
+    EXPECT_FALSE(done);  // answered later
+    ASSERT_TRUE(test::WaitUntil([&done] { return done; }));
+    const QStringList lines = page.logPane()->toPlainText().split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2) << page.logPane()->toPlainText().toStdString();
+    EXPECT_TRUE(lines[1].startsWith("NSLOOKUP 127.0.0.1: ")) << lines[1].toStdString();  // newest first
+    const QString name = lines[1].mid(20);
+    EXPECT_TRUE(lines[0].startsWith("NSLOOKUP " + name + ": ")) << lines[0].toStdString();
+    EXPECT_TRUE(lines[0].contains("127.0.0.1")) << lines[0].toStdString();
+    EXPECT_TRUE(page.logViewBox()->isChecked());
+}
+
+// "Add to Packet filter rules" shows the rule line, asks, appends it through the rule writer and
+// reloads the rules; declined, the file stays as it was.
+TEST_F(SessionContextMenuTest, AddToPacketFilterRulesAppendsOneLineAndReloads) {
+    h.WriteRules("PORT2=9999");  // no line end: the new rule still gets a line of its own
+    SessionMonitorPage& page = MakeWithRows(1);
+    ASSERT_EQ(page.autoKill().rules().count(), 1);
+    std::vector<QString> asked;
+    bool answer = false;
+    page.SetAsk([&](const QString& text) {
+        asked.push_back(text);
+        return answer;
+    });
+    h.Select({0});
+    page.contextMenu().Run(SessionContextMenu::kAddToPacketFilter);
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_TRUE(asked[0].endsWith("\n\nIP2=10.0.0.2")) << asked[0].toStdString();
+    std::string text;
+    ASSERT_TRUE(RuleFileWriter::Load(h.RulePath(), text));
+    EXPECT_EQ(text, "PORT2=9999");
+
+    answer = true;
+    page.contextMenu().Run(SessionContextMenu::kAddToPacketFilter);
+    ASSERT_TRUE(RuleFileWriter::Load(h.RulePath(), text));
+    EXPECT_EQ(text, "PORT2=9999\nIP2=10.0.0.2\n");
+    EXPECT_EQ(page.autoKill().rules().count(), 2);
 }
 
 TEST_F(SessionContextMenuTest, CopyPutsTheSelectedRemoteHostsWithCrLf) {
@@ -116,8 +259,58 @@ TEST_F(SessionContextMenuTest, KillResetsSelectedRowsInListOrderWithoutCounting)
     EXPECT_EQ(ntohs(static_cast<uint16_t>(h.reset.calls[1].localPort)), 45003);
     EXPECT_EQ(h.reset.calls[0].state, static_cast<uint32_t>(kTcpDeleteTcb));
     EXPECT_EQ(page.blockedLabel()->text().toStdString(), " BLOCKED :     0");
-    EXPECT_TRUE(page.logPane()->toPlainText().isEmpty());
+    // One pane line per connection cut by hand, newest first.
+    EXPECT_EQ(page.logPane()->toPlainText().toStdString(),
+              "KILLED BY HAND [2014/12/31 23:59:58] 10.0.0.1:45003 10.0.0.2:83 curl(77)\n"
+              "KILLED BY HAND [2014/12/31 23:59:58] 10.0.0.1:45001 10.0.0.2:81 curl(77)\n");
     EXPECT_TRUE(h.warnings.empty());
+    // The highlight went with the cut: the same command again cuts nothing more.
+    EXPECT_TRUE(page.list()->SelectedRows().isEmpty());
+    EXPECT_EQ(page.contextMenu().KillSelectedSessions(), 0);
+    EXPECT_EQ(h.reset.calls.size(), 2u);
+
+    SessionMonitorPage& jp = MakeWithRows(1, UiLanguage::Japanese());
+    h.Select({0});
+    jp.contextMenu().KillSelectedSessions();
+    EXPECT_TRUE(jp.logPane()->toPlainText().startsWith(QString("手動切断 [2014/12/31 23:59:58] 10.0.0.1:45000")));
+}
+
+// The highlight belongs to connections: connections sorted in above it, rows removed above it and
+// a re-sort leave it on the same connections; a connection that goes loses it for good.
+TEST_F(SessionContextMenuTest, SelectionStaysOnItsConnectionsAcrossTicksAndSorts) {
+    SessionMonitorPage& page = MakeWithRows(5);  // ascending by local port 45000..45004
+    h.Select({1, 3});                             // 45001 and 45003
+    auto selectedPorts = [&] {
+        std::vector<std::string> ports;
+        for (int r : page.list()->SelectedRows()) ports.push_back(h.Column(kColLocalPort)[static_cast<size_t>(r)]);
+        std::sort(ports.begin(), ports.end());
+        return ports;
+    };
+    const std::vector<std::string> both{"45001", "45003"};
+    struct Step {
+        const char* what;
+        std::function<void()> change;
+        std::vector<std::string> selected;
+    } steps[] = {
+        {"three connections sorted in above", [&] {
+             for (int i = 0; i < 3; ++i) h.table.Add(kTcpEstablished, "10.0.0.1", 44000 + i, "10.0.0.2", 80, 77);
+         }, both},
+        {"a row above removed", [&] { RemoveLocalPort(h.table, 45000); }, both},
+        {"re-sorted descending", [&] { emit page.list()->sortHeader()->sectionClicked(kColLocalPort); }, both},
+        {"a selected connection goes", [&] { RemoveLocalPort(h.table, 45003); },
+         {"45001"}},
+        {"and comes back unselected", [&] { h.table.Add(kTcpEstablished, "10.0.0.1", 45003, "10.0.0.2", 83, 77); },
+         {"45001"}},
+    };
+    for (const Step& step : steps) {
+        step.change();
+        page.OnMonitorTick();
+        EXPECT_EQ(selectedPorts(), step.selected) << step.what;
+    }
+    // Kill Session cuts exactly what is highlighted now.
+    page.contextMenu().KillSelectedSessions();
+    ASSERT_EQ(h.reset.calls.size(), 1u);
+    EXPECT_EQ(ntohs(static_cast<uint16_t>(h.reset.calls[0].localPort)), 45001);
 }
 
 TEST_F(SessionContextMenuTest, RefusedKillIsReportedInThePaneAndABox) {
@@ -172,7 +365,7 @@ TEST_F(SessionContextMenuTest, RemoveAllItemsEmptiesListCacheAndCounters) {
     page.contextMenu().Run(SessionContextMenu::kRemoveAllItems);
     EXPECT_EQ(page.model().rowCount(), 0);
     EXPECT_EQ(h.flushes, 1);
-    EXPECT_EQ(page.counterLabel()->text().toStdString(), " Connections (Max) :    0 (   0)");
+    EXPECT_EQ(page.counterLabel()->text(), SessionMonitorPage::PauseText(UiLanguage::English()));
     auto menu = page.contextMenu().CreateMenu(nullptr);
     EXPECT_FALSE(Enabling(*menu)[SessionContextMenu::kRemoveAllItems]);
 

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <QToolBar>
@@ -19,6 +20,8 @@ namespace varnel {
 namespace {
 
 using test::PageHarness;
+
+const QColor kGrey = QColor(0x80, 0x80, 0x80);
 
 void PressKey(QWidget* target, int key) {
     QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
@@ -99,9 +102,66 @@ TEST_F(SessionMonitorPageTest, StopZeroesTheCounterAndKeepsTheRows) {
     page.StartStop();
     page.OnMonitorTick();
     EXPECT_EQ(page.counterLabel()->text().toStdString(), " Connections (Max) :    4 (   4)");
+    for (int c : {kColRemoteHost, kColStatus})
+        EXPECT_NE(page.model().data(page.model().index(0, c), Qt::ForegroundRole).value<QColor>(), kGrey);
     page.StartStop();
-    EXPECT_EQ(page.counterLabel()->text().toStdString(), " Connections (Max) :    0 (   0)");
+    // Stopped: the counter's place says the rules are not enforced; the frozen rows are greyed.
+    EXPECT_EQ(page.counterLabel()->text(), "Monitoring stopped — rules are not enforced");
     EXPECT_EQ(page.model().rowCount(), 4);
+    for (int c : {kColRemoteHost, kColStatus})
+        EXPECT_EQ(page.model().data(page.model().index(0, c), Qt::ForegroundRole).value<QColor>(), kGrey);
+    page.StartStop();
+    page.OnMonitorTick();
+    EXPECT_EQ(page.counterLabel()->text().toStdString(), " Connections (Max) :    4 (   4)");
+    EXPECT_NE(page.model().data(page.model().index(0, 0), Qt::ForegroundRole).value<QColor>(), kGrey);
+
+    SessionMonitorPage& jp = h.Make(UiLanguage::Japanese());
+    EXPECT_EQ(jp.counterLabel()->text(), QString("監視停止中 — ルールは適用されていません"));
+}
+
+// The quick filter narrows the list to rows holding every word (any column, any case), counts
+// "N of M", takes the matching connections before the 599-row limit, and leaves auto kill alone.
+TEST_F(SessionMonitorPageTest, QuickFilterNarrowsTheListButNotAutoKill) {
+    for (int i = 0; i < 650; ++i)
+        h.table.Add(kTcpEstablished, "10.0.0.1", 40000 + i, "10.0.0.2", 443, i % 2 == 0 ? 77 : 88);
+    h.table.Add(kTcpEstablished, "10.0.0.1", 50000, "10.9.9.9", 7000, 88);  // past the limit
+    h.WriteRules("IP2=10.9.9.9\n");
+    h.settings.WriteInt("Session", "AutoBlock", 1);
+    SessionMonitorPage& page = h.Make();
+    page.StartStop();
+    struct Row {
+        const char* text;
+        int rows;
+        const char* counter;
+    } rows[] = {
+        {"", 599, " Connections (Max) :  599 ( 599)"},
+        {"SSH 7000", 1, " Connections (Max) :    1 of  599 ( 599)"},
+        {"curl(77) 4000", 5, " Connections (Max) :    5 of  599 ( 599)"},  // 40000..40008, even ports
+        {"nothing-matches", 0, " Connections (Max) :    0 of  599 ( 599)"},
+    };
+    for (const Row& r : rows) {
+        page.filterBox()->setText(r.text);
+        page.OnMonitorTick();
+        EXPECT_EQ(page.model().rowCount(), r.rows) << r.text;
+        EXPECT_EQ(page.counterLabel()->text().toStdString(), r.counter) << r.text;
+    }
+    // The rule cut the connection past the limit at every tick, whatever the filter showed.
+    // Four ticks of the table's, and one more at each of the three changes of the text.
+    EXPECT_EQ(h.reset.calls.size(), 7u);
+    for (const TcpRow& call : h.reset.calls) EXPECT_EQ(call.remotePort, FakeConnectionTable::PackPort(7000));
+
+    // Ctrl+F focuses the box; Esc in it empties it, and Enter there is no START/STOP.
+    page.show();
+    QApplication::setActiveWindow(&page);
+    page.list()->setFocus();
+    QKeyEvent ctrlF(QEvent::KeyPress, Qt::Key_F, Qt::ControlModifier);
+    QApplication::sendEvent(page.list(), &ctrlF);
+    PressKey(page.filterBox(), Qt::Key_Return);
+    EXPECT_TRUE(page.running());
+    PressKey(page.filterBox(), Qt::Key_Escape);
+    EXPECT_TRUE(page.filterBox()->text().isEmpty());
+    page.OnMonitorTick();
+    EXPECT_EQ(page.model().rowCount(), 599);
 }
 
 TEST_F(SessionMonitorPageTest, AutoStartAndJapaneseTexts) {
@@ -114,6 +174,11 @@ TEST_F(SessionMonitorPageTest, AutoStartAndJapaneseTexts) {
     EXPECT_EQ(page.logViewBox()->text(), QString("切断ログ表示"));
     EXPECT_EQ(page.counterLabel()->text(), QString(" 接続数 (Max) :    0 (   0)"));
     EXPECT_EQ(page.blockedLabel()->text(), QString(" BLOCKED :     0"));
+    EXPECT_EQ(page.filterBox()->placeholderText(), QString("絞り込み (Ctrl+F)"));
+    h.table.Add(kTcpEstablished, "10.0.0.1", 40000, "10.0.0.2", 443, 77);
+    h.table.Add(kTcpEstablished, "10.0.0.1", 40001, "10.0.0.2", 22, 88);
+    page.filterBox()->setText("ssh");
+    EXPECT_EQ(page.counterLabel()->text(), QString(" 接続数 (Max) :    1 /    2 (   2)"));
     page.StartStop();
     EXPECT_EQ(page.startStopButton()->text(), QString("開始"));
 }
@@ -271,10 +336,14 @@ TEST_F(SessionMonitorPageTest, LogViewPlacesThePaneBelowTheList) {
     QApplication::processEvents();
     EXPECT_GE(asked, 1);
     EXPECT_FALSE(page.logPane()->isVisibleTo(&page));
-    EXPECT_EQ(page.list()->geometry(), QRect(5, 29, 781, 347));
+    // The layout's list box (5, 29, 781, 347) holds the filter row and then the list.
+    const int f = SessionMonitorPage::kFilterRowHeight;
+    EXPECT_EQ(page.list()->geometry(), QRect(5, 29 + f, 781, 347 - f));
+    EXPECT_EQ(page.filterBox()->mapTo(&page, QPoint(0, 0)).y() / 29, 1) << "in the row below the band";
+    EXPECT_LE(page.filterBox()->mapTo(&page, QPoint(0, page.filterBox()->height())).y(), 29 + f);
     page.logViewBox()->setChecked(true);
     EXPECT_TRUE(page.logPane()->isVisibleTo(&page));
-    EXPECT_EQ(page.list()->geometry(), QRect(5, 29, 781, 247));
+    EXPECT_EQ(page.list()->geometry(), QRect(5, 29 + f, 781, 247 - f));
     EXPECT_EQ(page.logPane()->geometry(), QRect(5, 282, 781, 95));
     EXPECT_LE(page.list()->geometry().bottom(), page.logPane()->geometry().top());
     // The toolbar sits at the right end of the band, its buttons whole on the page.

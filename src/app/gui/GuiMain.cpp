@@ -13,8 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "app/gui/QtTranslations.h"
 #include "app/gui/ResetAuthorization.h"
 #include "app/gui/ResumeWatcher.h"
+#include "app/gui/ShowRequestChannel.h"
 #include "app/gui/SignalBridge.h"
 #include "app/startup/DisplayCheck.h"
 #include "app/startup/RestartHandOver.h"
@@ -70,6 +72,7 @@ int RunWindow(int argc, char** argv, const CommandLine& cl, const UiLanguage& la
     const std::string baseName = ConfigLocation::BaseNameOf(ConfigLocation::ExecutablePath());
     const QString caption = QString::fromStdString(baseName);  // of every message box without its own
     QApplication::setApplicationName(caption);
+    QtTranslations::Install(app, lang);
     if (lang.IsJapanese()) {
         // Japanese texts need a font that has the glyphs; fontconfig falls back to it for the rest.
         QFont font = QApplication::font();
@@ -79,12 +82,17 @@ int RunWindow(int argc, char** argv, const CommandLine& cl, const UiLanguage& la
 
     // One copy at a time, unless the user wants a second one; the lock is held until the end.
     SingleInstanceLock instance(SingleInstanceLock::PathFor(baseName));
-    if (instance.Acquire() == SingleInstanceLock::State::kHeldElsewhere) {
+    const SingleInstanceLock::State instanceState = instance.Acquire();
+    if (instanceState == SingleInstanceLock::State::kHeldElsewhere) {
         const auto answer = QMessageBox::question(
             nullptr, caption,
             QString::fromUtf8(lang.Pick("既に起動していますが、続行しますか？", "Already started.\nContinue?")),
             QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-        if (answer != QMessageBox::Yes) return 0;
+        if (answer != QMessageBox::Yes) {
+            // The running copy comes forward, out of the tray if it is there.
+            ShowRequestChannel::Ring(ShowRequestChannel::PathForLock(instance.path()));
+            return 0;
+        }
     }
 
     ConfigLocation location = ConfigLocation::ForThisProcess(cl.configDir);
@@ -126,6 +134,11 @@ int RunWindow(int argc, char** argv, const CommandLine& cl, const UiLanguage& la
             restart = true;
             window.ExitProgram();
         });
+        // Only the one copy listens for a refused start; one the user let start beside it does not.
+        ShowRequestChannel showRequests(ShowRequestChannel::PathForLock(instance.path()));
+        if (instanceState == SingleInstanceLock::State::kHeld) showRequests.Listen();
+        QObject::connect(&showRequests, &ShowRequestChannel::showRequested, &window,
+                         &MainWindow::RestoreFromTray);
         window.show();
         status = QApplication::exec();
     }

@@ -8,6 +8,7 @@
 #include <QShortcut>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QCheckBox>
 #include <QTimer>
 #include <algorithm>
 
@@ -20,6 +21,18 @@
 #include "options/OptionsDialog.h"
 
 namespace varnel {
+
+namespace {
+
+// The settings file's failure line ("settings not saved to <path>: <reason>") in the language in
+// force; the path and the system's reason stay as they are.
+std::string SaveFailureText(const std::string& line, const UiLanguage& lang) {
+    static constexpr std::string_view kPrefix = "settings not saved to ";
+    if (!lang.IsJapanese() || line.compare(0, kPrefix.size(), kPrefix) != 0) return line;
+    return "設定を保存できません: " + line.substr(kPrefix.size());
+}
+
+}  // namespace
 
 namespace {
 
@@ -93,7 +106,7 @@ MainWindow::MainWindow(MonitorPlatform platform, SettingsFile& settings, std::st
         QMetaObject::invokeMethod(
             this,
             [this, line] {
-                page_->autoKill().blockLog().AddPaneLine(line);
+                page_->autoKill().blockLog().AddPaneLine(SaveFailureText(line, lang_));
                 page_->UpdateLabels();
             },
             Qt::QueuedConnection);
@@ -158,6 +171,15 @@ void MainWindow::BuildTray() {
         // The first click of the pair has toggled already; the pair never leaves it hidden.
         if (!isVisible() || isMinimized()) RestoreFromTray();
     });
+    // The tray tells the page's state and switches auto kill as the page's box does.
+    connect(tray_, &MainWindowTray::autoKillSwitched, this,
+            [this](bool on) { page_->autoBlockBox()->setChecked(on); });
+    auto showStatus = [this] {
+        tray_->SetToolTip(page_->TrayToolTip());
+        tray_->SetAutoKillChecked(page_->autoBlockBox()->isChecked());
+    };
+    connect(page_, &SessionMonitorPage::statusChanged, this, showStatus);
+    showStatus();
     connect(tray_, &MainWindowTray::hostBack, this, &MainWindow::OnTrayHostBack);
     connect(tray_, &MainWindowTray::hostGone, this, [this] {
         // A window hidden in a tray that went away would be out of reach.

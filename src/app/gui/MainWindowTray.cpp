@@ -19,6 +19,10 @@ MainWindowTray::MainWindowTray(const UiLanguage& lang, QWidget* window) : QObjec
     menu_ = new QMenu(window);
     QAction* restore = menu_->addAction(lang.Pick("元のサイズに戻す(&R)", "Back to original size(&R)"));
     menu_->addSeparator();
+    autoKill_ = menu_->addAction(lang.Pick("自動切断", "Auto Kill Session"));
+    autoKill_->setCheckable(true);
+    connect(autoKill_, &QAction::triggered, this, &MainWindowTray::autoKillSwitched);
+    menu_->addSeparator();
     QAction* exit = menu_->addAction(lang.Pick("Varnel (Kestrin) の終了(&X)", "Exit(&X)"));
     menu_->setDefaultAction(restore);
     connect(restore, &QAction::triggered, this, &MainWindowTray::backToOriginalSize);
@@ -57,6 +61,15 @@ MainWindowTray::MainWindowTray(const UiLanguage& lang, QWidget* window) : QObjec
             if (poll_->isActive()) HostCreated();
         });
     }
+}
+
+void MainWindowTray::SetToolTip(const QString& text) {
+    const QString tip = text.left(126);
+    if (icon_->toolTip() != tip) icon_->setToolTip(tip);
+}
+
+void MainWindowTray::SetAutoKillChecked(bool on) {
+    autoKill_->setChecked(on);
 }
 
 void MainWindowTray::Add() {

@@ -5,6 +5,7 @@
 
 #include "settings/UiLanguage.h"
 
+class QAction;
 class QMenu;
 class QSystemTrayIcon;
 class QTimer;
@@ -12,8 +13,8 @@ class QWidget;
 
 namespace varnel {
 
-// The main window's tray icon and its menu ("Back to original size", the default item, and
-// "Exit"), and the watch for the tray host: the host is looked for every kPollMs and, where the
+// The main window's tray icon and its menu ("Back to original size", the default item, the
+// "Auto Kill Session" switch and "Exit"), and the watch for the tray host: the host is looked for every kPollMs and, where the
 // desktop has a StatusNotifier host, its watcher's registration on the session bus is followed
 // at once.
 //
@@ -48,6 +49,12 @@ class MainWindowTray : public QObject {
     // Opens the menu at the cursor, or at `fallback` when the cursor cannot be read.
     void PopUpMenu(const QPoint& fallback);
 
+    // The tooltip (cut to 126 characters) and the menu's "Auto Kill Session" tick; neither tells
+    // autoKillSwitched.
+    void SetToolTip(const QString& text);
+    void SetAutoKillChecked(bool on);
+    QAction* autoKillAction() const { return autoKill_; }
+
     bool present() const { return present_; }
     QSystemTrayIcon* icon() const { return icon_; }
     QMenu* menu() const { return menu_; }
@@ -55,6 +62,8 @@ class MainWindowTray : public QObject {
   signals:
     // A left click on the icon, or the menu's "Back to original size".
     void backToOriginalSize();
+    // The menu's "Auto Kill Session" was chosen: the switch's new state.
+    void autoKillSwitched(bool on);
     // A double click: the first click of the pair has toggled already.
     void doubleClicked();
     // A right click on the icon.
@@ -71,6 +80,7 @@ class MainWindowTray : public QObject {
   private:
     QSystemTrayIcon* icon_ = nullptr;
     QMenu* menu_ = nullptr;
+    QAction* autoKill_ = nullptr;
     QTimer* poll_ = nullptr;
     bool present_ = false;
     std::function<bool()> available_;
