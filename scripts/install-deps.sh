@@ -5,10 +5,14 @@
 #   sh scripts/install-deps.sh            build and run (scripts/run.sh, scripts/package.sh)
 #   sh scripts/install-deps.sh --tests    everything (scripts/test.sh)
 set -e
-# Building the program and running it (Japanese texts need the VL Gothic glyphs).
+# Building the program and running it (Japanese texts need the VL Gothic glyphs). clang, bpftool
+# and libbpf-dev build the kernel connection-event program (instant cut); a build without them
+# cuts at each tick only. Running it needs libbpf1, which libbpf-dev brings (and the package's
+# shared-library dependencies name).
 RUN_PACKAGES="
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-l10n-tools libgl-dev libc-ares-dev
+  clang bpftool libbpf-dev
   fonts-vlgothic fonts-dejavu-core
 "
 # Only the tests use these.

@@ -16,6 +16,7 @@
 #include "app/gui/GuiMain.h"
 #endif
 #include "platform/linux/LinuxConnectionTable.h"
+#include "platform/linux/KernelConnectEvents.h"
 #include "platform/linux/NetlinkSocketDestroy.h"
 #include "platform/linux/ProcProcessList.h"
 #include "platform/linux/SystemClock.h"
@@ -107,10 +108,12 @@ int main(int argc, char** argv) {
             ProcProcessList processes;
             NetlinkSocketDestroy reset;
             SystemClock clock;
+            KernelConnectEvents events;
             std::unique_ptr<ResolverPool> resolver = cl.noResolve ? nullptr : MakeResolver();
-            HeadlessCommand headless({table, processes, reset, clock}, location, lang);
+            HeadlessCommand headless({table, processes, reset, clock, &events}, location, lang);
             headless.SetHostNameSource(resolver.get());
             headless.SetForceAutoKill(cl.autokill);
+            headless.SetNoInstantCut(cl.noInstantCut);
             return headless.Run(std::cout, std::cerr, g_stop, g_reload);
         }
         case CommandLine::Mode::kWindow:

@@ -55,33 +55,13 @@ int ConnectionSnapshot::TakeSnapshot(SessionTable& table) {
 
     processNames_.BeginPoll();
     withProcess_ = reader != 3;
+    polled_ = true;
     kept6_.clear();
     halfClosed_.clear();
     for (const TcpRow& row : rows_) {
-        const bool halfClosed = IsHalfClosedState(row.state);
-        if (!halfClosed && !StateKept(row.state)) continue;
         KeptConnection k;
-        if (row.v6) {
-            // "::" on either side is a listener or a socket not yet connected.
-            if (row.localAddr6.IsUnspecified() || row.remoteAddr6.IsUnspecified()) continue;
-            k.key.v6 = true;
-            k.key.local6 = row.localAddr6;
-            k.key.remote6 = row.remoteAddr6;
-            k.key.localPort = PortToHost(row.localPort);
-            k.key.remotePort = PortToHost(row.remotePort);
-        } else {
-            // "0.0.0.0" on either side is a listener or a socket not yet connected.
-            if (row.localAddr == 0 || row.remoteAddr == 0) continue;
-            k.key.localAddr = row.localAddr;
-            k.key.remoteAddr = row.remoteAddr;
-            k.key.localPort = PortToHost(row.localPort);
-            k.key.remotePort = PortToHost(row.remotePort);
-            // The table readers leave the remote port of an unconnected row undefined; the "from
-            // stack" reader does not.
-            if (reader != 2 && FirstOctet(row.remoteAddr) == 0) k.key.remotePort = 0;
-        }
-        k.state = row.state;
-        k.pid = row.owningPid;
+        if (!KeepRow(row, reader == 2, k)) continue;
+        const bool halfClosed = IsHalfClosedState(row.state);
         (k.key.v6 && !showIpv6_ ? kept6_ : halfClosed ? halfClosed_ : kept_).push_back(k);
     }
     // What the list does not show goes after every connection it may show, so the list's slots
@@ -95,6 +75,30 @@ int ConnectionSnapshot::TakeSnapshot(SessionTable& table) {
     for (int i = 0; i < stored; ++i)
         FillRecord(kept_[static_cast<size_t>(i)], table.current[static_cast<size_t>(i)]);
     return stored;
+}
+
+bool ConnectionSnapshot::KeepRow(const TcpRow& row, bool remotePortDefined, KeptConnection& k) {
+    if (!IsHalfClosedState(row.state) && !StateKept(row.state)) return false;
+    k = KeptConnection{};
+    if (row.v6) {
+        // "::" on either side is a listener or a socket not yet connected.
+        if (row.localAddr6.IsUnspecified() || row.remoteAddr6.IsUnspecified()) return false;
+        k.key.v6 = true;
+        k.key.local6 = row.localAddr6;
+        k.key.remote6 = row.remoteAddr6;
+    } else {
+        // "0.0.0.0" on either side is a listener or a socket not yet connected.
+        if (row.localAddr == 0 || row.remoteAddr == 0) return false;
+        k.key.localAddr = row.localAddr;
+        k.key.remoteAddr = row.remoteAddr;
+    }
+    k.key.localPort = PortToHost(row.localPort);
+    k.key.remotePort = PortToHost(row.remotePort);
+    // The table readers leave the remote port of an unconnected row undefined.
+    if (!row.v6 && !remotePortDefined && FirstOctet(row.remoteAddr) == 0) k.key.remotePort = 0;
+    k.state = row.state;
+    k.pid = row.owningPid;
+    return true;
 }
 
 size_t ConnectionSnapshot::FormatProcessText(const KeptConnection& k, char* out, size_t outSize) {

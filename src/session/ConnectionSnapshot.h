@@ -77,6 +77,14 @@ class ConnectionSnapshot {
     // Returns its length; `out` is terminated and cut to `outSize`.
     size_t FormatProcessText(const KeptConnection& k, char* out, size_t outSize);
 
+    // The connection `row` names as a poll keeps it (key, state, owner; no first-seen tick), or
+    // false when a poll would drop it: a listener, a socket not yet connected, or a state that
+    // carries no more data. `remotePortDefined`: the reader fills the remote port of an
+    // unconnected row (the "from stack" reader and the kernel's own events do).
+    static bool KeepRow(const TcpRow& row, bool remotePortDefined, KeptConnection& k);
+    // True once a poll has read the table (the process texts then follow its reader).
+    bool polled() const { return polled_; }
+
     // The list's state filter: CLOSED, LISTEN, SYN_SENT, SYN_RCVD, ESTABLISHED, DELETE_TCB (a code
     // of 1 or less counts as CLOSED). Half-closed connections are kept besides, for auto kill only.
     static bool StateKept(uint32_t state);
@@ -95,6 +103,7 @@ class ConnectionSnapshot {
     FirstSeenTable firstSeen_;
     bool withProcess_ = false;  // the last poll's reader names owners
     bool lastReadOk_ = true;
+    bool polled_ = false;
 };
 
 }  // namespace varnel

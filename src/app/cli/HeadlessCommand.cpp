@@ -1,11 +1,14 @@
 #include "app/cli/HeadlessCommand.h"
 
+#include <poll.h>
+
 #include <algorithm>
 #include <chrono>
 #include <memory>
 #include <thread>
 
 #include "autokill/AutoKill.h"
+#include "autokill/InstantCut.h"
 #include "session/SessionMonitor.h"
 #include "text/FixedText.h"
 
@@ -20,12 +23,27 @@ void HeadlessCommand::Configure(const SettingsFile& settings, SessionMonitor& mo
     autokill.SetEnabled(forceAutoKill_ || settings.Read(SettingsKeys::kAutoBlock));
 }
 
-void HeadlessCommand::Report(std::ostream& err, const char* what, const AutoKill& autokill) const {
+void HeadlessCommand::ConfigureInstantCut(const SettingsFile& settings, InstantCut& cut, std::ostream& err) {
+    const bool wanted = !noInstantCut_ && settings.Read(SettingsKeys::kInstantCut);
+    if (!wanted) {
+        cut.Detach();
+        return;
+    }
+    if (cut.attached() || platform_.events == nullptr) return;
+    std::string reason;
+    if (cut.Attach(*platform_.events, reason)) return;
+    if (unavailableTold_) return;
+    unavailableTold_ = true;
+    err << "varnel: " << InstantCut::UnavailableText(reason) << '\n' << std::flush;
+}
+
+void HeadlessCommand::Report(std::ostream& err, const char* what, const AutoKill& autokill, bool instant) const {
     const int rules = autokill.rules().count();
     std::string line = std::string(what) + "; auto kill " + (autokill.enabled() ? "on" : "off") + ", " +
                        std::to_string(rules) + (rules == 1 ? " rule" : " rules") + " from " +
                        autokill.ruleFilePath() + (autokill.loadReport().missing ? " (no such file)" : "") +
-                       "; block log " + (autokill.blockLog().enabled() ? autokill.blockLog().path() : "off");
+                       "; block log " + (autokill.blockLog().enabled() ? autokill.blockLog().path() : "off") +
+                       "; instant cut " + (instant ? "on" : "off");
     err << "varnel: " << PrintableLine(line) << '\n';
     for (const std::string& message : autokill.LoadMessages()) err << "varnel: " << message << '\n';
     err << std::flush;
@@ -61,7 +79,9 @@ int HeadlessCommand::Run(std::ostream& out, std::ostream& err, const std::atomic
         err << "varnel: " << line << '\n' << std::flush;
     });
     monitor->SetTickHook(autokill.get());
-    Report(err, "monitoring", *autokill);
+    InstantCut cut(*monitor, *autokill);
+    ConfigureInstantCut(settings, cut, err);
+    Report(err, "monitoring", *autokill, cut.attached());
 
     using Clock = std::chrono::steady_clock;
     bool tableFailureTold = false;  // since the last read of the connection table that worked
@@ -70,7 +90,8 @@ int HeadlessCommand::Run(std::ostream& out, std::ostream& err, const std::atomic
     while (!stop.load()) {
         if (reload.exchange(false)) {
             Configure(settings, *monitor, *autokill);
-            Report(err, "reloaded the rules and settings", *autokill);
+            ConfigureInstantCut(settings, cut, err);
+            Report(err, "reloaded the rules and settings", *autokill, cut.attached());
         }
         monitor->Tick();
         if (monitor->TableReadOk()) {
@@ -81,9 +102,18 @@ int HeadlessCommand::Run(std::ostream& out, std::ostream& err, const std::atomic
         }
         next += std::chrono::milliseconds(tickMs_);
         if (next < Clock::now()) next = Clock::now();  // a slow tick does not make later ones race
-        while (!stop.load() && Clock::now() < next)
-            std::this_thread::sleep_for(
-                std::min<Clock::duration>(next - Clock::now(), std::chrono::milliseconds(50)));
+        // The sleep between ticks, in slices of at most 50 ms so that `stop` is seen; with instant
+        // cut on it is a wait for events, which are judged as they come.
+        while (!stop.load() && Clock::now() < next) {
+            const auto slice = std::min<Clock::duration>(next - Clock::now(), std::chrono::milliseconds(50));
+            if (!cut.attached()) {
+                std::this_thread::sleep_for(slice);
+                continue;
+            }
+            pollfd p{cut.fd(), POLLIN, 0};
+            const auto ms = std::chrono::ceil<std::chrono::milliseconds>(slice).count();
+            if (poll(&p, 1, static_cast<int>(ms)) > 0) cut.Drain();
+        }
     }
     monitor->Stop();
     return 0;

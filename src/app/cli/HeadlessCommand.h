@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/Clock.h"
+#include "platform/ConnectEventSource.h"
 #include "platform/ConnectionReset.h"
 #include "platform/ConnectionTable.h"
 #include "platform/ProcessList.h"
@@ -16,6 +17,7 @@
 namespace varnel {
 
 class AutoKill;
+class InstantCut;
 class SessionMonitor;
 
 // `varnel --headless`: the monitor without a window. The same tick, resolver, rules, kill pass and
@@ -36,6 +38,12 @@ class SessionMonitor;
 //
 // Auto kill is on when the settings say AutoBlock=1 or `forceAutoKill` is set. Dependencies are
 // borrowed. Returns the exit status (0).
+//
+// Instant cut: while InstantCut=1 (and not SetNoInstantCut), the platform's connection events are
+// judged between the ticks (InstantCut), waited for with the tick's sleep. Where the event source
+// cannot open, one line on `err` says "instant cut unavailable (REASON); cutting at each 500 ms
+// tick" and the ticks alone cut; that is told once per run. A reload reads InstantCut again. The
+// start-up summary says "instant cut on" or "instant cut off".
 class HeadlessCommand {
   public:
     struct Platform {
@@ -43,6 +51,7 @@ class HeadlessCommand {
         ProcessList& processes;
         ConnectionReset& reset;
         Clock& clock;
+        ConnectEventSource* events = nullptr;  // nullptr: no event source on this platform
     };
 
     HeadlessCommand(Platform platform, const ConfigLocation& location, UiLanguage lang)
@@ -51,6 +60,8 @@ class HeadlessCommand {
     // nullptr: host-name resolution off (also when AskDNS=0 in the settings).
     void SetHostNameSource(HostNameSource* source) { hostNames_ = source; }
     void SetForceAutoKill(bool on) { forceAutoKill_ = on; }
+    // --no-instant-cut: the ticks alone cut, whatever InstantCut says.
+    void SetNoInstantCut(bool on) { noInstantCut_ = on; }
     // Milliseconds between ticks; tests shorten it.
     void SetTickMs(int ms) { tickMs_ = ms; }
 
@@ -60,13 +71,17 @@ class HeadlessCommand {
     // Reads the settings and the rules into `monitor` and `autokill`.
     void Configure(const SettingsFile& settings, SessionMonitor& monitor, AutoKill& autokill) const;
     // "auto kill on, 3 rules from PATH; block log PATH" and the load's messages, to `err`.
-    void Report(std::ostream& err, const char* what, const AutoKill& autokill) const;
+    void Report(std::ostream& err, const char* what, const AutoKill& autokill, bool instant) const;
+    // Attaches or detaches the event source as InstantCut says; tells `err` once if it cannot run.
+    void ConfigureInstantCut(const SettingsFile& settings, InstantCut& cut, std::ostream& err);
 
     Platform platform_;
     const ConfigLocation& location_;
     UiLanguage lang_;
     HostNameSource* hostNames_ = nullptr;
     bool forceAutoKill_ = false;
+    bool noInstantCut_ = false;
+    bool unavailableTold_ = false;
     int tickMs_ = 500;
 };
 
