@@ -32,19 +32,23 @@ bool ConnectionSnapshot::StateKept(uint32_t state) {
     return index < 12 && kKept[index];
 }
 
-int ConnectionSnapshot::TakeSnapshot(SessionTable& table) {
-    int reader;
-    bool ok;
+void ConnectionSnapshot::ReadTable() {
     if (table_.HasTcpExTableFromStack() && !table_.HasExtendedTcpTable()) {
-        reader = 2;
-        ok = table_.GetTcpExTableFromStack(rows_);
+        readReader_ = 2;
+        readOk_ = table_.GetTcpExTableFromStack(rows_);
     } else if (table_.HasExtendedTcpTable()) {
-        reader = 1;
-        ok = table_.GetExtendedTcpTable(rows_);
+        readReader_ = 1;
+        readOk_ = table_.GetExtendedTcpTable(rows_);
     } else {
-        reader = 3;
-        ok = table_.GetTcpTable(rows_);
+        readReader_ = 3;
+        readOk_ = table_.GetTcpTable(rows_);
     }
+}
+
+int ConnectionSnapshot::TakeSnapshot(SessionTable& table, bool alreadyRead) {
+    if (!alreadyRead) ReadTable();
+    const int reader = readReader_;
+    const bool ok = readOk_;
     kept_.clear();
     shownKept_ = 0;
     lastReadOk_ = ok;

@@ -51,8 +51,14 @@ class ConnectionSnapshot {
     }
 
     // Precondition: table.current is all zero. Returns the number of rows stored in table.current
-    // (0..600). A failed read stores nothing and forgets every first-seen tick.
-    int TakeSnapshot(SessionTable& table);
+    // (0..600). A failed read stores nothing and forgets every first-seen tick. `alreadyRead`: the
+    // table was read by ReadTable since the last poll, and that read is used.
+    int TakeSnapshot(SessionTable& table, bool alreadyRead = false);
+    // Only the read of the connection table (the slow part of a poll), for a caller that reads it on
+    // another thread while the tick's thread goes on judging kernel events: while it runs, that
+    // other thread may use everything of this snapshot but TakeSnapshot and ReadTable (the read
+    // touches only the table and its own buffer). The caller orders the two threads (a join).
+    void ReadTable();
     // False when the last TakeSnapshot could not read the connection table (its empty result is
     // then no empty table); true before the first.
     bool lastReadOk() const { return lastReadOk_; }
@@ -104,6 +110,8 @@ class ConnectionSnapshot {
     bool withProcess_ = false;  // the last poll's reader names owners
     bool lastReadOk_ = true;
     bool polled_ = false;
+    int readReader_ = 3;  // the last ReadTable's reader: 1 extended, 2 from stack, 3 plain
+    bool readOk_ = false;
 };
 
 }  // namespace varnel

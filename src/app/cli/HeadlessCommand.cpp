@@ -1,6 +1,8 @@
 #include "app/cli/HeadlessCommand.h"
 
 #include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -35,6 +37,30 @@ void HeadlessCommand::ConfigureInstantCut(const SettingsFile& settings, InstantC
     if (unavailableTold_) return;
     unavailableTold_ = true;
     err << "varnel: " << InstantCut::UnavailableText(reason) << '\n' << std::flush;
+}
+
+void HeadlessCommand::TickJudgingEvents(SessionMonitor& monitor, InstantCut& cut) {
+    // The read of a large table takes milliseconds; events that come meanwhile are judged at once
+    // rather than after it. The reader thread touches only the table (SessionMonitor::ReadTable).
+    if (tableRead_ < 0) tableRead_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (tableRead_ < 0) {
+        monitor.Tick();
+        return;
+    }
+    std::thread reader([&monitor, fd = tableRead_] {
+        monitor.ReadTable();
+        const uint64_t one = 1;
+        (void)!write(fd, &one, sizeof one);
+    });
+    for (;;) {
+        pollfd p[2] = {{tableRead_, POLLIN, 0}, {cut.fd(), POLLIN, 0}};
+        if (poll(p, 2, 50) <= 0) continue;
+        if ((p[1].revents & POLLIN) != 0) cut.Drain();
+        uint64_t count;
+        if ((p[0].revents & POLLIN) != 0 && read(tableRead_, &count, sizeof count) == sizeof count) break;
+    }
+    reader.join();
+    monitor.FinishTick();
 }
 
 void HeadlessCommand::Report(std::ostream& err, const char* what, const AutoKill& autokill, bool instant) const {
@@ -93,7 +119,10 @@ int HeadlessCommand::Run(std::ostream& out, std::ostream& err, const std::atomic
             ConfigureInstantCut(settings, cut, err);
             Report(err, "reloaded the rules and settings", *autokill, cut.attached());
         }
-        monitor->Tick();
+        if (cut.attached())
+            TickJudgingEvents(*monitor, cut);
+        else
+            monitor->Tick();
         if (monitor->TableReadOk()) {
             tableFailureTold = false;
         } else if (!tableFailureTold) {
@@ -116,6 +145,8 @@ int HeadlessCommand::Run(std::ostream& out, std::ostream& err, const std::atomic
         }
     }
     monitor->Stop();
+    if (tableRead_ >= 0) close(tableRead_);
+    tableRead_ = -1;
     return 0;
 }
 

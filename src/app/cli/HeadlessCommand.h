@@ -72,6 +72,8 @@ class HeadlessCommand {
     void Configure(const SettingsFile& settings, SessionMonitor& monitor, AutoKill& autokill) const;
     // "auto kill on, 3 rules from PATH; block log PATH" and the load's messages, to `err`.
     void Report(std::ostream& err, const char* what, const AutoKill& autokill, bool instant) const;
+    // A tick whose table read runs on a thread of its own while this one judges events.
+    void TickJudgingEvents(SessionMonitor& monitor, InstantCut& cut);
     // Attaches or detaches the event source as InstantCut says; tells `err` once if it cannot run.
     void ConfigureInstantCut(const SettingsFile& settings, InstantCut& cut, std::ostream& err);
 
@@ -82,6 +84,7 @@ class HeadlessCommand {
     bool forceAutoKill_ = false;
     bool noInstantCut_ = false;
     bool unavailableTold_ = false;
+    int tableRead_ = -1;  // eventfd: the reader thread's table read has ended
     int tickMs_ = 500;
 };
 
