@@ -49,17 +49,13 @@ SessionMonitorPage::SessionMonitorPage(MonitorPlatform platform, SettingsFile& s
                                        std::string ruleFilePath, std::string logFolder, UiLanguage lang,
                                        QWidget* parent)
     : QWidget(parent), platform_(std::move(platform)), settings_(settings), lang_(std::move(lang)) {
-    monitor_ = std::make_unique<SessionMonitor>(platform_.table, platform_.processes, platform_.clock, lang_);
-    autoKill_ = std::make_unique<AutoKill>(settings_, std::move(ruleFilePath), std::move(logFolder),
-                                           platform_.reset, platform_.clock, lang_);
-    monitor_->SetTickHook(autoKill_.get());
-
+    engine_ = std::make_unique<MonitorEngine>(
+        MonitorEngine::Platform{platform_.table, platform_.processes, platform_.clock, platform_.hostNames},
+        MonitorEngine::AutoKillSetup{settings_, std::move(ruleFilePath), std::move(logFolder),
+                                     platform_.reset},
+        lang_);
     ReadSettings();
-    monitor_->SetResetMaxMinutes(resetMaxMinutes_);
-    monitor_->SetHostNameSource(askDns_ ? platform_.hostNames : nullptr);
-    monitor_->SetShowIpv6(showIpv6_);
-    autoKill_->LoadRules();
-    autoKill_->SetEnabled(settings_.Read(SettingsKeys::kAutoBlock));
+    engine_->Configure();
     ReportRuleLoad();
 
     warn_ = [](const QString& text) {
@@ -70,7 +66,7 @@ SessionMonitorPage::SessionMonitorPage(MonitorPlatform platform, SettingsFile& s
         return QProcess::startDetached(program, arguments);
     };
 
-    model_ = new SessionListModel(*monitor_, lang_, this);
+    model_ = std::make_unique<SessionListModel>(engine_->monitor(), lang_);
     BuildControls();
     menu_ = std::make_unique<SessionContextMenu>(*this);
 
@@ -83,25 +79,15 @@ SessionMonitorPage::SessionMonitorPage(MonitorPlatform platform, SettingsFile& s
     if (autoStart_) StartStop();
 }
 
-SessionMonitorPage::~SessionMonitorPage() {
-    timer_->stop();
-    // The list and its model read the monitor: they go before the members they borrow.
-    menu_.reset();
-    delete list_;
-    list_ = nullptr;
-    delete model_;
-    model_ = nullptr;
-    monitor_->SetTickHook(nullptr);
-}
+// The members go in the order the class comment gives: the menu, the view and the model before
+// the engine they read.
+SessionMonitorPage::~SessionMonitorPage() = default;
 
 void SessionMonitorPage::ReadSettings() {
-    askDns_ = settings_.Read(SettingsKeys::kAskDns);
     autoStart_ = settings_.Read(SettingsKeys::kAutoStart);
     logView_ = settings_.Read(SettingsKeys::kAutoBlockLogView);
-    showIpv6_ = settings_.Read(SettingsKeys::kShowIpv6);
+    engine_->SetShowIpv6(settings_.Read(SettingsKeys::kShowIpv6));
     splitSize_ = settings_.Read(SettingsKeys::kSplitSize);
-    resetMaxMinutes_ =
-        static_cast<uint32_t>(settings_.Read(SettingsKeys::kResetMaxConnections));
 
     std::copy(std::begin(kDefaultWidths), std::end(kDefaultWidths), widths_);
     std::string text = settings_.Read(SettingsKeys::kColumnWidths);
@@ -167,11 +153,11 @@ void SessionMonitorPage::BuildControls() {
         w->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 
     // Without a resolver (--no-resolve) this run resolves nothing, whatever the saved choice says.
-    askDnsBox_->setChecked(askDns_ && platform_.hostNames != nullptr);
-    askDnsBox_->setEnabled(platform_.hostNames != nullptr);
-    autoBlockBox_->setChecked(autoKill_->enabled());
+    askDnsBox_->setChecked(engine_->askDns() && engine_->hasHostNames());
+    askDnsBox_->setEnabled(engine_->hasHostNames());
+    autoBlockBox_->setChecked(autoKill().enabled());
     logViewBox_->setChecked(logView_);
-    blockedLabel_->setEnabled(autoKill_->enabled());
+    blockedLabel_->setEnabled(autoKill().enabled());
 
     connect(startButton_, &QPushButton::clicked, this, [this] { StartStop(); });
     connect(askDnsBox_, &QCheckBox::toggled, this, &SessionMonitorPage::OnAskDns);
@@ -179,15 +165,15 @@ void SessionMonitorPage::BuildControls() {
     connect(logViewBox_, &QCheckBox::toggled, this, &SessionMonitorPage::OnLogView);
     connect(logButton_, &QPushButton::clicked, this, [this] { OpenBlockLog(); });
 
-    list_ = new CListCtrlEx3(this);
-    list_->setModel(model_);
+    list_ = std::make_unique<CListCtrlEx3>(this);
+    list_->setModel(model_.get());
     list_->SetBkColor(0x000000);
     list_->SetTextBkColor(0x000000);
     list_->SetTextColor(0xFFFFFF);
     list_->SetUp(settings_);
     ApplyColumnWidths();
-    list_->sortHeader()->SetSortIndicator(monitor_->sorter().sortColumn(),
-                                          monitor_->sorter().sortDescending());
+    list_->sortHeader()->SetSortIndicator(monitor().sorter().sortColumn(),
+                                          monitor().sorter().sortDescending());
     connect(list_->sortHeader(), &QHeaderView::sectionClicked, this, &SessionMonitorPage::OnColumnClick);
 
     pane_ = new CColorEdit(this);
@@ -238,7 +224,7 @@ bool SessionMonitorPage::IsEnter(const QEvent* event) {
 bool SessionMonitorPage::eventFilter(QObject* watched, QEvent* event) {
     // The menu key opens the list's menu near the page's top left corner, not at the mouse.
     if (event->type() == QEvent::ContextMenu && menu_ != nullptr &&
-        (watched == list_ || watched == list_->viewport()) &&
+        (watched == list_.get() || watched == list_->viewport()) &&
         static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard) {
         menu_->OnContextMenu(mapToGlobal(QPoint(5, 5)));
         return true;
@@ -283,7 +269,7 @@ void SessionMonitorPage::ApplyLayout(const MainWindowLayout& layout) {
     toolBar_->setGeometry(t.x, t.y, size(t.width), size(t.height));
     bar_->setGeometry(0, 0, size(t.x), kBandHeight);
     // Above the band, and below the list, which covers the toolbar's lower edge.
-    toolBar_->stackUnder(list_);
+    toolBar_->stackUnder(list_.get());
 }
 
 void SessionMonitorPage::SetTopMostChecked(bool on) {
@@ -291,36 +277,36 @@ void SessionMonitorPage::SetTopMostChecked(bool on) {
 }
 
 void SessionMonitorPage::StartStop() {
-    if (!monitor_->running()) {
+    if (!engine_->running()) {
         startButton_->setText(lang_.Pick("停止", "STOP"));
-        monitor_->Start();
+        engine_->Start();
         model_->Refresh();
         timer_->start();
     } else {
         startButton_->setText(lang_.Pick("開始", "START"));
         timer_->stop();
-        monitor_->Stop();
+        engine_->Stop();
     }
     UpdateLabels();
 }
 
 void SessionMonitorPage::OnMonitorTick() {
-    monitor_->Tick();
+    engine_->Tick();
     model_->Refresh();
     UpdateLabels();
 }
 
 void SessionMonitorPage::OnColumnClick(int column) {
     if (column < 0 || column >= kColumnCount) return;
-    monitor_->OnColumnClick(column);
+    monitor().OnColumnClick(column);
     model_->Refresh();
-    list_->sortHeader()->SetSortIndicator(monitor_->sorter().sortColumn(),
-                                          monitor_->sorter().sortDescending());
+    list_->sortHeader()->SetSortIndicator(monitor().sorter().sortColumn(),
+                                          monitor().sorter().sortDescending());
 }
 
 void SessionMonitorPage::UpdateLabels() {
-    if (monitor_->TakeCounterChanged()) counterLabel_->setText(Text(monitor_->CounterText()));
-    QString blocked = Text(autoKill_->BlockedText());
+    if (monitor().TakeCounterChanged()) counterLabel_->setText(Text(monitor().CounterText()));
+    QString blocked = Text(autoKill().BlockedText());
     if (blockedLabel_->text() != blocked) blockedLabel_->setText(blocked);
     UpdatePane();
 }
@@ -329,7 +315,7 @@ void SessionMonitorPage::UpdatePane() {
     // New lines arrive at the top and the older ones keep their order until the log empties the
     // pane, so most ticks only insert at the start. Rewriting the whole document every tick makes
     // the text document's storage grow without bound.
-    const std::deque<std::string>& lines = autoKill_->blockLog().paneLines();
+    const std::deque<std::string>& lines = autoKill().blockLog().paneLines();
     const size_t n = lines.size();
     const bool kept = paneLineCount_ > 0 && n >= paneLineCount_ && lines[n - paneLineCount_] == paneFront_;
     if (kept && n == paneLineCount_) return;
@@ -352,22 +338,19 @@ void SessionMonitorPage::UpdatePane() {
 }
 
 void SessionMonitorPage::OnAskDns(bool on) {
-    if (platform_.hostNames == nullptr) return;
-    askDns_ = on;
-    monitor_->SetHostNameSource(on ? platform_.hostNames : nullptr);
+    engine_->SetAskDns(on);
 }
 
 void SessionMonitorPage::SetShowIpv6(bool on) {
-    showIpv6_ = on;
-    monitor_->SetShowIpv6(on);
+    engine_->SetShowIpv6(on);
     // Written now rather than at close: the key exists only once the user has switched it.
     settings_.Write(SettingsKeys::kShowIpv6, on);
 }
 
 void SessionMonitorPage::OnAutoBlock(bool on) {
-    if (on && !autoKill_->rules().empty()) PrepareReset(false);
-    autoKill_->SetEnabled(on);
-    autoKill_->blockLog().ClearPane();
+    if (on && !autoKill().rules().empty()) PrepareReset(false);
+    autoKill().SetEnabled(on);
+    autoKill().blockLog().ClearPane();
     blockedLabel_->setEnabled(on);
     UpdateLabels();
 }
@@ -390,13 +373,13 @@ void SessionMonitorPage::OnOptions() {
 }
 
 void SessionMonitorPage::ReloadRules() {
-    autoKill_->LoadRules();
+    autoKill().LoadRules();
     ReportRuleLoad();
     UpdateLabels();
 }
 
 void SessionMonitorPage::ReportRuleLoad() {
-    for (const std::string& line : autoKill_->LoadMessages()) autoKill_->blockLog().AddPaneLine(line);
+    for (const std::string& line : autoKill().LoadMessages()) autoKill().blockLog().AddPaneLine(line);
 }
 
 void SessionMonitorPage::ReloadColours() {
@@ -419,7 +402,7 @@ void SessionMonitorPage::Warning(const QString& text) const {
 }
 
 bool SessionMonitorPage::OpenBlockLog() {
-    const QString path = Text(autoKill_->blockLog().path());
+    const QString path = Text(autoKill().blockLog().path());
     const QString viewer = Text(settings_.Read(SettingsKeys::kLogViewer));
     if (!viewer.isEmpty()) {
         if (startProgram_(viewer, {path})) return true;
@@ -445,7 +428,7 @@ void SessionMonitorPage::SaveSettings() {
 
 void SessionMonitorPage::SaveSettings(SettingsFile::Batch& batch) {
     timer_->stop();
-    if (monitor_->running()) monitor_->Stop();
+    if (engine_->running()) engine_->Stop();
     startButton_->setText(lang_.Pick("開始", "START"));
     WriteSettings(batch);
 }
@@ -458,7 +441,7 @@ void SessionMonitorPage::WriteSettings() {
 
 void SessionMonitorPage::WriteSettings(SettingsFile::Batch& batch) const {
     // Without a resolver the box tells this run only; the saved choice stays as it was read.
-    batch.Set(SettingsKeys::kAskDns, askDns_);
+    batch.Set(SettingsKeys::kAskDns, engine_->askDns());
     batch.Set(SettingsKeys::kAutoBlock, autoBlockBox_->isChecked());
     batch.Set(SettingsKeys::kAutoBlockLogView, logViewBox_->isChecked());
 
@@ -472,8 +455,8 @@ void SessionMonitorPage::WriteSettings(SettingsFile::Batch& batch) const {
     batch.Set(SettingsKeys::kColumnWidths, text);
 
     if (settings_.Read(SettingsKeys::kLogViewer).empty()) batch.Set(SettingsKeys::kLogViewer, "");
-    batch.Set(SettingsKeys::kAutoBlockLogFormat, autoKill_->blockLog().lineTemplate());
-    batch.Set(SettingsKeys::kResetMaxConnections, static_cast<int>(resetMaxMinutes_));
+    batch.Set(SettingsKeys::kAutoBlockLogFormat, engine_->autoKill().blockLog().lineTemplate());
+    batch.Set(SettingsKeys::kResetMaxConnections, static_cast<int>(engine_->resetMaxMinutes()));
 }
 
 }  // namespace varnel

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "autokill/AutoKill.h"
+#include "engine/MonitorEngine.h"
 #include "monitor/MainWindowLayout.h"
 #include "platform/Clock.h"
 #include "platform/ConnectionReset.h"
@@ -50,14 +51,19 @@ struct MonitorPlatform {
 
 // The "Session Monitor" page: the START/STOP button, the three switches, the BLOCKED and
 // connection counters, the LOG button, the session list, the LOG View pane and a toolbar with
-// Options and Always topmost. It owns the session monitor, the auto-kill rules and the list model,
-// and keeps its settings in section "Session" of the settings file (read here, written by
-// SaveSettings).
+// Options and Always topmost. It keeps its settings in section "Session" of the settings file
+// (read here, written by SaveSettings).
 //
 // While running, a 500 ms timer ticks the monitor, then the list, the counter, the BLOCKED label
 // and the pane follow. Enter anywhere on the page toggles START/STOP; Escape does nothing.
 //
-// The settings file is borrowed and must outlive the page. GUI thread only.
+// Ownership: the page owns its MonitorEngine (the session monitor and auto kill) and the list
+// model and list view that read it. Qt deletes a widget's children only after the derived class's
+// members are gone, too late for anything that reads the engine; so the model (no Qt parent) and
+// the view (a child widget for display, deleted through its member, which takes it out of the
+// page's children) are members declared after the engine, and the context menu after them. They
+// go first, then the engine, then the remaining child widgets, which read neither. The settings
+// file and the platform parts are borrowed and must outlive the page. GUI thread only.
 class SessionMonitorPage : public QWidget {
     Q_OBJECT
 
@@ -76,7 +82,7 @@ class SessionMonitorPage : public QWidget {
 
     // START when stopped, STOP when running.
     void StartStop();
-    bool running() const { return monitor_->running(); }
+    bool running() const { return engine_->running(); }
     // One timer tick (public so tests and benches tick without waiting).
     void OnMonitorTick();
     // A header click: re-sort by `column` (same column flips the direction).
@@ -115,19 +121,20 @@ class SessionMonitorPage : public QWidget {
     // Whether the list shows IPv6 connections (setting ShowIPv6, 0 by default). Switching writes
     // the setting at once; the list follows at the next tick. Auto kill covers IPv6 either way.
     void SetShowIpv6(bool on);
-    bool showIpv6() const { return showIpv6_; }
+    bool showIpv6() const { return engine_->monitor().showIpv6(); }
 
     bool logView() const { return logView_; }
     // "SplitSize" limited to 12..1200; the layout takes the main window's own, as read.
     int splitSize() const { return splitSize_; }
-    uint32_t resetMaxMinutes() const { return resetMaxMinutes_; }
+    uint32_t resetMaxMinutes() const { return engine_->resetMaxMinutes(); }
     const UiLanguage& language() const { return lang_; }
     const SettingsFile& settings() const { return settings_; }
 
-    SessionMonitor& monitor() { return *monitor_; }
-    AutoKill& autoKill() { return *autoKill_; }
+    MonitorEngine& engine() { return *engine_; }
+    SessionMonitor& monitor() { return engine_->monitor(); }
+    AutoKill& autoKill() { return engine_->autoKill(); }
     SessionListModel& model() { return *model_; }
-    CListCtrlEx3* list() const { return list_; }
+    CListCtrlEx3* list() const { return list_.get(); }
     CColorEdit* logPane() const { return pane_; }
     QPushButton* startStopButton() const { return startButton_; }
     QCheckBox* askDnsBox() const { return askDnsBox_; }
@@ -183,22 +190,19 @@ class SessionMonitorPage : public QWidget {
     MonitorPlatform platform_;
     SettingsFile& settings_;
     UiLanguage lang_;
-    std::unique_ptr<SessionMonitor> monitor_;
-    std::unique_ptr<AutoKill> autoKill_;
+    // Before the model and the view, which read it (see the class comment).
+    std::unique_ptr<MonitorEngine> engine_;
 
-    bool askDns_ = true;
     bool autoStart_ = true;
     bool logView_ = false;
-    bool showIpv6_ = false;
     int splitSize_ = 100;
-    uint32_t resetMaxMinutes_ = 1440;
     int widths_[kColumnCount] = {};
     // What the pane shows: how many of the log's pane lines, and the newest of them.
     size_t paneLineCount_ = 0;
     std::string paneFront_;
 
-    SessionListModel* model_ = nullptr;
-    CListCtrlEx3* list_ = nullptr;
+    std::unique_ptr<SessionListModel> model_;
+    std::unique_ptr<CListCtrlEx3> list_;  // a child widget of the page, deleted here first
     CColorEdit* pane_ = nullptr;
     QWidget* bar_ = nullptr;
     QPushButton* startButton_ = nullptr;

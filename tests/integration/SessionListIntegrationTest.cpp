@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <set>
@@ -102,6 +103,68 @@ TEST(SessionListIntegrationTest, OneTickShowsEveryConnectionOfEveryProcessOnce) 
     ASSERT_EQ(monitor->listCount(), 480);
     EXPECT_STREQ(monitor->Row(0)[kColTime], "01s");
     EXPECT_STREQ(monitor->Row(479)[kColTime], "01s");
+}
+
+// The program's `--list --all --ipv6 --no-resolve` output, or "" when it could not run.
+std::string ListAll() {
+    std::string text;
+    FILE* p = popen(VARNEL_BINARY " --list --all --ipv6 --no-resolve 2>&1", "r");
+    if (p == nullptr) return text;
+    char buf[65536];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) text.append(buf, n);
+    return pclose(p) == 0 ? text : "";
+}
+
+// 2,000 sockets (IPv4 and IPv6, some half-closed) listed by the program: each of them once, with its
+// addresses, ports, state and owner, after the title line, and the same bytes on a second run.
+TEST(SessionListIntegrationTest, ListAllShowsTwoThousandConnectionsEachOnceAndTheSameTwice) {
+    REQUIRE_PRIVATE_NETNS();
+    testing::LoopbackFleet fleet;
+    ASSERT_TRUE(fleet.Start(10, 100, 3, 2)) << fleet.error();
+
+    std::map<std::string, std::string> expected;  // "local port remote port" -> the rest of the line
+    const std::string exe = OwnExecutableName();
+    for (size_t c = 0; c < fleet.children().size(); ++c) {
+        const auto& child = fleet.children()[c];
+        const std::string a = child.ipv6 ? "::1" : "127.0.0.1";
+        const std::string owner = exe + "(" + std::to_string(child.pid) + ")";
+        const bool halfClosed = c < 2;
+        const std::string server = std::to_string(child.listenPort);
+        for (const auto& pair : child.pairs) {
+            const std::string client = std::to_string(pair.clientPort);
+            auto line = [&](const std::string& local, const std::string& remote, const char* state) {
+                return a + "\t" + a + "\t" + local + "\t" + a + "\t" + a + "\t" + remote + "\t" + state +
+                       "\t00s\t" + owner;
+            };
+            expected[client + " " + server] = line(client, server, halfClosed ? "FIN WAIT2" : "Connecting");
+            expected[server + " " + client] = line(server, client, halfClosed ? "CLOSE WAIT" : "Connecting");
+        }
+    }
+    ASSERT_EQ(expected.size(), 2000u);
+
+    const std::string first = ListAll();
+    ASSERT_FALSE(first.empty());
+    std::set<std::string> seen;
+    size_t at = first.find('\n') + 1;
+    EXPECT_EQ(
+        first.substr(0, at),
+        "IP Address1\tHostname1\tPort1\tIP Address2\tHostname2\tPort2\tStatus\tTime\tProcessName(PID)\n");
+    for (size_t end; (end = first.find('\n', at)) != std::string::npos; at = end + 1) {
+        const std::string line = first.substr(at, end - at);
+        std::vector<std::string> f;
+        for (size_t b = 0, e;; b = e + 1) {
+            e = line.find('\t', b);
+            f.push_back(line.substr(b, e - b));
+            if (e == std::string::npos) break;
+        }
+        ASSERT_EQ(f.size(), 9u) << line;
+        const std::string key = f[2] + " " + f[5];
+        ASSERT_TRUE(expected.count(key)) << line;
+        EXPECT_EQ(line, expected[key]);
+        EXPECT_TRUE(seen.insert(key).second) << "listed twice: " << line;
+    }
+    EXPECT_EQ(seen.size(), expected.size());
+    EXPECT_EQ(ListAll(), first) << "a second run on the same connections";
 }
 
 }  // namespace

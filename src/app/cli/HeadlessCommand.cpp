@@ -1,75 +1,23 @@
 #include "app/cli/HeadlessCommand.h"
 
 #include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <memory>
 #include <thread>
 
-#include "autokill/AutoKill.h"
-#include "autokill/InstantCut.h"
-#include "session/SessionMonitor.h"
+#include "engine/MonitorEngine.h"
 #include "text/FixedText.h"
 
 namespace varnel {
 
-void HeadlessCommand::Configure(const SettingsFile& settings, SessionMonitor& monitor,
-                                AutoKill& autokill) const {
-    const bool resolve = hostNames_ != nullptr && settings.Read(SettingsKeys::kAskDns);
-    monitor.SetHostNameSource(resolve ? hostNames_ : nullptr);
-    monitor.SetResetMaxMinutes(static_cast<uint32_t>(settings.Read(SettingsKeys::kResetMaxConnections)));
-    autokill.LoadRules();
-    autokill.SetEnabled(forceAutoKill_ || settings.Read(SettingsKeys::kAutoBlock));
-}
-
-void HeadlessCommand::ConfigureInstantCut(const SettingsFile& settings, InstantCut& cut, std::ostream& err) {
-    const bool wanted = !noInstantCut_ && settings.Read(SettingsKeys::kInstantCut);
-    if (!wanted) {
-        cut.Detach();
-        return;
-    }
-    if (cut.attached() || platform_.events == nullptr) return;
-    std::string reason;
-    if (cut.Attach(*platform_.events, reason)) return;
-    if (unavailableTold_) return;
-    unavailableTold_ = true;
-    err << "varnel: " << InstantCut::UnavailableText(reason) << '\n' << std::flush;
-}
-
-void HeadlessCommand::TickJudgingEvents(SessionMonitor& monitor, InstantCut& cut) {
-    // The read of a large table takes milliseconds; events that come meanwhile are judged at once
-    // rather than after it. The reader thread touches only the table (SessionMonitor::ReadTable).
-    if (tableRead_ < 0) tableRead_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (tableRead_ < 0) {
-        monitor.Tick();
-        return;
-    }
-    std::thread reader([&monitor, fd = tableRead_] {
-        monitor.ReadTable();
-        const uint64_t one = 1;
-        (void)!write(fd, &one, sizeof one);
-    });
-    for (;;) {
-        pollfd p[2] = {{tableRead_, POLLIN, 0}, {cut.fd(), POLLIN, 0}};
-        if (poll(p, 2, 50) <= 0) continue;
-        if ((p[1].revents & POLLIN) != 0) cut.Drain();
-        uint64_t count;
-        if ((p[0].revents & POLLIN) != 0 && read(tableRead_, &count, sizeof count) == sizeof count) break;
-    }
-    reader.join();
-    monitor.FinishTick();
-}
-
-void HeadlessCommand::Report(std::ostream& err, const char* what, const AutoKill& autokill, bool instant) const {
+void HeadlessCommand::Report(std::ostream& err, const char* what, const AutoKill& autokill, bool instantCut) const {
     const int rules = autokill.rules().count();
     std::string line = std::string(what) + "; auto kill " + (autokill.enabled() ? "on" : "off") + ", " +
                        std::to_string(rules) + (rules == 1 ? " rule" : " rules") + " from " +
                        autokill.ruleFilePath() + (autokill.loadReport().missing ? " (no such file)" : "") +
                        "; block log " + (autokill.blockLog().enabled() ? autokill.blockLog().path() : "off") +
-                       "; instant cut " + (instant ? "on" : "off");
+                       "; instant cut " + (instantCut ? "on" : "off");
     err << "varnel: " << PrintableLine(line) << '\n';
     for (const std::string& message : autokill.LoadMessages()) err << "varnel: " << message << '\n';
     err << std::flush;
@@ -81,14 +29,21 @@ int HeadlessCommand::Run(std::ostream& out, std::ostream& err, const std::atomic
     settings.SetFailureListener([&err](const std::string& line) {
         err << "varnel: " << line << '\n' << std::flush;
     });
-    auto monitor =
-        std::make_unique<SessionMonitor>(platform_.table, platform_.processes, platform_.clock, lang_);
-    auto autokill = std::make_unique<AutoKill>(settings, location_.RuleFilePath(), location_.folder(),
-                                               platform_.reset, platform_.clock, lang_);
-    Configure(settings, *monitor, *autokill);
+    MonitorEngine engine({platform_.table, platform_.processes, platform_.clock, hostNames_, platform_.events},
+                         {settings, location_.RuleFilePath(), location_.folder(), platform_.reset}, lang_);
+    engine.SetForceAutoKill(forceAutoKill_);
+    engine.SetNoInstantCut(noInstantCut_);
+    engine.Configure();
+    auto tellInstantCut = [&] {
+        std::string line;
+        if (engine.TakeInstantCutNews(line)) err << "varnel: " << line << '\n' << std::flush;
+    };
+    tellInstantCut();
+    SessionMonitor& monitor = engine.monitor();
+    AutoKill& autokill = engine.autoKill();
 
     bool outClosed = false;
-    BlockLog& log = autokill->blockLog();
+    BlockLog& log = autokill.blockLog();
     log.SetLineListener([&](const std::string& line) {
         if (outClosed) return;
         out << line << '\n' << std::flush;
@@ -101,29 +56,23 @@ int HeadlessCommand::Run(std::ostream& out, std::ostream& err, const std::atomic
     log.SetFailureListener([&err](const std::string& line) {
         err << "varnel: " << line << '\n' << std::flush;
     });
-    autokill->SetFailureListener([&err](const std::string& line) {
+    autokill.SetFailureListener([&err](const std::string& line) {
         err << "varnel: " << line << '\n' << std::flush;
     });
-    monitor->SetTickHook(autokill.get());
-    InstantCut cut(*monitor, *autokill);
-    ConfigureInstantCut(settings, cut, err);
-    Report(err, "monitoring", *autokill, cut.attached());
+    Report(err, "monitoring", autokill, engine.instantCutOn());
 
     using Clock = std::chrono::steady_clock;
     bool tableFailureTold = false;  // since the last read of the connection table that worked
-    monitor->Start();
+    engine.Start();
     auto next = Clock::now();
     while (!stop.load()) {
         if (reload.exchange(false)) {
-            Configure(settings, *monitor, *autokill);
-            ConfigureInstantCut(settings, cut, err);
-            Report(err, "reloaded the rules and settings", *autokill, cut.attached());
+            engine.Configure();
+            tellInstantCut();
+            Report(err, "reloaded the rules and settings", autokill, engine.instantCutOn());
         }
-        if (cut.attached())
-            TickJudgingEvents(*monitor, cut);
-        else
-            monitor->Tick();
-        if (monitor->TableReadOk()) {
+        engine.Tick();
+        if (monitor.TableReadOk()) {
             tableFailureTold = false;
         } else if (!tableFailureTold) {
             tableFailureTold = true;
@@ -132,21 +81,19 @@ int HeadlessCommand::Run(std::ostream& out, std::ostream& err, const std::atomic
         next += std::chrono::milliseconds(tickMs_);
         if (next < Clock::now()) next = Clock::now();  // a slow tick does not make later ones race
         // The sleep between ticks, in slices of at most 50 ms so that `stop` is seen; with instant
-        // cut on it is a wait for events, which are judged as they come.
+        // cut on it is a wait for kernel events, judged as they come.
         while (!stop.load() && Clock::now() < next) {
             const auto slice = std::min<Clock::duration>(next - Clock::now(), std::chrono::milliseconds(50));
-            if (!cut.attached()) {
+            if (engine.eventFd() < 0) {
                 std::this_thread::sleep_for(slice);
                 continue;
             }
-            pollfd p{cut.fd(), POLLIN, 0};
+            pollfd p{engine.eventFd(), POLLIN, 0};
             const auto ms = std::chrono::ceil<std::chrono::milliseconds>(slice).count();
-            if (poll(&p, 1, static_cast<int>(ms)) > 0) cut.Drain();
+            if (poll(&p, 1, static_cast<int>(ms)) > 0) engine.DrainEvents();
         }
     }
-    monitor->Stop();
-    if (tableRead_ >= 0) close(tableRead_);
-    tableRead_ = -1;
+    engine.Stop();
     return 0;
 }
 

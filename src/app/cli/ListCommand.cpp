@@ -5,6 +5,7 @@
 #include <memory>
 #include <thread>
 
+#include "engine/MonitorEngine.h"
 #include "session/SessionMonitor.h"
 #include "session/SessionRow.h"
 #include "text/FixedText.h"
@@ -44,11 +45,12 @@ bool ListCommand::AnyPending(SessionMonitor& monitor) {
 }
 
 int ListCommand::Run(std::ostream& out, std::ostream& err) {
-    auto monitor = std::make_unique<SessionMonitor>(table_, processes_, clock_, lang_);
-    monitor->SetHostNameSource(hostNames_);
-    monitor->SetShowIpv6(ipv6_);
-    monitor->Start();
-    monitor->Tick();
+    auto engine = std::make_unique<MonitorEngine>(
+        MonitorEngine::Platform{table_, processes_, clock_, hostNames_}, lang_);
+    SessionMonitor* monitor = &engine->monitor();
+    engine->SetShowIpv6(ipv6_);
+    engine->Start();
+    engine->Tick();
     if (!monitor->TableReadOk()) {
         err << "varnel: cannot read the connection table\n" << std::flush;
         return 1;
@@ -57,7 +59,7 @@ int ListCommand::Run(std::ostream& out, std::ostream& err) {
     for (int waited = 0; hostNames_ != nullptr && waited < resolveWaitMs_ && AnyPending(*monitor);
          waited += 50) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        monitor->Tick();
+        engine->Tick();
     }
 
     for (int c = 0; c < kColumnCount; ++c) {
