@@ -1,5 +1,7 @@
 #include "autokill/InstantCut.h"
 
+#include <algorithm>
+
 #include "text/FixedText.h"
 
 namespace varnel {
@@ -21,10 +23,25 @@ std::string InstantCut::UnavailableText(const std::string& reason) {
                          std::to_string(SessionMonitor::kTickMs) + " ms tick");
 }
 
+const KeptConnection* InstantCut::FindKept(const ConnectionKey& key) {
+    const std::vector<KeptConnection>& kept = monitor_.kept();
+    if (indexedPoll_ != monitor_.snapshot().polls()) {
+        indexedPoll_ = monitor_.snapshot().polls();
+        keptIndex_.clear();
+        for (size_t i = 0; i < kept.size(); ++i) keptIndex_.emplace_back(kept[i].key.Hash(), static_cast<uint32_t>(i));
+        std::sort(keptIndex_.begin(), keptIndex_.end());
+    }
+    const uint32_t hash = key.Hash();
+    for (auto it = std::lower_bound(keptIndex_.begin(), keptIndex_.end(), std::make_pair(hash, uint32_t{0}));
+         it != keptIndex_.end() && it->first == hash; ++it)
+        if (kept[it->second].key == key) return &kept[it->second];
+    return nullptr;
+}
+
 InstantCut::Outcome InstantCut::OnEvent(const ConnectEvent& event) {
     ++counts_.events;
     ConnectionSnapshot& snapshot = monitor_.snapshot();
-    if (!monitor_.running() || !snapshot.polled() || !monitor_.TableReadOk() || !autokill_.CanCut())
+    if (!monitor_.running() || snapshot.polls() == 0 || !monitor_.TableReadOk() || !autokill_.CanCut())
         return Outcome::kIgnored;
     KeptConnection k;
     if (!ConnectionSnapshot::KeepRow(event.row, true, k) || k.key.localPort == 0) return Outcome::kIgnored;
@@ -32,11 +49,9 @@ InstantCut::Outcome InstantCut::OnEvent(const ConnectEvent& event) {
     k.firstSeen = now;
     // The last poll's owner and first sighting, where the event gives no owner or the age counts.
     if (k.pid == 0 || autokill_.RulesReadAge()) {
-        for (const KeptConnection& seen : monitor_.kept()) {
-            if (!(seen.key == k.key)) continue;
-            if (k.pid == 0) k.pid = seen.pid;
-            k.firstSeen = seen.firstSeen;
-            break;
+        if (const KeptConnection* seen = FindKept(k.key)) {
+            if (k.pid == 0) k.pid = seen->pid;
+            k.firstSeen = seen->firstSeen;
         }
     }
     if (monitor_.ProcessInfoAvailable() && autokill_.RulesReadProcess() &&

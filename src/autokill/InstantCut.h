@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "autokill/AutoKill.h"
 #include "platform/ConnectEventSource.h"
@@ -61,11 +63,17 @@ class InstantCut {
     static std::string UnavailableText(const std::string& reason);
 
   private:
+    // The last poll's connection with `key`, or nullptr. The poll's connections are indexed by key
+    // hash the first time an event asks after each poll (a sort; no allocation once grown).
+    const KeptConnection* FindKept(const ConnectionKey& key);
+
     SessionMonitor& monitor_;
     AutoKill& autokill_;
     SessionRecord scratchRecord_{};
     SessionRow scratchRow_{};
     Counts counts_;
+    std::vector<std::pair<uint32_t, uint32_t>> keptIndex_;  // (key hash, index in kept()), sorted
+    uint64_t indexedPoll_ = 0;                             // the poll keptIndex_ is of; 0: none
     ConnectEventSource* source_ = nullptr;
     std::function<void(const ConnectEvent&)> sink_;
 };

@@ -59,7 +59,7 @@ int ConnectionSnapshot::TakeSnapshot(SessionTable& table, bool alreadyRead) {
 
     processNames_.BeginPoll();
     withProcess_ = reader != 3;
-    polled_ = true;
+    ++polls_;
     kept6_.clear();
     halfClosed_.clear();
     for (const TcpRow& row : rows_) {

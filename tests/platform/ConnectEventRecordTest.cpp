@@ -48,24 +48,16 @@ TEST(ConnectEventRecordTest, RecordedIpv6EventKeepsItsAddresses) {
     EXPECT_EQ(e.row.remotePort, htons(7001));
 }
 
-TEST(ConnectEventRecordTest, MappedIpv6SocketIsAnIpv4Row) {
+TEST(ConnectEventRecordTest, MappedIpv6IsAnIpv4RowAndTheCommandIsCleaned) {
     std::vector<uint8_t> r = kIpv6Established;
-    for (int side : {20, 36}) {
-        const uint8_t mapped[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 10, 0, 0, side == 20 ? 1 : 2};
-        std::memcpy(&r[static_cast<size_t>(side)], mapped, 16);
-    }
+    const uint8_t mapped[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 10, 0, 0, 1};
+    std::memcpy(&r[20], mapped, 16);
+    std::memcpy(&r[36], mapped, 16);
+    r[53] = '\n';  // "p\nthon3"
     ConnectEvent e;
     ASSERT_TRUE(ConnectEventRecord::Decode(r.data(), r.size(), e));
     EXPECT_FALSE(e.row.v6);
-    EXPECT_EQ(e.row.localAddr, htonl(0x0a000001));
-    EXPECT_EQ(e.row.remoteAddr, htonl(0x0a000002));
-}
-
-TEST(ConnectEventRecordTest, OwnerlessEventHasNoCommandAndCommandIsCleaned) {
-    std::vector<uint8_t> r = kIpv4Established;
-    ConnectEvent e;
-    r[53] = '\n';  // "p\nthon3"
-    ASSERT_TRUE(ConnectEventRecord::Decode(r.data(), r.size(), e));
+    EXPECT_EQ(e.row.remoteAddr, htonl(0x0a000001));
     EXPECT_STREQ(e.comm, "pthon3");
     std::fill(r.begin() + 52, r.begin() + 68, 'x');  // no terminator in the record
     ASSERT_TRUE(ConnectEventRecord::Decode(r.data(), r.size(), e));
@@ -104,11 +96,10 @@ TEST(ConnectEventRecordTest, DamagedRecordsAreRefused) {
 
 TEST(ConnectEventRecordTest, OnlyTheExactSizeIsRead) {
     ConnectEvent e;
-    for (size_t size : {size_t{0}, size_t{1}, size_t{68}, size_t{71}})
-        EXPECT_FALSE(ConnectEventRecord::Decode(kIpv4Established.data(), size, e)) << size;
     std::vector<uint8_t> longer = kIpv4Established;
     longer.resize(80);
-    EXPECT_FALSE(ConnectEventRecord::Decode(longer.data(), longer.size(), e));
+    for (size_t size : {size_t{0}, size_t{68}, size_t{71}, size_t{73}, size_t{80}})
+        EXPECT_FALSE(ConnectEventRecord::Decode(longer.data(), size, e)) << size;
     EXPECT_FALSE(ConnectEventRecord::Decode(nullptr, ConnectEventRecord::kSize, e));
 }
 
