@@ -5,14 +5,16 @@
 
 #include <cstdint>
 #include <deque>
+#include <mutex>
 #include <string>
 
 #include "platform/ConnectEventSource.h"
 
 namespace varnel {
 
-// Events a test pushes; the descriptor polls readable while some wait. Open answers as `refuse`
-// says (empty: it opens).
+// Events a test pushes (from any thread: a table read runs on a thread of its own while instant
+// cut is on); the descriptor polls readable while some wait. Open answers as `refuse` says (empty:
+// it opens).
 class FakeConnectEventSource : public ConnectEventSource {
   public:
     std::string refuse;
@@ -22,6 +24,7 @@ class FakeConnectEventSource : public ConnectEventSource {
     ~FakeConnectEventSource() override { close(fd_); }
 
     void Push(const ConnectEvent& e) {
+        std::lock_guard<std::mutex> lock(mutex_);
         waiting_.push_back(e);
         const uint64_t one = 1;
         (void)!write(fd_, &one, sizeof one);
@@ -36,19 +39,19 @@ class FakeConnectEventSource : public ConnectEventSource {
     size_t Drain(const std::function<void(const ConnectEvent&)>& sink) override {
         uint64_t count;
         (void)!read(fd_, &count, sizeof count);
-        size_t n = 0;
-        while (open_ && !waiting_.empty()) {
-            const ConnectEvent e = waiting_.front();
-            waiting_.pop_front();
-            sink(e);
-            ++n;
+        std::deque<ConnectEvent> taken;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (open_) taken.swap(waiting_);
         }
-        return n;
+        for (const ConnectEvent& e : taken) sink(e);
+        return taken.size();
     }
 
   private:
     int fd_;
     bool open_ = false;
+    std::mutex mutex_;
     std::deque<ConnectEvent> waiting_;
 };
 
