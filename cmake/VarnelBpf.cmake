@@ -7,7 +7,9 @@ set(VARNEL_BPF AUTO CACHE STRING "Build the kernel connection-event program: AUT
 set_property(CACHE VARNEL_BPF PROPERTY STRINGS AUTO ON OFF)
 
 set(VARNEL_HAVE_BPF 0)
-if(NOT VARNEL_BPF STREQUAL "OFF")
+if(VARNEL_BPF STREQUAL "OFF")
+    message(STATUS "Kernel connection events: not built (VARNEL_BPF=OFF); cutting at each poll only")
+else()
     find_program(VARNEL_BPF_CLANG NAMES clang clang-16 clang-15 clang-14)
     find_program(VARNEL_BPFTOOL NAMES bpftool PATHS /usr/sbin /sbin)
     pkg_check_modules(LIBBPF IMPORTED_TARGET libbpf)
