@@ -6,10 +6,13 @@
 #   sh scripts/install-deps.sh --tests    everything (scripts/test.sh)
 set -e
 # Building the program and running it (Japanese texts need the VL Gothic glyphs, and Qt's own
-# buttons and dialogs in Japanese need qt6-translations-l10n).
+# buttons and dialogs in Japanese need qt6-translations-l10n). clang, bpftool and libbpf-dev build
+# the kernel connection-event program (instant cut); a build without them cuts at each tick only.
+# Running it needs libbpf1, which libbpf-dev brings (and the package's shared-library dependencies name).
 RUN_PACKAGES="
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-l10n-tools libgl-dev libc-ares-dev libsystemd-dev libsystemd0
+  clang bpftool libbpf-dev
   fonts-vlgothic fonts-dejavu-core qt6-translations-l10n
 "
 # Only the tests use these.

@@ -18,6 +18,7 @@
 #endif
 #include "platform/linux/JournalSender.h"
 #include "platform/linux/LinuxConnectionTable.h"
+#include "platform/linux/KernelConnectEvents.h"
 #include "platform/linux/NetlinkSocketDestroy.h"
 #include "platform/linux/ProcProcessList.h"
 #include "platform/linux/SystemClock.h"
@@ -110,10 +111,12 @@ int main(int argc, char** argv) {
             ProcProcessList processes;
             NetlinkSocketDestroy reset;
             SystemClock clock;
+            KernelConnectEvents events;
             std::unique_ptr<ResolverPool> resolver = cl.noResolve ? nullptr : MakeResolver();
-            HeadlessCommand headless({table, processes, reset, clock}, location, lang);
+            HeadlessCommand headless({table, processes, reset, clock, &events}, location, lang);
             headless.SetHostNameSource(resolver.get());
             headless.SetForceAutoKill(cl.autokill);
+            headless.SetNoInstantCut(cl.noInstantCut);
             headless.SetFormat(cl.format);
             headless.SetMetricsFile(cl.metricsFile);
             // Under systemd the events go to the journal as structured entries; JSON lines stay JSON.

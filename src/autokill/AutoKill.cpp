@@ -197,28 +197,47 @@ void AutoKill::AfterRefresh(SessionMonitor& monitor) {
         if (onFailure_) onFailure_(line);
         if (onEvent_) TellEvent(MonitorEvent::Kind::kNotBlocked, RowTexts{}, 0, line, nullptr);
     }
+    eventCuts_.clear();
     // Forget connections that no longer fail (gone, or no rule matches them now).
     for (auto it = failing_.begin(); it != failing_.end();)
         it = it->second == pass_ ? std::next(it) : failing_.erase(it);
 }
 
-void AutoKill::Consider(const SessionRow& row, uint32_t firstSeen, uint32_t now, HostNameSource* names, int hour,
-                        bool processInfoAvailable, bool shown) {
+Verdict AutoKill::Judge(const SessionRow& row, uint32_t firstSeen, uint32_t now, HostNameSource* names, int hour,
+                        bool lookUp, bool startLookups, RowTexts& texts, uint8_t& unknownSides) {
     // The rules and the block log read whole host names, not the list's cut cells. For a connection
     // nobody sees they are what the source already knows; a name still unknown is looked up only
     // on a side a rule read in deciding (the text of an unknown name does not depend on whether a
     // lookup was started, so neither does the verdict).
-    RowTexts texts = RowTexts::FromRow(row);
-    const bool localKnown = RuleHostText(names, texts.localAddress, firstSeen, now, localHost_, shown);
-    const bool remoteKnown = RuleHostText(names, texts.remoteAddress, firstSeen, now, remoteHost_, shown);
+    texts = RowTexts::FromRow(row);
+    const bool localKnown = RuleHostText(names, texts.localAddress, firstSeen, now, localHost_, lookUp);
+    const bool remoteKnown = RuleHostText(names, texts.remoteAddress, firstSeen, now, remoteHost_, lookUp);
     texts.localHost = localHost_;
     texts.remoteHost = remoteHost_;
+    unknownSides = static_cast<uint8_t>((localKnown ? 0 : 1) | (remoteKnown ? 0 : 2));
     const Verdict v = evaluator_.Evaluate(texts, hour);
-    if (!shown) {
+    if (!lookUp && startLookups) {
         const uint8_t sides = evaluator_.lastHostSides();
         if ((sides & 1) != 0 && !localKnown) names->FindHostName(texts.localAddress, nameScratch_);
         if ((sides & 2) != 0 && !remoteKnown) names->FindHostName(texts.remoteAddress, nameScratch_);
     }
+    return v;
+}
+
+void AutoKill::CountBlock(const Verdict& v, const RowTexts& texts, bool processInfoAvailable) {
+    // $RULE$ is the rule's line in the rule file, the number --check-rules shows.
+    const int ruleLine = rules_.rule(v.rule - 1).lineNumber;
+    std::string line;
+    if (v.verdict == Verdict::kKillAndLog) line = log_.Write(texts, processInfoAvailable, ruleLine);
+    ++blockedCount_;
+    if (onEvent_) TellEvent(MonitorEvent::Kind::kBlocked, texts, ruleLine, line, nullptr);
+}
+
+void AutoKill::Consider(const SessionRow& row, uint32_t firstSeen, uint32_t now, HostNameSource* names, int hour,
+                        bool processInfoAvailable, bool shown) {
+    RowTexts texts;
+    uint8_t unknownSides = 0;
+    const Verdict v = Judge(row, firstSeen, now, names, hour, shown, true, texts, unknownSides);
     if (v.verdict < Verdict::kKillAndLog) return;
     const ResetResult result = KillRow(row);
     if (!result.ok()) {
@@ -231,12 +250,25 @@ void AutoKill::Consider(const SessionRow& row, uint32_t firstSeen, uint32_t now,
             ReportFailure(row, texts, rules_.rule(v.rule - 1).lineNumber, result);
         return;
     }
-    // $RULE$ is the rule's line in the rule file, the number --check-rules shows.
-    const int ruleLine = rules_.rule(v.rule - 1).lineNumber;
-    std::string line;
-    if (v.verdict == Verdict::kKillAndLog) line = log_.Write(texts, processInfoAvailable, ruleLine);
-    ++blockedCount_;
-    if (onEvent_) TellEvent(MonitorEvent::Kind::kBlocked, texts, ruleLine, line, nullptr);
+    // Cut and counted between the ticks already: one connection, one block.
+    if (eventCuts_.count(row.key) != 0) return;
+    CountBlock(v, texts, processInfoAvailable);
+}
+
+AutoKill::EventVerdict AutoKill::ConsiderEvent(const SessionRow& row, uint32_t firstSeen, uint32_t now,
+                                               HostNameSource* names, bool processInfoAvailable) {
+    if (!CanCut()) return EventVerdict::kLeft;
+    RowTexts texts;
+    uint8_t unknownSides = 0;
+    const Verdict v = Judge(row, firstSeen, now, names, clock_.LocalTime().tm_hour, false, false, texts, unknownSides);
+    if (v.held) return EventVerdict::kHeld;
+    if (v.verdict < Verdict::kKillAndLog)
+        return (evaluator_.lastHostSides() & unknownSides) != 0 ? EventVerdict::kHeld : EventVerdict::kLeft;
+    // Only a cut that worked is told; a failure is the pass's to retry and report.
+    if (!KillRow(row).ok()) return EventVerdict::kNotCut;
+    if (!eventCuts_.insert(row.key).second) return EventVerdict::kCut;
+    CountBlock(v, texts, processInfoAvailable);
+    return EventVerdict::kCut;
 }
 
 void AutoKill::TellEvent(MonitorEvent::Kind kind, const RowTexts& texts, int ruleLine, std::string_view message,

@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "settings/SettingsFile.h"
@@ -68,6 +69,24 @@ class AutoKill : public TickHook {
     // The kill pass (does nothing while switched off).
     void AfterRefresh(SessionMonitor& monitor) override;
 
+    // Between two ticks (InstantCut): judges one connection the kernel just reported, `row` built
+    // as the kill pass builds the row of a connection the list does not show, at tick `now`.
+    // The same rules, evaluator, texts, reset, BLOCKED count and block-log line as the pass, with
+    // host names only as already known (no lookup is started: a name not known yet holds a rule on
+    // that host back, and the connection waits for the tick). A cut is counted and logged here;
+    // the next pass, should it still find that connection, resets it again if a rule matches but
+    // neither counts nor logs it (one connection, one block). A reset that fails is left to the
+    // pass, which retries and reports it as ever. kHeld: no cut now, and the verdict read a host
+    // name not known yet (the tick, which looks it up, decides).
+    enum class EventVerdict { kLeft, kHeld, kCut, kNotCut };
+    EventVerdict ConsiderEvent(const SessionRow& row, uint32_t firstSeen, uint32_t now, HostNameSource* names,
+                               bool processInfoAvailable);
+    // Whether the kill pass would cut anything now (switched on, some rule can cut).
+    bool CanCut() const { return enabled_ && !index_.empty(); }
+    // Whether a verdict may depend on the process text or the age (see RuleEvaluator).
+    bool RulesReadProcess() const { return evaluator_.readsProcess(); }
+    bool RulesReadAge() const { return evaluator_.readsAge(); }
+
     // Resets the connection a row shows, by the row's key ("Kill Session" on selected rows; the
     // texts are not read). Not a block: nothing is counted or logged; the caller reports a failure.
     ResetResult KillRow(const SessionRow& row);
@@ -112,6 +131,14 @@ class AutoKill : public TickHook {
     // whether the list shows the row (else a name is looked up only where the verdict needs it).
     void Consider(const SessionRow& row, uint32_t firstSeen, uint32_t now, HostNameSource* names, int hour,
                   bool processInfoAvailable, bool shown);
+    // The texts the rules read for `row` (whole host names, by RuleHostText) into `texts`, and
+    // their verdict. `lookUp`: a name not known yet is looked up (a shown row); else it is only
+    // looked up on a side the verdict read, when `startLookups`.
+    // `unknownSides` receives the host sides (1 local, 2 remote) whose name is not known yet.
+    Verdict Judge(const SessionRow& row, uint32_t firstSeen, uint32_t now, HostNameSource* names, int hour, bool lookUp,
+                  bool startLookups, RowTexts& texts, uint8_t& unknownSides);
+    // A successful cut: the block-log line (unless NOLOG) and BLOCKED.
+    void CountBlock(const Verdict& v, const RowTexts& texts, bool processInfoAvailable);
 
     const SettingsFile& settings_;
     std::string ruleFilePath_;
@@ -137,6 +164,8 @@ class AutoKill : public TickHook {
     // allocates nothing.
     std::unordered_map<ConnectionKey, uint32_t, ConnectionKeyHash> failing_;
     uint32_t pass_ = 0;
+    // Connections ConsiderEvent cut since the last pass began: counted and logged already.
+    std::unordered_set<ConnectionKey, ConnectionKeyHash> eventCuts_;
     // A pass reports at most kReportsPerPass connections one by one; the rest are summed up in one
     // line, so thousands of connections failing alike (no right to reset) cannot flood the log.
     static constexpr int kReportsPerPass = 20;

@@ -86,6 +86,10 @@ class RuleEvaluator {
     // by the rule that ended the search or by a rule before it, or by any rule when none ended it.
     // A host name on another side could not have changed the verdict.
     uint8_t lastHostSides() const { return lastHostSides_; }
+    // Whether some rule reads the process text (PID, PID!) or the age (TIME, TIME!): a verdict
+    // then depends on them.
+    bool readsProcess() const { return needProcess_; }
+    bool readsAge() const { return needAge_; }
 
   private:
     enum class Op : uint8_t {

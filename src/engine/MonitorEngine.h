@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "autokill/AutoKill.h"
+#include "autokill/InstantCut.h"
+#include "platform/ConnectEventSource.h"
 #include "platform/Clock.h"
 #include "platform/ConnectionReset.h"
 #include "platform/ConnectionTable.h"
@@ -41,6 +43,8 @@ class MonitorEngine {
         Clock& clock;
         // nullptr: no host-name resolution in this run, whatever AskDNS says.
         HostNameSource* hostNames = nullptr;
+        // The kernel's connection events for instant cut; nullptr: none on this platform.
+        ConnectEventSource* events = nullptr;
     };
     // What auto kill needs; without it (`--list`) the engine holds no auto kill.
     struct AutoKillSetup {
@@ -64,8 +68,24 @@ class MonitorEngine {
     // at start-up and again for a reload (`--headless` on SIGHUP). ShowIPv6 is the window's:
     // SetShowIpv6.
     // Needs auto kill.
+    //
+    // It also reads InstantCut (off regardless with SetNoInstantCut): while on, the platform's
+    // connection events are judged between the ticks (InstantCut), and a tick reads the connection
+    // table on a thread of its own while this thread goes on judging them. Where the event source
+    // cannot open, the ticks alone cut and TakeInstantCutNews gives the line to tell, once.
     void Configure();
     void SetForceAutoKill(bool on) { forceAutoKill_ = on; }
+    void SetNoInstantCut(bool on) { noInstantCut_ = on; }
+    bool instantCutOn() const { return instantCut_ != nullptr && instantCut_->attached(); }
+    // "instant cut unavailable (REASON); cutting at each 500 ms tick" the first time the event
+    // source could not open; false after that and while it runs or is switched off.
+    bool TakeInstantCutNews(std::string& line);
+    // The descriptor a front end waits on between ticks (readable: events wait; then DrainEvents),
+    // -1 while instant cut is off.
+    int eventFd() const { return instantCutOn() ? instantCut_->fd() : -1; }
+    size_t DrainEvents() { return instantCutOn() ? instantCut_->Drain() : 0; }
+    // Only with hasAutoKill().
+    const InstantCut& instantCut() const { return *instantCut_; }
 
     // "Hostname resolution" for this run. Ignored without a host-name source, so the saved choice
     // (askDns()) stays as it was read.
@@ -96,6 +116,10 @@ class MonitorEngine {
     const AutoKill& autoKill() const { return *autoKill_; }
 
   private:
+    void ConfigureInstantCut();
+    // A poll whose table read runs on a thread of its own while events are judged here.
+    void TickJudgingEvents();
+
     Platform platform_;
     const SettingsFile* settings_ = nullptr;
     bool forceAutoKill_ = false;
@@ -104,6 +128,11 @@ class MonitorEngine {
     std::unique_ptr<SessionMonitor> monitor_;
     // Declared after the monitor: the monitor's hook points at it, and is cleared first.
     std::unique_ptr<AutoKill> autoKill_;
+    std::unique_ptr<InstantCut> instantCut_;  // with auto kill
+    bool noInstantCut_ = false;
+    std::string instantCutNews_;
+    bool instantCutNewsTold_ = false;
+    int tableRead_ = -1;  // eventfd: the reader thread's table read has ended
     std::vector<TickListener> tickListeners_;
 };
 

@@ -16,6 +16,7 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QTextCursor>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QToolBar>
 #include <algorithm>
@@ -55,13 +56,22 @@ SessionMonitorPage::SessionMonitorPage(MonitorPlatform platform, SettingsFile& s
                                        QWidget* parent)
     : QWidget(parent), platform_(std::move(platform)), settings_(settings), lang_(std::move(lang)) {
     engine_ = std::make_unique<MonitorEngine>(
-        MonitorEngine::Platform{platform_.table, platform_.processes, platform_.clock, platform_.hostNames},
+        MonitorEngine::Platform{platform_.table, platform_.processes, platform_.clock, platform_.hostNames,
+                                platform_.events},
         MonitorEngine::AutoKillSetup{settings_, std::move(ruleFilePath), std::move(logFolder),
                                      platform_.reset},
         lang_);
     ReadSettings();
     engine_->Configure();
     ReportRuleLoad();
+    // Instant cut where this process may load the kernel's event program; else it is told once in
+    // the pane and the ticks alone cut.
+    std::string news;
+    if (engine_->TakeInstantCutNews(news)) autoKill().blockLog().AddPaneLine(news);
+    if (engine_->eventFd() >= 0) {
+        kernelEvents_ = new QSocketNotifier(engine_->eventFd(), QSocketNotifier::Read, this);
+        connect(kernelEvents_, &QSocketNotifier::activated, this, &SessionMonitorPage::OnKernelEvents);
+    }
 
     warn_ = [](const QString& text) {
         QMessageBox::warning(nullptr, Text(ConfigLocation::BaseNameOf(ConfigLocation::ExecutablePath())),
@@ -320,6 +330,10 @@ void SessionMonitorPage::OnMonitorTick() {
     engine_->Tick();
     model_->Refresh();
     UpdateLabels();
+}
+
+void SessionMonitorPage::OnKernelEvents() {
+    if (engine_->DrainEvents() > 0) UpdateLabels();
 }
 
 void SessionMonitorPage::OnColumnClick(int column) {

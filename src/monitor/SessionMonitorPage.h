@@ -9,6 +9,7 @@
 #include "engine/MonitorEngine.h"
 #include "monitor/MainWindowLayout.h"
 #include "platform/Clock.h"
+#include "platform/ConnectEventSource.h"
 #include "platform/ConnectionReset.h"
 #include "platform/ConnectionTable.h"
 #include "platform/ProcessList.h"
@@ -22,6 +23,7 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSocketNotifier;
 class QTimer;
 class QToolBar;
 
@@ -49,6 +51,10 @@ struct MonitorPlatform {
     // wait). Where resets need the administrator's password, this is when it is asked for. May
     // be empty.
     std::function<void(bool forKill)> prepareReset;
+    // The kernel's connection events for instant cut; nullptr: none (--no-instant-cut, or a
+    // platform without them). The window's own process must be allowed to load them (CAP_BPF and
+    // CAP_PERFMON); the reset helper never does this for it.
+    ConnectEventSource* events = nullptr;
 };
 
 // The "Session Monitor" page: the START/STOP button, the three switches, the BLOCKED and
@@ -92,6 +98,8 @@ class SessionMonitorPage : public QWidget {
     bool running() const { return engine_->running(); }
     // One timer tick (public so tests and benches tick without waiting).
     void OnMonitorTick();
+    // Kernel connection events wait: judged at once (instant cut), then the counters and the pane.
+    void OnKernelEvents();
     // A header click: re-sort by `column` (same column flips the direction).
     void OnColumnClick(int column);
     // Stops monitoring and writes the page's keys; the window calls it when it closes. Repeating it
@@ -245,6 +253,7 @@ class SessionMonitorPage : public QWidget {
     QAction* optionsAction_ = nullptr;
     QAction* topMostAction_ = nullptr;
     QTimer* timer_ = nullptr;
+    QSocketNotifier* kernelEvents_ = nullptr;  // while instant cut is on
     std::unique_ptr<SessionContextMenu> menu_;
 
     Warn warn_;

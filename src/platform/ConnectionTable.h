@@ -17,7 +17,8 @@ namespace varnel {
 // leaves `rows` empty and returns false when the table could not be read. `rows` keeps its capacity,
 // so a caller that reuses one vector does not allocate per poll once it has grown.
 //
-// Threads: one caller at a time (the tick's thread). Not copyable.
+// Threads: one caller of the readers at a time (the tick's thread, or a thread it waits for). The
+// Has* questions, fixed at construction, may be asked from any thread meanwhile. Not copyable.
 class ConnectionTable {
 public:
     ConnectionTable() = default;

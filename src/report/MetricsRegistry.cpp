@@ -52,6 +52,9 @@ std::string MetricsRegistry::Render() const {
     w.Sample("varnel_build_info", {{"version", version_}}, 1);
     w.Family("varnel_autokill_enabled", "gauge", "1 while auto kill cuts connections by rule.");
     w.Sample("varnel_autokill_enabled", autokill_ ? 1 : 0);
+    w.Family("varnel_instant_cut_enabled", "gauge",
+             "1 while connections are judged the moment the kernel reports them, 0 while only the ticks cut.");
+    w.Sample("varnel_instant_cut_enabled", instantCut_ ? 1 : 0);
     w.Family("varnel_connections", "gauge", "TCP connections the last tick kept, by address family.");
     w.Sample("varnel_connections", {{"family", "ipv4"}}, static_cast<double>(connections4_));
     w.Sample("varnel_connections", {{"family", "ipv6"}}, static_cast<double>(connections6_));

@@ -15,7 +15,7 @@ class SessionMonitor;
 // What `--headless` tells a monitoring system, kept for the whole run: counters only ever grow
 // (a SIGHUP reload, which starts the window's BLOCKED count afresh, does not touch them), gauges
 // say how things are now. Render gives the Prometheus text of it all (PrometheusTextWriter):
-//   varnel_up, varnel_build_info{version}, varnel_autokill_enabled,
+//   varnel_up, varnel_build_info{version}, varnel_autokill_enabled, varnel_instant_cut_enabled,
 //   varnel_connections{family}, varnel_connections_max, varnel_host_lookups_pending,
 //   varnel_blocked_total, varnel_blocked_by_rule_total{line}, varnel_reset_failures_total{reason},
 //   varnel_rules_loaded, varnel_rule_lines{kind="error|warning"}, varnel_rule_file_readable,
@@ -33,6 +33,8 @@ class MetricsRegistry {
 
     void SetUp(bool up) { up_ = up; }
     void SetAutoKillEnabled(bool on) { autokill_ = on; }
+    // Whether kernel connection events are judged between the ticks (instant cut).
+    void SetInstantCut(bool on) { instantCut_ = on; }
     // Counts a cut (by its rule's line) or a connection whose reset failed (by reason); other
     // events change nothing.
     void Count(const MonitorEvent& event);
@@ -51,6 +53,7 @@ class MetricsRegistry {
     std::string version_;
     bool up_ = true;
     bool autokill_ = false;
+    bool instantCut_ = false;
     uint64_t blocked_ = 0;
     std::map<int, uint64_t> blockedByRule_;
     std::map<std::string, uint64_t> failures_;

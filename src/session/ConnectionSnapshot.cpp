@@ -32,19 +32,23 @@ bool ConnectionSnapshot::StateKept(uint32_t state) {
     return index < 12 && kKept[index];
 }
 
-int ConnectionSnapshot::TakeSnapshot(SessionTable& table) {
-    int reader;
-    bool ok;
+void ConnectionSnapshot::ReadTable() {
     if (table_.HasTcpExTableFromStack() && !table_.HasExtendedTcpTable()) {
-        reader = 2;
-        ok = table_.GetTcpExTableFromStack(rows_);
+        readReader_ = 2;
+        readOk_ = table_.GetTcpExTableFromStack(rows_);
     } else if (table_.HasExtendedTcpTable()) {
-        reader = 1;
-        ok = table_.GetExtendedTcpTable(rows_);
+        readReader_ = 1;
+        readOk_ = table_.GetExtendedTcpTable(rows_);
     } else {
-        reader = 3;
-        ok = table_.GetTcpTable(rows_);
+        readReader_ = 3;
+        readOk_ = table_.GetTcpTable(rows_);
     }
+}
+
+int ConnectionSnapshot::TakeSnapshot(SessionTable& table, bool alreadyRead) {
+    if (!alreadyRead) ReadTable();
+    const int reader = readReader_;
+    const bool ok = readOk_;
     kept_.clear();
     shownKept_ = 0;
     listable_ = 0;
@@ -56,33 +60,13 @@ int ConnectionSnapshot::TakeSnapshot(SessionTable& table) {
 
     processNames_.BeginPoll();
     withProcess_ = reader != 3;
+    ++polls_;
     kept6_.clear();
     halfClosed_.clear();
     for (const TcpRow& row : rows_) {
-        const bool halfClosed = IsHalfClosedState(row.state);
-        if (!halfClosed && !StateKept(row.state)) continue;
         KeptConnection k;
-        if (row.v6) {
-            // "::" on either side is a listener or a socket not yet connected.
-            if (row.localAddr6.IsUnspecified() || row.remoteAddr6.IsUnspecified()) continue;
-            k.key.v6 = true;
-            k.key.local6 = row.localAddr6;
-            k.key.remote6 = row.remoteAddr6;
-            k.key.localPort = PortToHost(row.localPort);
-            k.key.remotePort = PortToHost(row.remotePort);
-        } else {
-            // "0.0.0.0" on either side is a listener or a socket not yet connected.
-            if (row.localAddr == 0 || row.remoteAddr == 0) continue;
-            k.key.localAddr = row.localAddr;
-            k.key.remoteAddr = row.remoteAddr;
-            k.key.localPort = PortToHost(row.localPort);
-            k.key.remotePort = PortToHost(row.remotePort);
-            // The table readers leave the remote port of an unconnected row undefined; the "from
-            // stack" reader does not.
-            if (reader != 2 && FirstOctet(row.remoteAddr) == 0) k.key.remotePort = 0;
-        }
-        k.state = row.state;
-        k.pid = row.owningPid;
+        if (!KeepRow(row, reader == 2, k)) continue;
+        const bool halfClosed = IsHalfClosedState(row.state);
         (k.key.v6 && !showIpv6_ ? kept6_ : halfClosed ? halfClosed_ : kept_).push_back(k);
     }
     // What the list does not show goes after every connection it may show, so the list's slots
@@ -117,6 +101,30 @@ int ConnectionSnapshot::StoreFiltered(SessionTable& table, size_t listable) {
     }
     std::copy(rejected_.begin(), rejected_.end(), kept_.begin() + static_cast<std::ptrdiff_t>(accepted));
     return static_cast<int>(std::min<size_t>(accepted, SessionTable::kSlots));
+}
+
+bool ConnectionSnapshot::KeepRow(const TcpRow& row, bool remotePortDefined, KeptConnection& k) {
+    if (!IsHalfClosedState(row.state) && !StateKept(row.state)) return false;
+    k = KeptConnection{};
+    if (row.v6) {
+        // "::" on either side is a listener or a socket not yet connected.
+        if (row.localAddr6.IsUnspecified() || row.remoteAddr6.IsUnspecified()) return false;
+        k.key.v6 = true;
+        k.key.local6 = row.localAddr6;
+        k.key.remote6 = row.remoteAddr6;
+    } else {
+        // "0.0.0.0" on either side is a listener or a socket not yet connected.
+        if (row.localAddr == 0 || row.remoteAddr == 0) return false;
+        k.key.localAddr = row.localAddr;
+        k.key.remoteAddr = row.remoteAddr;
+    }
+    k.key.localPort = PortToHost(row.localPort);
+    k.key.remotePort = PortToHost(row.remotePort);
+    // The table readers leave the remote port of an unconnected row undefined.
+    if (!row.v6 && !remotePortDefined && FirstOctet(row.remoteAddr) == 0) k.key.remotePort = 0;
+    k.state = row.state;
+    k.pid = row.owningPid;
+    return true;
 }
 
 size_t ConnectionSnapshot::FormatProcessText(const KeptConnection& k, char* out, size_t outSize) {

@@ -61,8 +61,14 @@ class ConnectionSnapshot {
     size_t listableCount() const { return listable_; }
 
     // Precondition: table.current is all zero. Returns the number of rows stored in table.current
-    // (0..600). A failed read stores nothing and forgets every first-seen tick.
-    int TakeSnapshot(SessionTable& table);
+    // (0..600). A failed read stores nothing and forgets every first-seen tick. `alreadyRead`: the
+    // table was read by ReadTable since the last poll, and that read is used.
+    int TakeSnapshot(SessionTable& table, bool alreadyRead = false);
+    // Only the read of the connection table (the slow part of a poll), for a caller that reads it on
+    // another thread while the tick's thread goes on judging kernel events: while it runs, that
+    // other thread may use everything of this snapshot but TakeSnapshot and ReadTable (the read
+    // touches only the table and its own buffer). The caller orders the two threads (a join).
+    void ReadTable();
     // False when the last TakeSnapshot could not read the connection table (its empty result is
     // then no empty table); true before the first.
     bool lastReadOk() const { return lastReadOk_; }
@@ -86,6 +92,14 @@ class ConnectionSnapshot {
     // The process text "name(pid)" of `k` (empty when the last poll's reader names no owners).
     // Returns its length; `out` is terminated and cut to `outSize`.
     size_t FormatProcessText(const KeptConnection& k, char* out, size_t outSize);
+
+    // The connection `row` names as a poll keeps it (key, state, owner; no first-seen tick), or
+    // false when a poll would drop it: a listener, a socket not yet connected, or a state that
+    // carries no more data. `remotePortDefined`: the reader fills the remote port of an
+    // unconnected row (the "from stack" reader and the kernel's own events do).
+    static bool KeepRow(const TcpRow& row, bool remotePortDefined, KeptConnection& k);
+    // How many polls have read the table (the process texts follow the last one's reader).
+    uint64_t polls() const { return polls_; }
 
     // The list's state filter: CLOSED, LISTEN, SYN_SENT, SYN_RCVD, ESTABLISHED, DELETE_TCB (a code
     // of 1 or less counts as CLOSED). Half-closed connections are kept besides, for auto kill only.
@@ -111,6 +125,9 @@ class ConnectionSnapshot {
     FirstSeenTable firstSeen_;
     bool withProcess_ = false;  // the last poll's reader names owners
     bool lastReadOk_ = true;
+    uint64_t polls_ = 0;
+    int readReader_ = 3;  // the last ReadTable's reader: 1 extended, 2 from stack, 3 plain
+    bool readOk_ = false;
 };
 
 }  // namespace varnel

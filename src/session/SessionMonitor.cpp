@@ -38,11 +38,16 @@ void SessionMonitor::Stop() {
 }
 
 void SessionMonitor::Tick() {
+    ReadTable();
+    FinishTick();
+}
+
+void SessionMonitor::FinishTick() {
     // The current poll becomes the previous one; the current array starts empty.
     std::memcpy(static_cast<void*>(table_.previous.data()), table_.current.data(), sizeof table_.current);
     std::memset(static_cast<void*>(table_.current.data()), 0, sizeof table_.current);
 
-    int n = snapshot_.TakeSnapshot(table_);
+    int n = snapshot_.TakeSnapshot(table_, true);
     table_.rowCount = n >= SessionTable::kSlots ? SessionTable::kMaxRows : (n < 0 ? 0 : n);
     const size_t listable = filter_.active() ? snapshot_.listableCount() : static_cast<size_t>(table_.rowCount);
     const uint32_t unfiltered = static_cast<uint32_t>(std::min<size_t>(listable, SessionTable::kMaxRows));

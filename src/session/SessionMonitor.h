@@ -67,6 +67,11 @@ class SessionMonitor {
 
     // One tick: poll, limit to 599 rows, sort, rebuild the row texts, the hook, the counter.
     void Tick();
+    // The same tick in two halves: ReadTable, the slow read of the connection table, which may run
+    // on another thread (ConnectionSnapshot::ReadTable says what the tick's thread may do
+    // meanwhile), then FinishTick on the tick's thread, after the read has ended.
+    void ReadTable() { snapshot_.ReadTable(); }
+    void FinishTick();
 
     // A header click: flip or move the order, sort the same records again, rebuild the rows.
     void OnColumnClick(int column);

@@ -66,6 +66,9 @@ inline constexpr SwitchKey kAutoStart{kSessionSection, "AutoStart", true, true};
 inline constexpr SwitchKey kAutoBlockLogView{kSessionSection, "AutoBlockLogView", false, false};
 inline constexpr SwitchKey kShowIpv6{kSessionSection, "ShowIPv6", false, true};
 inline constexpr SwitchKey kBlockedLog{kSessionSection, "BlockedLog", true, true};
+// Cut a ruled connection the moment the kernel reports it, not only at the next tick (where the
+// process may load the kernel's event program; else the ticks alone cut).
+inline constexpr SwitchKey kInstantCut{kSessionSection, "InstantCut", true, false};
 inline constexpr TextKey kColumnWidths{kSessionSection, "ColnmWidth", ""};
 inline constexpr TextKey kLogViewer{kSessionSection, "LogViewer", ""};
 // `--headless` writes its Prometheus metrics to this file (empty: none); --metrics-file overrides it.
@@ -80,7 +83,8 @@ inline constexpr const IntKey* kAllInts[] = {&kConfigSel, &kConfigTab, &kSplitSi
                                               &kCopyColumn};
 inline constexpr const SwitchKey* kAllSwitches[] = {&kIsZoomed, &kWindowTopMost,    &kWindowStretch, &kMinimized,
                                                     &kMainWindow, &kAskDns,         &kAutoBlock,     &kAutoStart,
-                                                    &kAutoBlockLogView, &kShowIpv6, &kBlockedLog};
+                                                    &kAutoBlockLogView, &kShowIpv6, &kBlockedLog,
+                                                    &kInstantCut};
 inline constexpr const TextKey* kAllTexts[] = {&kPosition,  &kLogRootFolder, &kColumnWidths,
                                                &kLogViewer, &kAutoBlockLogFileName, &kAutoBlockLogFormat,
                                                &kMetricsFile};

@@ -54,7 +54,7 @@ class PageHarness {
     SessionMonitorPage& Make(UiLanguage lang = UiLanguage::English()) {
         page.reset();
         MonitorPlatform platform{table, processes, useReset ? *useReset : reset, clock, &names,
-                                 [this] { ++flushes; }, prepareReset};
+                                 [this] { ++flushes; }, prepareReset, events};
         page = std::make_unique<SessionMonitorPage>(platform, settings, RulePath(), dir.path().toStdString(),
                                                     lang);
         page->SetWarn([this](const QString& text) { warnings.push_back(text); });
@@ -99,6 +99,7 @@ class PageHarness {
     // When set before Make, the page resets through this one instead, prepared by prepareReset.
     ConnectionReset* useReset = nullptr;
     std::function<void(bool forKill)> prepareReset;
+    ConnectEventSource* events = nullptr;  // kernel connection events, when set before Make
     FakeClock clock;
     PendingHostNames names;
     int flushes = 0;

@@ -14,6 +14,7 @@
 
 #include "display/CSortHeaderCtrl.h"
 #include "gui/PageTestSupport.h"
+#include "platform/fake/FakeConnectEventSource.h"
 #include "monitor/BlockLogOpenMessage.h"
 
 namespace varnel {
@@ -214,6 +215,32 @@ TEST_F(SessionMonitorPageTest, AutoKillCountsBlocksLogsThemAndClearsOnToggle) {
     page.autoBlockBox()->setChecked(true);
     EXPECT_EQ(page.blockedLabel()->text().toStdString(), " BLOCKED :     0");
     EXPECT_TRUE(page.logPane()->toPlainText().isEmpty());
+}
+
+TEST_F(SessionMonitorPageTest, KernelEventsCutAtOnceOrTheUnavailabilityIsToldInThePane) {
+    h.WriteRules("PORT2=8080\n");
+    h.settings.WriteInt("Session", "AutoBlock", 1);
+    FakeConnectEventSource refusing;
+    refusing.refuse = "no CAP_BPF";
+    h.events = &refusing;
+    EXPECT_EQ(h.Make().logPane()->toPlainText().count(
+                  "instant cut unavailable (no CAP_BPF); cutting at each 500 ms tick"),
+              1);
+
+    FakeConnectEventSource source;
+    h.events = &source;
+    SessionMonitorPage& page = h.Make();
+    EXPECT_FALSE(page.logPane()->toPlainText().contains("unavailable"));
+    page.StartStop();
+    page.OnMonitorTick();
+    ConnectEvent e;
+    e.row = TcpRow{kTcpEstablished, FakeConnectionTable::PackAddress("10.0.0.1"), FakeConnectionTable::PackPort(42000),
+                   FakeConnectionTable::PackAddress("10.0.0.2"), FakeConnectionTable::PackPort(8080), 77};
+    source.Push(e);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(h.reset.calls.size(), 1u) << "cut before the next tick";
+    EXPECT_EQ(page.blockedLabel()->text().toStdString(), " BLOCKED :     1");
+    EXPECT_TRUE(page.logPane()->toPlainText().contains("(10.0.0.2):8080 curl(77)")) << page.logPane()->toPlainText().toStdString();
 }
 
 TEST_F(SessionMonitorPageTest, SettingsAreLimitedAndColumnWidthsPartlyRead) {

@@ -43,6 +43,8 @@ const char* CommandLine::HelpText() {
            "                       with --headless: events as text (default) or JSON lines\n"
            "  --metrics-file PATH  with --headless: write Prometheus metrics to PATH every 10 s\n"
            "                       (overrides MetricsFile= in the settings)\n"
+           "  --no-instant-cut     cut ruled connections at each 500 ms tick only, not the moment the\n"
+           "                       kernel reports them (the InstantCut setting, for this run)\n"
            "  --lang EN|JP         language of the texts (default: from LC_ALL, LC_MESSAGES, LANG)\n"
            "  --config-dir DIR     folder of the settings file, the rule file and the block log; made\n"
            "                       when missing (not by --check-rules, which only reads); a DIR that\n"
@@ -61,6 +63,7 @@ std::vector<std::string> CommandLine::SuccessorArguments(unsigned long pid) cons
     }
     if (lang) args.insert(args.end(), {"--lang", *lang});
     if (noResolve) args.emplace_back("--no-resolve");
+    if (noInstantCut) args.emplace_back("--no-instant-cut");
     return args;
 }
 
@@ -112,6 +115,8 @@ bool CommandLine::Parse(int argc, const char* const* argv, std::string& error) {
             noResolve = true;
         } else if (arg == "--autokill") {
             autokill = true;
+        } else if (arg == "--no-instant-cut") {
+            noInstantCut = true;
         } else if (arg == "--all") {
             all = true;
         } else if (arg == "--ipv6") {

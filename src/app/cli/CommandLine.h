@@ -16,6 +16,7 @@ struct CommandLine {
     Mode mode = Mode::kWindow;
     bool noResolve = false;
     bool autokill = false;
+    bool noInstantCut = false;        // --no-instant-cut: cut at each tick only, whatever InstantCut says
     bool all = false;                 // --list --all: every kept connection, not only the rows the list shows
     bool ipv6 = false;                // --list --ipv6: IPv6 connections are listed too
     std::optional<std::string> lang;  // "EN" or "JP", upper case

@@ -1,5 +1,7 @@
 #include "app/cli/HeadlessCommand.h"
 
+#include <poll.h>
+
 #include <algorithm>
 #include <chrono>
 #include <memory>
@@ -33,16 +35,18 @@ double UnixSeconds() {
 }  // namespace
 
 void HeadlessCommand::Report(EventSink& sink, MetricsRegistry& metrics, const char* what,
-                             const AutoKill& autokill) const {
+                             const AutoKill& autokill, bool instantCut) const {
     const int rules = autokill.rules().count();
     std::string line = std::string(what) + "; auto kill " + (autokill.enabled() ? "on" : "off") + ", " +
                        std::to_string(rules) + (rules == 1 ? " rule" : " rules") + " from " +
                        autokill.ruleFilePath() + (autokill.loadReport().missing ? " (no such file)" : "") +
-                       "; block log " + (autokill.blockLog().enabled() ? autokill.blockLog().path() : "off");
+                       "; block log " + (autokill.blockLog().enabled() ? autokill.blockLog().path() : "off") +
+                       "; instant cut " + (instantCut ? "on" : "off");
     Tell(sink, MonitorEvent::Kind::kRulesLoaded, PrintableLine(line));
     for (const std::string& message : autokill.LoadMessages()) Tell(sink, MonitorEvent::Kind::kRuleError, message);
     metrics.ObserveLoad(autokill.loadReport());
     metrics.SetAutoKillEnabled(autokill.enabled());
+    metrics.SetInstantCut(instantCut);
 }
 
 int HeadlessCommand::Run(std::ostream& out, std::ostream& err, const std::atomic<bool>& stop,
@@ -51,10 +55,16 @@ int HeadlessCommand::Run(std::ostream& out, std::ostream& err, const std::atomic
     settings.SetFailureListener([&err](const std::string& line) {
         err << "varnel: " << line << '\n' << std::flush;
     });
-    MonitorEngine engine({platform_.table, platform_.processes, platform_.clock, hostNames_},
+    MonitorEngine engine({platform_.table, platform_.processes, platform_.clock, hostNames_, platform_.events},
                          {settings, location_.RuleFilePath(), location_.folder(), platform_.reset}, lang_);
     engine.SetForceAutoKill(forceAutoKill_);
+    engine.SetNoInstantCut(noInstantCut_);
     engine.Configure();
+    auto tellInstantCut = [&] {
+        std::string line;
+        if (engine.TakeInstantCutNews(line)) err << "varnel: " << line << '\n' << std::flush;
+    };
+    tellInstantCut();
     SessionMonitor& monitor = engine.monitor();
     AutoKill& autokill = engine.autoKill();
 
@@ -72,7 +82,7 @@ int HeadlessCommand::Run(std::ostream& out, std::ostream& err, const std::atomic
         sink.Tell(e);
     });
     log.SetFailureListener([&sink](const std::string& line) { Tell(sink, MonitorEvent::Kind::kLogWriteFailed, line); });
-    Report(sink, metrics, "monitoring", autokill);
+    Report(sink, metrics, "monitoring", autokill, engine.instantCutOn());
 
     // The metrics file: the command line's, else the settings' (read again at a reload).
     std::unique_ptr<MetricsFileWriter> metricsFile;
@@ -99,7 +109,8 @@ int HeadlessCommand::Run(std::ostream& out, std::ostream& err, const std::atomic
     while (!stop.load()) {
         if (reload.exchange(false)) {
             engine.Configure();
-            Report(sink, metrics, "reloaded the rules and settings", autokill);
+            tellInstantCut();
+            Report(sink, metrics, "reloaded the rules and settings", autokill, engine.instantCutOn());
             openMetrics();
         }
         const auto tickStart = Clock::now();
@@ -119,9 +130,18 @@ int HeadlessCommand::Run(std::ostream& out, std::ostream& err, const std::atomic
         }
         next += std::chrono::milliseconds(tickMs_);
         if (next < Clock::now()) next = Clock::now();  // a slow tick does not make later ones race
-        while (!stop.load() && Clock::now() < next)
-            std::this_thread::sleep_for(
-                std::min<Clock::duration>(next - Clock::now(), std::chrono::milliseconds(50)));
+        // The sleep between ticks, in slices of at most 50 ms so that `stop` is seen; with instant
+        // cut on it is a wait for kernel events, judged as they come.
+        while (!stop.load() && Clock::now() < next) {
+            const auto slice = std::min<Clock::duration>(next - Clock::now(), std::chrono::milliseconds(50));
+            if (engine.eventFd() < 0) {
+                std::this_thread::sleep_for(slice);
+                continue;
+            }
+            pollfd p{engine.eventFd(), POLLIN, 0};
+            const auto ms = std::chrono::ceil<std::chrono::milliseconds>(slice).count();
+            if (poll(&p, 1, static_cast<int>(ms)) > 0) engine.DrainEvents();
+        }
     }
     engine.Stop();
     metrics.SetUp(false);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/Clock.h"
+#include "platform/ConnectEventSource.h"
 #include "platform/ConnectionReset.h"
 #include "platform/ConnectionTable.h"
 #include "platform/ProcessList.h"
@@ -46,6 +47,11 @@ class MetricsRegistry;
 // through the sink SetEventSinkWrapper makes around it (the journal). With a metrics file
 // (--metrics-file, else MetricsFile of the settings, read again at a reload) the MetricsRegistry
 // is written to it every 10 s and once more, with varnel_up 0, when the run ends.
+//
+// Instant cut: while InstantCut=1 and not SetNoInstantCut, kernel connection events (Platform's
+// `events`) are judged between the ticks, waited for in the tick's sleep (MonitorEngine). Where
+// they cannot be had, one line on `err` says "instant cut unavailable (REASON); cutting at each
+// 500 ms tick", once per run. The start-up and reload summaries end "; instant cut on" or "off".
 class HeadlessCommand {
   public:
     struct Platform {
@@ -53,6 +59,7 @@ class HeadlessCommand {
         ProcessList& processes;
         ConnectionReset& reset;
         Clock& clock;
+        ConnectEventSource* events = nullptr;  // nullptr: no kernel connection events here
     };
 
     HeadlessCommand(Platform platform, const ConfigLocation& location, UiLanguage lang)
@@ -61,6 +68,8 @@ class HeadlessCommand {
     // nullptr: host-name resolution off (also when AskDNS=0 in the settings).
     void SetHostNameSource(HostNameSource* source) { hostNames_ = source; }
     void SetForceAutoKill(bool on) { forceAutoKill_ = on; }
+    // --no-instant-cut: the ticks alone cut, whatever InstantCut says.
+    void SetNoInstantCut(bool on) { noInstantCut_ = on; }
     // Milliseconds between ticks; tests shorten it.
     void SetTickMs(int ms) { tickMs_ = ms; }
     void SetFormat(OutputFormat format) { format_ = format; }
@@ -73,15 +82,17 @@ class HeadlessCommand {
     int Run(std::ostream& out, std::ostream& err, const std::atomic<bool>& stop, std::atomic<bool>& reload);
 
   private:
-    // "auto kill on, 3 rules from PATH; block log PATH" and the load's messages, as events; and
+    // "auto kill on, 3 rules from PATH; block log PATH; instant cut on" and the load's messages, as events; and
     // what the load found to the metrics.
-    void Report(EventSink& sink, MetricsRegistry& metrics, const char* what, const AutoKill& autokill) const;
+    void Report(EventSink& sink, MetricsRegistry& metrics, const char* what, const AutoKill& autokill,
+                bool instantCut) const;
 
     Platform platform_;
     const ConfigLocation& location_;
     UiLanguage lang_;
     HostNameSource* hostNames_ = nullptr;
     bool forceAutoKill_ = false;
+    bool noInstantCut_ = false;
     int tickMs_ = 500;
     OutputFormat format_ = OutputFormat::kText;
     std::optional<std::string> metricsFile_;

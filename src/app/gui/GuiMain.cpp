@@ -28,6 +28,7 @@
 #include "app/gui/MainWindow.h"
 #include "platform/linux/LinuxConnectionTable.h"
 #include "platform/PrivilegedReset.h"
+#include "platform/linux/KernelConnectEvents.h"
 #include "platform/linux/NetlinkSocketDestroy.h"
 #include "platform/linux/PkexecHelperLauncher.h"
 #include "platform/linux/ProcessCapabilities.h"
@@ -113,8 +114,17 @@ int RunWindow(int argc, char** argv, const CommandLine& cl, const UiLanguage& la
         PkexecHelperLauncher launcher(PkexecHelperLauncher::FindHelper(ConfigLocation::ExecutablePath()));
         PrivilegedReset reset(directReset, ProcessCapabilities::HoldsNetAdmin(), launcher, clock);
         ResetAuthorization authorization(reset, lang);
-        MonitorPlatform platform{table, processes, reset, clock, resolver.get(), [cache] { cache->Flush(); },
-                                 [&authorization](bool forKill) { authorization.Prepare(forKill); }};
+        // Instant cut only where this process itself may load the kernel's event program; the
+        // reset helper is never asked to.
+        KernelConnectEvents events;
+        MonitorPlatform platform{table,
+                                 processes,
+                                 reset,
+                                 clock,
+                                 resolver.get(),
+                                 [cache] { cache->Flush(); },
+                                 [&authorization](bool forKill) { authorization.Prepare(forKill); },
+                                 cl.noInstantCut ? nullptr : &events};
         MainWindow window(platform, settings, location.RuleFilePath(), location.folder(), lang);
         authorization.SetParentWidget(&window);
         // Auto kill's failures go to the log pane and, for a desktop session's journal or the

@@ -85,11 +85,12 @@ TEST(CommandLineTest, OnlyTheRestartHandOverMayBePositional) {
 TEST(CommandLineTest, TheSuccessorAfterAResumeGetsTheWindowsOptions) {
     CommandLine cl;
     std::string error;
-    ASSERT_TRUE(Accepts({"--no-resolve", "--config-dir", "cfg", "--lang", "jp"}, cl, error)) << error;
+    ASSERT_TRUE(Accepts({"--no-resolve", "--config-dir", "cfg", "--lang", "jp", "--no-instant-cut"}, cl, error))
+        << error;
     const std::vector<std::string> args = cl.SuccessorArguments(4242);
     const std::string absolute = std::filesystem::current_path() / "cfg";
     EXPECT_EQ(args, (std::vector<std::string>{"/w", "4242", "--config-dir", absolute, "--lang", "JP",
-                                              "--no-resolve"}));
+                                              "--no-resolve", "--no-instant-cut"}));
     // Nothing given, nothing passed on: the successor finds the same environment.
     EXPECT_EQ(CommandLine().SuccessorArguments(1), (std::vector<std::string>{"/w", "1"}));
 }

@@ -8,8 +8,10 @@
 #include <streambuf>
 
 #include <nlohmann/json.hpp>
+#include <arpa/inet.h>
 
 #include "app/cli/HeadlessCommand.h"
+#include "platform/fake/FakeConnectEventSource.h"
 #include "platform/fake/FakeClock.h"
 #include "platform/fake/FakeConnectionReset.h"
 #include "platform/fake/FakeConnectionTable.h"
@@ -74,9 +76,10 @@ class HeadlessCommandTest : public ::testing::Test {
             OutputFormat format = OutputFormat::kText) {
         ConfigLocation::Environment env;
         ConfigLocation location(env, folder.empty() ? dir : folder);
-        HeadlessCommand command({table, processes, reset, clock}, location, UiLanguage::English());
+        HeadlessCommand command({table, processes, reset, clock, events}, location, UiLanguage::English());
         command.SetForceAutoKill(forceAutoKill);
         command.SetFormat(format);
+        command.SetNoInstantCut(noInstantCut);
         command.SetTickMs(1);
         return command.Run(out, err, stop, reload);
     }
@@ -91,6 +94,8 @@ class HeadlessCommandTest : public ::testing::Test {
     std::ostringstream err;
     std::atomic<bool> stop{false};
     std::atomic<bool> reload{false};
+    ConnectEventSource* events = nullptr;
+    bool noInstantCut = false;
 };
 
 TEST_F(HeadlessCommandTest, AReloadRereadsTheRulesAndTheSettings) {
@@ -114,10 +119,10 @@ TEST_F(HeadlessCommandTest, AReloadRereadsTheRulesAndTheSettings) {
     const std::string rules = dir + "/varnel_autoblock.txt";
     const std::string log = dir + "/dunmoth_autoblock201412.log";
     EXPECT_EQ(err.str(), "varnel: monitoring; auto kill off, 2 rules from " + rules + "; block log " + log +
-                             "\n"
+                             "; instant cut off\n"
                              "varnel: 1 rule line has errors, 1 rule line looks suspect; run varnel --check-rules\n"
                              "varnel: reloaded the rules and settings; auto kill on, 1 rule from " +
-                             rules + "; block log " + log + "\n");
+                             rules + "; block log " + log + "; instant cut off\n");
     EXPECT_EQ(Count(out.str(), "BLOCKED ["), 3u);
 }
 
@@ -247,6 +252,61 @@ TEST_F(HeadlessCommandTest, JsonEventsAndMetricsCountersOutliveAReload) {
     EXPECT_NE(text.find("\nvarnel_up 0\n"), std::string::npos) << "the last write says it ended";
     EXPECT_NE(text.find("\nvarnel_tick_duration_seconds_count 5\n"), std::string::npos) << text;
     EXPECT_EQ(fs::status(metrics).permissions() & fs::perms::others_read, fs::perms::others_read);
+
+TEST_F(HeadlessCommandTest, AConnectionTheKernelReportsIsCutBetweenTheTicksOnce) {
+    WriteRules("PORT2=8080\n");
+    FakeConnectEventSource source;
+    events = &source;
+    table.beforeRead = [&](int read) {
+        if (read == 2) {
+            ConnectEvent e;
+            e.row = TcpRow{kTcpEstablished, FakeConnectionTable::PackAddress("10.0.0.1"), htons(50001),
+                           FakeConnectionTable::PackAddress("10.0.0.2"), htons(8080), 77};
+            source.Push(e);
+        }
+        if (read == 4) stop = true;
+    };
+    std::ostringstream out;
+    Run(out, true);
+    ASSERT_EQ(reset.calls.size(), 1u) << "nothing in the table matches; the event's connection is cut";
+    EXPECT_EQ(reset.calls[0].remotePort, htons(8080));
+    EXPECT_EQ(Count(out.str(), "BLOCKED ["), 1u) << out.str();
+    EXPECT_EQ(Count(out.str(), "10.0.0.2:8080 curl(77)"), 1u) << out.str();
+    EXPECT_NE(err.str().find("; instant cut on\n"), std::string::npos) << err.str();
+}
+
+TEST_F(HeadlessCommandTest, WhereInstantCutCannotRunThatIsToldOnceAndTheTicksCut) {
+    WriteRules("PORT2=80\n");
+    FakeConnectEventSource source;
+    source.refuse = "bpf: Operation not permitted";
+    events = &source;
+    table.beforeRead = [&](int read) {
+        reload = read == 2;
+        if (read == 3) stop = true;
+    };
+    std::ostringstream out;
+    Run(out, true);
+    EXPECT_EQ(source.opens, 2) << "tried again at the reload";
+    EXPECT_EQ(Count(err.str(), "varnel: instant cut unavailable (bpf: Operation not permitted); cutting at each "
+                               "500 ms tick\n"),
+              1u)
+        << err.str();
+    EXPECT_EQ(reset.calls.size(), 3u);
+
+    // Switched off (the setting, or --no-instant-cut): not tried, nothing told.
+    for (int way = 0; way < 2; ++way) {
+        FakeConnectEventSource unused;
+        events = &unused;
+        noInstantCut = way == 1;
+        Settings().WriteInt("Session", "InstantCut", way == 1 ? 1 : 0);
+        err.str("");
+        stop = false;
+        table.beforeRead = [&](int read) { stop = read >= 5; };
+        Run(out, true);
+        EXPECT_EQ(unused.opens, 0) << way;
+        EXPECT_EQ(err.str().find("unavailable"), std::string::npos) << err.str();
+        EXPECT_NE(err.str().find("; instant cut off\n"), std::string::npos) << err.str();
+    }
 }
 
 }  // namespace
