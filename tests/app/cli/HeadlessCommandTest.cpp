@@ -252,6 +252,7 @@ TEST_F(HeadlessCommandTest, JsonEventsAndMetricsCountersOutliveAReload) {
     EXPECT_NE(text.find("\nvarnel_up 0\n"), std::string::npos) << "the last write says it ended";
     EXPECT_NE(text.find("\nvarnel_tick_duration_seconds_count 5\n"), std::string::npos) << text;
     EXPECT_EQ(fs::status(metrics).permissions() & fs::perms::others_read, fs::perms::others_read);
+}
 
 TEST_F(HeadlessCommandTest, AConnectionTheKernelReportsIsCutBetweenTheTicksOnce) {
     WriteRules("PORT2=8080\n");
