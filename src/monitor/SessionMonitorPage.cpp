@@ -20,12 +20,10 @@
 #include <QTimer>
 #include <QToolBar>
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 
 #include "display/CColorEdit.h"
 #include "display/CListCtrlEx3.h"
+#include "display/ColumnWidthsSetting.h"
 #include "display/CSortHeaderCtrl.h"
 #include "display/SelectionKeeper.h"
 #include "display/SessionListModel.h"
@@ -103,33 +101,7 @@ void SessionMonitorPage::ReadSettings() {
     logView_ = settings_.Read(SettingsKeys::kAutoBlockLogView);
     engine_->SetShowIpv6(settings_.Read(SettingsKeys::kShowIpv6));
     splitSize_ = settings_.Read(SettingsKeys::kSplitSize);
-
-    std::copy(std::begin(kDefaultWidths), std::end(kDefaultWidths), widths_);
-    std::string text = settings_.Read(SettingsKeys::kColumnWidths);
-    ParseColumnWidths(text, widths_);
-}
-
-int SessionMonitorPage::ParseColumnWidths(const std::string& text, int widths[kColumnCount]) {
-    // "%i:%i:...": each number decimal, 0x-hexadecimal or 0-octal; reading stops at the first one
-    // that is missing or unreadable, and the rest keep what they had. Out-of-range numbers are
-    // limited to 0..65535: a negative width or one that
-    // overflows int is no width.
-    const char* p = text.c_str();
-    int read = 0;
-    while (read < kColumnCount) {
-        if (read > 0) {
-            if (*p != ':') break;
-            ++p;
-        }
-        char* end = nullptr;
-        errno = 0;
-        const long long value = std::strtoll(p, &end, 0);
-        if (end == p) break;
-        widths[read++] =
-            errno == ERANGE ? (value < 0 ? 0 : 65535) : static_cast<int>(std::clamp(value, 0LL, 65535LL));
-        p = end;
-    }
-    return read;
+    widths_.Read(settings_);
 }
 
 void SessionMonitorPage::BuildControls() {
@@ -201,7 +173,7 @@ void SessionMonitorPage::BuildControls() {
     list_->SetTextBkColor(0x000000);
     list_->SetTextColor(0xFFFFFF);
     list_->SetUp(settings_);
-    ApplyColumnWidths();
+    widths_.ApplyTo(*list_, model_->columnCount());
     list_->sortHeader()->SetSortIndicator(monitor().sorter().sortColumn(),
                                           monitor().sorter().sortDescending());
     connect(list_->sortHeader(), &QHeaderView::sectionClicked, this, &SessionMonitorPage::OnColumnClick);
@@ -236,11 +208,6 @@ void SessionMonitorPage::BuildControls() {
         if (w != filterBox_) WatchKeys(w);
     WatchKeys(list_->viewport());
     WatchKeys(pane_->viewport());
-}
-
-void SessionMonitorPage::ApplyColumnWidths() {
-    const int columns = model_->columnCount();
-    for (int c = 0; c < kColumnCount && c < columns; ++c) list_->setColumnWidth(c, widths_[c]);
 }
 
 void SessionMonitorPage::WatchKeys(QWidget* widget) {
@@ -517,14 +484,7 @@ void SessionMonitorPage::WriteSettings(SettingsFile::Batch& batch) const {
     batch.Set(SettingsKeys::kAutoBlock, autoBlockBox_->isChecked());
     batch.Set(SettingsKeys::kAutoBlockLogView, logViewBox_->isChecked());
 
-    // Nine widths always; a list without the process column stores 100 for it.
-    int w[kColumnCount];
-    const int columns = model_->columnCount();
-    for (int c = 0; c < kColumnCount; ++c) w[c] = c < columns ? list_->columnWidth(c) : kDefaultWidths[c];
-    char text[160];
-    std::snprintf(text, sizeof text, "%i:%i:%i:%i:%i:%i:%i:%i:%i", w[0], w[1], w[2], w[3], w[4], w[5], w[6],
-                  w[7], w[8]);
-    batch.Set(SettingsKeys::kColumnWidths, text);
+    ColumnWidthsSetting::Write(*list_, model_->columnCount(), batch);
 
     if (settings_.Read(SettingsKeys::kLogViewer).empty()) batch.Set(SettingsKeys::kLogViewer, "");
     batch.Set(SettingsKeys::kAutoBlockLogFormat, engine_->autoKill().blockLog().lineTemplate());

