@@ -292,6 +292,10 @@ TEST_F(AutoKillTest, APendingResetIsRetriedAndOnlyItsOutcomeIsReported) {
     reset.answer.status = ResetStatus::kPending;
     std::vector<std::string> failures;
     autokill->SetFailureListener([&](const std::string& line) { failures.push_back(line); });
+    std::vector<std::string> refusedEvents;  // what the metrics count: each connection once
+    autokill->SetEventListener([&](const MonitorEvent& e) {
+        if (e.reason != nullptr) refusedEvents.push_back(std::string(e.reason) + " " + std::string(e.remote));
+    });
     Rules("PORT2=80\n");
     for (int i = 0; i < 3; ++i) monitor->Tick();
     EXPECT_EQ(reset.calls.size(), 3u);
@@ -311,6 +315,7 @@ TEST_F(AutoKillTest, APendingResetIsRetriedAndOnlyItsOutcomeIsReported) {
     reset.answer = {ResetStatus::kRefused, 0, "not authorized"};
     monitor->Tick();
     EXPECT_EQ(failures.size(), 1u);
+    EXPECT_EQ(refusedEvents, std::vector<std::string>{"refused 93.184.0.2:80"});
     // Authorized in the end: cut.
     reset.answer = {ResetStatus::kOk, 0, ""};
     monitor->Tick();

@@ -250,6 +250,7 @@ TEST_F(HeadlessCommandTest, JsonEventsAndMetricsCountersOutliveAReload) {
     EXPECT_NE(text.find("\nvarnel_blocked_total " + total + "\n"), std::string::npos) << text;
     EXPECT_NE(text.find("\nvarnel_blocked_by_rule_total{line=\"2\"} " + total + "\n"), std::string::npos) << text;
     EXPECT_NE(text.find("\nvarnel_up 0\n"), std::string::npos) << "the last write says it ended";
+    EXPECT_NE(text.find("\nvarnel_instant_cut_enabled 0\n"), std::string::npos) << "no event source here";
     EXPECT_NE(text.find("\nvarnel_tick_duration_seconds_count 5\n"), std::string::npos) << text;
 }
 
