@@ -380,7 +380,8 @@ TEST_F(LauncherTest, EveryWayOfNotStartingIsARefusalThatSaysWhy) {
         {dir_ + "/flood", VARNEL_RESET_HELPER, "wrote what it was not asked for"},
     };
     std::ofstream(dir_ + "/flood") << "#!/bin/sh\nhead -c 5000 /dev/zero | tr '\\0' x\nexec sleep 5\n";
-    std::ofstream(dir_ + "/deaf") << "#!/bin/sh\necho READY\nexec sleep 5 <&-\n";
+    // Closes its input before it says READY, so the request always finds no reader.
+    std::ofstream(dir_ + "/deaf") << "#!/bin/sh\nexec <&-\necho READY\nexec sleep 5\n";
     std::ofstream(dir_ + "/x127") << "#!/bin/sh\nexit 127\n";
     std::ofstream(dir_ + "/hello") << "#!/bin/sh\necho HELLO\nexec sleep 5\n";
     std::ofstream(dir_ + "/mute") << "#!/bin/sh\necho READY\nexec sleep 5\n";
