@@ -13,7 +13,11 @@
 #include <thread>
 
 #include "autokill/MonitorEvent.h"
+#include "platform/fake/FakeClock.h"
+#include "platform/fake/FakeConnectionTable.h"
+#include "platform/fake/FakeProcessList.h"
 #include "report/MetricsRegistry.h"
+#include "session/SessionMonitor.h"
 
 namespace varnel {
 namespace {
@@ -94,6 +98,31 @@ TEST_F(MetricsFileWriterTest, IsWrittenEveryTenSecondsReadableByOthersAndAFailur
     EXPECT_EQ(missing.Write("a 1\n", t0), "");
     fs::remove_all(dir + "/no");
     EXPECT_NE(missing.Write("a 1\n", t0), "") << "told again after a write worked";
+}
+
+// Failures count by their reason (a summary line, which has none, counts nothing); a tick as long
+// as a bucket's bound falls in that bucket, one longer than every bound only in +Inf.
+TEST(MetricsRegistryTest, FailuresByReasonAndTicksInTheirBuckets) {
+    FakeConnectionTable table;
+    FakeProcessList processes;
+    FakeClock clock;
+    SessionMonitor monitor(table, processes, clock, UiLanguage::English());
+    MetricsRegistry r("0.31");
+    MonitorEvent e;
+    e.kind = MonitorEvent::Kind::kNotBlocked;
+    r.Count(e);
+    e.reason = "refused";
+    r.Count(e);
+    r.ObserveTick(monitor, 0, 0.005, 1);
+    r.ObserveTick(monitor, 0, 9.0, 2);
+    const std::string text = r.Render();
+    for (const char* line : {"varnel_reset_failures_total{reason=\"refused\"} 1",
+                             "varnel_reset_failures_total{reason=\"failed\"} 0",
+                             "varnel_tick_duration_seconds_bucket{le=\"0.0025\"} 0",
+                             "varnel_tick_duration_seconds_bucket{le=\"0.005\"} 1",
+                             "varnel_tick_duration_seconds_bucket{le=\"2.5\"} 1",
+                             "varnel_tick_duration_seconds_bucket{le=\"+Inf\"} 2"})
+        EXPECT_NE(text.find(std::string("\n") + line + "\n"), std::string::npos) << line << "\n" << text;
 }
 
 }  // namespace
