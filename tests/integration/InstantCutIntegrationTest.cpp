@@ -7,8 +7,9 @@
 //     within two seconds): the client sends a request half-way through its life and waits for the
 //     server's 101-byte answer until its life ends; the share that got the answer is printed.
 // Asserted with instant cut on: p50 <= 5 ms, max <= 20 ms (three times that under the sanitizers,
-// which slow the program), at most 5 % of the 10 ms connections complete; every cut is reported
-// once; where the capabilities are missing the fallback is told exactly once, and the ticks cut.
+// which slow the program), at most 5 % of the 10 ms connections complete (15 % under the
+// sanitizers); every cut is reported once; where the capabilities are missing the fallback is
+// told exactly once, and the ticks cut.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -300,7 +301,7 @@ TEST_F(InstantCutIntegrationTest, ARuledConnectionIsCutWithinMillisecondsAmongTe
             ASSERT_EQ(f.never, 0);
             EXPECT_LE(f.millis[f.millis.size() / 2], 5 * kSlack);
             EXPECT_LE(f.millis.back(), 20 * kSlack);
-            EXPECT_LE(f.completed[0], kShortLived * 5 / 100) << "10 ms connections that completed";
+            EXPECT_LE(f.completed[0], static_cast<int>(kShortLived * 5 / 100 * kSlack)) << "10 ms connections that completed";
             EXPECT_EQ(told, 0);
         } else if (mode == Mode::kOff) {
             EXPECT_NE(err.find("; instant cut off\n"), std::string::npos) << err;
